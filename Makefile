@@ -1,0 +1,53 @@
+# The two commands of the README: `make run` and `make test`.
+# Both install what is missing, configure and build first.
+
+BUILD      ?= build
+BUILD_TSAN ?= build-tsan
+BUILD_ASAN ?= build-asan
+JOBS       ?= $(shell nproc)
+GENERATOR  := -G Ninja
+CMAKE_ARGS ?=
+
+.PHONY: all deps configure build run test test-main test-tsan test-asan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	$(BUILD)/src/main/tempovaro
+
+# The whole suite, then the threaded tests again under ThreadSanitizer.
+test: test-main test-tsan
+
+test-main: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 600
+
+# Trigger and capture tests (label "threads") under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B $(BUILD_TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_TSAN=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_TSAN) -j$(JOBS) --target tempovaro_threads_tests
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j$(JOBS) -L threads --timeout 600
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_ASAN=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_ASAN) -j$(JOBS)
+	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
+	  ctest --output-on-failure -j$(JOBS) --timeout 900
+
+bench: deps
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTEMPOVARO_BENCH=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j$(JOBS)
+	cd $(BUILD)/bench && for b in ./bench_*; do $$b; done
+
+clean:
+	rm -rf $(BUILD) $(BUILD_TSAN) $(BUILD_ASAN)

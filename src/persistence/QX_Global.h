@@ -1,0 +1,97 @@
+#pragma once
+// The state that survives between runs: the trigger device settings, the
+// main window's 68-byte program settings block, and the table of 1000 scores
+// with its file "Tempovaro.qxs" in the working directory.
+//
+// Threads: everything here belongs to the user-interface thread, except
+// DeviceProperties.MidiNoteNr, which the MIDI reader thread reads at every
+// message (see TQX_DeviceProperties).
+
+#include "QX_Tuning.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <QString>
+
+// Trigger device settings. Copied whole by the device dialog. MidiNoteNr is
+// read by the MIDI reader thread while the user-interface thread may assign
+// the record, so copying stores and loads that one field atomically.
+struct TQX_DeviceProperties {
+    std::int32_t TriggerDeviceType = 0; // 1 audio, 2 MIDI, other: none
+    QX_Device AudioDevice;              // only ID is stored
+    QX_Device AudioChannel;             // Name = ID = line name; Level = input level 0..1
+    QX_Device MidiDevice;               // only ID is stored
+    QX_Device MidiChannel;              // ID: "0" (all) .. "16"
+    std::int32_t MidiNoteNr = 0;        // -1 all notes, 0..127 one note
+
+    TQX_DeviceProperties() = default;
+    TQX_DeviceProperties(const TQX_DeviceProperties& other);
+    TQX_DeviceProperties& operator=(const TQX_DeviceProperties& other);
+
+    std::int32_t LoadMidiNoteNr() const;        // atomic read, any thread
+    void StoreMidiNoteNr(std::int32_t noteNr);  // atomic write, user-interface thread
+};
+
+// The main window's settings, stored byte for byte as the binary value "Program".
+struct TQX_ProgramSettings {
+    std::int32_t DisplayMode;   // 0 count, 1 BPM, 2 frequency
+    std::int32_t WindowWidth;   // outer size in pixels
+    std::int32_t WindowHeight;
+    std::uint8_t Maximized;
+    std::uint8_t Padding1[3];
+    std::int32_t TimeLimit;     // ms: 10000..60000, -1 endless
+    std::int32_t SortByStrokes; // 1 by strokes, 0 by date
+    std::uint8_t ShowClock;
+    std::uint8_t ShowScores;
+    std::uint8_t AutoReset;
+    std::uint8_t Padding2;
+    float BpmFactor;            // 1.0 or 0.25
+    std::uint8_t Reserved[36];  // kept as read
+};
+static_assert(sizeof(TQX_ProgramSettings) == 68);
+static_assert(offsetof(TQX_ProgramSettings, DisplayMode) == 0);
+static_assert(offsetof(TQX_ProgramSettings, WindowWidth) == 4);
+static_assert(offsetof(TQX_ProgramSettings, WindowHeight) == 8);
+static_assert(offsetof(TQX_ProgramSettings, Maximized) == 12);
+static_assert(offsetof(TQX_ProgramSettings, TimeLimit) == 16);
+static_assert(offsetof(TQX_ProgramSettings, SortByStrokes) == 20);
+static_assert(offsetof(TQX_ProgramSettings, ShowClock) == 24);
+static_assert(offsetof(TQX_ProgramSettings, ShowScores) == 25);
+static_assert(offsetof(TQX_ProgramSettings, AutoReset) == 26);
+static_assert(offsetof(TQX_ProgramSettings, BpmFactor) == 28);
+static_assert(offsetof(TQX_ProgramSettings, Reserved) == 32);
+
+extern TQX_DeviceProperties DeviceProperties;
+extern TQX_ProgramSettings ProgramSettings;
+
+// Reads "Software\Tempovaro" from the per-user store into ProgramSettings and
+// DeviceProperties; false when a value could not be read (the values read
+// before it keep their new contents, the later ones their defaults).
+bool LoadSettings();
+// Writes both records; false when the store could not be written, in which
+// case the previous store file is left whole.
+bool SaveSettings();
+// The store file: $XDG_CONFIG_HOME/Tempovaro/<file> (default ~/.config).
+QString SettingsFilePath();
+
+// One finished measurement.
+struct TQX_Score {
+    std::int32_t Strokes;
+    std::int32_t Seconds; // recording time category: 10..60
+    double Date;          // days since 30 December 1899, time of day as fraction
+};
+static_assert(sizeof(TQX_Score) == 16);
+
+inline constexpr int MaxScores = 1000;
+extern std::array<TQX_Score, MaxScores> Scores;
+
+void AddScore(TQX_Score score);
+std::int32_t GetBestScore(std::int32_t Seconds);
+void SortScoresByStrokes(int L, int R);
+void SortScoresByDate(int L, int R);
+bool LoadScores();
+bool SaveScores();
+
+// The current local date and time as days since 30 December 1899.
+double NowAsDate();

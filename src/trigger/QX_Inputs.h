@@ -1,0 +1,34 @@
+#pragma once
+// What a trigger device needs of its capture back-end. The ALSA capture and
+// the RtMidi port implement these in the platform layer; a trigger device
+// built without one (tests, the command-line tool) captures nothing and is
+// fed by calling its handler directly.
+
+#include "QX_Handlers.h"
+#include "QX_Status.h"
+
+#include <cstdint>
+#include <string>
+
+// One audio capture stream. BuildGraph opens the device without starting it;
+// Run starts the capture thread, which calls OnSamples once per block. The
+// destructor stops and joins that thread before returning.
+class TQX_AudioInput {
+public:
+    virtual ~TQX_AudioInput() = default;
+    virtual HRESULT BuildGraph(const std::string& DeviceID, QX_SampleHandler OnSamples) = 0;
+    virtual HRESULT Run() = 0;
+    virtual HRESULT SetInputLine(const std::string& LineName, float Level) = 0;
+};
+
+// One MIDI input port with its reader thread. OpenPort opens without reading;
+// Resume starts the reader (again: no change); Terminate asks it to stop. The
+// destructor stops the reader and waits for it.
+class TQX_MidiInput {
+public:
+    virtual ~TQX_MidiInput() = default;
+    virtual HRESULT OpenPort(const std::string& PortID, QX_NoteHandler OnNote) = 0;
+    virtual void SetChannel(std::int32_t Channel) = 0;
+    virtual void Resume() = 0;
+    virtual void Terminate() = 0;
+};
