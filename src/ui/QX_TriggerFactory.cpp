@@ -1,0 +1,57 @@
+#include "QX_TriggerFactory.h"
+
+#include "QX_AlsaAudio.h"
+#include "QX_AudioTriggerDevice.h"
+#include "QX_MidiPort.h"
+#include "QX_MidiTriggerDevice.h"
+
+#include <charconv>
+
+namespace {
+TriggerDeviceFactory& factorySeam()
+{
+    static TriggerDeviceFactory factory;
+    return factory;
+}
+} // namespace
+
+std::int32_t MidiChannelNumber(const std::string& channelID)
+{
+    // The whole text must be a decimal integer (optional sign); anything else
+    // (empty, "ten", "1x", out of range) means all channels.
+    const char* begin = channelID.data();
+    const char* end = begin + channelID.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    std::int32_t value = 0;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (begin == end || ec != std::errc() || ptr != end)
+        return 0;
+    return value;
+}
+
+std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DeviceProperties& Properties)
+{
+    if (const auto& factory = factorySeam())
+        return factory(Properties);
+
+    switch (Properties.TriggerDeviceType) {
+    case 1: {
+        auto device = CreateAudioTriggerDevice(Properties.AudioDevice.ID);
+        device->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
+        return device;
+    }
+    case 2: {
+        auto device = CreateMidiTriggerDevice(Properties.MidiDevice.ID, &DeviceProperties.MidiNoteNr);
+        device->SetChannel(MidiChannelNumber(Properties.MidiChannel.ID));
+        return device;
+    }
+    default:
+        return nullptr;
+    }
+}
+
+void SetTriggerDeviceFactory(TriggerDeviceFactory factory)
+{
+    factorySeam() = std::move(factory);
+}

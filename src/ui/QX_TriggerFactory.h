@@ -1,0 +1,23 @@
+#pragma once
+// Builds the trigger device that a set of device settings describes. The main
+// window and the device dialog both replace the global TriggerDevice through
+// here, so tests can hand both a device they feed themselves.
+
+#include "QX_Global.h"
+#include "QX_TriggerDevice.h"
+
+#include <functional>
+#include <memory>
+
+// Audio (type 1): the device for AudioDevice.ID with SetInputLine(line, level)
+// applied; MIDI (type 2): the port for MidiDevice.ID with the channel of
+// MidiChannel.ID (0 for empty or non-numeric text), filtering on the global
+// DeviceProperties.MidiNoteNr; any other type: none. Not started.
+std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DeviceProperties& Properties);
+
+// The channel number in MidiChannel.ID: a decimal integer, else 0 (all channels).
+std::int32_t MidiChannelNumber(const std::string& channelID);
+
+// Replaces the construction above until reset with an empty function.
+using TriggerDeviceFactory = std::function<std::unique_ptr<TQX_TriggerDevice>(const TQX_DeviceProperties&)>;
+void SetTriggerDeviceFactory(TriggerDeviceFactory factory);
