@@ -1,0 +1,46 @@
+#pragma once
+// QX_MidiPort: one MIDI input port (RtMidi: ALSA sequencer or JACK) and the
+// reader thread that hands its Note On messages to a trigger device.
+//
+// Threads: construction, EnumPorts, OpenPort, SetChannel, Resume, Terminate
+// and destruction belong to the user-interface thread. OnNote is called on
+// the port's own reader thread, one message at a time, in arrival order.
+//
+// Port IDs are GUID text "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" derived
+// from the back-end and the port's name (without ALSA's client:port numbers),
+// so a stored ID finds the same port after a restart or a replug.
+
+#include "QX_Inputs.h"
+#include "QX_MidiTriggerDevice.h"
+#include "QX_Status.h"
+#include "QX_Tuning.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QX_MidiPort : public TQX_MidiInput {
+public:
+    QX_MidiPort();
+    ~QX_MidiPort() override;
+    QX_MidiPort(const QX_MidiPort&) = delete;
+    QX_MidiPort& operator=(const QX_MidiPort&) = delete;
+
+    // Appends nothing and leaves List as it was when no input port exists;
+    // otherwise List becomes the input ports of every working back-end.
+    HRESULT EnumPorts(QX_DeviceList& List);
+    HRESULT OpenPort(const std::string& PortID, QX_NoteHandler OnNote) override;
+    void SetChannel(std::int32_t Channel) override;
+    void Resume() override;
+    void Terminate() override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The input ports through a short-lived port object, as the device dialog lists them.
+HRESULT EnumPorts(QX_DeviceList& List);
+
+// A MIDI trigger device on a real port (opened, not started).
+std::unique_ptr<TQX_MidiTriggerDevice> CreateMidiTriggerDevice(const std::string& PortID, const std::int32_t* NoteFilter);
