@@ -10,8 +10,10 @@
 #include "QX_Tuning.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <QDateTime>
 #include <QString>
 
 // Trigger device settings. Copied whole by the device dialog. MidiNoteNr is
@@ -23,7 +25,8 @@ struct TQX_DeviceProperties {
     QX_Device AudioChannel;             // Name = ID = line name; Level = input level 0..1
     QX_Device MidiDevice;               // only ID is stored
     QX_Device MidiChannel;              // ID: "0" (all) .. "16"
-    std::int32_t MidiNoteNr = 0;        // -1 all notes, 0..127 one note
+    // -1 all notes, 0..127 one note
+    alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t MidiNoteNr = 0;
 
     TQX_DeviceProperties() = default;
     TQX_DeviceProperties(const TQX_DeviceProperties& other);
@@ -72,7 +75,8 @@ bool LoadSettings();
 // Writes both records; false when the store could not be written, in which
 // case the previous store file is left whole.
 bool SaveSettings();
-// The store file: $XDG_CONFIG_HOME/Tempovaro/<file> (default ~/.config).
+// The store file: $XDG_CONFIG_HOME/Tempovaro/settings.json (default
+// ~/.config), looked up anew at every call.
 QString SettingsFilePath();
 
 // One finished measurement.
@@ -90,8 +94,16 @@ void AddScore(TQX_Score score);
 std::int32_t GetBestScore(std::int32_t Seconds);
 void SortScoresByStrokes(int L, int R);
 void SortScoresByDate(int L, int R);
+// Reads "Tempovaro.qxs" from the working directory; false only when there is
+// no such file. An existing file that cannot be read is renamed to
+// "Tempovaro.qxs.bak" (or .bak1, .bak2, ...) so that SaveScores cannot wipe it.
 bool LoadScores();
+// Replaces "Tempovaro.qxs" with the table (a new file renamed over the old, so
+// a failed write leaves the old file whole). Always true.
 bool SaveScores();
+inline constexpr const char* ScoreFileName = "Tempovaro.qxs";
 
 // The current local date and time as days since 30 December 1899.
 double NowAsDate();
+// A local date and time as days since 30 December 1899, time of day as fraction.
+double DateTimeToDate(const QDateTime& local);

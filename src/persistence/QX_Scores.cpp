@@ -1,0 +1,181 @@
+// The score table and its file. User-interface thread only.
+
+#include "QX_Global.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+constexpr int kRecordBytes = sizeof(TQX_Score);
+constexpr qint64 kFileBytes = qint64{kRecordBytes} * MaxScores;
+
+// Set when an unreadable score file could not be moved aside: saving over it
+// would then destroy scores we merely failed to read.
+bool s_keepUnreadableFile = false;
+
+using Record = std::array<unsigned char, kRecordBytes>;
+
+Record encodeScore(const TQX_Score& s)
+{
+    Record r{};
+    qToLittleEndian<qint32>(s.Strokes, r.data());
+    qToLittleEndian<qint32>(s.Seconds, r.data() + 4);
+    qToLittleEndian<quint64>(std::bit_cast<quint64>(s.Date), r.data() + 8);
+    return r;
+}
+
+TQX_Score decodeScore(const Record& r)
+{
+    TQX_Score s;
+    s.Strokes = qFromLittleEndian<qint32>(r.data());
+    s.Seconds = qFromLittleEndian<qint32>(r.data() + 4);
+    s.Date = std::bit_cast<double>(qFromLittleEndian<quint64>(r.data() + 8));
+    return s;
+}
+
+// Hoare's partition with the pivot value copied before anything moves. The
+// inner scans need no bounds checks: in the first pass the pivot's own slot
+// stops both of them, and after every exchange the two exchanged slots stop
+// them again, because a slot that stopped one scan fails the other scan's
+// test. That holds for NaN dates too: every test against NaN is false, so
+// NaN only makes the scans stop sooner. Each pass exchanges at least once,
+// so both halves are smaller than the range and the recursion ends.
+template <typename KeyOf>
+void quickSort(int L, int R, KeyOf key)
+{
+    int i = L;
+    int j = R;
+    const auto p = key(Scores[(L + R) / 2]);
+    do {
+        while (key(Scores[i]) > p)
+            ++i;
+        while (key(Scores[j]) < p)
+            --j;
+        if (i <= j) {
+            std::swap(Scores[i], Scores[j]);
+            ++i;
+            --j;
+        }
+    } while (i <= j);
+    if (L < j)
+        quickSort(L, j, key);
+    if (i < R)
+        quickSort(i, R, key);
+}
+
+template <typename KeyOf>
+void sortRange(int L, int R, KeyOf key)
+{
+    // The scans rely on L..R being a real range of the table.
+    L = std::max(L, 0);
+    R = std::min(R, MaxScores - 1);
+    if (L < R)
+        quickSort(L, R, key);
+}
+
+// Renames the score file to the first free "Tempovaro.qxs.bak",
+// "Tempovaro.qxs.bak1", ... so an earlier backup is never overwritten.
+bool moveAside()
+{
+    const QString base = QString::fromLatin1(ScoreFileName) + QStringLiteral(".bak");
+    for (int n = 0; n < 1000; ++n) {
+        const QString name = n == 0 ? base : base + QString::number(n);
+        const QFileInfo target(name);
+        if (target.exists() || target.isSymLink())
+            continue;
+        return QDir().rename(QString::fromLatin1(ScoreFileName), name);
+    }
+    return false;
+}
+
+} // namespace
+
+void AddScore(TQX_Score score)
+{
+    std::copy_backward(Scores.begin(), Scores.end() - 1, Scores.end());
+    Scores[0] = score;
+}
+
+std::int32_t GetBestScore(std::int32_t Seconds)
+{
+    std::int32_t best = 0;
+    for (const TQX_Score& s : Scores)
+        if (s.Seconds == Seconds)
+            best = std::max(best, s.Strokes);
+    return best;
+}
+
+void SortScoresByStrokes(int L, int R)
+{
+    sortRange(L, R, [](const TQX_Score& s) { return s.Strokes; });
+}
+
+void SortScoresByDate(int L, int R)
+{
+    sortRange(L, R, [](const TQX_Score& s) { return s.Date; });
+}
+
+bool LoadScores()
+{
+    const QString name = QString::fromLatin1(ScoreFileName);
+    const QFileInfo info(name);
+    if (!info.exists())
+        return false;
+
+    s_keepUnreadableFile = false;
+    QFile file(name);
+    bool readFailed = !file.open(QIODevice::ReadOnly);
+    if (!readFailed) {
+        // Only the first 16,000 bytes count; a final partial record overwrites
+        // only the leading bytes of its slot.
+        std::array<unsigned char, kFileBytes> bytes{};
+        qint64 got = 0;
+        while (got < kFileBytes) {
+            const qint64 n = file.read(reinterpret_cast<char*>(bytes.data()) + got, kFileBytes - got);
+            if (n < 0)
+                readFailed = true;
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        for (qint64 offset = 0; offset < got; offset += kRecordBytes) {
+            const auto slot = static_cast<size_t>(offset / kRecordBytes);
+            Record r = encodeScore(Scores[slot]);
+            std::memcpy(r.data(), bytes.data() + offset,
+                        static_cast<size_t>(std::min<qint64>(kRecordBytes, got - offset)));
+            Scores[slot] = decodeScore(r);
+        }
+        file.close();
+    }
+    if (readFailed)
+        s_keepUnreadableFile = !moveAside();
+    return true;
+}
+
+bool SaveScores()
+{
+    if (s_keepUnreadableFile)
+        return true;
+    QByteArray bytes;
+    bytes.reserve(kFileBytes);
+    for (const TQX_Score& s : Scores) {
+        const Record r = encodeScore(s);
+        bytes.append(reinterpret_cast<const char*>(r.data()), r.size());
+    }
+    // A new file renamed over the old one: a failed write, a full disk or a
+    // kill before the rename leaves the previous scores in place.
+    QSaveFile file(QString::fromLatin1(ScoreFileName));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(bytes);
+        file.commit();
+    }
+    return true;
+}
