@@ -1,0 +1,57 @@
+#pragma once
+// Audio capture on ALSA and the device lists of the device dialog.
+//
+// QX_AudioFilterGraph opens one ALSA PCM for capture (16-bit little-endian
+// mono at 44,100 Hz, 40 ms periods) and, once running, hands every period to
+// its OnSamples handler on its own capture thread. The capture thread never
+// allocates, locks, logs or throws; everything it needs is created in
+// BuildGraph and Run. BuildGraph, Run, SetInputLine and the destructor run on
+// the user-interface thread; the destructor stops and joins the capture
+// thread before anything it uses goes.
+//
+// Device IDs are ALSA PCM names ("default", "pulse", "plughw:CARD=PCH,DEV=0");
+// input lines are the capture elements of the device's mixer.
+
+#include "QX_AudioTriggerDevice.h"
+#include "QX_Inputs.h"
+#include "QX_Status.h"
+#include "QX_Tuning.h"
+
+#include <memory>
+#include <string>
+
+class QX_AudioFilterGraph : public TQX_AudioInput {
+public:
+    QX_AudioFilterGraph();
+    ~QX_AudioFilterGraph() override;
+    QX_AudioFilterGraph(const QX_AudioFilterGraph&) = delete;
+    QX_AudioFilterGraph& operator=(const QX_AudioFilterGraph&) = delete;
+
+    // Opens DeviceID for capture without starting it; E_FAIL when the device
+    // does not exist, refuses to open or cannot deliver the format.
+    HRESULT BuildGraph(const std::string& DeviceID, QX_SampleHandler OnSamples) override;
+    // Starts the capture thread; again on a started graph: no change.
+    HRESULT Run() override;
+    // Every capture element named LineName: capture switch on, capture volume
+    // from Level (0..1 over its range). E_FAIL without an open device.
+    HRESULT SetInputLine(const std::string& LineName, float Level) override;
+
+    // True while the capture thread runs (it ends by itself when the device goes away).
+    bool IsCapturing() const;
+
+    struct Capture;
+
+private:
+    std::unique_ptr<Capture> m_capture;
+};
+
+// The PCMs that can capture, the system default first: Name = description,
+// ID = PCM name. E_FAIL and the list untouched when there is none.
+HRESULT EnumAudioDevices(QX_DeviceList& List);
+
+// The capture elements of DeviceID's mixer: Name = ID = element name, Level =
+// capture volume on 0..1 or -1.0. E_FAIL and an empty list for an unknown device.
+HRESULT EnumInputLines(const std::string& DeviceID, QX_DeviceList& List);
+
+// An audio trigger device capturing from DeviceID (not started).
+std::unique_ptr<TQX_AudioTriggerDevice> CreateAudioTriggerDevice(const std::string& DeviceID);

@@ -1,0 +1,67 @@
+#pragma once
+// TQX_AudioTriggerDevice: counts drum strokes in a sound-card signal (a drum
+// trigger, a piezo pad or a microphone), 16-bit mono at 44,100 Hz.
+//
+// The signal goes through a 300 Hz high-pass (two identical biquad sections),
+// is rectified and measured in 10 ms windows of 441 samples. A stroke is a
+// window whose RMS jumps by more than 40 % over the previous one, more than
+// 30 ms after the previous stroke's peak, and not much weaker than the recent
+// strokes. All time constants are counted in samples.
+//
+// Threads: AnalyzeSamples runs on the capture thread (or the caller's thread
+// when the device has no capture back-end); it allocates nothing and takes no
+// lock. Start, SetInputLine and the destructor run on the user-interface
+// thread; Start runs before capture begins, and the destructor frees the
+// capture back-end first, which stops and joins its thread, so no
+// AnalyzeSamples call outlives the device.
+//
+// Ownership: the device owns its capture back-end. Without one (tests, the
+// command-line tool) it opens no hardware and is fed by calling
+// AnalyzeSamples directly.
+
+#include "QX_Inputs.h"
+#include "QX_TriggerDevice.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TQX_AudioTriggerDevice : public TQX_TriggerDevice {
+public:
+    explicit TQX_AudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> Graph = nullptr);
+    ~TQX_AudioTriggerDevice() override;
+
+    void Start(std::int32_t TimeLimit) override;
+    float GetMeanInterval() override;
+    // True when the capture back-end accepted the line (false without one).
+    bool SetInputLine(const std::string& LineName, float InputLevel);
+    // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
+    void AnalyzeSamples(const void* Data, std::int32_t ByteCount);
+
+    // The most recent stroke's interval (samples) and level (window RMS).
+    // Only meaningful on the thread that feeds AnalyzeSamples, right after the
+    // block in which GetCount() went up.
+    struct StrokeRecord {
+        std::int32_t Interval = EmptyInterval;
+        float Level = 0.0f;
+    };
+    StrokeRecord LastStroke() const;
+
+private:
+    struct Biquad {
+        float x0 = 0, x1 = 0, x2 = 0;
+        float y0 = 0, y1 = 0, y2 = 0;
+    };
+
+    std::unique_ptr<TQX_AudioInput> Graph;
+    float WindowSumSquares = 0.0f;
+    std::int32_t WindowSampleCount = 0;
+    float WindowPeak = 0.0f;
+    std::int32_t WindowPeakPos = 0;
+    float WindowRms = 0.0f;
+    float PrevWindowRms = 0.0039f;
+    float RmsFloor = 0.0039f;
+    Biquad Section1;
+    Biquad Section2;
+    float A1 = 0, A2 = 0, B0 = 0, B1 = 0, B2 = 0;
+};
