@@ -1,0 +1,219 @@
+#include "QX_Help.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+namespace {
+
+const QColor kHeadingBand(200, 208, 225);
+const QColor kHeadingText(0, 0, 128);
+const QColor kSkyBlue(166, 202, 240);
+const QColor kWarning(128, 0, 0);
+
+struct Heading {
+    const char* panelName;
+    const char* textName;
+    int top;
+    int textWidth;
+    int textHeight;
+    bool skyBlue; // the first heading shows its band's colour behind the text
+    const char* text;
+};
+
+const Heading kHeadings[] = {
+    {"Panel1", "StaticText1", 0, 333, 20, false, "What's Tempovaro ?"},
+    {"Panel3", "StaticText10", 88, 228, 16, true, "How does Tempovaro work ?"},
+    {"Panel2", "StaticText4", 224, 172, 16, true, "Trigger devices"},
+    {"Panel4", "StaticText12", 448, 172, 16, true, "View"},
+    {"Panel5", "StaticText14", 536, 172, 16, true, "Options"},
+};
+
+struct Paragraph {
+    const char* name;
+    int top;
+    int height;
+    const char* text;
+};
+
+// StaticText17 lies on the second line of StaticText2, whose text fills one
+// line, so the two read as one paragraph.
+const Paragraph kParagraphs[] = {
+    {"StaticText2", 48, 33,
+     "Tempovaro is a speed measurement tool for drummers who focus on technical progress."},
+    {"StaticText17", 62, 17,
+     "It enables you to observe your playing abilities in terms of speed, control and endurance."},
+    {"StaticText11", 136, 61,
+     "Tempovaro records and displays the number of strokes you play in a certain amount of time. "
+     "The measurement automatically starts as soon as you hit the drum. After recording time has "
+     "elapsed the final count remains fixed and is shown in lighter color. New records are displayed "
+     "in red color. Every result will be added to the score list on the right of the user interface.  "},
+    {"StaticText3", 196, 25,
+     "Warning: Always do a proper warmup before trying to break top speed records !"},
+    {"StaticText5", 272, 21,
+     "Tempovaro offers two triggering options, which can be configured in the Device Select dialog."},
+    {"StaticText6", 292, 21, "1. Audio"},
+    {"StaticText7", 312, 45,
+     "You can use an acoustic drum trigger and connect it to your computers soundcard input. In the "
+     "device select dialog choose \"Audio\" and the correct device and input channel. Then adjust the "
+     "volume slider so that just the loudest peaks pass the red mark at the volume meter."},
+    {"StaticText8", 360, 21, "2. MIDI"},
+    {"StaticText9", 380, 61,
+     "If you have an electronic drum or any other MIDI capable device you can connect it via a MIDI "
+     "interface to your computer. In the device select dialog choose \"MIDI\" and then the interface "
+     "and preferred MIDI channel. If you play an Edrum set you can isolate one instrument by specifying "
+     "a single MIDI note number. To do so simply hit the drum and press the \"Set\" button."},
+    {"StaticText13", 496, 33,
+     "The main view can alternatively display the speed in beats per minute or Hz. See the view menu "
+     "for this setting."},
+    {"StaticText15", 584, 31,
+     "If you activate \"Auto Reset Measurement\" in the options menu Tempovaro will get ready for a new "
+     "attempt five seconds after your last stroke. "},
+    {"StaticText16", 616, 54,
+     "With the \"Show BPM @ 16th notes\" option you can measure your base speed in quarter notes while "
+     "playing 16th notes. "},
+};
+
+constexpr int kPageWidth = 510;
+constexpr int kPageHeight = 670;
+
+QFont sansSerif(int pixelSize, bool bold)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+THelpWindow::THelpWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("HelpWindow"));
+    setWindowTitle(QStringLiteral("Help"));
+    setFont(sansSerif(11, false));
+    setFixedSize(504, 420);
+    move(324, 12);
+
+    ScrollBox1 = new QScrollArea(this);
+    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+    ScrollBox1->setGeometry(0, 0, 504, 420);
+    ScrollBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ScrollBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ScrollBox1->verticalScrollBar()->setTracking(true);
+    ScrollBox1->setFocusPolicy(Qt::StrongFocus);
+    ScrollBox1->setWidgetResizable(false);
+    QPalette white = ScrollBox1->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::Base, Qt::white);
+    ScrollBox1->setPalette(white);
+    ScrollBox1->viewport()->setAutoFillBackground(true);
+
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("Page"));
+    page->setAutoFillBackground(true);
+    page->setPalette(white);
+    page->setFixedSize(kPageWidth, kPageHeight);
+
+    for (const Heading& h : kHeadings) {
+        auto* band = new QFrame(page);
+        band->setObjectName(QString::fromLatin1(h.panelName));
+        band->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        band->setLineWidth(1);
+        band->setGeometry(0, h.top, kPageWidth, 33);
+
+        auto* text = new QLabel(QString::fromLatin1(h.text), band);
+        text->setObjectName(QString::fromLatin1(h.textName));
+        text->setTextFormat(Qt::PlainText);
+        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        text->setFont(sansSerif(13, true));
+        text->setGeometry(9, 9, h.textWidth, h.textHeight);
+        QPalette pal = text->palette();
+        pal.setColor(QPalette::WindowText, kHeadingText);
+        if (h.skyBlue) {
+            pal.setColor(QPalette::Window, kSkyBlue);
+            text->setAutoFillBackground(true);
+        }
+        text->setPalette(pal);
+    }
+
+    for (const Paragraph& p : kParagraphs) {
+        auto* text = new QLabel(QString::fromLatin1(p.text), page);
+        text->setObjectName(QString::fromLatin1(p.name));
+        text->setTextFormat(Qt::PlainText);
+        text->setWordWrap(true);
+        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        text->setGeometry(12, p.top, 461, p.height);
+        if (qstrcmp(p.name, "StaticText3") == 0) {
+            QPalette pal = text->palette();
+            pal.setColor(QPalette::WindowText, kWarning);
+            text->setPalette(pal);
+        }
+    }
+
+    ScrollBox1->setWidget(page);
+    ScrollBox1->viewport()->installEventFilter(this);
+    ScrollBox1->verticalScrollBar()->installEventFilter(this);
+
+    FormCreate();
+}
+
+void THelpWindow::FormCreate()
+{
+    // The heading bands are the only plain frames on the page; labels and the
+    // scroll box are frames of their own subclasses and keep their colours.
+    for (QFrame* frame : findChildren<QFrame*>()) {
+        if (frame->metaObject() != &QFrame::staticMetaObject)
+            continue;
+        QPalette pal = frame->palette();
+        pal.setColor(QPalette::Window, kHeadingBand);
+        pal.setColor(QPalette::WindowText, kHeadingText);
+        frame->setPalette(pal);
+        frame->setAutoFillBackground(true);
+    }
+}
+
+void THelpWindow::FormActivate()
+{
+    // The wheel follows the keyboard focus in the original design; with the
+    // focus on the scroll box the keys scroll the page as well.
+    ScrollBox1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void THelpWindow::ShowHelp()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void THelpWindow::ScrollBox1MouseWheel(int Delta)
+{
+    QScrollBar* bar = ScrollBox1->verticalScrollBar();
+    bar->setValue(bar->value() - Delta / 2);
+}
+
+bool THelpWindow::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QWidget::event(e);
+}
+
+bool THelpWindow::eventFilter(QObject* watched, QEvent* e)
+{
+    if (e->type() == QEvent::Wheel) {
+        const int delta = static_cast<QWheelEvent*>(e)->angleDelta().y();
+        if (delta != 0)
+            ScrollBox1MouseWheel(delta);
+        // Our own step replaces the scroll area's; letting the event through
+        // as well would move the page twice.
+        return true;
+    }
+    return QWidget::eventFilter(watched, e);
+}
