@@ -172,10 +172,14 @@ bool SaveScores()
     }
     // A new file renamed over the old one: a failed write, a full disk or a
     // kill before the rename leaves the previous scores in place.
+    // Unbuffered, so a short write on a full disk shows in write()'s count:
+    // through the buffer, QSaveFile would commit the truncated file.
     QSaveFile file(QString::fromLatin1(ScoreFileName));
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(bytes);
-        file.commit();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        if (file.write(bytes) == bytes.size())
+            file.commit();
+        else
+            file.cancelWriting();
     }
     return true;
 }

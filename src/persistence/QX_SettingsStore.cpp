@@ -291,8 +291,10 @@ bool SaveSettings()
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);
+    // Unbuffered, so a short write on a full disk shows in write()'s count:
+    // through the buffer, QSaveFile would commit the truncated file.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     // The new file replaces the old one by rename, so the permissions set on
     // it here are the ones the store ends up with.

@@ -1,0 +1,106 @@
+#pragma once
+// Every persistence test runs in its own temporary directory: it is the
+// working directory (for the score file) and XDG_CONFIG_HOME (for the
+// settings store). Both are restored afterwards, and the globals start from
+// the defaults the main window sets before loading.
+
+#include "QX_Global.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+inline void SetDefaultSettings()
+{
+    DeviceProperties = TQX_DeviceProperties{};
+    DeviceProperties.TriggerDeviceType = 1;
+    DeviceProperties.AudioChannel.Level = 0.25f;
+    DeviceProperties.StoreMidiNoteNr(0);
+    ProgramSettings = TQX_ProgramSettings{};
+    ProgramSettings.WindowWidth = 800;
+    ProgramSettings.WindowHeight = 600;
+    ProgramSettings.TimeLimit = 60000;
+    ProgramSettings.ShowClock = 1;
+    ProgramSettings.ShowScores = 1;
+    ProgramSettings.AutoReset = 1;
+    ProgramSettings.BpmFactor = 1.0f;
+}
+
+class PersistenceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_oldCwd = QDir::currentPath();
+        m_hadXdg = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        m_oldXdg = qgetenv("XDG_CONFIG_HOME");
+        ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+        qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+        SetDefaultSettings();
+        Scores.fill(TQX_Score{});
+    }
+
+    void TearDown() override
+    {
+        QDir::setCurrent(m_oldCwd);
+        if (m_hadXdg)
+            qputenv("XDG_CONFIG_HOME", m_oldXdg);
+        else
+            qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    static QByteArray readAll(const QString& file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    static bool writeAll(const QString& file, const QByteArray& bytes)
+    {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    }
+
+    QTemporaryDir m_dir;
+
+private:
+    QString m_oldCwd;
+    QByteArray m_oldXdg;
+    bool m_hadXdg = false;
+};
+
+// A full disk that even root cannot write past: while this lives, no file of
+// the process may grow beyond `bytes` (writes fail with EFBIG instead of
+// raising SIGXFSZ).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_active = false;
+};
