@@ -1,24 +1,354 @@
 #include "QX_MidiPort.h"
 
+#include <rtmidi/RtMidi.h>
+
+#include <QByteArray>
+#include <QUuid>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+#include <semaphore.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Our client name on the MIDI back-ends; ports of clients by this name are ours.
+constexpr const char* kClientName = "Tempovaro";
+constexpr const char* kInputPortName = "Drum In";
+
+// Fixed namespace of the port IDs: changing it would orphan every stored ID.
+const QUuid kPortIdNamespace{0x6b3e2c4a, 0x0f1d, 0x4c7e, 0x9a, 0x55, 0x3d, 0x2b, 0x8e, 0x41, 0xc9, 0xf0};
+
+// Message times start here (1000 s) so that the first note after a start,
+// compared with a "last time" of 0, always looks like the end of a pause.
+constexpr std::int64_t kTimeBase100ns = 10'000'000'000;
+constexpr double kUnitsPerSecond = 1.0e7;
+
+// Between stop requests the reader only wakes for messages; this bound is a
+// safety net in case a wake-up is ever lost, not the way stops are noticed.
+constexpr long kIdleWaitNs = 200'000'000;
+
+constexpr std::size_t kRingSize = 4096; // messages; a power of two
+
+struct PortEntry {
+    unsigned Index = 0;
+    std::string Name;
+    std::string ID;
+};
+
+void ignoreMidiError(RtMidiError::Type, const std::string&, void*) {}
+
+bool isOwnPort(const std::string& rawName)
+{
+    // JACK gives a second client of the same name a "-NN" suffix.
+    const std::string client = rawName.substr(0, rawName.find(':'));
+    const std::string own = kClientName;
+    return client == own || (client.size() > own.size() && client.compare(0, own.size(), own) == 0 &&
+                             client[own.size()] == '-' &&
+                             client.find_first_not_of("0123456789", own.size() + 1) == std::string::npos);
+}
+
+// ALSA names end in the sequencer address " 20:0", which changes from session
+// to session; a person knows the port by the rest.
+std::string personName(RtMidi::Api api, const std::string& rawName)
+{
+    if (api != RtMidi::LINUX_ALSA)
+        return rawName;
+    const auto space = rawName.find_last_of(' ');
+    if (space == std::string::npos)
+        return rawName;
+    const std::string tail = rawName.substr(space + 1);
+    const auto colon = tail.find(':');
+    const bool address = colon != std::string::npos && colon > 0 && colon + 1 < tail.size() &&
+                         tail.find_first_not_of("0123456789:") == std::string::npos &&
+                         tail.find(':', colon + 1) == std::string::npos;
+    return address ? rawName.substr(0, space) : rawName;
+}
+
+std::string portID(RtMidi::Api api, const std::string& name, int duplicate)
+{
+    QByteArray key = QByteArray::fromStdString(RtMidi::getApiName(api));
+    key += '\n';
+    key += QByteArray::fromStdString(name);
+    if (duplicate > 0)
+        key += "\n#" + QByteArray::number(duplicate);
+    return QUuid::createUuidV5(kPortIdNamespace, key).toString(QUuid::WithBraces).toUpper().toStdString();
+}
+
+// The input ports of one back-end as listed to the user, in the back-end's order.
+std::vector<PortEntry> listPorts(RtMidiIn& in)
+{
+    std::vector<PortEntry> ports;
+    const RtMidi::Api api = in.getCurrentApi();
+    const unsigned count = in.getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+        const std::string raw = in.getPortName(i);
+        if (raw.empty() || isOwnPort(raw))
+            continue;
+        PortEntry entry;
+        entry.Index = i;
+        entry.Name = personName(api, raw);
+        // Two identical devices share a name; the second gets its own ID and a number.
+        int duplicate = 0;
+        for (const auto& other : ports)
+            if (personName(api, in.getPortName(other.Index)) == entry.Name)
+                ++duplicate;
+        entry.ID = portID(api, entry.Name, duplicate);
+        if (duplicate > 0)
+            entry.Name += " (" + std::to_string(duplicate + 1) + ")";
+        ports.push_back(std::move(entry));
+    }
+    return ports;
+}
+
+// An input client on one back-end, or none where the back-end does not work
+// here (no ALSA sequencer, no JACK server).
+std::unique_ptr<RtMidiIn> openClient(RtMidi::Api api)
+{
+    try {
+        auto in = std::make_unique<RtMidiIn>(api, kClientName);
+        in->setErrorCallback(&ignoreMidiError, nullptr);
+        return in;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::vector<RtMidi::Api> workingApis()
+{
+    std::vector<RtMidi::Api> apis;
+    RtMidi::getCompiledApi(apis);
+    std::erase_if(apis, [](RtMidi::Api api) { return api == RtMidi::RTMIDI_DUMMY || api == RtMidi::UNSPECIFIED; });
+    return apis;
+}
+
+bool isGuidText(const std::string& text)
+{
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
+        return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const char c = text[i];
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        if (dash ? c != '-' : !hex)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// The back-end's thread (JACK's process thread, RtMidi's ALSA thread) hands
+// every message to onMessage, which stamps it and puts it into a fixed ring;
+// the reader thread takes the messages out, filters them and calls OnNote.
+// Stamping on the back-end's thread keeps the time right even if the ring
+// should ever overflow and a message has to be dropped.
 struct QX_MidiPort::Impl {
+    struct Message {
+        std::int64_t Time100ns;
+        std::uint32_t Length;
+        std::array<std::uint8_t, 3> Bytes;
+    };
+
+    // Back-end thread only.
+    double m_receivedSeconds = 0.0;
+
+    // Single producer (back-end thread), single consumer (reader): the
+    // producer writes a slot and publishes it with a release store of m_head;
+    // the consumer frees it with a release store of m_tail.
+    std::array<Message, kRingSize> m_ring{};
+    alignas(64) std::atomic<std::uint64_t> m_head{0};
+    alignas(64) std::atomic<std::uint64_t> m_tail{0};
+
+    // Set by the reader while its loop runs; messages before that are only timed.
+    std::atomic<bool> m_active{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::int32_t> m_channel{0};
+    sem_t m_wake{};
+
+    QX_NoteHandler m_onNote;
+    std::thread m_thread;
+    bool m_started = false;
+
+    // Declared last so it goes first: closing it ends the back-end's calls
+    // into onMessage before the ring and the semaphore go.
+    std::unique_ptr<RtMidiIn> m_in;
+
+    Impl() { sem_init(&m_wake, 0, 0); }
+    ~Impl()
+    {
+        m_in.reset();
+        sem_destroy(&m_wake);
+    }
+
+    static void onMessage(double deltaSeconds, std::vector<unsigned char>* message, void* user)
+    {
+        auto* self = static_cast<Impl*>(user);
+        // Every message moves the clock, whatever it is, so the time between
+        // two notes stays right across clocks, sense and controllers in between.
+        if (deltaSeconds > 0.0)
+            self->m_receivedSeconds += deltaSeconds;
+        if (!self->m_active.load(std::memory_order_acquire) || message == nullptr)
+            return;
+        const std::uint64_t head = self->m_head.load(std::memory_order_relaxed);
+        if (head - self->m_tail.load(std::memory_order_acquire) >= kRingSize)
+            return; // reader far behind: drop rather than block the back-end
+        Message& slot = self->m_ring[head % kRingSize];
+        slot.Time100ns = kTimeBase100ns + std::llround(self->m_receivedSeconds * kUnitsPerSecond);
+        const std::size_t length = message->size();
+        slot.Length = static_cast<std::uint32_t>(length);
+        for (std::size_t i = 0; i < 3; ++i)
+            slot.Bytes[i] = i < length ? (*message)[i] : 0;
+        self->m_head.store(head + 1, std::memory_order_release);
+        sem_post(&self->m_wake);
+    }
+
+    void Execute()
+    {
+        if (!m_in)
+            return;
+        // The channel is taken once; channels outside 1..16 mean all channels,
+        // since 0x8F + channel would otherwise admit Note Off or aftertouch.
+        const std::int32_t channel = m_channel.load(std::memory_order_relaxed);
+        std::uint8_t low = 0x90;
+        std::uint8_t high = 0x9F;
+        if (channel >= 1 && channel <= 16)
+            low = high = static_cast<std::uint8_t>(0x8F + channel);
+
+        m_active.store(true, std::memory_order_release);
+        for (;;) {
+            waitForMessages();
+            drain(low, high);
+            if (m_stop.load(std::memory_order_acquire))
+                break;
+        }
+        m_active.store(false, std::memory_order_release);
+    }
+
+    void waitForMessages()
+    {
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_nsec += kIdleWaitNs;
+        if (deadline.tv_nsec >= 1'000'000'000) {
+            deadline.tv_nsec -= 1'000'000'000;
+            ++deadline.tv_sec;
+        }
+        while (sem_timedwait(&m_wake, &deadline) != 0 && errno == EINTR) {
+        }
+        // One wake-up per message was posted; the drain below takes them all at once.
+        while (sem_trywait(&m_wake) == 0) {
+        }
+    }
+
+    void drain(std::uint8_t low, std::uint8_t high)
+    {
+        std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
+        const std::uint64_t head = m_head.load(std::memory_order_acquire);
+        for (; tail != head; ++tail) {
+            const Message& m = m_ring[tail % kRingSize];
+            const bool note = m.Length >= 3 && m.Bytes[0] >= low && m.Bytes[0] <= high && m.Bytes[2] != 0;
+            if (note && m_onNote)
+                m_onNote(m.Bytes[1], m.Bytes[2], m.Time100ns);
+        }
+        m_tail.store(tail, std::memory_order_release);
+    }
 };
 
 QX_MidiPort::QX_MidiPort() : m_impl(std::make_unique<Impl>()) {}
-QX_MidiPort::~QX_MidiPort() = default;
 
-HRESULT QX_MidiPort::EnumPorts(QX_DeviceList&)
+QX_MidiPort::~QX_MidiPort()
 {
+    Terminate();
+    // A reader that never ran still gets its one pass, so it ends the same way.
+    if (!m_impl->m_started)
+        Resume();
+    if (m_impl->m_thread.joinable())
+        m_impl->m_thread.join();
+}
+
+HRESULT QX_MidiPort::EnumPorts(QX_DeviceList& List)
+{
+    QX_DeviceList found;
+    try {
+        for (const RtMidi::Api api : workingApis()) {
+            const auto in = openClient(api);
+            if (!in)
+                continue;
+            for (auto& port : listPorts(*in))
+                found.push_back({std::move(port.Name), std::move(port.ID), 0.0f});
+        }
+    } catch (...) {
+        // A back-end that fails halfway adds nothing more; what was found stays.
+    }
+    if (found.empty())
+        return S_FALSE;
+    List = std::move(found);
     return S_OK;
 }
 
-HRESULT QX_MidiPort::OpenPort(const std::string&, QX_NoteHandler)
+HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
 {
+    Impl& d = *m_impl;
+    // Another port under a running reader would race with it.
+    if (d.m_started)
+        return E_FAIL;
+    d.m_onNote = OnNote;
+    d.m_in.reset();
+    if (!isGuidText(PortID))
+        return E_FAIL;
+    try {
+        for (const RtMidi::Api api : workingApis()) {
+            auto in = openClient(api);
+            if (!in)
+                continue;
+            for (const auto& port : listPorts(*in)) {
+                if (port.ID != PortID)
+                    continue;
+                // Every type is received: RtMidi's time stamps are deltas from
+                // the previous message it took in, so an ignored clock message
+                // would swallow the time before it.
+                in->ignoreTypes(false, false, false);
+                in->setCallback(&Impl::onMessage, &d);
+                in->openPort(port.Index, kInputPortName);
+                if (!in->isPortOpen())
+                    return E_FAIL;
+                d.m_in = std::move(in);
+                return S_OK;
+            }
+        }
+    } catch (...) {
+    }
     return E_FAIL;
 }
 
-void QX_MidiPort::SetChannel(std::int32_t) {}
-void QX_MidiPort::Resume() {}
-void QX_MidiPort::Terminate() {}
+void QX_MidiPort::SetChannel(std::int32_t Channel)
+{
+    m_impl->m_channel.store(Channel, std::memory_order_relaxed);
+}
+
+void QX_MidiPort::Resume()
+{
+    Impl& d = *m_impl;
+    if (d.m_started)
+        return;
+    try {
+        d.m_thread = std::thread([&d] { d.Execute(); });
+        d.m_started = true;
+    } catch (...) {
+        // No thread, no notes; the destructor has nothing to wait for.
+    }
+}
+
+void QX_MidiPort::Terminate()
+{
+    m_impl->m_stop.store(true, std::memory_order_release);
+    sem_post(&m_impl->m_wake);
+}
 
 HRESULT EnumPorts(QX_DeviceList& List)
 {

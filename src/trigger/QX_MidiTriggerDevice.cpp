@@ -1,23 +1,57 @@
 #include "QX_MidiTriggerDevice.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr float kVelocityScale = 127.0f;
+// A longer gap than this ends a run of strokes: the note after it only arms.
+constexpr std::int64_t kMaxInterval100ns = TQX_MidiTriggerDevice::TicksPerSecond;
+} // namespace
+
 TQX_MidiTriggerDevice::TQX_MidiTriggerDevice(const std::string& PortID, std::unique_ptr<TQX_MidiInput> Port,
                                              const std::int32_t* NoteFilter)
     : Port(std::move(Port)), NoteFilter(NoteFilter)
 {
     if (this->Port)
-        this->Port->OpenPort(PortID, QX_NoteHandler::Bind<TQX_MidiTriggerDevice, &TQX_MidiTriggerDevice::HandleNote>(this));
+        this->Port->OpenPort(PortID,
+                             QX_NoteHandler::Bind<TQX_MidiTriggerDevice, &TQX_MidiTriggerDevice::HandleNote>(this));
 }
 
-TQX_MidiTriggerDevice::~TQX_MidiTriggerDevice() = default;
+TQX_MidiTriggerDevice::~TQX_MidiTriggerDevice()
+{
+    Stop();
+    // The port's destructor waits for the reader, so no HandleNote runs once it is gone.
+    Port.reset();
+}
 
-void TQX_MidiTriggerDevice::Start(std::int32_t) {}
+void TQX_MidiTriggerDevice::Start(std::int32_t TimeLimit)
+{
+    NewStroke.store(true, kRelaxed);
+    GapCounter = 0;
+    HistoryIndex = 0;
+    LastEventTime = 0;
+    ResetHistory();
+    this->TimeLimit.store(TimeLimit, kRelaxed);
+    StartTick.store(0, kRelaxed);
+    // Starting the reader thread publishes everything above to it.
+    if (Port)
+        Port->Resume();
+}
 
 float TQX_MidiTriggerDevice::GetMeanInterval()
 {
     return MeanIntervalSeconds(static_cast<std::int32_t>(TicksPerSecond));
 }
 
-void TQX_MidiTriggerDevice::Stop() {}
+void TQX_MidiTriggerDevice::Stop()
+{
+    if (Port)
+        Port->Terminate();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
 
 void TQX_MidiTriggerDevice::SetChannel(std::int32_t Channel)
 {
@@ -25,4 +59,25 @@ void TQX_MidiTriggerDevice::SetChannel(std::int32_t Channel)
         Port->SetChannel(Channel);
 }
 
-void TQX_MidiTriggerDevice::HandleNote(std::uint8_t, std::uint8_t, std::int64_t) {}
+void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity, std::int64_t Time)
+{
+    LastNote.store(Note, kRelaxed);
+    const float v = static_cast<float>(Velocity) / kVelocityScale;
+    RaiseLevel(v);
+    if (IsTimeOver())
+        return;
+    if (NoteFilter) {
+        // The user-interface thread may change the setting while we play; a
+        // relaxed atomic read is enough, the next message sees the new value.
+        const std::int32_t filter =
+            std::atomic_ref<std::int32_t>(*const_cast<std::int32_t*>(NoteFilter)).load(kRelaxed);
+        if (filter != -1 && filter != Note)
+            return;
+    }
+    const std::int64_t d = Time - LastEventTime;
+    if (d > kMaxInterval100ns)
+        ResetHistory();
+    else
+        RecordStroke(static_cast<std::int32_t>(static_cast<std::uint32_t>(d)), v);
+    LastEventTime = Time;
+}
