@@ -1,5 +1,6 @@
 #include "QX_MidiPort.h"
 
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <QByteArray>
@@ -11,7 +12,9 @@
 #include <cmath>
 #include <ctime>
 #include <semaphore.h>
+#include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -118,11 +121,26 @@ std::unique_ptr<RtMidiIn> openClient(RtMidi::Api api)
     }
 }
 
+void ignoreJackMessage(const char*) {}
+
 std::vector<RtMidi::Api> workingApis()
 {
+    // libjack reports a missing server on standard error, several lines per
+    // attempt; no server simply means no JACK ports here.
+    static std::once_flag quietJack;
+    std::call_once(quietJack, [] {
+        jack_set_error_function(&ignoreJackMessage);
+        jack_set_info_function(&ignoreJackMessage);
+    });
+    // Without the sequencer device, RtMidi's ALSA client fails after alsa-lib
+    // and RtMidi have both complained on standard error; don't ask it.
+    const bool alsaSequencer = access("/dev/snd/seq", R_OK | W_OK) == 0;
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
-    std::erase_if(apis, [](RtMidi::Api api) { return api == RtMidi::RTMIDI_DUMMY || api == RtMidi::UNSPECIFIED; });
+    std::erase_if(apis, [&](RtMidi::Api api) {
+        return api == RtMidi::RTMIDI_DUMMY || api == RtMidi::UNSPECIFIED ||
+               (api == RtMidi::LINUX_ALSA && !alsaSequencer);
+    });
     return apis;
 }
 

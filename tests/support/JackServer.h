@@ -1,0 +1,43 @@
+#pragma once
+// A private JACK server with the dummy back-end, for MIDI tests on machines
+// without sound hardware. It runs under its own server name, which it also
+// puts into JACK_DEFAULT_SERVER so every JACK client of this process (RtMidi
+// included) talks to it, and never to a server the user may be running.
+// The destructor (or stop()) kills it by process id and waits for it.
+
+#include <string>
+#include <sys/types.h>
+
+class JackServer {
+public:
+    explicit JackServer(int periodFrames = 64, int sampleRate = 44100);
+    ~JackServer();
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    // False when jackd is not installed (tests skip) or did not come up.
+    bool binaryFound() const { return m_binaryFound; }
+    bool running() const { return m_pid > 0; }
+    // Ends the server at once, as a crash or a user's "killall" would.
+    void stop();
+
+    const std::string& name() const { return m_name; }
+    int periodFrames() const { return m_periodFrames; }
+    double periodSeconds() const { return static_cast<double>(m_periodFrames) / m_sampleRate; }
+    // The server's output, for failure messages.
+    std::string log() const;
+
+private:
+    bool waitUntilAnswering(int timeoutMs) const;
+
+    int m_periodFrames;
+    int m_sampleRate;
+    bool m_binaryFound = false;
+    pid_t m_pid = -1;
+    std::string m_name;
+    std::string m_dir;
+};
+
+// Points JACK clients of this process at a server that does not exist, so a
+// test sees a machine without JACK even if one runs elsewhere.
+void useNoJackServer();

@@ -1,0 +1,36 @@
+#include "MidiSender.h"
+
+#include <rtmidi/RtMidi.h>
+
+namespace {
+// Warnings (none on a healthy server) are not failures; anything else is.
+void noteMidiError(RtMidiError::Type type, const std::string&, void* failed)
+{
+    if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+        *static_cast<bool*>(failed) = true;
+}
+} // namespace
+
+MidiSender::MidiSender()
+{
+    try {
+        m_out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "DrumSender");
+        bool failed = false;
+        m_out->setErrorCallback(&noteMidiError, &failed);
+        m_out->openVirtualPort("pads");
+        m_out->setErrorCallback(nullptr, nullptr);
+        m_open = !failed;
+    } catch (...) {
+        m_open = false;
+    }
+}
+
+MidiSender::~MidiSender() = default;
+
+std::chrono::steady_clock::time_point MidiSender::send(const std::vector<std::uint8_t>& bytes)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_open)
+        m_out->sendMessage(bytes.data(), bytes.size());
+    return now;
+}
