@@ -154,23 +154,18 @@ Axis buildAxis(const KernelTable& kernel, int count, float scale, int offset, in
 
 // The horizontal pass of one source row: for every destination column on the
 // interpolating path and every byte, the weighted sum of the four taps, with
-// sums of zero or below kept as 0 because they never contribute. Nearest-pixel
-// columns hold 0 and are overwritten later.
-void horizontalSums(const uchar* row, const Axis& cols, int bpp, std::int32_t* out)
+// sums of zero or below kept as 0 because they never contribute. Columns on
+// the nearest-pixel path are not written; they are overwritten later.
+template <int Bpp>
+void horizontalSums(const uchar* row, const Axis& cols, const std::vector<int>& inner, std::int32_t* out)
 {
-    const size_t n = cols.base.size();
-    for (size_t c = 0; c < n; ++c) {
-        std::int32_t* o = out + c * 3;
-        const int base = cols.base[c];
-        if (base < 0) {
-            o[0] = o[1] = o[2] = 0;
-            continue;
-        }
-        const std::int32_t* w = &cols.w[c * 4];
-        const uchar* s = row + (base - 1) * bpp;
+    for (const int c : inner) {
+        std::int32_t* o = out + size_t(c) * 3;
+        const std::int32_t* w = &cols.w[size_t(c) * 4];
+        const uchar* s = row + (cols.base[size_t(c)] - 1) * Bpp;
         for (int b = 0; b < 3; ++b) {
-            const std::int32_t h = w[0] * s[b] + w[1] * s[bpp + b] + w[2] * s[2 * bpp + b]
-                                 + w[3] * s[3 * bpp + b];
+            const std::int32_t h = w[0] * s[b] + w[1] * s[Bpp + b] + w[2] * s[2 * Bpp + b]
+                                 + w[3] * s[3 * Bpp + b];
             o[b] = h > 0 ? h : 0;
         }
     }
@@ -178,7 +173,7 @@ void horizontalSums(const uchar* row, const Axis& cols, int bpp, std::int32_t* o
 
 // The vertical pass over a whole destination row. A shift by 20 floors where
 // the division truncates, but both give 0 after the clamp for negative sums.
-void verticalSums(const std::int32_t* const h[4], const std::int32_t w[4], size_t n, uchar* out)
+__attribute__((target_clones("avx2", "default"), optimize("O3"))) void verticalSums(const std::int32_t* const h[4], const std::int32_t w[4], size_t n, uchar* out)
 {
     const std::int32_t w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
     const std::int32_t *h0 = h[0], *h1 = h[1], *h2 = h[2], *h3 = h[3];
@@ -212,6 +207,10 @@ bool ResampleBitmap(const QImage& Source, int SrcLeft, int SrcTop, int SrcWidth,
     const Axis cols = buildAxis(kernel, DestWidth, xs, SrcLeft, Source.width());
     const Axis rows = buildAxis(kernel, DestHeight, ys, SrcTop, Source.height());
 
+    std::vector<int> inner, outer;
+    for (int c = 0; c < DestWidth; ++c)
+        (cols.base[size_t(c)] >= 0 ? inner : outer).push_back(c);
+
     // Source rows move forward with the destination row, so the horizontal
     // sums of the last four source rows are kept and reused.
     const size_t rowInts = size_t(DestWidth) * 3;
@@ -221,31 +220,35 @@ bool ResampleBitmap(const QImage& Source, int SrcLeft, int SrcTop, int SrcWidth,
         const int slot = y & 3;
         std::int32_t* sums = cache.data() + size_t(slot) * rowInts;
         if (cachedRow[slot] != y) {
-            horizontalSums(Source.constScanLine(y), cols, bpp, sums);
+            if (bpp == 3)
+                horizontalSums<3>(Source.constScanLine(y), cols, inner, sums);
+            else
+                horizontalSums<4>(Source.constScanLine(y), cols, inner, sums);
             cachedRow[slot] = y;
         }
         return sums;
     };
 
+    auto copyNearest = [&](uchar* dst, const uchar* nearestRow, int c) {
+        const uchar* s = nearestRow + cols.nearest[size_t(c)] * bpp;
+        dst[c * 3] = s[0];
+        dst[c * 3 + 1] = s[1];
+        dst[c * 3 + 2] = s[2];
+    };
     for (int r = 0; r < DestHeight; ++r) {
         uchar* dst = out.scanLine(r);
-        const int sy = rows.nearest[size_t(r)];
-        const uchar* nearestRow = Source.constScanLine(sy);
+        const uchar* nearestRow = Source.constScanLine(rows.nearest[size_t(r)]);
         const int iy = rows.base[size_t(r)];
-        const bool interpolated = iy >= 0;
-        if (interpolated) {
+        if (iy >= 0) {
             const std::int32_t* h[4];
             for (int k = 0; k < 4; ++k)
                 h[k] = sumsOf(iy - 1 + k);
             verticalSums(h, &rows.w[size_t(r) * 4], rowInts, dst);
-        }
-        for (int c = 0; c < DestWidth; ++c) {
-            if (interpolated && cols.base[size_t(c)] >= 0)
-                continue;
-            const uchar* s = nearestRow + cols.nearest[size_t(c)] * bpp;
-            dst[c * 3] = s[0];
-            dst[c * 3 + 1] = s[1];
-            dst[c * 3 + 2] = s[2];
+            for (const int c : outer)
+                copyNearest(dst, nearestRow, c);
+        } else {
+            for (int c = 0; c < DestWidth; ++c)
+                copyNearest(dst, nearestRow, c);
         }
     }
     Dest = std::move(out);
