@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <ctime>
+#include <iostream>
 #include <semaphore.h>
 #include <mutex>
 #include <thread>
@@ -112,13 +113,20 @@ std::vector<PortEntry> listPorts(RtMidiIn& in)
 // here (no ALSA sequencer, no JACK server).
 std::unique_ptr<RtMidiIn> openClient(RtMidi::Api api)
 {
+    // RtMidi's JACK client warns "server not running?" on std::cerr from its
+    // constructor, before an error callback can be set; no server just means
+    // no JACK ports. Only the user-interface thread builds clients.
+    const std::ios_base::iostate cerrState = std::cerr.rdstate();
+    std::cerr.setstate(std::ios_base::badbit);
+    std::unique_ptr<RtMidiIn> in;
     try {
-        auto in = std::make_unique<RtMidiIn>(api, kClientName);
+        in = std::make_unique<RtMidiIn>(api, kClientName);
         in->setErrorCallback(&ignoreMidiError, nullptr);
-        return in;
     } catch (...) {
-        return nullptr;
+        in.reset();
     }
+    std::cerr.clear(cerrState);
+    return in;
 }
 
 void ignoreJackMessage(const char*) {}
