@@ -32,6 +32,18 @@ inline void SetDefaultSettings()
     ProgramSettings.BpmFactor = 1.0f;
 }
 
+inline QByteArray readAll(const QString& file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString& file, const QByteArray& bytes)
+{
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 class PersistenceTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -56,18 +68,6 @@ protected:
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
-
-    static QByteArray readAll(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    static bool writeAll(const QString& file, const QByteArray& bytes)
-    {
-        QFile f(file);
-        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-    }
 
     QTemporaryDir m_dir;
 
