@@ -1,0 +1,894 @@
+#include "QX_Main.h"
+
+#include "DisplayText.h"
+#include "QX_Global.h"
+#include "QX_Graphics.h"
+#include "QX_TriggerDevice.h"
+#include "QX_TriggerFactory.h"
+#include "ScoreGrid.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace {
+constexpr int kGUITimerIntervalMs = 30;
+constexpr std::int64_t kAutoResetIdleMs = 5000;
+constexpr int kMinWindowWidth = 800;
+constexpr int kMinWindowHeight = 600;
+// The client area the window is designed at; sizes before the first layout follow it.
+constexpr int kDesignClientWidth = 792;
+constexpr int kDesignClientHeight = 546;
+constexpr int kSmallFigureAbove = 9999;
+
+const QColor kWindowColor{200, 208, 225};
+const QColor kGridColor{226, 234, 251};
+const QColor kFigureLight{151, 160, 176};
+const QColor kFigureRunning{0, 0, 0};
+const QColor kFigureRecord{222, 0, 0};
+const QColor kUnitColor{171, 184, 204};
+const QColor kSectorColor{108, 127, 157};
+const QColor kMarkRed{220, 0, 0};
+const QColor kMarkPale{255, 190, 190};
+
+int roundEven(double v)
+{
+    return static_cast<int>(std::nearbyint(v));
+}
+
+int roundEvenL(long double v)
+{
+    return static_cast<int>(std::nearbyintl(v));
+}
+
+// Image4 drawn "transparent": every pixel of its bottom-left colour is left out.
+QImage transparentCopy(const QImage& canvas)
+{
+    if (canvas.isNull())
+        return {};
+    QImage out(canvas.size(), QImage::Format_ARGB32_Premultiplied);
+    const uchar* key = canvas.constScanLine(canvas.height() - 1);
+    const uchar kb = key[0], kg = key[1], kr = key[2];
+    for (int y = 0; y < canvas.height(); ++y) {
+        const uchar* src = canvas.constScanLine(y);
+        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < canvas.width(); ++x, src += 3) {
+            const bool backdrop = src[0] == kb && src[1] == kg && src[2] == kr;
+            dst[x] = backdrop ? 0u : qRgb(src[2], src[1], src[0]);
+        }
+    }
+    return out;
+}
+} // namespace
+
+// The client area: paints the background and the clock and reports its size
+// changes, which drive the whole layout.
+class TMainForm::ClientArea : public QWidget {
+public:
+    explicit ClientArea(TMainForm* form)
+        : QWidget(form)
+        , m_form(form)
+    {
+        setObjectName(QStringLiteral("ClientArea"));
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter painter(this);
+        painter.fillRect(event->rect(), kWindowColor);
+        if (!m_form->m_image6.isNull())
+            painter.drawImage(event->rect(), m_form->m_image6, event->rect());
+        m_form->FormPaint(painter, event->rect());
+    }
+    void resizeEvent(QResizeEvent*) override { m_form->FormResize(); }
+
+private:
+    TMainForm* m_form;
+};
+
+TMainForm::TMainForm(QWidget* parent, bool manualTicks)
+    : QMainWindow(parent)
+    , m_manualTicks(manualTicks)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Tempovaro"));
+    setWindowIcon(QIcon(QPixmap::fromImage(LoadPicture(QStringLiteral(":/ICON")))));
+    createControls();
+    createMenu();
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    GUITimer->stop();
+}
+
+void TMainForm::SetCompanions(Companions companions)
+{
+    m_companions = std::move(companions);
+}
+
+void TMainForm::createControls()
+{
+    m_client = new ClientArea(this);
+    m_client->resize(kDesignClientWidth, kDesignClientHeight);
+    setCentralWidget(m_client);
+    m_client->setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+
+    m_image1 = LoadPicture(QStringLiteral(":/BACKGROUND"));
+    m_image2 = LoadPicture(QStringLiteral(":/STOPWATCH"));
+
+    LabelValue = new QLabel(QStringLiteral("8989"), m_client);
+    LabelValue->setObjectName(QStringLiteral("LabelValue"));
+    LabelValue->setFont(QFont(QStringLiteral("Arial")));
+    LabelUnit = new QLabel(QStringLiteral("Beats"), m_client);
+    LabelUnit->setObjectName(QStringLiteral("LabelUnit"));
+    QFont unitFont(QStringLiteral("Arial"));
+    unitFont.setBold(true);
+    LabelUnit->setFont(unitFont);
+    for (QLabel* label : {LabelValue, LabelUnit}) {
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setFocusPolicy(Qt::NoFocus);
+        label->adjustSize();
+    }
+
+    ResultGrid = new ScoreGrid(m_client);
+    ResultGrid->setObjectName(QStringLiteral("ResultGrid"));
+    ResultGrid->OnDrawCell = [this](QPainter& p, int col, int row, const QRect& r) { ResultGridDrawCell(p, col, row, r); };
+    ResultGrid->OnMouseDown = [this](Qt::MouseButton b, int x, int y) { ResultGridMouseDown(b, x, y); };
+    ResultGrid->OnKeyDown = [this](QKeyEvent* e) { ResultGridKeyDown(e); };
+    ResultGrid->OnMouseWheelDown = [this] { ResultGridMouseWheelDown(); };
+    ResultGrid->OnMouseWheelUp = [this] { ResultGridMouseWheelUp(); };
+
+    PanelCategory = new QFrame(m_client);
+    PanelCategory->setObjectName(QStringLiteral("PanelCategory"));
+    PanelCategory->setFrameStyle(QFrame::Box | QFrame::Plain);
+    PanelCategory->setLineWidth(1);
+    QPalette panelPalette = PanelCategory->palette();
+    panelPalette.setColor(QPalette::Window, kWindowColor);
+    panelPalette.setColor(QPalette::WindowText, Qt::black);
+    PanelCategory->setPalette(panelPalette);
+    PanelCategory->setAutoFillBackground(true);
+    PanelCategoryText = new QLabel(QStringLiteral("---"), PanelCategory);
+    PanelCategoryText->setObjectName(QStringLiteral("PanelCategoryText"));
+    PanelCategoryText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    PanelCategoryText->setAutoFillBackground(true);
+
+    GUITimer = new QTimer(this);
+    GUITimer->setObjectName(QStringLiteral("GUITimer"));
+    GUITimer->setTimerType(Qt::PreciseTimer);
+    connect(GUITimer, &QTimer::timeout, this, &TMainForm::GUITimerTimer);
+}
+
+void TMainForm::createMenu()
+{
+    auto item = [this](QMenu* menu, const char* name, const QString& caption, void (TMainForm::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    auto checkItem = [&](QMenu* menu, const char* name, const QString& caption, void (TMainForm::*handler)()) {
+        QAction* action = item(menu, name, caption, handler);
+        action->setCheckable(true);
+        return action;
+    };
+
+    QMenuBar* bar = menuBar();
+    QMenu* measurement = bar->addMenu(QStringLiteral("&Measurement"));
+    Reset = item(measurement, "Reset", QStringLiteral("&Reset     Space"), &TMainForm::ResetClick);
+    Exit = item(measurement, "Exit", QStringLiteral("E&xit"), &TMainForm::ExitClick);
+
+    QMenu* time = bar->addMenu(QStringLiteral("&Time"));
+    NT10 = checkItem(time, "NT10", QStringLiteral("10 s"), &TMainForm::NT10Click);
+    NT20 = checkItem(time, "NT20", QStringLiteral("20 s"), &TMainForm::NT20Click);
+    NT30 = checkItem(time, "NT30", QStringLiteral("30 s"), &TMainForm::NT30Click);
+    NT40 = checkItem(time, "NT40", QStringLiteral("40 s"), &TMainForm::NT40Click);
+    NT50 = checkItem(time, "NT50", QStringLiteral("50 s"), &TMainForm::NT50Click);
+    NT60 = checkItem(time, "NT60", QStringLiteral("60 s"), &TMainForm::NT60Click);
+    time->addSeparator();
+    Endless = checkItem(time, "Endless", QStringLiteral("&Endless"), &TMainForm::EndlessClick);
+    m_timeGroup = new QActionGroup(this);
+    for (QAction* a : {NT10, NT20, NT30, NT40, NT50, NT60, Endless})
+        m_timeGroup->addAction(a);
+
+    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+    SelectInputDevice = item(options, "SelectInputDevice", QStringLiteral("&Select Trigger Device"),
+                             &TMainForm::SelectInputDeviceClick);
+    options->addSeparator();
+    AutoReset = checkItem(options, "AutoReset", QStringLiteral("&Auto Reset Measurement"), &TMainForm::AutoResetClick);
+    MenuBPMFactor = checkItem(options, "MenuBPMFactor", QStringLiteral("Show BPM @ 16th notes"),
+                              &TMainForm::MenuBPMFactorClick);
+
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    Count = checkItem(view, "Count", QStringLiteral("&Count"), &TMainForm::CountClick);
+    Speed = checkItem(view, "Speed", QStringLiteral("&BPM"), &TMainForm::SpeedClick);
+    Frequency = checkItem(view, "Frequency", QStringLiteral("&Frequency"), &TMainForm::FrequencyClick);
+    m_viewGroup = new QActionGroup(this);
+    for (QAction* a : {Count, Speed, Frequency})
+        m_viewGroup->addAction(a);
+    view->addSeparator();
+    Time = checkItem(view, "Time", QStringLiteral("&Clock"), &TMainForm::TimeClick);
+    HighScores = checkItem(view, "HighScores", QStringLiteral("&Scores"), &TMainForm::HighScoresClick);
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    Contents1 = item(help, "Contents1", QStringLiteral("&Contents"), &TMainForm::Contents1Click);
+    help->addSeparator();
+    Info1 = item(help, "Info1", QStringLiteral("&About"), &TMainForm::Info1Click);
+}
+
+void TMainForm::FormCreate()
+{
+    // The window colour is painted by the client area under the background.
+    ValueFontSize = roundEven(kDesignClientHeight * 0.24);
+    ValueFontSizeSmall = roundEven(kDesignClientHeight * 0.12);
+
+    DeviceProperties.TriggerDeviceType = 1;
+    DeviceProperties.AudioChannel.Level = 0.25f;
+    TriggerDevice.reset();
+
+    ProgramSettings.DisplayMode = 0;
+    ProgramSettings.WindowWidth = kMinWindowWidth;
+    ProgramSettings.WindowHeight = kMinWindowHeight;
+    ProgramSettings.TimeLimit = 60000;
+    ProgramSettings.SortByStrokes = 0;
+    ProgramSettings.ShowClock = 1;
+    ProgramSettings.ShowScores = 1;
+    ProgramSettings.AutoReset = 1;
+    ProgramSettings.BpmFactor = 1.0f;
+
+    std::memset(Scores.data(), 0, sizeof(TQX_Score) * Scores.size());
+    ShowDeviceDialogOnActivate = !LoadSettings();
+    LoadScores();
+    FillScoreGrid();
+
+    // A damaged store can hold any size: keep the window on the screen, but
+    // never below the smallest size the layout is made for.
+    setMinimumSize(kMinWindowWidth, kMinWindowHeight);
+    const QRect available = screen() ? screen()->availableGeometry() : QRect(0, 0, kMinWindowWidth, kMinWindowHeight);
+    const int width = std::max(kMinWindowWidth, std::min(ProgramSettings.WindowWidth, available.width()));
+    const int height = std::max(kMinWindowHeight, std::min(ProgramSettings.WindowHeight, available.height()));
+    resize(width, height);
+    move(available.center() - QPoint(width / 2, height / 2));
+
+    switch (ProgramSettings.TimeLimit) {
+    case 10000: NT10->setChecked(true); break;
+    case 20000: NT20->setChecked(true); break;
+    case 30000: NT30->setChecked(true); break;
+    case 40000: NT40->setChecked(true); break;
+    case 50000: NT50->setChecked(true); break;
+    case 60000: NT60->setChecked(true); break;
+    case -1: Endless->setChecked(true); break;
+    default:
+        if (QAction* checked = m_timeGroup->checkedAction())
+            checked->setChecked(false);
+        break;
+    }
+
+    Time->setChecked(ProgramSettings.ShowClock != 0);
+    HighScores->setChecked(ProgramSettings.ShowScores != 0);
+    PanelCategory->setVisible(HighScores->isChecked());
+    AutoReset->setChecked(ProgramSettings.AutoReset != 0);
+    MenuBPMFactor->setChecked(ProgramSettings.BpmFactor == 0.25f);
+
+    if (ProgramSettings.Maximized != 0)
+        setWindowState(windowState() | Qt::WindowMaximized);
+
+    IntervalRingIndex = 0;
+    IntervalRing.fill(0.0f);
+    IdleTime = 0;
+    State = msFinished;
+    LastCount = 0;
+    ClockSeconds = 0;
+    ClockDrawnSeconds = -1;
+    DrawClock();
+    ClockDrawnSeconds = -1;
+
+    ResultGrid->SetColor(kGridColor);
+    ResultGrid->SetCell(0, 0, QStringLiteral("Strokes"));
+    ResultGrid->SetCell(1, 0, QStringLiteral("Date"));
+
+    SetDisplayState(msReady);
+    ApplyDisplayMode();
+    GUITimer->setInterval(kGUITimerIntervalMs);
+    ResetMeasurement();
+    ResultGrid->setFocus();
+}
+
+bool TMainForm::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QMainWindow::event(event);
+}
+
+void TMainForm::FormActivate()
+{
+    if (ShowDeviceDialogOnActivate && m_companions.ShowDeviceDialog)
+        m_companions.ShowDeviceDialog();
+    ShowDeviceDialogOnActivate = false;
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+    emit formClosed();
+}
+
+void TMainForm::FormClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    setGUITimerEnabled(false);
+    QCoreApplication::processEvents();
+    TriggerDevice.reset();
+
+    ProgramSettings.WindowWidth = width();
+    ProgramSettings.WindowHeight = height();
+    ProgramSettings.Maximized = isMaximized() ? 1 : 0;
+    // A store that refuses the settings must not cost the session's scores.
+    SaveSettings();
+    SaveScores();
+}
+
+void TMainForm::FormPaint(QPainter& painter, const QRect& dirty)
+{
+    if (m_image4.isNull() || !dirty.intersects(m_image4.rect()))
+        return;
+    m_paintingClient = true;
+    ClockDrawnSeconds = -1;
+    DrawClock();
+    ClockDrawnSeconds = -1;
+    m_paintingClient = false;
+    if (ProgramSettings.ShowClock && !m_clockOverlay.isNull())
+        painter.drawImage(0, 0, m_clockOverlay);
+}
+
+int TMainForm::clientWidth() const
+{
+    return m_client->width();
+}
+
+int TMainForm::clientHeight() const
+{
+    return m_client->height();
+}
+
+void TMainForm::setGUITimerEnabled(bool enabled)
+{
+    m_guiTimerEnabled = enabled;
+    if (enabled && !m_manualTicks)
+        GUITimer->start();
+    else
+        GUITimer->stop();
+}
+
+void TMainForm::setLabelText(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
+void TMainForm::setLabelFontSize(QLabel* label, int points)
+{
+    QFont font = label->font();
+    font.setPointSize(std::max(1, points));
+    label->setFont(font);
+    label->adjustSize();
+}
+
+void TMainForm::setLabelColor(QLabel* label, QColor color)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+}
+
+void TMainForm::placeValueLabelTop()
+{
+    LabelValue->move(LabelValue->x(), roundEven(clientHeight() * 0.42) - LabelValue->height() / 2);
+}
+
+void TMainForm::centreLabel(QLabel* label)
+{
+    label->move(clientWidth() / 2 - label->width() / 2, label->y());
+}
+
+// ---- Measurement cycle -------------------------------------------------------
+
+void TMainForm::SetDisplayState(TMeasureState NewState)
+{
+    if (NewState == State)
+        return;
+    switch (NewState) {
+    case msReady:
+        setLabelColor(LabelValue, kFigureLight);
+        setLabelFontSize(LabelValue, ValueFontSize);
+        placeValueLabelTop();
+        break;
+    case msRunning:
+        setLabelColor(LabelValue, kFigureRunning);
+        break;
+    case msFinished:
+        setLabelColor(LabelValue, kFigureLight);
+        break;
+    case msRecord:
+        setLabelColor(LabelValue, ProgramSettings.DisplayMode == 0 ? kFigureRecord : kFigureLight);
+        break;
+    case msUndefined:
+        break;
+    }
+    State = NewState;
+}
+
+void TMainForm::RecreateTriggerDevice(std::int32_t TimeLimit)
+{
+    TriggerDevice.reset();
+    TriggerDevice = CreateTriggerDevice(DeviceProperties);
+    if (TriggerDevice)
+        TriggerDevice->Start(TimeLimit);
+}
+
+void TMainForm::ResetMeasurement()
+{
+    setGUITimerEnabled(false);
+    QCoreApplication::processEvents();
+    SetDisplayState(msUndefined);
+    SetDisplayState(msReady);
+    RecreateTriggerDevice(ProgramSettings.TimeLimit);
+    setGUITimerEnabled(true);
+}
+
+void TMainForm::SetTimeLimit(std::int32_t Milliseconds)
+{
+    ProgramSettings.TimeLimit = Milliseconds;
+    ResetMeasurement();
+    ClockDrawnSeconds = -1;
+    DrawClock();
+    FillScoreGrid();
+}
+
+void TMainForm::GUITimerTimer()
+{
+    if (!TriggerDevice)
+        return;
+    const std::int32_t timeLimit = ProgramSettings.TimeLimit;
+
+    std::int32_t elapsed = -1;
+    if (State == msReady || State == msRunning) {
+        elapsed = TriggerDevice->GetElapsedTime();
+        ClockSeconds = elapsed / 1000;
+        DrawClock();
+    }
+
+    if (elapsed == timeLimit) {
+        if (State == msRunning)
+            EndMeasurement();
+    } else if (State == msReady && (timeLimit < 0 || elapsed > 0)) {
+        SetDisplayState(msRunning);
+    }
+
+    if (State == msFinished || State == msRecord) {
+        if (TriggerDevice->FetchNewStroke())
+            IdleTime = 0;
+        IdleTime += kGUITimerIntervalMs;
+        if (ProgramSettings.AutoReset && IdleTime > kAutoResetIdleMs) {
+            SetDisplayState(msReady);
+            RecreateTriggerDevice(ProgramSettings.TimeLimit);
+            IdleTime = 0;
+        }
+    } else {
+        RefreshValue();
+    }
+}
+
+void TMainForm::EndMeasurement()
+{
+    const std::int32_t seconds = ProgramSettings.TimeLimit / 1000;
+    // The best is taken before the new score joins the table: a count equal to
+    // it is no record.
+    const std::int32_t best = GetBestScore(seconds);
+    AddScore(TQX_Score{LastCount, seconds, NowAsDate()});
+    FillScoreGrid();
+    SetDisplayState(best < LastCount ? msRecord : msFinished);
+    // The fresh device keeps reporting strokes, which holds off the auto reset
+    // while the drummer keeps playing; its count is never shown.
+    RecreateTriggerDevice(-1);
+    IdleTime = 0;
+}
+
+// ---- Result display ----------------------------------------------------------
+
+void TMainForm::RefreshValue()
+{
+    const std::int32_t mode = ProgramSettings.DisplayMode;
+    float strokeRate = 0.0f;
+    if (mode == 1 || mode == 2) {
+        const float sample = TriggerDevice->FetchNewStroke() ? TriggerDevice->GetMeanInterval() : 0.0f;
+        IntervalRing[static_cast<std::size_t>(IntervalRingIndex)] = sample;
+        IntervalRingIndex = (IntervalRingIndex + 1) % static_cast<std::int32_t>(IntervalRing.size());
+        float sum = 0.0f;
+        std::int32_t n = 0;
+        for (const float slot : IntervalRing) {
+            if (slot > 0.0f) {
+                sum += slot;
+                ++n;
+            }
+        }
+        strokeRate = sum > 0.0f ? static_cast<float>(n) / sum : 0.0f;
+    }
+
+    LastCount = TriggerDevice->GetCount();
+    switch (mode) {
+    case 0:
+        if (TriggerDevice->FetchNewStroke()) {
+            if (LastCount > kSmallFigureAbove) {
+                setLabelFontSize(LabelValue, ValueFontSizeSmall);
+                placeValueLabelTop();
+            }
+            setLabelText(LabelValue, QString::number(LastCount));
+        }
+        break;
+    case 1: {
+        const float bpm = strokeRate * 60.0f * ProgramSettings.BpmFactor;
+        setLabelText(LabelValue, FormatFixed(bpm, 4, 0, QLocale::system().decimalPoint()));
+        break;
+    }
+    case 2:
+        setLabelText(LabelValue, FormatFixed(strokeRate, 3, 1, QLocale::system().decimalPoint()));
+        break;
+    default:
+        break;
+    }
+    centreLabel(LabelValue);
+}
+
+void TMainForm::ApplyDisplayMode()
+{
+    ResultGrid->setVisible(ProgramSettings.ShowScores != 0);
+    switch (ProgramSettings.DisplayMode) {
+    case 0:
+        setLabelText(LabelUnit, QStringLiteral("Strokes"));
+        setLabelText(LabelValue, QStringLiteral("0"));
+        Count->setChecked(true);
+        break;
+    case 1:
+        setLabelText(LabelUnit, ProgramSettings.BpmFactor == 0.25f ? QStringLiteral("BPM@16th") : QStringLiteral("BPM"));
+        setLabelText(LabelValue, QStringLiteral("0"));
+        Speed->setChecked(true);
+        break;
+    case 2:
+        setLabelText(LabelUnit, QStringLiteral("Hz"));
+        setLabelText(LabelValue, QStringLiteral("0.0"));
+        Frequency->setChecked(true);
+        break;
+    default:
+        break;
+    }
+    centreLabel(LabelUnit);
+}
+
+void TMainForm::DrawClock()
+{
+    if (!ProgramSettings.ShowClock)
+        return;
+    if (ClockSeconds == ClockDrawnSeconds)
+        return;
+    ClockDrawnSeconds = ClockSeconds;
+    if (m_image3.isNull() || m_image4.isNull())
+        return;
+
+    if (m_image4.size() == m_image3.size() && m_image4.format() == m_image3.format())
+        std::memcpy(m_image4.bits(), m_image3.constBits(), static_cast<std::size_t>(m_image3.sizeInBytes()));
+    else
+        m_image4 = m_image3.copy();
+    const int w = m_image4.width();
+    const int h = m_image4.height();
+    const int cx = roundEven(w * 0.47);
+    const int cy = roundEven(h * 0.6);
+    const int rn = roundEven(h * 0.27);
+    const int rs = roundEven(h * 0.155);
+    const int rm = roundEven(h * 0.288);
+    constexpr long double pi = std::numbers::pi_v<long double>;
+
+    if (ClockSeconds > 0 && rs > 0) {
+        const long double a = ClockSeconds / 60.0L * 2 * pi - pi / 2;
+        const int px = roundEvenL(std::cos(a) * rs);
+        const int py = roundEvenL(std::sin(a) * rs);
+        // From the ray through the current second, counter-clockwise on screen
+        // to twelve o'clock; equal rays give the whole disc.
+        const double startDeg = std::atan2(-static_cast<double>(py), static_cast<double>(px)) * 180.0 / std::numbers::pi;
+        double spanDeg = 90.0 - startDeg;
+        while (spanDeg <= 0.0)
+            spanDeg += 360.0;
+        while (spanDeg > 360.0)
+            spanDeg -= 360.0;
+        QPainter painter(&m_image4);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(kSectorColor, 1));
+        painter.setBrush(kSectorColor);
+        // GDI-style corners (cx-rs+1, cy-rs+1)..(cx+rs+1, cy+rs+1), right and bottom edges excluded.
+        painter.drawPie(QRect(cx - rs + 1, cy - rs + 1, 2 * rs - 1, 2 * rs - 1), roundEven(startDeg * 16),
+                        roundEven(spanDeg * 16));
+    }
+
+    const long double b = ClockSeconds / 60.0L * 2 * pi;
+    auto around = [&](long double angle, long double radius) {
+        return QPoint(cx + roundEvenL(std::cos(angle) * radius), cy + roundEvenL(std::sin(angle) * radius));
+    };
+    const QPoint p1 = around(b - pi / 2, rn);
+    const QPoint p2 = around(b, rn * 0.01L);
+    const QPoint p3 = around(b - pi, rn * 0.01L);
+    const QPoint p4 = around(b - 3 * pi / 2, rn * 0.01L);
+    const QPoint m24((p2.x() + p4.x()) / 2, (p2.y() + p4.y()) / 2);
+    const QPoint m34((p3.x() + p4.x()) / 2, (p3.y() + p4.y()) / 2);
+    auto line = [&](QPoint from, QPoint to) {
+        DrawSmoothLine(m_image4, 0x000000, static_cast<float>(from.x()), static_cast<float>(from.y()),
+                       static_cast<float>(to.x()), static_cast<float>(to.y()));
+    };
+    line(p2, p1);
+    line(p1, p3);
+    line(p3, p4);
+    line(p4, p2);
+    line(p1, p4);
+    line(m24, p1);
+    line(m34, p1);
+
+    if (ProgramSettings.TimeLimit > 0) {
+        const int l = roundEven(ProgramSettings.TimeLimit / 1000.0);
+        const long double c = l / 60.0L * 2 * pi - pi / 2;
+        const QPoint q = around(c, rm);
+        const QColor mark = l == 60 ? kMarkPale : kMarkRed;
+        QPainter painter(&m_image4);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(mark, 1));
+        painter.setBrush(mark);
+        painter.drawEllipse(QRect(q.x() - 3, q.y() - 3, 5, 5));
+    }
+
+    m_clockOverlay = transparentCopy(m_image4);
+    if (!m_paintingClient)
+        m_client->update(m_image4.rect());
+}
+
+// ---- Score list --------------------------------------------------------------
+
+void TMainForm::FillScoreGrid()
+{
+    const std::int32_t timeLimit = ProgramSettings.TimeLimit;
+    PanelCategoryText->setText(timeLimit > 0 ? QString::number(timeLimit / 1000) + QStringLiteral(" Seconds")
+                                             : QStringLiteral("Endless"));
+    ResultGrid->SetRowCount(MaxScores + 1);
+    if (timeLimit < 0) {
+        // Endless keeps no scores: the rows of the last category stay, greyed.
+        ResultGrid->setEnabled(false);
+        ResultGrid->SetFontColor(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text));
+        return;
+    }
+    const bool hadFocus = ResultGrid->isEnabled();
+    ResultGrid->setEnabled(true);
+    ResultGrid->SetFontColor(Qt::black);
+    // It is the window's only focusable control; give the keys back to it.
+    if (!hadFocus && isActiveWindow())
+        ResultGrid->setFocus();
+
+    // The table stays in the order shown, which decides the score AddScore
+    // drops from a full table.
+    if (ProgramSettings.SortByStrokes != 0)
+        SortScoresByStrokes(0, MaxScores - 1);
+    else
+        SortScoresByDate(0, MaxScores - 1);
+
+    const std::int32_t seconds = timeLimit / 1000;
+    int row = 0;
+    for (const TQX_Score& score : Scores) {
+        if (score.Date == 0.0)
+            break;
+        if (score.Seconds == seconds) {
+            ++row;
+            ResultGrid->SetCell(0, row, QString::number(score.Strokes));
+            ResultGrid->SetCell(1, row, ScoreDateText(score.Date));
+        }
+    }
+    for (int r = row + 1; r <= MaxScores; ++r) {
+        ResultGrid->SetCell(0, r, QString());
+        ResultGrid->SetCell(1, r, QString());
+    }
+}
+
+void TMainForm::ResultGridDrawCell(QPainter& painter, int ACol, int ARow, const QRect& Rect)
+{
+    painter.fillRect(Rect, ARow == 0 ? kWindowColor : ResultGrid->Color());
+    painter.setPen(ResultGrid->FontColor());
+    painter.setFont(ResultGrid->font());
+    const QRect textRect(Rect.left() + 2, Rect.top() + 2, Rect.width(), Rect.height());
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, ResultGrid->Cell(ACol, ARow));
+}
+
+void TMainForm::ResultGridKeyDown(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space)
+        ResetMeasurement();
+    if (event->key() == Qt::Key_F1 && m_companions.ShowHelp)
+        m_companions.ShowHelp();
+}
+
+void TMainForm::ResultGridMouseDown(Qt::MouseButton, int X, int Y)
+{
+    if (Y < ScoreGrid::kRowHeight) {
+        ProgramSettings.SortByStrokes = X < ScoreGrid::kColWidth + ScoreGrid::kLineWidth ? 1 : 0;
+        FillScoreGrid();
+    }
+}
+
+void TMainForm::ResultGridMouseWheelDown()
+{
+    if (ResultGrid->TopRow() + ResultGrid->VisibleRowCount() < ResultGrid->RowCount())
+        ResultGrid->SetTopRow(ResultGrid->TopRow() + 1);
+}
+
+void TMainForm::ResultGridMouseWheelUp()
+{
+    if (ResultGrid->TopRow() > ScoreGrid::kFixedRows)
+        ResultGrid->SetTopRow(ResultGrid->TopRow() - 1);
+}
+
+// ---- Layout --------------------------------------------------------------------
+
+void TMainForm::FormResize()
+{
+    const int cw = clientWidth();
+    const int ch = clientHeight();
+
+    ValueFontSize = roundEven(ch * 0.24);
+    ValueFontSizeSmall = roundEven(ch * 0.12);
+    setLabelFontSize(LabelValue, ValueFontSize);
+    setLabelFontSize(LabelUnit, roundEven(cw * 0.025));
+    LabelValue->move(cw / 2 - LabelValue->width() / 2, LabelValue->y());
+    LabelUnit->move(cw / 2 - LabelUnit->width() / 2, LabelUnit->y());
+    LabelValue->move(LabelValue->x(), roundEven(ch * 0.42) - LabelValue->height() / 2);
+    LabelUnit->move(LabelUnit->x(), roundEven(ch * 0.7) - LabelUnit->height() / 2);
+
+    if (!ResampleBitmap(m_image1, 0, 0, m_image1.width(), m_image1.height(), m_image6, cw, ch)) {
+        // No background picture (or no room): the window colour shows instead.
+        m_image6 = QImage();
+    }
+
+    const int faceWidth = roundEven(cw * 0.22);
+    const int faceHeight = roundEven(faceWidth * 1.342);
+    if (faceWidth > 0 && faceHeight > 0) {
+        m_image3 = QImage(faceWidth, faceHeight, QImage::Format_BGR888);
+        m_image3.fill(Qt::black);
+        if (!m_image2.isNull()) {
+            QPainter painter(&m_image3);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+            painter.drawImage(QRect(0, 0, faceWidth, faceHeight), m_image2);
+        }
+        m_image4 = QImage(faceWidth, faceHeight, QImage::Format_BGR888);
+    } else {
+        m_image3 = QImage();
+        m_image4 = QImage();
+    }
+
+    const int gridHeight = (roundEven(ch * 0.64) / 18) * 18 + 1;
+    const int gridLeft = std::min(roundEven(cw * 0.85), cw - 140);
+    const int gridTop = roundEven(ch * 0.11);
+    ResultGrid->setGeometry(gridLeft, gridTop, 140, gridHeight);
+    ResultGrid->ClearSelection();
+
+    PanelCategory->setGeometry(ResultGrid->x(), ResultGrid->y() + ResultGrid->height() - 1, ResultGrid->width(), 19);
+    PanelCategoryText->setGeometry(1, 2, PanelCategory->width() - 2, PanelCategory->height() - 2);
+
+    setLabelColor(LabelUnit, kUnitColor);
+
+    ClockDrawnSeconds = -1;
+    DrawClock();
+    ClockDrawnSeconds = -1;
+    m_client->update();
+}
+
+// ---- Menu ----------------------------------------------------------------------
+
+void TMainForm::ResetClick()
+{
+    ResetMeasurement();
+}
+
+void TMainForm::ExitClick()
+{
+    close();
+}
+
+void TMainForm::NT10Click() { SetTimeLimit(10000); }
+void TMainForm::NT20Click() { SetTimeLimit(20000); }
+void TMainForm::NT30Click() { SetTimeLimit(30000); }
+void TMainForm::NT40Click() { SetTimeLimit(40000); }
+void TMainForm::NT50Click() { SetTimeLimit(50000); }
+void TMainForm::NT60Click() { SetTimeLimit(60000); }
+void TMainForm::EndlessClick() { SetTimeLimit(-1); }
+
+void TMainForm::SelectInputDeviceClick()
+{
+    if (m_companions.ShowDeviceDialog)
+        m_companions.ShowDeviceDialog();
+    ResetMeasurement();
+}
+
+void TMainForm::AutoResetClick()
+{
+    ProgramSettings.AutoReset = AutoReset->isChecked() ? 1 : 0;
+}
+
+void TMainForm::MenuBPMFactorClick()
+{
+    ProgramSettings.BpmFactor = MenuBPMFactor->isChecked() ? 0.25f : 1.0f;
+    ApplyDisplayMode();
+}
+
+void TMainForm::CountClick()
+{
+    ProgramSettings.DisplayMode = 0;
+    ApplyDisplayMode();
+}
+
+void TMainForm::SpeedClick()
+{
+    ProgramSettings.DisplayMode = 1;
+    ApplyDisplayMode();
+}
+
+void TMainForm::FrequencyClick()
+{
+    ProgramSettings.DisplayMode = 2;
+    ApplyDisplayMode();
+}
+
+void TMainForm::TimeClick()
+{
+    ProgramSettings.ShowClock = Time->isChecked() ? 1 : 0;
+    m_client->update();
+}
+
+void TMainForm::HighScoresClick()
+{
+    ProgramSettings.ShowScores = HighScores->isChecked() ? 1 : 0;
+    PanelCategory->setVisible(ProgramSettings.ShowScores != 0);
+    ApplyDisplayMode();
+}
+
+void TMainForm::Contents1Click()
+{
+    if (m_companions.ShowHelp)
+        m_companions.ShowHelp();
+}
+
+void TMainForm::Info1Click()
+{
+    if (m_companions.ShowAboutModal)
+        m_companions.ShowAboutModal();
+}
+
+QWidget* TMainForm::clientArea() const
+{
+    return m_client;
+}

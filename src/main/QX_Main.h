@@ -1,0 +1,193 @@
+#pragma once
+// TMainForm: the main window. It arms a measurement, polls the one trigger
+// device every 30 ms, shows the count, BPM or frequency with a stopwatch, keeps
+// the score list of the chosen recording time and lays everything out in
+// proportion to the window.
+//
+// Threads: user-interface thread only. Capture threads feed the global
+// TriggerDevice; this window only polls it from GUITimerTimer and replaces it
+// while GUITimer is stopped (or from inside the tick itself).
+//
+// Units: times in milliseconds (TimeLimit -1 = endless), font sizes in
+// points, pictures as 24-bit QImage::Format_BGR888.
+
+#include <QImage>
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class QAction;
+class QActionGroup;
+class QFrame;
+class QKeyEvent;
+class QLabel;
+class QPainter;
+class QTimer;
+class ScoreGrid;
+
+enum TMeasureState : std::uint8_t { msReady, msRunning, msFinished, msRecord, msUndefined };
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // The windows the main window opens but does not own. Unset hooks do nothing.
+    struct Companions {
+        std::function<void()> ShowDeviceDialog; // modeless
+        std::function<void()> ShowHelp;         // modeless
+        std::function<void()> ShowAboutModal;   // returns when the box is closed
+    };
+
+    // manualTicks: GUITimer never really runs; the caller drives GUITimerTimer
+    // (tests and benchmarks). "Enabled" is still tracked by IsGUITimerEnabled.
+    explicit TMainForm(QWidget* parent = nullptr, bool manualTicks = false);
+    ~TMainForm() override;
+
+    void SetCompanions(Companions companions);
+    void ResetMeasurement();
+
+    // Menu items.
+    void ResetClick();
+    void ExitClick();
+    void NT10Click();
+    void NT20Click();
+    void NT30Click();
+    void NT40Click();
+    void NT50Click();
+    void NT60Click();
+    void EndlessClick();
+    void SelectInputDeviceClick();
+    void AutoResetClick();
+    void MenuBPMFactorClick();
+    void CountClick();
+    void SpeedClick();
+    void FrequencyClick();
+    void TimeClick();
+    void HighScoresClick();
+    void Contents1Click();
+    void Info1Click();
+
+    // The 30 ms tick.
+    void GUITimerTimer();
+
+    // Score list events (forwarded by the grid, coordinates inside its frame).
+    void ResultGridDrawCell(QPainter& painter, int ACol, int ARow, const QRect& Rect);
+    void ResultGridKeyDown(QKeyEvent* event);
+    void ResultGridMouseDown(Qt::MouseButton button, int X, int Y);
+    void ResultGridMouseWheelDown();
+    void ResultGridMouseWheelUp();
+
+    // Window events (called by the toolkit events; public for tests and benchmarks).
+    void FormActivate();
+    void FormResize();
+
+    // Read-only views of the window's state, for tests and benchmarks.
+    TMeasureState measureState() const { return State; }
+    std::int64_t idleTimeMs() const { return IdleTime; }
+    std::int32_t clockSeconds() const { return ClockSeconds; }
+    std::int32_t lastCount() const { return LastCount; }
+    bool deviceDialogDue() const { return ShowDeviceDialogOnActivate; }
+    std::int32_t valueFontSize() const { return ValueFontSize; }
+    std::int32_t valueFontSizeSmall() const { return ValueFontSizeSmall; }
+    bool isGUITimerEnabled() const { return m_guiTimerEnabled; }
+    const QImage& clockCanvas() const { return m_image4; }
+    const QImage& backgroundImage() const { return m_image6; }
+    const QImage& stopwatchImage() const { return m_image3; }
+    QWidget* clientArea() const;
+
+signals:
+    // Emitted after the close sequence has stored settings and scores.
+    void formClosed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    class ClientArea;
+    friend class ClientArea;
+
+    void createControls();
+    void createMenu();
+    void FormCreate();
+    void FormClose();
+    void FormPaint(QPainter& painter, const QRect& dirty);
+
+    void SetDisplayState(TMeasureState NewState);
+    void RecreateTriggerDevice(std::int32_t TimeLimit);
+    void SetTimeLimit(std::int32_t Milliseconds);
+    void EndMeasurement();
+    void RefreshValue();
+    void ApplyDisplayMode();
+    void DrawClock();
+    void FillScoreGrid();
+
+    void setGUITimerEnabled(bool enabled);
+    void setLabelText(QLabel* label, const QString& text);
+    void setLabelFontSize(QLabel* label, int points);
+    void setLabelColor(QLabel* label, QColor color);
+    void placeValueLabelTop();
+    void centreLabel(QLabel* label);
+    int clientWidth() const;
+    int clientHeight() const;
+
+    // Fields of the measurement and display.
+    std::array<float, 33> IntervalRing{};
+    std::int32_t IntervalRingIndex = 0;
+    bool ShowDeviceDialogOnActivate = false;
+    std::int32_t ClockSeconds = 0;
+    std::int32_t ClockDrawnSeconds = -1;
+    TMeasureState State = msFinished;
+    std::int64_t IdleTime = 0;
+    std::int32_t ValueFontSize = 0;
+    std::int32_t ValueFontSizeSmall = 0;
+    std::int32_t LastCount = 0;
+
+    // Pictures: Image1 background source, Image2 stopwatch source, Image3 the
+    // stopwatch at window scale, Image4 the clock canvas, Image6 the background
+    // at client size. m_clockOverlay is Image4 with its backdrop made transparent.
+    QImage m_image1;
+    QImage m_image2;
+    QImage m_image3;
+    QImage m_image4;
+    QImage m_image6;
+    QImage m_clockOverlay;
+    bool m_paintingClient = false;
+
+    ClientArea* m_client = nullptr;
+    QLabel* LabelValue = nullptr;
+    QLabel* LabelUnit = nullptr;
+    ScoreGrid* ResultGrid = nullptr;
+    QFrame* PanelCategory = nullptr;
+    QLabel* PanelCategoryText = nullptr;
+    QTimer* GUITimer = nullptr;
+    bool m_manualTicks = false;
+    bool m_guiTimerEnabled = false;
+    bool m_closed = false;
+
+    QAction* Reset = nullptr;
+    QAction* Exit = nullptr;
+    QAction* NT10 = nullptr;
+    QAction* NT20 = nullptr;
+    QAction* NT30 = nullptr;
+    QAction* NT40 = nullptr;
+    QAction* NT50 = nullptr;
+    QAction* NT60 = nullptr;
+    QAction* Endless = nullptr;
+    QAction* SelectInputDevice = nullptr;
+    QAction* AutoReset = nullptr;
+    QAction* MenuBPMFactor = nullptr;
+    QAction* Count = nullptr;
+    QAction* Speed = nullptr;
+    QAction* Frequency = nullptr;
+    QAction* Time = nullptr;
+    QAction* HighScores = nullptr;
+    QAction* Contents1 = nullptr;
+    QAction* Info1 = nullptr;
+    QActionGroup* m_timeGroup = nullptr;
+    QActionGroup* m_viewGroup = nullptr;
+
+    Companions m_companions;
+};
