@@ -1,22 +1,83 @@
 #include "QX_AudioTriggerDevice.h"
 
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// Sample value / 32768 = level on the 0..1 scale.
+constexpr double kSampleScale = 32768.0;
+// A scaled sample above this is clipping (sample values of 32760 and up).
+constexpr double kOverloadLevel = 0.99975;
+// After clipping the window RMS floor is raised so the distorted tail of the
+// hit cannot fake a rise; it falls back to the rest floor over 4 s.
+constexpr float kRaisedFloor = 0.063f;
+constexpr float kRestFloor = 0.0039f;
+constexpr double kFloorDecayPerSample = 3.3503401360544216e-7; // 0.0591 / 176400
+constexpr std::int32_t kWindowSamples = 441;                     // 10 ms
+constexpr double kRiseFactor = 1.4;
+constexpr std::int64_t kDeadTimeSamples = 1323;                  // 30 ms
+constexpr double kRelativeLevel = 0.35;
+constexpr std::int64_t kHistoryTimeoutSamples = 44100;           // 1 s
+constexpr std::int32_t kSampleRate = 44100;
+
+} // namespace
+
 TQX_AudioTriggerDevice::TQX_AudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> graph)
     : Graph(std::move(graph))
 {
+    // A device that cannot be opened leaves a graph that never calls back:
+    // the trigger then simply counts nothing.
     if (Graph)
         Graph->BuildGraph(DeviceID, QX_SampleHandler::Bind<TQX_AudioTriggerDevice, &TQX_AudioTriggerDevice::AnalyzeSamples>(this));
 }
 
 TQX_AudioTriggerDevice::~TQX_AudioTriggerDevice()
 {
+    // The graph's destructor joins the capture thread; only then may the
+    // fields it writes go.
     Graph.reset();
 }
 
-void TQX_AudioTriggerDevice::Start(std::int32_t) {}
+void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
+{
+    WindowSumSquares = 0.0f;
+    WindowSampleCount = 0;
+    WindowRms = 0.0f;
+    WindowPeak = 0.0f;
+    WindowPeakPos = 0;
+    RmsFloor = kRestFloor;
+    PrevWindowRms = kRestFloor;
+    NewStroke.store(true, std::memory_order_release);
+    GapCounter = 0;
+    HistoryIndex = 0;
+    Section1 = Biquad{};
+    Section2 = Biquad{};
+
+    // 300 Hz high-pass, Q = 1: keeps the stick's attack, drops stage rumble
+    // and hum. The named intermediates are rounded to float on purpose; the
+    // coefficients follow from them in double.
+    const float w0 = static_cast<float>(2.0 * std::numbers::pi * 300.0 / kSampleRate);
+    const float s = static_cast<float>(std::sin(static_cast<double>(w0)));
+    const float c = static_cast<float>(std::cos(static_cast<double>(w0)));
+    const float alpha = static_cast<float>(static_cast<double>(s) / 2.0);
+    const float a0 = static_cast<float>(1.0 + static_cast<double>(alpha));
+    A1 = static_cast<float>(-2.0 * static_cast<double>(c) / static_cast<double>(a0));
+    A2 = static_cast<float>((1.0 - static_cast<double>(alpha)) / static_cast<double>(a0));
+    B0 = static_cast<float>((1.0 + static_cast<double>(c)) / 2.0 / static_cast<double>(a0));
+    B1 = static_cast<float>(-(1.0 + static_cast<double>(c)) / static_cast<double>(a0));
+    B2 = B0;
+
+    ResetHistory();
+    TimeLimit.store(timeLimit, std::memory_order_relaxed);
+    StartTick.store(0, std::memory_order_relaxed);
+    if (Graph)
+        Graph->Run();
+}
 
 float TQX_AudioTriggerDevice::GetMeanInterval()
 {
-    return MeanIntervalSeconds(44100);
+    return MeanIntervalSeconds(kSampleRate);
 }
 
 bool TQX_AudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
@@ -24,9 +85,116 @@ bool TQX_AudioTriggerDevice::SetInputLine(const std::string& LineName, float Inp
     return Graph && SUCCEEDED(Graph->SetInputLine(LineName, InputLevel));
 }
 
-void TQX_AudioTriggerDevice::AnalyzeSamples(const void*, std::int32_t) {}
-
-TQX_AudioTriggerDevice::StrokeRecord TQX_AudioTriggerDevice::LastStroke() const
+void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteCount)
 {
-    return {};
+    // Once the recording time is over the whole block is ignored, level included.
+    if (IsTimeOver())
+        return;
+    const std::int32_t n = ByteCount / 2;
+    if (n <= 0 || Data == nullptr)
+        return;
+
+    // The per-sample state lives in locals for the block so the compiler can
+    // keep it in registers; the atomics and the history are touched only
+    // when a value changes or a window ends.
+    const auto* bytes = static_cast<const unsigned char*>(Data);
+    const double b0 = B0, b1 = B1, b2 = B2, a1 = A1, a2 = A2;
+    Biquad s1 = Section1;
+    Biquad s2 = Section2;
+    float floor = RmsFloor;
+    float sumSquares = WindowSumSquares;
+    std::int32_t windowCount = WindowSampleCount;
+    float peak = WindowPeak;
+    std::int32_t peakPos = WindowPeakPos;
+    std::int64_t gap = GapCounter;
+
+    for (std::int32_t i = 0; i < n; ++i) {
+        // Little-endian on every host, and no alignment assumed for Data.
+        const auto raw = static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
+        s1.x0 = static_cast<float>(raw / kSampleScale);
+
+        // Only positive clipping raises the floor; -32768 is a normal full-scale sample.
+        if (s1.x0 > kOverloadLevel)
+            floor = kRaisedFloor;
+        else if (floor > kRestFloor)
+            floor = static_cast<float>(floor - kFloorDecayPerSample);
+
+        s1.y0 = static_cast<float>(b0 * s1.x0 + b1 * s1.x1 + b2 * s1.x2 - a1 * s1.y1 - a2 * s1.y2);
+        s1.x2 = s1.x1;
+        s1.x1 = s1.x0;
+        s1.y2 = s1.y1;
+        s1.y1 = s1.y0;
+
+        s2.x0 = s1.y0;
+        s2.y0 = static_cast<float>(b0 * s2.x0 + b1 * s2.x1 + b2 * s2.x2 - a1 * s2.y1 - a2 * s2.y2);
+        s2.x2 = s2.x1;
+        s2.x1 = s2.x0;
+        s2.y2 = s2.y1;
+        s2.y1 = s2.y0;
+
+        const float r = std::fabs(s2.y0);
+        s2.y0 = r;
+
+        if (r > Level.load(std::memory_order_relaxed))
+            RaiseLevel(r);
+
+        sumSquares = static_cast<float>(static_cast<double>(sumSquares) + static_cast<double>(r) * r);
+        ++windowCount;
+        if (r > peak) {
+            peak = r;
+            peakPos = windowCount;
+        }
+
+        ++gap;
+        if (gap > kHistoryTimeoutSamples) {
+            // A second without a stroke: the old strokes no longer set the bar.
+            ResetHistory();
+            gap = 0;
+        }
+
+        if (windowCount == kWindowSamples) {
+            float rms = static_cast<float>(std::sqrt(static_cast<double>(sumSquares) / kWindowSamples));
+            sumSquares = 0.0f;
+            windowCount = 0;
+            if (rms < floor)
+                rms = floor;
+
+            double levelSum = 0.0;
+            for (const auto& slot : StrokeLevels) {
+                const float level = slot.load(std::memory_order_relaxed);
+                if (level > 0.0f)
+                    levelSum += level;
+            }
+            // The sum is divided by the full ring of 8, so a short history
+            // makes the test easier, not harder.
+            const bool levelOk = levelSum == 0.0 || static_cast<double>(rms) / (levelSum / 8.0) > kRelativeLevel;
+
+            if (static_cast<double>(rms) > kRiseFactor * static_cast<double>(PrevWindowRms) && gap > kDeadTimeSamples &&
+                levelOk) {
+                // The interval runs from the previous stroke's peak sample to this one's.
+                RecordStroke(static_cast<std::int32_t>(gap + peakPos - kWindowSamples), rms);
+                gap = kWindowSamples - peakPos;
+            }
+            peak = 0.0f;
+            peakPos = 0;
+            PrevWindowRms = rms;
+            WindowRms = rms;
+        }
+    }
+
+    Section1 = s1;
+    Section2 = s2;
+    RmsFloor = floor;
+    WindowSumSquares = sumSquares;
+    WindowSampleCount = windowCount;
+    WindowPeak = peak;
+    WindowPeakPos = peakPos;
+    GapCounter = gap;
+}
+
+TQX_AudioTriggerDevice::StrokeRecord TQX_AudioTriggerDevice::LastStroke(std::int32_t Back) const
+{
+    const std::int32_t slot = (HistoryIndex + 7 - (Back & 7)) % 8;
+    return {StrokeIntervals[slot].load(std::memory_order_relaxed), StrokeLevels[slot].load(std::memory_order_relaxed)};
 }

@@ -38,14 +38,14 @@ public:
     // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
     void AnalyzeSamples(const void* Data, std::int32_t ByteCount);
 
-    // The most recent stroke's interval (samples) and level (window RMS).
-    // Only meaningful on the thread that feeds AnalyzeSamples, right after the
-    // block in which GetCount() went up.
+    // A recent stroke's interval (samples) and level (window RMS): Back = 0 is
+    // the most recent, up to 7 before it. Read it on the thread that feeds
+    // AnalyzeSamples, right after the block in which GetCount() went up.
     struct StrokeRecord {
         std::int32_t Interval = EmptyInterval;
         float Level = 0.0f;
     };
-    StrokeRecord LastStroke() const;
+    StrokeRecord LastStroke(std::int32_t Back = 0) const;
 
 private:
     struct Biquad {

@@ -1,0 +1,36 @@
+#pragma once
+// Test recordings with known stroke times, mixed from the real drum samples
+// of Debian's hydrogen-drumkits (or synthetic clicks), 16-bit mono 44.1 kHz.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace drum {
+
+using Samples = std::vector<std::int16_t>;
+constexpr int kRate = 44100;
+
+// A drum sample from the kits folder ("The Black Pearl 1.0/PearlSnare-Med.wav"),
+// mixed to mono, at 44.1 kHz, on the -1..1 scale. Empty when it is missing.
+std::vector<float> loadHit(const std::string& kitRelativePath);
+bool kitsPresent();
+
+struct Stroke {
+    std::int64_t startSample;
+    float gain = 1.0f;
+};
+
+// Mixes hit at every stroke into lengthSamples of silence, adds room noise
+// (low-passed noise plus 50 Hz hum, noiseRms of full scale, fixed seed) and
+// rounds to 16 bits with clipping.
+Samples render(const std::vector<float>& hit, const std::vector<Stroke>& strokes, std::int64_t lengthSamples,
+               float noiseRms = 0.0f, std::uint32_t seed = 1);
+
+// Strokes every intervalSamples (may be fractional), the first at firstSample.
+std::vector<Stroke> evenStrokes(std::int64_t firstSample, double intervalSamples, int count, float gain = 1.0f);
+
+bool writeWav(const std::string& path, const Samples& samples, int rate = kRate, int channels = 1);
+bool writeRaw(const std::string& path, const Samples& samples);
+
+} // namespace drum
