@@ -1,0 +1,550 @@
+// The device dialog on fixed device lists and trigger devices without
+// hardware: what activation selects, the enable rules, the handlers that
+// checking a radio button or moving the bar runs, the meter's mapping, peak
+// hold and decay, the single-note display, and OK, Cancel and closing.
+// The meter timer is driven by calling TimerVolumeTimer; its own QTimer is
+// stopped so nothing ticks behind the test's back.
+
+#include "QX_AudioTriggerDevice.h"
+#include "QX_Barometer.h"
+#include "QX_DeviceSelect.h"
+#include "QX_Global.h"
+#include "QX_Inputs.h"
+#include "QX_MidiTriggerDevice.h"
+#include "QX_TriggerDevice.h"
+#include "QX_TriggerFactory.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct LineCall {
+    std::string line;
+    float level;
+};
+
+// What the dialog asked of the trigger devices it had built.
+struct DeviceLog {
+    std::vector<TQX_DeviceProperties> built;
+    std::vector<std::int32_t> startedWith;
+    std::vector<LineCall> lineCalls;
+};
+DeviceLog g_log;
+
+class RecordingGraph : public TQX_AudioInput {
+public:
+    HRESULT BuildGraph(const std::string&, QX_SampleHandler) override { return S_OK; }
+    HRESULT Run() override { return S_OK; }
+    HRESULT SetInputLine(const std::string& LineName, float Level) override
+    {
+        g_log.lineCalls.push_back({LineName, Level});
+        return S_OK;
+    }
+};
+
+class TestAudioDevice : public TQX_AudioTriggerDevice {
+public:
+    explicit TestAudioDevice(const std::string& id) : TQX_AudioTriggerDevice(id, std::make_unique<RecordingGraph>()) {}
+    void Start(std::int32_t TimeLimit) override
+    {
+        g_log.startedWith.push_back(TimeLimit);
+        TQX_AudioTriggerDevice::Start(TimeLimit);
+    }
+    void setLevel(float v) { Level.store(v); }
+};
+
+class TestMidiDevice : public TQX_MidiTriggerDevice {
+public:
+    TestMidiDevice() : TQX_MidiTriggerDevice("", nullptr, &DeviceProperties.MidiNoteNr) {}
+    void Start(std::int32_t TimeLimit) override
+    {
+        g_log.startedWith.push_back(TimeLimit);
+        TQX_MidiTriggerDevice::Start(TimeLimit);
+    }
+};
+
+std::unique_ptr<TQX_TriggerDevice> buildTestDevice(const TQX_DeviceProperties& p)
+{
+    g_log.built.push_back(p);
+    if (p.TriggerDeviceType == 1) {
+        auto device = std::make_unique<TestAudioDevice>(p.AudioDevice.ID);
+        device->SetInputLine(p.AudioChannel.ID, p.AudioChannel.Level);
+        return device;
+    }
+    if (p.TriggerDeviceType == 2)
+        return std::make_unique<TestMidiDevice>();
+    return nullptr;
+}
+
+QX_DeviceList g_audioDevices;
+QX_DeviceList g_lines;
+QX_DeviceList g_ports;
+
+TestAudioDevice* audioDevice()
+{
+    return dynamic_cast<TestAudioDevice*>(TriggerDevice.get());
+}
+
+TestMidiDevice* midiDevice()
+{
+    return dynamic_cast<TestMidiDevice*>(TriggerDevice.get());
+}
+
+// Picks an entry of a drop-down list the way a user does: open it, click.
+void choose(QComboBox* box, int index)
+{
+    box->showPopup();
+    QAbstractItemView* view = box->view();
+    QVERIFY(view->isVisible());
+    const QRect item = view->visualRect(view->model()->index(index, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
+    QCOMPARE(box->currentIndex(), index);
+}
+
+// Counts the paints the meter receives.
+struct PaintCounter : QObject {
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+float decayed(float level)
+{
+    return static_cast<float>(static_cast<double>(level) * 0.9);
+}
+
+} // namespace
+
+class TestDeviceSelect : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TDeviceSelect> makeDialog()
+    {
+        auto dialog = std::make_unique<TDeviceSelect>();
+        dialog->TimerVolume->stop();
+        return dialog;
+    }
+
+private slots:
+    void init()
+    {
+        g_log = {};
+        g_audioDevices = {{"Default device", "default", 0.0f},
+                          {"PulseAudio", "pulse", 0.0f},
+                          {"Pulse (upper case)", "Pulse", 0.0f}};
+        g_lines = {{"Mic", "Mic", 0.4f}, {"Capture", "Capture", 0.7f}, {"No level", "No level", -1.0f}};
+        g_ports = {{"Pad A", "{00000000-0000-0000-0000-00000000000A}", 0.0f},
+                   {"Pad B", "{00000000-0000-0000-0000-00000000000B}", 0.0f}};
+        TDeviceSelect::SetDeviceSource({
+            [](QX_DeviceList& list) {
+                if (g_audioDevices.empty())
+                    return E_FAIL; // like the real lists: nothing found, list untouched
+                list = g_audioDevices;
+                return S_OK;
+            },
+            [](const std::string& id, QX_DeviceList& list) {
+                list.clear();
+                for (const auto& d : g_audioDevices)
+                    if (d.ID == id) {
+                        list = g_lines;
+                        return S_OK;
+                    }
+                return E_FAIL;
+            },
+            [](QX_DeviceList& list) {
+                if (!g_ports.empty())
+                    list = g_ports;
+            },
+        });
+        SetTriggerDeviceFactory(&buildTestDevice);
+        TriggerDevice.reset();
+        DeviceProperties = TQX_DeviceProperties();
+        DeviceProperties.TriggerDeviceType = 1;
+        DeviceProperties.AudioDevice.ID = "pulse";
+        DeviceProperties.AudioChannel = {"Capture", "Capture", 0.25f};
+        DeviceProperties.MidiDevice.ID = "{00000000-0000-0000-0000-00000000000B}";
+        DeviceProperties.MidiChannel.ID = "10";
+        DeviceProperties.MidiNoteNr = -1;
+    }
+
+    void cleanup()
+    {
+        TriggerDevice.reset();
+        SetTriggerDeviceFactory({});
+        TDeviceSelect::SetDeviceSource({});
+    }
+
+    void activationSelectsStoredEntriesByExactId()
+    {
+        g_audioDevices.push_back({"PulseAudio again", "pulse", 0.0f}); // the last of two matches wins
+        auto dialog = makeDialog();
+        dialog->FormActivate();
+        QCOMPARE(dialog->CBAudio->count(), 4);
+        QCOMPARE(dialog->CBAudio->currentIndex(), 3);
+        QCOMPARE(dialog->CBAudio->itemText(1), QStringLiteral("PulseAudio"));
+        QCOMPARE(dialog->CBMidi->currentIndex(), 1);
+        QCOMPARE(dialog->CBAudioChannel->currentIndex(), 1);
+        QCOMPARE(dialog->CBAudioChannel->count(), 3);
+
+        // Lists are rebuilt at the next activation; an ID that matches nothing
+        // (compared case-sensitively) selects nothing.
+        dialog->Properties.AudioDevice.ID = "PULSE";
+        g_ports.push_back({"Pad C", "{00000000-0000-0000-0000-00000000000C}", 0.0f});
+        dialog->FormActivate();
+        QCOMPARE(dialog->CBAudio->currentIndex(), -1);
+        QCOMPARE(dialog->CBMidi->count(), 3);
+    }
+
+    void firstActivationRunsTheRadioHandlerAndTheEnableRules()
+    {
+        auto dialog = makeDialog();
+        QVERIFY(!dialog->RBAudio->isChecked() && !dialog->RBMidi->isChecked());
+        dialog->FormActivate();
+        // Checking RBAudio ran RBAudioClick, which built and started a device.
+        QVERIFY(dialog->RBAudio->isChecked());
+        QCOMPARE(g_log.built.size(), size_t(1));
+        QCOMPARE(g_log.built[0].AudioDevice.ID, std::string("pulse"));
+        QCOMPARE(g_log.startedWith, std::vector<std::int32_t>{-1});
+        QVERIFY(audioDevice());
+        QVERIFY(dialog->CBAudio->isEnabled() && dialog->TBVolume->isEnabled());
+        QVERIFY(!dialog->CBMidi->isEnabled() && !dialog->cbMidiChannel->isEnabled());
+        QVERIFY(!dialog->RBAll->isEnabled() && !dialog->btnSet->isEnabled());
+        QVERIFY(!dialog->ImageMark->isHidden());
+        QCOMPARE(dialog->TBVolume->value(), 750);
+
+        QTest::mouseClick(dialog->RBMidi, Qt::LeftButton);
+        QCOMPARE(dialog->Properties.TriggerDeviceType, 2);
+        QCOMPARE(g_log.built.size(), size_t(2));
+        QVERIFY(midiDevice());
+        QVERIFY(!dialog->CBAudio->isEnabled() && !dialog->TBVolume->isEnabled());
+        QVERIFY(dialog->CBMidi->isEnabled() && dialog->cbMidiChannel->isEnabled());
+        QVERIFY(dialog->ImageMark->isHidden());
+        QCOMPARE(dialog->TBVolume->value(), 750);
+        QCOMPARE(dialog->cbMidiChannel->count(), 17);
+        QCOMPARE(dialog->cbMidiChannel->currentIndex(), 10);
+        QVERIFY(dialog->RBAll->isChecked());
+        QVERIFY(!dialog->btnSet->isEnabled() && !dialog->labelNote->isEnabled());
+        QCOMPARE(dialog->labelNote->text(), QStringLiteral("0"));
+
+        // A click on the radio button that is already checked changes nothing.
+        QTest::mouseClick(dialog->RBMidi, Qt::LeftButton);
+        QCOMPARE(g_log.built.size(), size_t(2));
+    }
+
+    void midiChannelTextSelectsItsListEntry_data()
+    {
+        QTest::addColumn<QString>("channelID");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("16") << "16" << 16;
+        QTest::newRow("not a number") << "ten" << 0;
+        QTest::newRow("empty") << "" << -1;
+        QTest::newRow("out of range") << "17" << -1;
+    }
+
+    void midiChannelTextSelectsItsListEntry()
+    {
+        QFETCH(QString, channelID);
+        QFETCH(int, selected);
+        DeviceProperties.TriggerDeviceType = 2;
+        DeviceProperties.MidiChannel.ID = channelID.toStdString();
+        auto dialog = makeDialog();
+        dialog->FormActivate();
+        QCOMPARE(dialog->cbMidiChannel->currentIndex(), selected);
+    }
+
+    void selectionHandlersEditTheWorkingCopyAndRebuildTheDevice()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        const size_t before = g_log.built.size();
+
+        choose(dialog->CBAudio, 0);
+        QCOMPARE(dialog->Properties.AudioDevice.ID, std::string("default"));
+        QCOMPARE(g_log.built.size(), before + 1);
+        // The old line name stays and is applied to the new device.
+        QCOMPARE(g_log.built.back().AudioChannel.ID, std::string("Capture"));
+        QCOMPARE(dialog->CBAudioChannel->currentIndex(), 1);
+
+        choose(dialog->CBAudioChannel, 0);
+        QCOMPARE(dialog->Properties.AudioChannel.ID, std::string("Mic"));
+        QCOMPARE(dialog->Properties.AudioChannel.Level, 0.4f);
+        QCOMPARE(g_log.lineCalls.back().line, std::string("Mic"));
+        QCOMPARE(g_log.lineCalls.back().level, 0.4f);
+
+        QTest::mouseClick(dialog->RBMidi, Qt::LeftButton);
+        choose(dialog->CBMidi, 0);
+        QCOMPARE(dialog->Properties.MidiDevice.ID, std::string("{00000000-0000-0000-0000-00000000000A}"));
+        choose(dialog->cbMidiChannel, 0);
+        QCOMPARE(dialog->Properties.MidiChannel.ID, std::string("0"));
+        choose(dialog->cbMidiChannel, 16);
+        QCOMPARE(dialog->Properties.MidiChannel.ID, std::string("16"));
+        QCOMPARE(g_log.built.back().MidiChannel.ID, std::string("16"));
+        // The global settings are untouched until OK.
+        QCOMPARE(DeviceProperties.MidiChannel.ID, std::string("10"));
+    }
+
+    void trackBarSetsTheLevelOnTheRunningDevice()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        const size_t built = g_log.built.size();
+        dialog->TBVolume->setFocus();
+        QTest::keyClick(dialog->TBVolume, Qt::Key_Home);
+        QCOMPARE(dialog->TBVolume->value(), 0);
+        QCOMPARE(dialog->Properties.AudioChannel.Level, 1.0f);
+        QTest::keyClick(dialog->TBVolume, Qt::Key_End);
+        QCOMPARE(dialog->Properties.AudioChannel.Level, 0.0f);
+        // Up moves the thumb up, towards a higher level.
+        QTest::keyClick(dialog->TBVolume, Qt::Key_Up);
+        QCOMPARE(dialog->TBVolume->value(), 999);
+        QCOMPARE(dialog->Properties.AudioChannel.Level, 0.001f);
+        QTest::keyClick(dialog->TBVolume, Qt::Key_PageUp);
+        QCOMPARE(dialog->TBVolume->value(), 949);
+        QCOMPARE(g_log.lineCalls.back().line, std::string("Capture"));
+        QCOMPARE(g_log.lineCalls.back().level, static_cast<float>(1.0 - 949 / 1000.0));
+        QCOMPARE(g_log.built.size(), built); // applied, not rebuilt
+    }
+
+    void lineWithoutLevelPutsTheBarAtTheBottom()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        QCOMPARE(dialog->TBVolume->value(), 750);
+        choose(dialog->CBAudioChannel, 2);
+        QCOMPARE(dialog->Properties.AudioChannel.Level, -1.0f);
+        QCOMPARE(dialog->TBVolume->value(), 750); // the bar waits for UpdateControls
+        dialog->UpdateControls();
+        QCOMPARE(dialog->TBVolume->value(), 1000);
+        QCOMPARE(dialog->Properties.AudioChannel.Level, 0.0f);
+        QCOMPARE(g_log.lineCalls.back().line, std::string("No level"));
+        QCOMPARE(g_log.lineCalls.back().level, 0.0f);
+    }
+
+    void noAudioDeviceListsNothingAndOkKeepsTheStoredIds()
+    {
+        g_audioDevices.clear();
+        auto dialog = makeDialog();
+        int resets = 0;
+        dialog->OnResetMeasurement = [&] { ++resets; };
+        dialog->show();
+        dialog->FormActivate();
+        QCOMPARE(dialog->CBAudio->count(), 0);
+        QCOMPARE(dialog->CBAudio->currentIndex(), -1);
+        QCOMPARE(dialog->CBAudioChannel->count(), 0);
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+        QCOMPARE(resets, 1);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(DeviceProperties.AudioDevice.ID, std::string("pulse"));
+        QCOMPARE(DeviceProperties.AudioChannel.ID, std::string("Capture"));
+    }
+
+    void aDeviceUnpluggedSinceTheLastActivationIsNoLongerListed()
+    {
+        auto dialog = makeDialog();
+        dialog->FormActivate();
+        QCOMPARE(dialog->CBAudio->count(), 3);
+        g_audioDevices.clear();
+        g_ports.clear();
+        dialog->FormActivate();
+        QCOMPARE(dialog->CBAudio->count(), 0);
+        QCOMPARE(dialog->CBMidi->count(), 0);
+        QVERIFY(dialog->AudioDevices.empty() && dialog->MidiDevices.empty());
+    }
+
+    void audioMeterMapsDecibelsHoldsPeaksAndDecays()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        PaintCounter paints;
+        dialog->Barometer->installEventFilter(&paints);
+
+        audioDevice()->setLevel(1.0f);
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->MeterLevel, static_cast<float>((1.0 - 0.4685) * 1.881));
+        QCOMPARE(audioDevice()->GetLevel(), 0.0f); // read and reset
+        QCOMPARE(dialog->Label5->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QCOMPARE(paints.count, 1); // painted at once, not deferred
+
+        // A weaker level does not pull the held peak down; it decays by 10 %.
+        audioDevice()->setLevel(0.5f);
+        const float peak = dialog->MeterLevel;
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->MeterLevel, decayed(peak));
+        QCOMPARE(dialog->Label5->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+        float level = dialog->MeterLevel;
+        for (int tick = 0; tick < 5; ++tick) {
+            dialog->TimerVolumeTimer();
+            QCOMPARE(dialog->MeterLevel, decayed(level));
+            level = dialog->MeterLevel;
+        }
+        QCOMPARE(paints.count, 7);
+
+        // -6 dB lies above the decayed peak: 20 log10(0.5) / 90.309 + 1, then
+        // stretched from 0.4685 up.
+        audioDevice()->setLevel(0.5f);
+        dialog->TimerVolumeTimer();
+        const float minus6dB = static_cast<float>(20.0 * std::log10(0.5) / 90.309 + 1.0);
+        QCOMPARE(dialog->MeterLevel, static_cast<float>((static_cast<double>(minus6dB) - 0.4685) * 1.881));
+    }
+
+    void quietInputLeavesTheMeterAlone()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        PaintCounter paints;
+        dialog->Barometer->installEventFilter(&paints);
+        // 0.003 lies below -48 dB: nothing shows and nothing is repainted.
+        audioDevice()->setLevel(0.003f);
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->MeterLevel, 0.0f);
+        dialog->TimerVolumeTimer();
+        QCOMPARE(paints.count, 0);
+        // Without a device the timer does nothing at all.
+        TriggerDevice.reset();
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->MeterLevel, 0.0f);
+    }
+
+    void singleNoteModeLearnsAndShowsTheNote()
+    {
+        DeviceProperties.TriggerDeviceType = 2;
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        QVERIFY(dialog->RBAll->isChecked());
+        QCOMPARE(dialog->LearnedNote, -1);
+
+        // All -> Single right after activation: nothing learned yet, note 0.
+        QTest::mouseClick(dialog->rbSingle, Qt::LeftButton);
+        QCOMPARE(dialog->Properties.MidiNoteNr, 0);
+        QVERIFY(dialog->btnSet->isEnabled() && dialog->labelNote->isEnabled());
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->labelNote->text(), QStringLiteral("0"));
+        QVERIFY(dialog->labelNote->font().bold());
+
+        // Another pad: its note in grey, the meter still.
+        midiDevice()->HandleNote(42, 127, 10000000);
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->labelNote->text(), QStringLiteral("42"));
+        QVERIFY(!dialog->labelNote->font().bold());
+        QCOMPARE(dialog->labelNote->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+        QCOMPARE(dialog->MeterLevel, 0.0f);
+
+        // Set adopts the shown note, which then shows black and bold and
+        // moves the meter by the velocity.
+        QTest::mouseClick(dialog->btnSet, Qt::LeftButton);
+        QCOMPARE(dialog->Properties.MidiNoteNr, 42);
+        midiDevice()->HandleNote(42, 100, 20000000);
+        dialog->TimerVolumeTimer();
+        QVERIFY(dialog->labelNote->font().bold());
+        QCOMPARE(dialog->labelNote->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+        QCOMPARE(dialog->MeterLevel, 100.0f / 127.0f);
+
+        // Back to All: the label shows 0 and the ticks leave it alone.
+        QTest::mouseClick(dialog->RBAll, Qt::LeftButton);
+        QCOMPARE(dialog->Properties.MidiNoteNr, -1);
+        midiDevice()->HandleNote(50, 100, 30000000);
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->labelNote->text(), QStringLiteral("0"));
+    }
+
+    void okStoresCancelRevertsAndClosingKeepsTheCopy()
+    {
+        auto dialog = makeDialog();
+        int resets = 0;
+        dialog->OnResetMeasurement = [&] { ++resets; };
+        dialog->show();
+        dialog->FormActivate();
+        QTest::mouseClick(dialog->RBMidi, Qt::LeftButton);
+        QTest::mouseClick(dialog->rbSingle, Qt::LeftButton);
+        dialog->LearnedNote = 38;
+        QTest::mouseClick(dialog->btnSet, Qt::LeftButton);
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+        QCOMPARE(resets, 1);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(DeviceProperties.TriggerDeviceType, 2);
+        QCOMPARE(DeviceProperties.LoadMidiNoteNr(), 38);
+
+        dialog->show();
+        dialog->FormActivate();
+        QTest::mouseClick(dialog->RBAudio, Qt::LeftButton);
+        QTest::mouseClick(dialog->btnCancel, Qt::LeftButton);
+        QCOMPARE(resets, 2);
+        QCOMPARE(dialog->Properties.TriggerDeviceType, 2);
+        QCOMPARE(DeviceProperties.TriggerDeviceType, 2);
+
+        // Closing by the frame runs neither: the copy keeps its change and the
+        // main window is not re-armed.
+        dialog->show();
+        dialog->FormActivate();
+        QTest::mouseClick(dialog->RBAudio, Qt::LeftButton);
+        dialog->close();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(resets, 2);
+        QCOMPARE(dialog->Properties.TriggerDeviceType, 1);
+        QCOMPARE(DeviceProperties.TriggerDeviceType, 2);
+        QVERIFY(audioDevice()); // the dialog's device keeps running
+    }
+
+    void helpButtonAndF1InTheAudioListShowHelp()
+    {
+        auto dialog = makeDialog();
+        int helps = 0;
+        dialog->OnShowHelp = [&] { ++helps; };
+        dialog->show();
+        dialog->FormActivate();
+        QTest::mouseClick(dialog->btnHelp, Qt::LeftButton);
+        QCOMPARE(helps, 1);
+        dialog->CBAudio->setFocus();
+        QTest::keyClick(dialog->CBAudio, Qt::Key_F1);
+        QCOMPARE(helps, 2);
+        QTest::mouseClick(dialog->RBMidi, Qt::LeftButton);
+        dialog->CBMidi->setFocus();
+        QTest::keyClick(dialog->CBMidi, Qt::Key_F1);
+        QCOMPARE(helps, 2);
+        // Neither Escape nor Enter closes the dialog.
+        QTest::keyClick(dialog->CBMidi, Qt::Key_Escape);
+        QTest::keyClick(dialog->CBMidi, Qt::Key_Return);
+        QVERIFY(dialog->isVisible());
+    }
+
+    void activationComesWithShowingAndTheTimerRunsHidden()
+    {
+        auto dialog = std::make_unique<TDeviceSelect>();
+        QVERIFY(dialog->TimerVolume->isActive());
+        QCOMPARE(dialog->TimerVolume->interval(), 100);
+        dialog->ShowModeless();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QTRY_COMPARE(dialog->CBAudio->count(), 3);
+        QVERIFY(dialog->RBAudio->isChecked());
+        dialog->hide();
+        QVERIFY(dialog->TimerVolume->isActive());
+        audioDevice()->setLevel(1.0f);
+        dialog->TimerVolumeTimer();
+        QVERIFY(dialog->MeterLevel > 0.9f);
+    }
+};
+
+QTEST_MAIN(TestDeviceSelect)
+#include "test_device_select.moc"
