@@ -14,7 +14,10 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 inline void SetDefaultSettings()
 {
@@ -104,3 +107,33 @@ private:
     void (*m_oldHandler)(int) = nullptr;
     bool m_active = false;
 };
+
+// Root reads and writes past permissions, so as root the steps run in a child
+// process that has become "nobody" (and owns the test folder); other users
+// run them in-process. Returns the steps' result, or nothing when there was
+// no unprivileged user to run them as.
+template <typename Steps>
+std::optional<bool> runUnprivileged(const QString& dir, Steps steps)
+{
+    if (geteuid() != 0)
+        return steps();
+    constexpr uid_t kNobody = 65534;
+    if (::chown(QFile::encodeName(dir).constData(), kNobody, kNobody) != 0)
+        return std::nullopt;
+    const pid_t pid = fork();
+    if (pid < 0)
+        return std::nullopt;
+    if (pid == 0) {
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
+            _exit(2);
+        _exit(steps() ? 0 : 1);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 2) {
+        ADD_FAILURE() << "child status " << status;
+        return false;
+    }
+    if (WEXITSTATUS(status) == 2)
+        return std::nullopt;
+    return WEXITSTATUS(status) == 0;
+}

@@ -387,20 +387,21 @@ TEST_F(Settings, RefusedWriteLeavesTheOldStore)
 
 TEST_F(Settings, ReadOnlyFolderRefusesTheWrite)
 {
-    ASSERT_TRUE(SaveSettings());
-    const QString dir = QFileInfo(SettingsFilePath()).path();
-    const QByteArray before = readAll(SettingsFilePath());
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
-    const bool refused = !writeAll(dir + "/probe", "x");
-    if (refused) {
+    const auto refused = runUnprivileged(m_dir.path(), [] {
         DeviceProperties.TriggerDeviceType = 2;
-        EXPECT_FALSE(SaveSettings());
-        EXPECT_EQ(readAll(SettingsFilePath()), before);
-    }
-    QFile::remove(dir + "/probe");
-    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (!SaveSettings())
+            return false;
+        QFile::setPermissions(QFileInfo(SettingsFilePath()).path(), QFile::ReadOwner | QFile::ExeOwner);
+        DeviceProperties.TriggerDeviceType = 1;
+        return !SaveSettings();
+    });
     if (!refused)
-        GTEST_SKIP() << "this user may write into read-only folders";
+        GTEST_SKIP() << "no unprivileged user to run as";
+    EXPECT_TRUE(*refused) << "SaveSettings reports the refused write";
+    SetDefaultSettings();
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(DeviceProperties.TriggerDeviceType, 2) << "the old store is whole";
+    QFile::setPermissions(QFileInfo(SettingsFilePath()).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TEST_F(Settings, StoreFollowsTheEnvironment)
