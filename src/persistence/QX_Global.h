@@ -70,7 +70,9 @@ extern TQX_ProgramSettings ProgramSettings;
 
 // Reads "Software\Tempovaro" from the per-user store into ProgramSettings and
 // DeviceProperties; false when a value could not be read (the values read
-// before it keep their new contents, the later ones their defaults).
+// before it keep their new contents, the later ones their defaults). Values
+// come back as stored: a damaged store can hold any window size, time limit
+// or level (NaN and infinities included), so users of them range-check.
 bool LoadSettings();
 // Writes both records; false when the store could not be written, in which
 // case the previous store file is left whole.
