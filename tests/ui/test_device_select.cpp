@@ -13,8 +13,8 @@
 #include "QX_MidiTriggerDevice.h"
 #include "QX_TriggerDevice.h"
 #include "QX_TriggerFactory.h"
+#include "test_device_select_support.h"
 
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -100,33 +100,6 @@ TestAudioDevice* audioDevice()
 TestMidiDevice* midiDevice()
 {
     return dynamic_cast<TestMidiDevice*>(TriggerDevice.get());
-}
-
-// Picks an entry of a drop-down list the way a user does: open it, click.
-void choose(QComboBox* box, int index)
-{
-    box->showPopup();
-    QAbstractItemView* view = box->view();
-    QVERIFY(view->isVisible());
-    const QRect item = view->visualRect(view->model()->index(index, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
-    QCOMPARE(box->currentIndex(), index);
-}
-
-// Counts the paints the meter receives.
-struct PaintCounter : QObject {
-    int count = 0;
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
-
-float decayed(float level)
-{
-    return static_cast<float>(static_cast<double>(level) * 0.9);
 }
 
 } // namespace
@@ -275,25 +248,25 @@ private slots:
         dialog->FormActivate();
         const size_t before = g_log.built.size();
 
-        choose(dialog->CBAudio, 0);
+        chooseListEntry(dialog->CBAudio, 0);
         QCOMPARE(dialog->Properties.AudioDevice.ID, std::string("default"));
         QCOMPARE(g_log.built.size(), before + 1);
         // The old line name stays and is applied to the new device.
         QCOMPARE(g_log.built.back().AudioChannel.ID, std::string("Capture"));
         QCOMPARE(dialog->CBAudioChannel->currentIndex(), 1);
 
-        choose(dialog->CBAudioChannel, 0);
+        chooseListEntry(dialog->CBAudioChannel, 0);
         QCOMPARE(dialog->Properties.AudioChannel.ID, std::string("Mic"));
         QCOMPARE(dialog->Properties.AudioChannel.Level, 0.4f);
         QCOMPARE(g_log.lineCalls.back().line, std::string("Mic"));
         QCOMPARE(g_log.lineCalls.back().level, 0.4f);
 
         QTest::mouseClick(dialog->RBMidi, Qt::LeftButton);
-        choose(dialog->CBMidi, 0);
+        chooseListEntry(dialog->CBMidi, 0);
         QCOMPARE(dialog->Properties.MidiDevice.ID, std::string("{00000000-0000-0000-0000-00000000000A}"));
-        choose(dialog->cbMidiChannel, 0);
+        chooseListEntry(dialog->cbMidiChannel, 0);
         QCOMPARE(dialog->Properties.MidiChannel.ID, std::string("0"));
-        choose(dialog->cbMidiChannel, 16);
+        chooseListEntry(dialog->cbMidiChannel, 16);
         QCOMPARE(dialog->Properties.MidiChannel.ID, std::string("16"));
         QCOMPARE(g_log.built.back().MidiChannel.ID, std::string("16"));
         // The global settings are untouched until OK.
@@ -329,7 +302,7 @@ private slots:
         dialog->show();
         dialog->FormActivate();
         QCOMPARE(dialog->TBVolume->value(), 750);
-        choose(dialog->CBAudioChannel, 2);
+        chooseListEntry(dialog->CBAudioChannel, 2);
         QCOMPARE(dialog->Properties.AudioChannel.Level, -1.0f);
         QCOMPARE(dialog->TBVolume->value(), 750); // the bar waits for UpdateControls
         dialog->UpdateControls();
