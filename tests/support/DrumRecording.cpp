@@ -66,11 +66,11 @@ Samples render(const std::vector<float>& hit, const std::vector<Stroke>& strokes
                 mix[static_cast<std::size_t>(at)] += stroke.gain * hit[i];
         }
     if (noiseRms > 0.0f) {
-        // Room tone: noise low-passed around 1.5 kHz (a one-pole filter) and
+        // Room tone: noise low-passed around 8 kHz (a one-pole filter) and
         // mains hum, split evenly in power.
         std::mt19937 rng(seed);
         std::normal_distribution<float> white(0.0f, 1.0f);
-        const float pole = std::exp(-2.0f * std::numbers::pi_v<float> * 1500.0f / kRate);
+        const float pole = std::exp(-2.0f * std::numbers::pi_v<float> * 8000.0f / kRate);
         const float noiseGain = noiseRms * std::sqrt(0.5f) * std::sqrt((1 + pole) / (1 - pole)) * (1 - pole);
         const float humAmplitude = noiseRms; // sine RMS = amplitude / sqrt 2
         float lp = 0.0f;

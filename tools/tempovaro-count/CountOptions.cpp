@@ -1,0 +1,180 @@
+#include "CountOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+const char* const kCountUsage =
+    "Usage: tempovaro-count [--time SECONDS] FILE...\n"
+    "       tempovaro-count --audio ID [--line NAME] [--level 0..1] [--time SECONDS]\n"
+    "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS]\n"
+    "       tempovaro-count --list | --help | --version\n"
+    "\n"
+    "Counts drum strokes the way Tempovaro does and prints them as CSV:\n"
+    "  stroke,window_end_sample,time_s,interval_samples,level\n"
+    "followed by a summary line '# strokes N, seconds S, strokes per minute R'.\n"
+    "\n"
+    "  FILE...          recordings in any format libsndfile reads; other rates\n"
+    "                   and channel counts are converted to 44,100 Hz mono\n"
+    "  --time SECONDS   recording time: count from the first stroke for this long\n"
+    "  --audio ID       measure live from an ALSA capture device (see --list)\n"
+    "  --line NAME      input line of that device to record from\n"
+    "  --level 0..1     recording level of that line\n"
+    "  --midi ID        measure live from a MIDI input port (see --list)\n"
+    "  --channel 0..16  MIDI channel to count, 0 for all\n"
+    "  --note 0..127    MIDI note to count, all when omitted\n"
+    "  --list           list audio devices with their input lines, and MIDI ports\n"
+    "\n"
+    "Live measurements wait for the first stroke and end after the recording\n"
+    "time, or on Ctrl+C without one. Exit status: 0 done, 1 device cannot be\n"
+    "opened, 2 bad command line or unreadable file.\n";
+
+namespace {
+
+bool parseNumber(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool parseInteger(const std::string& text, long minimum, long maximum, int& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || end != text.c_str() + text.size() || parsed < minimum || parsed > maximum)
+        return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+} // namespace
+
+bool parseCountOptions(const std::vector<std::string>& args, CountOptions& options, std::string& error)
+{
+    options = CountOptions{};
+    bool list = false, help = false, version = false, audio = false, midi = false;
+    bool lineGiven = false, levelGiven = false, channelGiven = false, noteGiven = false, timeGiven = false;
+    bool onlyFiles = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyFiles || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            version = true;
+            continue;
+        }
+        if (arg == "--list") {
+            list = true;
+            continue;
+        }
+        static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note"};
+        bool known = false;
+        for (const char* name : withValue)
+            known = known || arg == name;
+        if (!known) {
+            error = "unknown option '" + arg + "' (see --help)";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            error = arg + " needs a value";
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--time") {
+            double seconds = 0;
+            if (!parseNumber(value, seconds) || seconds <= 0 || seconds > 2147483.0 ||
+                std::llround(seconds * 1000.0) < 1) {
+                error = "--time needs a positive number of seconds, not '" + value + "'";
+                return false;
+            }
+            options.timeLimitMs = static_cast<std::int32_t>(std::llround(seconds * 1000.0));
+            timeGiven = true;
+        } else if (arg == "--audio") {
+            audio = true;
+            options.deviceId = value;
+        } else if (arg == "--midi") {
+            midi = true;
+            options.deviceId = value;
+        } else if (arg == "--line") {
+            lineGiven = true;
+            options.line = value;
+        } else if (arg == "--level") {
+            double level = 0;
+            if (!parseNumber(value, level) || level < 0.0 || level > 1.0) {
+                error = "--level needs a number from 0 to 1, not '" + value + "'";
+                return false;
+            }
+            options.level = static_cast<float>(level);
+            levelGiven = true;
+        } else if (arg == "--channel") {
+            if (!parseInteger(value, 0, 16, options.channel)) {
+                error = "--channel needs a MIDI channel from 0 (all) to 16, not '" + value + "'";
+                return false;
+            }
+            channelGiven = true;
+        } else if (arg == "--note") {
+            if (!parseInteger(value, 0, 127, options.note)) {
+                error = "--note needs a MIDI note number from 0 to 127, not '" + value + "'";
+                return false;
+            }
+            noteGiven = true;
+        }
+    }
+
+    if (help) {
+        options.mode = CountOptions::Mode::Help;
+        return true;
+    }
+    if (version) {
+        options.mode = CountOptions::Mode::Version;
+        return true;
+    }
+    const int modes = (list ? 1 : 0) + (audio ? 1 : 0) + (midi ? 1 : 0) + (options.files.empty() ? 0 : 1);
+    if (modes == 0) {
+        error = "nothing to count: give FILE..., --audio ID, --midi ID or --list (see --help)";
+        return false;
+    }
+    if (modes > 1) {
+        error = "give only one of FILE..., --audio, --midi and --list";
+        return false;
+    }
+    if ((lineGiven || levelGiven) && !audio) {
+        error = "--line and --level apply to --audio only";
+        return false;
+    }
+    if (levelGiven && !lineGiven) {
+        error = "--level needs --line";
+        return false;
+    }
+    if ((channelGiven || noteGiven) && !midi) {
+        error = "--channel and --note apply to --midi only";
+        return false;
+    }
+    if (timeGiven && list) {
+        error = "--time does not apply to --list";
+        return false;
+    }
+    options.mode = list ? CountOptions::Mode::List
+                 : audio ? CountOptions::Mode::Audio
+                 : midi  ? CountOptions::Mode::Midi
+                         : CountOptions::Mode::Files;
+    return true;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The command line of tempovaro-count.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CountOptions {
+    enum class Mode { Files, List, Audio, Midi, Help, Version };
+    Mode mode = Mode::Files;
+    std::vector<std::string> files;
+    std::int32_t timeLimitMs = -1; // -1 = endless
+    std::string deviceId;          // --audio or --midi
+    std::string line;              // --line; empty = leave the mixer alone
+    float level = -1.0f;           // --level; -1 = keep the line's level
+    int channel = 0;               // --channel, 0 = all
+    int note = -1;                 // --note, -1 = all
+};
+
+// Parses argv (without the program name). On failure returns false and sets
+// error to one line describing the problem.
+bool parseCountOptions(const std::vector<std::string>& args, CountOptions& options, std::string& error);
+
+extern const char* const kCountUsage;

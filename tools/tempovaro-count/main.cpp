@@ -1,0 +1,48 @@
+// tempovaro-count: counts drum strokes in recordings or live, with the same
+// detector as Tempovaro, and prints them as CSV.
+#include "CountAudio.h"
+#include "CountFile.h"
+#include "CountMidi.h"
+#include "CountOptions.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifndef TEMPOVARO_VERSION
+#define TEMPOVARO_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    CountOptions options;
+    std::string error;
+    if (!parseCountOptions(args, options, error)) {
+        std::fprintf(stderr, "tempovaro-count: %s\n", error.c_str());
+        return 2;
+    }
+    switch (options.mode) {
+    case CountOptions::Mode::Help:
+        std::fputs(kCountUsage, stdout);
+        return 0;
+    case CountOptions::Mode::Version:
+        std::puts("tempovaro-count " TEMPOVARO_VERSION);
+        return 0;
+    case CountOptions::Mode::List:
+        listAudioDevices(stdout);
+        listMidiPorts(stdout);
+        return 0;
+    case CountOptions::Mode::Audio:
+        return countAudioLive(options.deviceId, options.line, options.level, options.timeLimitMs);
+    case CountOptions::Mode::Midi: {
+        int seconds = -1;
+        if (options.timeLimitMs >= 0)
+            seconds = options.timeLimitMs < 1000 ? 1 : (options.timeLimitMs + 500) / 1000;
+        return countMidiLive(options.deviceId, options.channel, options.note, seconds);
+    }
+    case CountOptions::Mode::Files:
+        break;
+    }
+    return countFiles(options.files, options.timeLimitMs);
+}
