@@ -50,6 +50,18 @@ private:
     int m_fd;
 };
 
+// alsa-lib prints its errors to stderr; the program shows no messages and
+// reports failures through its status codes, so they are silenced once.
+void silenceAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+void quietAlsa()
+{
+    static const bool once = [] {
+        snd_lib_error_set_handler(&silenceAlsaErrors);
+        return true;
+    }();
+    (void)once;
+}
+
 AlsaMixer openMixer(const std::string& ctlName)
 {
     snd_mixer_t* raw = nullptr;
@@ -99,6 +111,7 @@ int cardInName(const std::string& name)
 // The mixer's control name for DeviceID, or false when there is no such PCM.
 bool findMixerName(const std::string& deviceID, std::string& mixerName)
 {
+    quietAlsa();
     snd_pcm_t* raw = nullptr;
     const int err = snd_pcm_open(&raw, deviceID.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err >= 0) {
@@ -226,6 +239,7 @@ QX_AudioFilterGraph::~QX_AudioFilterGraph()
 
 HRESULT QX_AudioFilterGraph::BuildGraph(const std::string& DeviceID, QX_SampleHandler OnSamples)
 {
+    quietAlsa();
     m_capture.reset();
     auto capture = std::make_unique<Capture>();
     if (capture->stopEvent.fd() < 0)
@@ -386,10 +400,50 @@ void classify(DeviceHint& hint)
             hint.rank = i;
 }
 
+// The plugin type of a PCM definition ("pulse", "plug", "rate", ...), or empty.
+std::string pcmType(const std::string& name)
+{
+    snd_config_t* definition = nullptr;
+    if (snd_config_update() < 0 || snd_config_search_definition(snd_config, "pcm", name.c_str(), &definition) < 0)
+        return {};
+    std::string type;
+    snd_config_t* node = nullptr;
+    const char* text = nullptr;
+    if (snd_config_search(definition, "type", &node) >= 0 && snd_config_get_string(node, &text) >= 0)
+        type = text;
+    snd_config_delete(definition);
+    return type;
+}
+
+// Converters and effects wrapped around another device are not inputs of their own.
+bool isWrapperPlugin(const std::string& type)
+{
+    static const char* const wrappers[] = {"rate", "speex", "upmix", "vdownmix", "a52", "lavrate", "route", "softvol"};
+    return std::find(std::begin(wrappers), std::end(wrappers), type) != std::end(wrappers);
+}
+
+// Whether a device opens for capture in our format right now.
+bool capturesOurFormat(const std::string& name)
+{
+    snd_pcm_t* raw = nullptr;
+    if (snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
+        return false;
+    AlsaPcm pcm(raw);
+    snd_pcm_hw_params_t* rawHw = nullptr;
+    if (snd_pcm_hw_params_malloc(&rawHw) < 0)
+        return false;
+    AlsaHwParams hw(rawHw);
+    return snd_pcm_hw_params_any(raw, rawHw) >= 0 &&
+           snd_pcm_hw_params_test_format(raw, rawHw, SND_PCM_FORMAT_S16_LE) >= 0 &&
+           snd_pcm_hw_params_test_channels(raw, rawHw, 1) >= 0 &&
+           snd_pcm_hw_params_test_rate(raw, rawHw, kSampleRate, 0) >= 0;
+}
+
 } // namespace
 
 HRESULT EnumAudioDevices(QX_DeviceList& List)
 {
+    quietAlsa();
     AlsaHints hints("pcm");
     if (!hints.get())
         return E_FAIL;
@@ -415,6 +469,16 @@ HRESULT EnumAudioDevices(QX_DeviceList& List)
         else if (same->name != entry.name && entry.rank < same->rank)
             *same = entry;
     }
+    // Sound servers and the user's own devices are offered only when they
+    // work now; a card's input stays listed while another program holds it.
+    // ALSA's JACK bridge is left out: probing it without a JACK server makes
+    // libjack print to stderr, and JACK users reach it through their sound server.
+    std::erase_if(found, [](const DeviceHint& h) {
+        if (!h.input.empty())
+            return false;
+        const std::string type = pcmType(h.name);
+        return type == "jack" || isWrapperPlugin(type) || !capturesOurFormat(h.name);
+    });
     if (found.empty())
         return E_FAIL;
 
