@@ -1,0 +1,108 @@
+// The detector on recordings mixed from real drum samples at known times.
+#include "AudioFeed.h"
+#include "DrumRecording.h"
+#include "QX_AudioTriggerDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kSnare = "The Black Pearl 1.0/PearlSnare-Med.wav";
+constexpr const char* kHardSnare = "The Black Pearl 1.0/PearlSnare-Hard.wav";
+constexpr const char* kSoftSnare = "The Black Pearl 1.0/PearlSnare-Soft.wav";
+constexpr const char* kKick = "The Black Pearl 1.0/PearlKick-Hard.wav";
+
+class AudioRecordings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!drum::kitsPresent())
+            GTEST_SKIP() << "hydrogen-drumkits is not installed";
+    }
+
+    static std::vector<FedStroke> count(const drum::Samples& s)
+    {
+        TQX_AudioTriggerDevice device("");
+        device.Start(-1);
+        return feedInBlocks(device, s, 441);
+    }
+
+    // Every stroke is found in the window holding its attack or the next one,
+    // and nothing else is found.
+    static void expectEachStrokeOnce(const std::vector<FedStroke>& found, const std::vector<drum::Stroke>& played)
+    {
+        ASSERT_EQ(found.size(), played.size());
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            EXPECT_GT(found[k].fedSamples, played[k].startSample) << "stroke " << k;
+            EXPECT_LE(found[k].fedSamples, played[k].startSample + 2 * 441) << "stroke " << k;
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(AudioRecordings, CleanSnareRollAtEightStrokesPerSecondIsCountedFully)
+{
+    const auto hit = drum::loadHit(kSnare);
+    const auto played = drum::evenStrokes(22050, 44100 / 8.0, 48);
+    const auto found = count(drum::render(hit, played, 7 * 44100));
+    expectEachStrokeOnce(found, played);
+    for (std::size_t k = 1; k < found.size(); ++k)
+        EXPECT_NEAR(found[k].interval, 5512.5, 441) << "stroke " << k;
+}
+
+TEST_F(AudioRecordings, RoomNoiseAloneCountsNothing)
+{
+    // 20 s of hiss and mains hum at -40 dBFS.
+    EXPECT_TRUE(count(drum::render({}, {}, 20 * 44100, 0.01f)).empty());
+}
+
+TEST_F(AudioRecordings, AccentedSnarePatternOverRoomNoise)
+{
+    // Sixteenths at 6 strokes per second: accents from the hard velocity
+    // layer, the rest from the soft one, over room noise.
+    const auto hard = drum::loadHit(kHardSnare);
+    const auto soft = drum::loadHit(kSoftSnare);
+    std::vector<drum::Stroke> accents, others, all;
+    for (int k = 0; k < 36; ++k) {
+        const drum::Stroke stroke{22050 + k * 7350, 1.0f};
+        (k % 4 == 0 ? accents : others).push_back(stroke);
+        all.push_back(stroke);
+    }
+    auto mix = drum::render(hard, accents, 8 * 44100, 0.0f);
+    const auto rest = drum::render(soft, others, 8 * 44100, 0.005f, 99);
+    for (std::size_t i = 0; i < mix.size(); ++i)
+        mix[i] = static_cast<std::int16_t>(std::clamp(mix[i] + rest[i], -32768, 32767));
+    expectEachStrokeOnce(count(mix), all);
+}
+
+TEST_F(AudioRecordings, KickUnderLoudSnaresFailsTheRelativeLevel)
+{
+    // The 300 Hz high-pass leaves little of a kick drum: between loud snare
+    // strokes its windows stay below 0.35 of the history's mean level.
+    const auto snare = drum::loadHit(kHardSnare);
+    const auto kick = drum::loadHit(kKick);
+    std::vector<drum::Stroke> snares, kicks;
+    for (int k = 0; k < 16; ++k)
+        snares.push_back({22050 + k * 11025, 1.0f});
+    kicks.push_back({22050 + 8 * 11025 + 5512, 0.5f});
+    auto mix = drum::render(snare, snares, 6 * 44100);
+    const auto kickTrack = drum::render(kick, kicks, 6 * 44100);
+    for (std::size_t i = 0; i < mix.size(); ++i)
+        mix[i] = static_cast<std::int16_t>(std::clamp(mix[i] + kickTrack[i], -32768, 32767));
+    expectEachStrokeOnce(count(mix), snares);
+}
+
+TEST_F(AudioRecordings, DrumRollFasterThanTheDeadTimeCountsAtMostOneStrokePerThirtyMilliseconds)
+{
+    // 40 strokes per second (25 ms apart): strokes closer than the dead time
+    // cannot all count; the detector must never count two within 30 ms.
+    const auto hit = drum::loadHit(kSnare);
+    const auto found = count(drum::render(hit, drum::evenStrokes(22050, 1102.5, 80), 4 * 44100));
+    ASSERT_FALSE(found.empty());
+    EXPECT_LT(found.size(), 80u);
+    for (std::size_t k = 1; k < found.size(); ++k)
+        EXPECT_GT(found[k].interval, 1323 - 441) << "stroke " << k;
+}
