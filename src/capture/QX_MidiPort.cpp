@@ -193,9 +193,10 @@ struct QX_MidiPort::Impl {
     // Set by the reader while its loop runs; messages before that are only timed.
     std::atomic<bool> m_active{false};
     std::atomic<bool> m_stop{false};
-    std::atomic<std::int32_t> m_channel{0};
     sem_t m_wake{};
 
+    // User-interface thread only; the reader gets a copy when it starts.
+    std::int32_t m_channel = 0;
     QX_NoteHandler m_onNote;
     std::thread m_thread;
     bool m_started = false;
@@ -233,13 +234,12 @@ struct QX_MidiPort::Impl {
         sem_post(&self->m_wake);
     }
 
-    void Execute()
+    void Execute(std::int32_t channel)
     {
         if (!m_in)
             return;
-        // The channel is taken once; channels outside 1..16 mean all channels,
-        // since 0x8F + channel would otherwise admit Note Off or aftertouch.
-        const std::int32_t channel = m_channel.load(std::memory_order_relaxed);
+        // Channels outside 1..16 mean all channels, since 0x8F + channel
+        // would otherwise admit Note Off or aftertouch as notes.
         std::uint8_t low = 0x90;
         std::uint8_t high = 0x9F;
         if (channel >= 1 && channel <= 16)
@@ -354,7 +354,7 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
 
 void QX_MidiPort::SetChannel(std::int32_t Channel)
 {
-    m_impl->m_channel.store(Channel, std::memory_order_relaxed);
+    m_impl->m_channel = Channel;
 }
 
 void QX_MidiPort::Resume()
@@ -363,7 +363,10 @@ void QX_MidiPort::Resume()
     if (d.m_started)
         return;
     try {
-        d.m_thread = std::thread([&d] { d.Execute(); });
+        // The channel is taken here, not when the new thread gets round to
+        // it, so a SetChannel after Resume reliably changes nothing.
+        const std::int32_t channel = d.m_channel;
+        d.m_thread = std::thread([&d, channel] { d.Execute(channel); });
         d.m_started = true;
     } catch (...) {
         // No thread, no notes; the destructor has nothing to wait for.

@@ -89,19 +89,28 @@ TEST(MidiPortJackLost, ServerStoppedUnderAnOpenPort)
     QX_MidiPort idle; // open but never started
     ASSERT_EQ(idle.OpenPort(list[0].ID, {}), S_OK);
     device->Start(-1);
+    // Notes only once the new connection carries data (slow under ThreadSanitizer).
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (device->GetLastNote() != 99 && std::chrono::steady_clock::now() < deadline) {
+        sender->send({0x90, 99, 1});
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_EQ(device->GetLastNote(), 99);
+    std::this_thread::sleep_for(1100ms); // the next note arms again
+    const int counted = device->GetCount();
     for (int i = 0; i < 3; ++i) {
         sender->send({0x99, 36, 100});
         std::this_thread::sleep_for(20ms);
     }
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (device->GetCount() < 2 && std::chrono::steady_clock::now() < deadline)
+    deadline = std::chrono::steady_clock::now() + 3s;
+    while (device->GetCount() < counted + 2 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(device->GetCount(), 2);
+    ASSERT_EQ(device->GetCount(), counted + 2);
 
     server.stop();
     sender->send({0x99, 36, 100});
     std::this_thread::sleep_for(50ms); // let the clients notice the server is gone
-    EXPECT_EQ(device->GetCount(), 2);
+    EXPECT_EQ(device->GetCount(), counted + 2);
     EXPECT_TRUE(returnsWithin(10s, [&] {
         device.reset();
         sender.reset();

@@ -8,13 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -29,34 +27,35 @@ bool onPath(const std::string& program)
     return false;
 }
 
-// Runs a program with its output in logPath; returns its pid or -1.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv, const std::string& logPath)
+// Runs a program with its output in logPath; returns its pid or -1. With
+// dieWithUs the child gets SIGTERM when this process ends, however it ends,
+// so a crashed test leaves no server behind.
+pid_t spawn(const std::vector<std::string>& args, const std::string& logPath, bool dieWithUs = false)
 {
     std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::vector<std::string> envStrings(extraEnv);
-    for (char** e = environ; *e; ++e)
-        envStrings.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    // Child: only async-signal-safe calls until exec.
+    if (dieWithUs && (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent))
+        _exit(127);
+    const int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+        dup2(fd, 1);
+        dup2(fd, 2);
+        close(fd);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
 }
 
 int runToEnd(const std::vector<std::string>& args, const std::string& logPath)
 {
-    const pid_t pid = spawn(args, {}, logPath);
+    const pid_t pid = spawn(args, logPath);
     if (pid <= 0)
         return -1;
     int status = 0;
@@ -80,9 +79,10 @@ JackServer::JackServer(int periodFrames, int sampleRate) : m_periodFrames(period
     setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
 
+    setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     m_pid = spawn({"jackd", "-n", m_name, "--no-realtime", "-d", "dummy", "-r", std::to_string(sampleRate), "-p",
                    std::to_string(periodFrames)},
-                  {"JACK_NO_AUDIO_RESERVATION=1"}, m_dir + "/jackd.log");
+                  m_dir + "/jackd.log", true);
     if (m_pid > 0 && !waitUntilAnswering(10000))
         stop();
 }
@@ -90,8 +90,14 @@ JackServer::JackServer(int periodFrames, int sampleRate) : m_periodFrames(period
 JackServer::~JackServer()
 {
     stop();
+    // Clients that outlived their server leave their semaphores behind.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+        const std::string file = entry.path().filename().string();
+        if (file.rfind("jack_sem.", 0) == 0 && file.find("_" + m_name + "_") != std::string::npos)
+            std::filesystem::remove(entry.path(), ignored);
+    }
     if (!m_dir.empty()) {
-        std::error_code ignored;
         std::filesystem::remove_all(m_dir, ignored);
     }
 }
@@ -100,9 +106,19 @@ void JackServer::stop()
 {
     if (m_pid <= 0)
         return;
-    kill(m_pid, SIGKILL);
+    // SIGTERM lets jackd take its shared memory and its entry in JACK's
+    // server registry with it; killed outright, it leaves both behind, and
+    // the registry holds only a few servers.
+    kill(m_pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(m_pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     m_pid = -1;
 }

@@ -3,7 +3,7 @@
 // without sound hardware. It runs under its own server name, which it also
 // puts into JACK_DEFAULT_SERVER so every JACK client of this process (RtMidi
 // included) talks to it, and never to a server the user may be running.
-// The destructor (or stop()) kills it by process id and waits for it.
+// The destructor (or stop()) ends it by process id and waits for it.
 
 #include <string>
 #include <sys/types.h>
@@ -18,7 +18,8 @@ public:
     // False when jackd is not installed (tests skip) or did not come up.
     bool binaryFound() const { return m_binaryFound; }
     bool running() const { return m_pid > 0; }
-    // Ends the server at once, as a crash or a user's "killall" would.
+    // Ends the server the way a user stopping it would; its clients are left
+    // with a server that is gone.
     void stop();
 
     const std::string& name() const { return m_name; }
