@@ -1,0 +1,78 @@
+#pragma once
+// Shared pieces of the main window tests: a trigger device the test feeds by
+// hand, a factory seam that hands it to the window, and a fresh process state
+// (globals zeroed, no store file, no score file) for each start.
+
+#include "FakeClock.h"
+#include "QX_Global.h"
+#include "QX_TriggerDevice.h"
+#include "QX_TriggerFactory.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstring>
+#include <memory>
+
+// Counts what the test records; intervals are in milliseconds (1000 ticks a second).
+class ManualTriggerDevice : public TQX_TriggerDevice {
+public:
+    static constexpr std::int32_t kTicksPerSecond = 1000;
+
+    void Start(std::int32_t limitMs) override
+    {
+        TimeLimit.store(limitMs);
+        started = true;
+    }
+    float GetMeanInterval() override { return MeanIntervalSeconds(kTicksPerSecond); }
+
+    // One stroke, unless the recording time is over (as the real devices do).
+    void Stroke(std::int32_t intervalMs = EmptyInterval)
+    {
+        if (!IsTimeOver())
+            RecordStroke(intervalMs, 0.5f);
+    }
+    std::int32_t limitMs() const { return TimeLimit.load(); }
+
+    bool started = false;
+};
+
+// Installs the factory seam for its lifetime; `current` is the device the
+// window holds right now (the latest one built).
+class DeviceFactoryGuard {
+public:
+    DeviceFactoryGuard()
+    {
+        SetTriggerDeviceFactory([this](const TQX_DeviceProperties&) {
+            auto device = std::make_unique<ManualTriggerDevice>();
+            current = device.get();
+            ++built;
+            return std::unique_ptr<TQX_TriggerDevice>(std::move(device));
+        });
+    }
+    ~DeviceFactoryGuard()
+    {
+        SetTriggerDeviceFactory(nullptr);
+        TriggerDevice.reset();
+    }
+    DeviceFactoryGuard(const DeviceFactoryGuard&) = delete;
+    DeviceFactoryGuard& operator=(const DeviceFactoryGuard&) = delete;
+
+    ManualTriggerDevice* current = nullptr;
+    int built = 0;
+};
+
+// What a new process starts with: zeroed globals. Files stay unless asked.
+inline void resetGlobals()
+{
+    TriggerDevice.reset();
+    std::memset(&ProgramSettings, 0, sizeof ProgramSettings);
+    DeviceProperties = TQX_DeviceProperties{};
+    std::memset(Scores.data(), 0, sizeof(TQX_Score) * Scores.size());
+}
+
+inline void removeStoredState()
+{
+    QFile::remove(SettingsFilePath());
+    QFile::remove(QStringLiteral("Tempovaro.qxs"));
+}

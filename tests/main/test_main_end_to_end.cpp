@@ -1,0 +1,105 @@
+// The main window with its real audio trigger device, real timer and real
+// clock: a drum recording is played into a private PulseAudio server, the
+// window captures it through ALSA's "pulse" device, and the 10 s measurement
+// ends on its own, goes into the list and, at the close, into the score file.
+
+#include "DrumRecording.h"
+#include "MainFormHarness.h"
+#include "PulseServer.h"
+#include "QX_Main.h"
+#include "ScoreGrid.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+class MainEndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void tenSecondRecordingIsCountedStoredAndSaved()
+    {
+        if (!PulseServer::binaryPresent())
+            QSKIP("pulseaudio is not installed");
+        const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
+        if (hit.empty())
+            QSKIP("the hydrogen drum kits are not installed");
+        PulseServer server;
+        QVERIFY(server.running());
+
+        // 36 snare strokes 0.25 s apart: the last comes 8.75 s after the first,
+        // well inside the 10 s recording time, then three quiet seconds.
+        constexpr int kStrokes = 36;
+        const auto strokes = drum::evenStrokes(drum::kRate / 2, drum::kRate / 4.0, kStrokes, 0.8f);
+        const std::string wav = QDir::current().absoluteFilePath(QStringLiteral("ten-seconds.wav")).toStdString();
+        QVERIFY(drum::writeWav(wav, drum::render(hit, strokes, drum::kRate * 25 / 2, 0.002f)));
+
+        removeStoredState();
+        resetGlobals();
+        SetTriggerDeviceFactory(nullptr);
+        ProgramSettings.DisplayMode = 0;
+        ProgramSettings.WindowWidth = 800;
+        ProgramSettings.WindowHeight = 600;
+        ProgramSettings.TimeLimit = 10000;
+        ProgramSettings.ShowClock = ProgramSettings.ShowScores = ProgramSettings.AutoReset = 1;
+        ProgramSettings.BpmFactor = 1.0f;
+        DeviceProperties.TriggerDeviceType = 1;
+        DeviceProperties.AudioDevice.ID = "pulse";
+        DeviceProperties.AudioChannel.ID = DeviceProperties.AudioChannel.Name = "Capture";
+        DeviceProperties.AudioChannel.Level = 1.0f;
+        DeviceProperties.MidiChannel.ID = "0";
+        QVERIFY(SaveSettings());
+        resetGlobals();
+
+        auto form = std::make_unique<TMainForm>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(!form->deviceDialogDue());
+        QCOMPARE(form->measureState(), msReady);
+
+        const pid_t player = server.playAsync(wav);
+        QTRY_COMPARE_WITH_TIMEOUT(form->measureState(), msRunning, 5000);
+        QElapsedTimer running;
+        running.start();
+        QTRY_COMPARE_WITH_TIMEOUT(form->measureState(), msRecord, 15000);
+        const qint64 measuredMs = running.elapsed();
+        QCOMPARE(PulseServer::waitFor(player), 0);
+
+        // The state turns running at the first tick after the first stroke and
+        // the measurement ends at the first tick 10 s after it; ticks are 30 ms.
+        QVERIFY2(measuredMs > 9800 && measuredMs < 10300, qPrintable(QString::number(measuredMs)));
+        QCOMPARE(form->lastCount(), kStrokes);
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("LabelValue"))->text(), QString::number(kStrokes));
+        auto* grid = form->findChild<ScoreGrid*>(QStringLiteral("ResultGrid"));
+        QCOMPARE(grid->Cell(0, 1), QString::number(kStrokes));
+        QCOMPARE(form->findChild<QLabel*>(QStringLiteral("PanelCategoryText"))->text(), QStringLiteral("10 Seconds"));
+
+        form->close();
+        form.reset();
+        QVERIFY(!TriggerDevice);
+        QFile file(QStringLiteral("Tempovaro.qxs"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QCOMPARE(bytes.size(), 16000);
+        QCOMPARE(qFromLittleEndian<qint32>(bytes.constData()), kStrokes);
+        QCOMPARE(qFromLittleEndian<qint32>(bytes.constData() + 4), 10);
+        QVERIFY(std::fabs(qFromLittleEndian<double>(bytes.constData() + 8) - NowAsDate()) < 1.0 / 24);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    // Never touch the real store or score file, even when run by hand.
+    QTemporaryDir work;
+    if (!work.isValid() || !QDir::setCurrent(work.path()))
+        return 2;
+    qputenv("XDG_CONFIG_HOME", QDir(work.path()).absoluteFilePath(QStringLiteral("xdg")).toLocal8Bit());
+    QApplication app(argc, argv);
+    MainEndToEndTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_main_end_to_end.moc"
