@@ -81,3 +81,9 @@ void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity,
         RecordStroke(static_cast<std::int32_t>(static_cast<std::uint32_t>(d)), v);
     LastEventTime = Time;
 }
+
+TQX_MidiTriggerDevice::StrokeRecord TQX_MidiTriggerDevice::LastStroke() const
+{
+    const std::int32_t slot = (HistoryIndex + 7) % 8;
+    return {StrokeIntervals[slot].load(kRelaxed), StrokeLevels[slot].load(kRelaxed)};
+}

@@ -38,6 +38,15 @@ public:
     void SetChannel(std::int32_t Channel);
     void HandleNote(std::uint8_t Note, std::uint8_t Velocity, std::int64_t Time);
 
+    // The newest history slot (interval in 100 ns units, velocity level), for
+    // a caller that reports strokes one by one; read it on the thread that
+    // calls HandleNote, right after a call that counted.
+    struct StrokeRecord {
+        std::int32_t Interval;
+        float Level;
+    };
+    StrokeRecord LastStroke() const;
+
 private:
     std::unique_ptr<TQX_MidiInput> Port;
     std::int64_t LastEventTime = 0;

@@ -1,9 +1,183 @@
 #include "CountMidi.h"
 
-int countMidiLive(const std::string&, int, int, int)
+#include "CountAudio.h"
+#include "CountOutput.h"
+#include "QX_Clock.h"
+#include "QX_MidiPort.h"
+#include "QX_MidiTriggerDevice.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cinttypes>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct MidiStroke {
+    std::int32_t number = 0;
+    std::int64_t sinceFirst100ns = 0; // from the first counted stroke
+    std::int32_t interval100ns = 0;
+    float level = 0.0f;
+};
+
+// Strokes from the reader thread to the printing thread: one writer, one
+// reader, a fixed ring, so the reader never allocates or blocks.
+class StrokeRing {
+public:
+    void push(const MidiStroke& s)
+    {
+        const auto head = m_head.load(std::memory_order_relaxed);
+        if (head - m_tail.load(std::memory_order_acquire) == m_ring.size())
+            return; // the printer is far behind; the summary still has the count
+        m_ring[head % m_ring.size()] = s;
+        m_head.store(head + 1, std::memory_order_release);
+    }
+    bool pop(MidiStroke& s)
+    {
+        const auto tail = m_tail.load(std::memory_order_relaxed);
+        if (tail == m_head.load(std::memory_order_acquire))
+            return false;
+        s = m_ring[tail % m_ring.size()];
+        m_tail.store(tail + 1, std::memory_order_release);
+        return true;
+    }
+
+    // Millisecond tick of the first counted stroke, 0 before it.
+    std::atomic<std::uint32_t> firstStrokeTick{0};
+
+private:
+    std::array<MidiStroke, 1024> m_ring{};
+    std::atomic<std::size_t> m_head{0};
+    std::atomic<std::size_t> m_tail{0};
+};
+
+// Sits between the trigger device and its port: passes every note on to the
+// device, exactly as the program's own port would, and afterwards reports
+// each stroke the device counted. Runs on the reader thread.
+class StrokeTap : public TQX_MidiInput {
+public:
+    explicit StrokeTap(StrokeRing& ring) : m_port(std::make_unique<QX_MidiPort>()), m_ring(ring) {}
+
+    HRESULT OpenPort(const std::string& PortID, QX_NoteHandler OnNote) override
+    {
+        m_deviceHandler = OnNote;
+        return m_port->OpenPort(PortID, QX_NoteHandler::Bind<StrokeTap, &StrokeTap::onNote>(this));
+    }
+    void SetChannel(std::int32_t Channel) override { m_port->SetChannel(Channel); }
+    void Resume() override { m_port->Resume(); }
+    void Terminate() override { m_port->Terminate(); }
+
+    // Before Start: the device whose strokes are reported.
+    void attach(const TQX_MidiTriggerDevice* device) { m_device = device; }
+
+private:
+    void onNote(std::uint8_t note, std::uint8_t velocity, std::int64_t time100ns)
+    {
+        if (m_deviceHandler)
+            m_deviceHandler(note, velocity, time100ns);
+        const std::int32_t count = m_device ? m_device->GetCount() : 0;
+        if (count == m_reported)
+            return;
+        m_reported = count;
+        if (count == 1) {
+            m_firstTime100ns = time100ns;
+            const std::uint32_t tick = tickCountMs();
+            m_ring.firstStrokeTick.store(tick != 0 ? tick : 1, std::memory_order_release);
+        }
+        const auto record = m_device->LastStroke();
+        m_ring.push({count, time100ns - m_firstTime100ns, record.Interval, record.Level});
+    }
+
+    std::unique_ptr<QX_MidiPort> m_port;
+    StrokeRing& m_ring;
+    QX_NoteHandler m_deviceHandler;
+    const TQX_MidiTriggerDevice* m_device = nullptr;
+    std::int32_t m_reported = 0;
+    std::int64_t m_firstTime100ns = 0;
+};
+
+void printMidiStroke(std::FILE* out, const MidiStroke& s)
 {
-    std::fputs("tempovaro-count: MIDI input is not available in this build\n", stderr);
-    return 1;
+    constexpr double kUnitsPerSecond = 1.0e7;
+    std::fprintf(out, "%" PRId32 ",%.6f,%.6f,%.9g\n", s.number, static_cast<double>(s.sinceFirst100ns) / kUnitsPerSecond,
+                 static_cast<double>(s.interval100ns) / kUnitsPerSecond, static_cast<double>(s.level));
 }
 
-void listMidiPorts(std::FILE*) {}
+bool portListed(const std::string& portId)
+{
+    QX_DeviceList ports;
+    QX_MidiPort lister;
+    lister.EnumPorts(ports);
+    for (const auto& p : ports)
+        if (p.ID == portId)
+            return true;
+    return false;
+}
+
+} // namespace
+
+int countMidiLive(const std::string& portId, int channel, int note, int timeSeconds)
+{
+    if (!portListed(portId)) {
+        std::fprintf(stderr, "tempovaro-count: no MIDI input port '%s' (see --list)\n", portId.c_str());
+        return 2;
+    }
+    const std::int32_t timeLimitMs = timeSeconds < 0 ? -1 : timeSeconds * 1000;
+    // The note filter lives as long as the device, like the program's setting.
+    static std::int32_t noteFilter = -1;
+    noteFilter = note;
+
+    StrokeRing strokes;
+    auto tapOwned = std::make_unique<StrokeTap>(strokes);
+    StrokeTap* tap = tapOwned.get();
+    auto device = std::make_unique<TQX_MidiTriggerDevice>(portId, std::move(tapOwned), &noteFilter);
+    tap->attach(device.get());
+    device->SetChannel(channel);
+
+    installInterruptHandler();
+    std::fputs("stroke,time_s,interval_s,level\n", stdout);
+    std::fflush(stdout);
+    std::fputs("tempovaro-count: waiting for notes (the first one arms, the second is stroke 1)\n", stderr);
+    device->Start(timeLimitMs);
+
+    std::int32_t printed = 0;
+    const auto printQueued = [&] {
+        MidiStroke stroke;
+        while (strokes.pop(stroke)) {
+            printMidiStroke(stdout, stroke);
+            printed = stroke.number;
+        }
+        std::fflush(stdout);
+    };
+    for (;;) {
+        printQueued();
+        // Like the main window: the measurement ends once the elapsed time reaches the recording time.
+        if (timeLimitMs >= 0 && strokes.firstStrokeTick.load() != 0 && device->GetElapsedTime() >= timeLimitMs)
+            break;
+        if (interruptRequested())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::int64_t elapsedMs = 0;
+    if (timeLimitMs >= 0)
+        elapsedMs = device->GetElapsedTime();
+    else if (const std::uint32_t first = strokes.firstStrokeTick.load(); first != 0)
+        elapsedMs = static_cast<std::uint32_t>(tickCountMs() - first);
+    // Freeing the device stops and joins the reader; after it, the ring holds
+    // every stroke there will be, and the summary counts what was printed.
+    device.reset();
+    printQueued();
+    printSummary(stdout, makeSummary(printed, elapsedMs));
+    return 0;
+}
+
+void listMidiPorts(std::FILE* out)
+{
+    QX_DeviceList ports;
+    QX_MidiPort lister;
+    lister.EnumPorts(ports);
+    for (const auto& p : ports)
+        std::fprintf(out, "midi\t%s\t%s\n", p.ID.c_str(), p.Name.c_str());
+}
