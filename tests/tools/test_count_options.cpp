@@ -1,0 +1,91 @@
+// The command line of tempovaro-count.
+#include "CountOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Parsed {
+    bool ok;
+    CountOptions options;
+    std::string error;
+};
+
+Parsed parse(std::vector<std::string> args)
+{
+    Parsed p;
+    p.ok = parseCountOptions(args, p.options, p.error);
+    return p;
+}
+
+} // namespace
+
+TEST(CountOptions, FilesWithARecordingTime)
+{
+    const auto p = parse({"--time", "30", "a.wav", "--", "--odd-name.wav"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.mode, CountOptions::Mode::Files);
+    EXPECT_EQ(p.options.timeLimitMs, 30000);
+    EXPECT_EQ(p.options.files, (std::vector<std::string>{"a.wav", "--odd-name.wav"}));
+    EXPECT_EQ(parse({"a.wav"}).options.timeLimitMs, -1);
+    EXPECT_EQ(parse({"--time", "0.5", "a.wav"}).options.timeLimitMs, 500);
+}
+
+TEST(CountOptions, LiveModes)
+{
+    auto p = parse({"--audio", "pulse", "--line", "Capture", "--level", "0.25", "--time", "10"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.mode, CountOptions::Mode::Audio);
+    EXPECT_EQ(p.options.deviceId, "pulse");
+    EXPECT_EQ(p.options.line, "Capture");
+    EXPECT_FLOAT_EQ(p.options.level, 0.25f);
+    EXPECT_EQ(p.options.timeLimitMs, 10000);
+
+    p = parse({"--midi", "{0000}", "--channel", "16", "--note", "0"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.options.mode, CountOptions::Mode::Midi);
+    EXPECT_EQ(p.options.channel, 16);
+    EXPECT_EQ(p.options.note, 0);
+    p = parse({"--midi", "x"});
+    EXPECT_EQ(p.options.channel, 0);
+    EXPECT_EQ(p.options.note, -1);
+
+    EXPECT_EQ(parse({"--list"}).options.mode, CountOptions::Mode::List);
+    EXPECT_EQ(parse({"--help", "--bogus-after-help"}).ok, false); // unknown options always fail
+    EXPECT_EQ(parse({"a.wav", "--help"}).options.mode, CountOptions::Mode::Help);
+    EXPECT_EQ(parse({"--version"}).options.mode, CountOptions::Mode::Version);
+}
+
+TEST(CountOptions, BadCommandLinesGiveOneLineOfExplanation)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"--bogus", "a.wav"},
+        {"--time"},
+        {"--time", "0", "a.wav"},
+        {"--time", "-5", "a.wav"},
+        {"--time", "ten", "a.wav"},
+        {"--time", "30s", "a.wav"},
+        {"--time", "nan", "a.wav"},
+        {"--midi", "x", "--channel", "17"},
+        {"--midi", "x", "--channel", "-1"},
+        {"--midi", "x", "--note", "200"},
+        {"--midi", "x", "--note", "12.5"},
+        {"--audio", "pulse", "--level", "1.5", "--line", "Capture"},
+        {"--audio", "pulse", "--level", "0.5"},
+        {"--line", "Capture", "a.wav"},
+        {"--note", "38", "a.wav"},
+        {"--audio", "pulse", "a.wav"},
+        {"--audio", "pulse", "--midi", "x"},
+        {"--list", "--time", "10"},
+    };
+    for (const auto& args : bad) {
+        const auto p = parse(args);
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        EXPECT_FALSE(p.ok) << joined;
+        EXPECT_FALSE(p.error.empty()) << joined;
+        EXPECT_EQ(p.error.find('\n'), std::string::npos) << joined;
+    }
+}

@@ -1,0 +1,198 @@
+// tempovaro-count as a user runs it: recordings in, CSV out, exit statuses.
+#include "AudioCountTool.h"
+#include "AudioFeed.h"
+#include "DrumRecording.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class CountTool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!drum::kitsPresent())
+            GTEST_SKIP() << "hydrogen-drumkits is not installed";
+        char pattern[] = "/tmp/tempovaro-count-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
+        m_roll = drum::render(hit, drum::evenStrokes(22050, 44100 / 8.0, 40), 6 * 44100, 0.003f);
+        drum::writeWav(path("roll.wav"), m_roll);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        if (!m_dir.empty())
+            std::filesystem::remove_all(m_dir, ignored);
+    }
+    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string quoted(const std::string& name) const { return "'" + path(name) + "'"; }
+
+    // The exit status and the lines the tool wrote to stderr.
+    std::pair<int, std::vector<std::string>> stderrOf(const std::string& args) const
+    {
+        const auto result = runCountTool(args + " 2>" + quoted("err.txt"), false);
+        std::ifstream in(path("err.txt"));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return {result.status, lines};
+    }
+
+    static std::vector<std::string> lines(const std::string& text)
+    {
+        std::vector<std::string> out;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    }
+
+    std::string m_dir;
+    drum::Samples m_roll;
+};
+
+} // namespace
+
+TEST_F(CountTool, PrintsEveryStrokeOfTheDetectorAsCsv)
+{
+    const auto result = runCountTool(quoted("roll.wav"));
+    ASSERT_EQ(result.status, 0);
+    const auto out = lines(result.out);
+
+    TQX_AudioTriggerDevice device("");
+    device.Start(-1);
+    const auto expected = feedInBlocks(device, m_roll, 441);
+    ASSERT_EQ(expected.size(), 40u);
+    ASSERT_EQ(out.size(), expected.size() + 2);
+    EXPECT_EQ(out.front(), "stroke,window_end_sample,time_s,interval_samples,level");
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%zu,%lld,%.6f,%d,%.9g", k + 1, static_cast<long long>(expected[k].fedSamples),
+                      expected[k].fedSamples / 44100.0, expected[k].interval, static_cast<double>(expected[k].level));
+        EXPECT_EQ(out[k + 1], line);
+    }
+    // From the first stroke to the end of the recording.
+    const double seconds = (1000 + (6 * 44100) * 10 / 441 - (1000 + expected[0].fedSamples * 10 / 441)) / 1000.0;
+    char summary[128];
+    std::snprintf(summary, sizeof summary, "# strokes 40, seconds %.3f, strokes per minute %.1f", seconds,
+                  40 * 60.0 / seconds);
+    EXPECT_EQ(out.back(), summary);
+}
+
+TEST_F(CountTool, RecordingTimeStopsTheCountAsTheSampleClockRunsOut)
+{
+    const auto all = lines(runCountTool(quoted("roll.wav")).out);
+    const auto timed = runCountTool("--time 2 " + quoted("roll.wav"));
+    ASSERT_EQ(timed.status, 0);
+    const auto out = lines(timed.out);
+
+    // A stroke counts while its block ends no more than 2000 ms (1 ms per
+    // 44.1 samples) after the first stroke's window.
+    auto endOf = [](const std::string& line) { return std::stoll(line.substr(line.find(',') + 1)); };
+    const long long first = endOf(all[1]);
+    std::size_t expected = 0;
+    for (std::size_t k = 1; k + 1 < all.size(); ++k)
+        if (endOf(all[k]) * 10 / 441 - first * 10 / 441 <= 2000)
+            ++expected;
+    ASSERT_GT(expected, 10u);
+    ASSERT_LT(expected, 40u);
+    ASSERT_EQ(out.size(), expected + 2);
+    for (std::size_t k = 1; k <= expected; ++k)
+        EXPECT_EQ(out[k], all[k]);
+    EXPECT_EQ(out.back().rfind("# strokes " + std::to_string(expected) + ", seconds 2.000, ", 0), 0u) << out.back();
+}
+
+TEST_F(CountTool, OtherFormatsAreConvertedFirst)
+{
+    // The same samples as 32-bit float: converted, but back to the same 16-bit values.
+    {
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(path("float.wav").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        std::vector<float> v(m_roll.begin(), m_roll.end());
+        for (auto& x : v)
+            x /= 32768.0f;
+        sf_write_float(f, v.data(), static_cast<sf_count_t>(v.size()));
+        sf_close(f);
+    }
+    const auto native = runCountTool(quoted("roll.wav"));
+    EXPECT_EQ(runCountTool(quoted("float.wav")).out, native.out);
+
+    // Stereo at 48 kHz: every stroke still found within a window of where it was.
+    drum::Samples stereo;
+    const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
+    std::vector<float> hit48;
+    for (double t = 0; t < hit.size() - 1; t += 44100.0 / 48000.0) {
+        const auto i = static_cast<std::size_t>(t);
+        hit48.push_back(static_cast<float>(hit[i] + (hit[i + 1] - hit[i]) * (t - i)));
+    }
+    const auto mono48 = drum::render(hit48, drum::evenStrokes(24000, 6000, 40), 6 * 48000, 0.003f);
+    for (auto s : mono48) {
+        stereo.push_back(s);
+        stereo.push_back(static_cast<std::int16_t>(s / 2));
+    }
+    ASSERT_TRUE(drum::writeWav(path("stereo48.wav"), stereo, 48000, 2));
+    const auto converted = lines(runCountTool(quoted("stereo48.wav")).out);
+    const auto reference = lines(native.out);
+    ASSERT_EQ(converted.size(), reference.size());
+    for (std::size_t k = 1; k + 1 < converted.size(); ++k) {
+        const auto at = [](const std::string& line) { return std::stoll(line.substr(line.find(',') + 1)); };
+        EXPECT_LE(std::llabs(at(converted[k]) - at(reference[k])), 441) << converted[k];
+    }
+}
+
+TEST_F(CountTool, SeveralFilesAndAnEmptyOne)
+{
+    ASSERT_TRUE(drum::writeWav(path("empty.wav"), {}));
+    const auto result = runCountTool(quoted("empty.wav") + " " + quoted("roll.wav"));
+    ASSERT_EQ(result.status, 0);
+    const auto out = lines(result.out);
+    ASSERT_GE(out.size(), 6u);
+    EXPECT_EQ(out[0], "# file " + path("empty.wav"));
+    EXPECT_EQ(out[1], "stroke,window_end_sample,time_s,interval_samples,level");
+    EXPECT_EQ(out[2], "# strokes 0, seconds 0.000, strokes per minute 0.0");
+    EXPECT_EQ(out[3], "# file " + path("roll.wav"));
+    EXPECT_EQ(out.back().rfind("# strokes 40,", 0), 0u);
+}
+
+TEST_F(CountTool, ExitStatusesAndMessages)
+{
+    {
+        std::ofstream text(path("notes.txt"));
+        text << "not audio\n";
+    }
+    // Command-line and file problems: one line on stderr, status 2, no CSV.
+    for (const std::string& args :
+         {quoted("missing.wav"), quoted("notes.txt"), quoted("roll.wav") + " " + quoted("missing.wav"),
+          std::string("--bogus"), std::string(""), std::string("--time x ") + quoted("roll.wav"),
+          std::string("--midi x --channel 17"), std::string("--midi x --note 200")}) {
+        const auto [status, err] = stderrOf(args + " >" + quoted("out.txt"));
+        EXPECT_EQ(status, 2) << args;
+        ASSERT_EQ(err.size(), 1u) << args;
+        EXPECT_EQ(err[0].rfind("tempovaro-count: ", 0), 0u) << err[0];
+        EXPECT_EQ(std::filesystem::file_size(path("out.txt")), 0u) << args;
+    }
+    // A device that cannot be opened: status 1.
+    const auto [status, err] = stderrOf("--audio no-such-device --time 10");
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(err.empty());
+
+    const auto help = runCountTool("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: tempovaro-count"), std::string::npos);
+    const auto version = runCountTool("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("tempovaro-count ", 0), 0u);
+}
