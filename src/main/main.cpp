@@ -1,5 +1,8 @@
 // Tempovaro: counts a drummer's strokes within a recording time.
 
+#include "QX_About.h"
+#include "QX_DeviceSelect.h"
+#include "QX_Help.h"
 #include "QX_Main.h"
 
 #include <QApplication>
@@ -13,6 +16,15 @@ int main(int argc, char* argv[])
 
     TMainForm MainForm;
     QObject::connect(&MainForm, &TMainForm::formClosed, &app, &QCoreApplication::quit);
+    // The companions come after the main window: the device dialog copies the
+    // settings that the main window has just loaded.
+    TAboutBox AboutBox;
+    TDeviceSelect DeviceSelect;
+    THelpWindow HelpWindow;
+    MainForm.SetCompanions({[&] { DeviceSelect.ShowModeless(); }, [&] { HelpWindow.ShowHelp(); },
+                            [&] { AboutBox.exec(); }});
+    DeviceSelect.OnResetMeasurement = [&] { MainForm.ResetMeasurement(); };
+    DeviceSelect.OnShowHelp = [&] { HelpWindow.ShowHelp(); };
 
     MainForm.show();
     return app.exec();

@@ -357,6 +357,7 @@ private slots:
         QCOMPARE(audioDevice()->GetLevel(), 0.0f); // read and reset
         QCOMPARE(dialog->Label5->palette().color(QPalette::WindowText), QColor(255, 0, 0));
         QCOMPARE(paints.count, 1); // painted at once, not deferred
+        QCOMPARE(dialog->Barometer->GetLevel(), dialog->MeterLevel);
 
         // A weaker level does not pull the held peak down; it decays by 10 %.
         audioDevice()->setLevel(0.5f);
