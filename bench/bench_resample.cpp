@@ -18,11 +18,14 @@ constexpr int kDestHeight = 1080;
 
 // The built-in background when it is linked in, else noise of the same size
 // (the resampler's speed does not depend on the pixels).
+bool builtIn = false;
+
 const QImage& background()
 {
     static const QImage picture = [] {
         QImage img = LoadPicture(QStringLiteral("BACKGROUND"));
-        if (img.size() == QSize(kSourceWidth, kSourceHeight))
+        builtIn = img.size() == QSize(kSourceWidth, kSourceHeight);
+        if (builtIn)
             return img;
         img = QImage(kSourceWidth, kSourceHeight, QImage::Format_BGR888);
         std::mt19937 rng(1);
@@ -38,6 +41,7 @@ void BM_ResampleBitmap(benchmark::State& state)
 {
     const QImage& src = background();
     QImage dst;
+    state.SetLabel(builtIn ? "background picture" : "noise picture");
     for (auto _ : state) {
         ResampleBitmap(src, 0, 0, src.width(), src.height(), dst, kDestWidth, kDestHeight);
         benchmark::DoNotOptimize(dst.constBits());
@@ -47,6 +51,7 @@ void BM_ResampleBitmap(benchmark::State& state)
 void BM_QtSmoothScale(benchmark::State& state)
 {
     const QImage& src = background();
+    state.SetLabel(builtIn ? "background picture" : "noise picture");
     for (auto _ : state) {
         QImage dst = src.scaled(kDestWidth, kDestHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         benchmark::DoNotOptimize(dst.constBits());
