@@ -145,3 +145,23 @@ TEST_F(AlsaPulse, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
     ASSERT_TRUE(waitUntil([&] { return stats.samples.load() >= until; }));
     EXPECT_EQ(device.GetCount(), counted.strokes());
 }
+
+TEST_F(AlsaPulse, CommandLineToolListsAndMeasuresLive)
+{
+    const auto list = runCountTool("--list");
+    ASSERT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("audio\tpulse\t"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("line\tpulse\tCapture\t"), std::string::npos) << list.out;
+
+    // Live: the tool waits for the first stroke, then counts for one second.
+    const std::string roll = writeRoll("tool.wav", 24);
+    const pid_t player = g_server->playAsync(roll);
+    const auto live = runCountTool("--audio pulse --line Capture --level 1 --time 1");
+    EXPECT_EQ(PulseServer::waitFor(player), 0);
+    ASSERT_EQ(live.status, 0);
+    EXPECT_EQ(live.out.rfind("stroke,window_end_sample,time_s,interval_samples,level\n", 0), 0u);
+    // Eight strokes a second: the first plus those within the next 1000 ms.
+    EXPECT_GE(live.strokes(), 8);
+    EXPECT_LE(live.strokes(), 10);
+    EXPECT_NE(live.out.find(", seconds 1.000, "), std::string::npos) << live.out;
+}
