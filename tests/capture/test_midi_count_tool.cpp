@@ -146,7 +146,7 @@ TEST(MidiCountTool, CountsALivePortLikeTheProgram)
     const auto out = lines(run.out);
     ASSERT_EQ(out.size(), 4u) << run.out;
     EXPECT_EQ(out[0], "stroke,time_s,interval_s,level");
-    const double tolerance = server.periodSeconds() + 0.0005;
+    const double tolerance = server.intervalToleranceSeconds();
     const auto seconds = [&](int a, int b) { return std::chrono::duration<double>(sent[b] - sent[a]).count(); };
     const auto first = csv(out[1]);
     const auto second = csv(out[2]);

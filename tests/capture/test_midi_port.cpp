@@ -238,11 +238,7 @@ TEST_F(MidiPortJack, CountsTheSequenceOnAllChannelsAndOnChannelTen)
     // Anything wrongly let through would have arrived with the rest.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    const double periodS = server->periodSeconds();
-    // Each time stamp is taken at the start of a JACK cycle, so an interval
-    // may be off by one period; the slack allows for the dummy driver's
-    // timer waking late on a busy machine.
-    const double toleranceS = periodS + 0.0005;
+    const double toleranceS = server->intervalToleranceSeconds();
     auto check = [&](const NoteLog& log, int base, const std::vector<int>& steps, const char* what) {
         ASSERT_EQ(log.count.load(), base + static_cast<int>(steps.size())) << what;
         const auto* notes = &log.notes[base];
@@ -291,7 +287,7 @@ TEST_F(MidiPortJack, NoteFilterOnALivePort)
     ASSERT_TRUE(waitFor([&] { return device->GetCount() >= counted + 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(device->GetCount() - counted, 2);
-    EXPECT_NEAR(device->GetMeanInterval(), 0.060, server->periodSeconds() + 0.0005);
+    EXPECT_NEAR(device->GetMeanInterval(), 0.060, server->intervalToleranceSeconds());
 }
 
 } // namespace

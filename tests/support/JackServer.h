@@ -25,6 +25,12 @@ public:
     const std::string& name() const { return m_name; }
     int periodFrames() const { return m_periodFrames; }
     double periodSeconds() const { return static_cast<double>(m_periodFrames) / m_sampleRate; }
+    // How far a measured interval may be from the sender's: time stamps are
+    // taken once per cycle (one period), and without real-time scheduling a
+    // client's cycle can run several milliseconds late while the machine is
+    // busy (parallel builds, sanitizer runs). Errors in the time keeping
+    // itself, such as losing the time of a clock message, are tens of ms.
+    double intervalToleranceSeconds() const { return periodSeconds() + 0.005; }
     // The server's output, for failure messages.
     std::string log() const;
 
