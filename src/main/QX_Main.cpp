@@ -110,7 +110,7 @@ TMainForm::TMainForm(QWidget* parent, bool manualTicks)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Tempovaro"));
-    setWindowIcon(QIcon(QPixmap::fromImage(LoadPicture(QStringLiteral(":/ICON")))));
+    setWindowIcon(QIcon(QStringLiteral(":/ICON")));
     createControls();
     createMenu();
     FormCreate();
@@ -685,11 +685,11 @@ void TMainForm::FillScoreGrid()
         ResultGrid->SetFontColor(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text));
         return;
     }
-    const bool hadFocus = ResultGrid->isEnabled();
+    const bool wasEnabled = ResultGrid->isEnabled();
     ResultGrid->setEnabled(true);
     ResultGrid->SetFontColor(Qt::black);
     // It is the window's only focusable control; give the keys back to it.
-    if (!hadFocus && isActiveWindow())
+    if (!wasEnabled && isActiveWindow())
         ResultGrid->setFocus();
 
     // The table stays in the order shown, which decides the score AddScore
