@@ -27,5 +27,9 @@ int main(int argc, char* argv[])
     DeviceSelect.OnShowHelp = [&] { HelpWindow.ShowHelp(); };
 
     MainForm.show();
+    // A new program's first window is the active one; without a window
+    // manager (a bare X server) nobody else would make it so, and its first
+    // activation is what opens the device dialog on a first run.
+    MainForm.activateWindow();
     return app.exec();
 }

@@ -13,7 +13,7 @@
 // The project has no public home yet; these reserved documentation addresses
 // stand in for it.
 const char* const TAboutBox::MailAddress = "tempovaro@example.org";
-const char* const TAboutBox::WebAddress = "www.example.org/tempovaro";
+const char* const TAboutBox::WebAddress = "www.example.org";
 
 namespace {
 

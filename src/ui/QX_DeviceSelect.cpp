@@ -108,6 +108,9 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, QRec
     auto* b = new QPushButton(text, parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(geometry);
+    // No button is the dialog's default: Enter presses only a focused button
+    // (see keyPressEvent), never OK from inside a list.
+    b->setAutoDefault(false);
     return b;
 }
 
@@ -149,7 +152,10 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     setWindowTitle(QStringLiteral("Select Trigger Device"));
     setWindowIcon(QIcon(QStringLiteral(":/ICON")));
     setModal(false);
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // Liberation Sans stands in for a missing MS Sans Serif: its widths are
+    // close enough for the designed label and button sizes.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
     font.setPixelSize(11);
     setFont(font);
     setFixedSize(466, 333);
@@ -579,12 +585,16 @@ bool TDeviceSelect::eventFilter(QObject* watched, QEvent* e)
 
 void TDeviceSelect::keyPressEvent(QKeyEvent* e)
 {
-    // No button of this dialog is its default or cancel button: Escape and
-    // Enter outside a focused button do nothing.
+    // No button of this dialog is its default or cancel button: Escape does
+    // nothing, and Enter presses the focused button, if any.
     switch (e->key()) {
     case Qt::Key_Escape:
+        e->accept();
+        return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget()))
+            focused->click();
         e->accept();
         return;
     default:

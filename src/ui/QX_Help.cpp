@@ -82,7 +82,11 @@ constexpr int kPageHeight = 670;
 
 QFont sansSerif(int pixelSize, bool bold)
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // Where MS Sans Serif is missing, Liberation Sans comes closest to its
+    // widths; fontconfig's own choice (DejaVu Sans) is so much wider that the
+    // fixed-size paragraphs would no longer hold their text.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;

@@ -497,10 +497,14 @@ private slots:
         dialog->CBMidi->setFocus();
         QTest::keyClick(dialog->CBMidi, Qt::Key_F1);
         QCOMPARE(helps, 2);
-        // Neither Escape nor Enter closes the dialog.
+        // Neither Escape nor Enter in a list closes the dialog; Enter on a
+        // focused button presses it.
         QTest::keyClick(dialog->CBMidi, Qt::Key_Escape);
         QTest::keyClick(dialog->CBMidi, Qt::Key_Return);
         QVERIFY(dialog->isVisible());
+        dialog->btnHelp->setFocus();
+        QTest::keyClick(dialog->btnHelp, Qt::Key_Return);
+        QCOMPARE(helps, 3);
     }
 
     void activationComesWithShowingAndTheTimerRunsHidden()
