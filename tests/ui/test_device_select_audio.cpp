@@ -1,7 +1,8 @@
 // The device dialog on a private PulseAudio server: it lists the "pulse"
 // device with its "Capture" line, the meter follows a drum recording played
 // into the server and then falls by 10 % per tick, the track bar sets the
-// mixer's capture volume, OK stores the choice and Cancel drops a change.
+// mixer's capture volume, OK stores the choice and Cancel drops a change,
+// and after OK the main window counts the recording.
 // Audio arrives in real time, so these tests wait for it (bounded); the
 // meter's decay is checked on ticks the test drives itself.
 
@@ -10,6 +11,7 @@
 #include "QX_Barometer.h"
 #include "QX_DeviceSelect.h"
 #include "QX_Global.h"
+#include "QX_Main.h"
 #include "QX_TriggerDevice.h"
 #include "test_device_select_support.h"
 
@@ -178,6 +180,30 @@ private slots:
         QCOMPARE(DeviceProperties.AudioChannel.Level, 1.0f);
         QCOMPARE(dialog->Properties.AudioChannel.Level, 1.0f);
         QVERIFY(!dialog->isVisible());
+    }
+
+    void afterOkTheMainWindowCountsTheRecording()
+    {
+        if (!QFileInfo::exists(QString::fromLatin1(kRecording)))
+            QSKIP("the hydrogen drum kits are not installed");
+        TMainForm mainForm(nullptr, true); // the test drives its 30 ms tick
+        auto dialog = std::make_unique<TDeviceSelect>();
+        dialog->TimerVolume->stop();
+        dialog->OnResetMeasurement = [&] { mainForm.ResetMeasurement(); };
+        dialog->show();
+        dialog->FormActivate();
+        chooseListEntry(dialog->CBAudio, findEntry(dialog->AudioDevices, "pulse"));
+        chooseListEntry(dialog->CBAudioChannel, findEntry(dialog->AudioChannels, "Capture"));
+        dialog->TBVolume->setFocus();
+        QTest::keyClick(dialog->TBVolume, Qt::Key_Home);
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+        QCOMPARE(DeviceProperties.AudioDevice.ID, std::string("pulse"));
+        QCOMPARE(mainForm.lastCount(), 0);
+
+        const pid_t player = m_server->playAsync(kRecording);
+        QTRY_VERIFY_WITH_TIMEOUT((mainForm.GUITimerTimer(), mainForm.lastCount() >= 1), 5000);
+        QCOMPARE(PulseServer::waitFor(player), 0);
+        mainForm.close();
     }
 };
 
