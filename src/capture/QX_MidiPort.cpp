@@ -14,6 +14,7 @@
 #include <iostream>
 #include <semaphore.h>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -238,6 +239,8 @@ struct QX_MidiPort::Impl {
     {
         if (!m_in)
             return;
+        // Named for top -H and debuggers.
+        pthread_setname_np(pthread_self(), "midi-reader");
         // Channels outside 1..16 mean all channels, since 0x8F + channel
         // would otherwise admit Note Off or aftertouch as notes.
         std::uint8_t low = 0x90;
