@@ -1,10 +1,9 @@
 #include "QX_MidiPort.h"
 
+#include "QX_MidiPortNames.h"
+
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
-
-#include <QByteArray>
-#include <QUuid>
 
 #include <array>
 #include <atomic>
@@ -21,12 +20,8 @@
 
 namespace {
 
-// Our client name on the MIDI back-ends; ports of clients by this name are ours.
-constexpr const char* kClientName = "Tempovaro";
+constexpr const char* kClientName = kMidiClientName;
 constexpr const char* kInputPortName = "Drum In";
-
-// Fixed namespace of the port IDs: changing it would orphan every stored ID.
-const QUuid kPortIdNamespace{0x6b3e2c4a, 0x0f1d, 0x4c7e, 0x9a, 0x55, 0x3d, 0x2b, 0x8e, 0x41, 0xc9, 0xf0};
 
 // Message times start here (1000 s) so that the first note after a start,
 // compared with a "last time" of 0, always looks like the end of a pause.
@@ -47,43 +42,6 @@ struct PortEntry {
 
 void ignoreMidiError(RtMidiError::Type, const std::string&, void*) {}
 
-bool isOwnPort(const std::string& rawName)
-{
-    // JACK gives a second client of the same name a "-NN" suffix.
-    const std::string client = rawName.substr(0, rawName.find(':'));
-    const std::string own = kClientName;
-    return client == own || (client.size() > own.size() && client.compare(0, own.size(), own) == 0 &&
-                             client[own.size()] == '-' &&
-                             client.find_first_not_of("0123456789", own.size() + 1) == std::string::npos);
-}
-
-// ALSA names end in the sequencer address " 20:0", which changes from session
-// to session; a person knows the port by the rest.
-std::string personName(RtMidi::Api api, const std::string& rawName)
-{
-    if (api != RtMidi::LINUX_ALSA)
-        return rawName;
-    const auto space = rawName.find_last_of(' ');
-    if (space == std::string::npos)
-        return rawName;
-    const std::string tail = rawName.substr(space + 1);
-    const auto colon = tail.find(':');
-    const bool address = colon != std::string::npos && colon > 0 && colon + 1 < tail.size() &&
-                         tail.find_first_not_of("0123456789:") == std::string::npos &&
-                         tail.find(':', colon + 1) == std::string::npos;
-    return address ? rawName.substr(0, space) : rawName;
-}
-
-std::string portID(RtMidi::Api api, const std::string& name, int duplicate)
-{
-    QByteArray key = QByteArray::fromStdString(RtMidi::getApiName(api));
-    key += '\n';
-    key += QByteArray::fromStdString(name);
-    if (duplicate > 0)
-        key += "\n#" + QByteArray::number(duplicate);
-    return QUuid::createUuidV5(kPortIdNamespace, key).toString(QUuid::WithBraces).toUpper().toStdString();
-}
-
 // The input ports of one back-end as listed to the user, in the back-end's order.
 std::vector<PortEntry> listPorts(RtMidiIn& in)
 {
@@ -92,17 +50,18 @@ std::vector<PortEntry> listPorts(RtMidiIn& in)
     const unsigned count = in.getPortCount();
     for (unsigned i = 0; i < count; ++i) {
         const std::string raw = in.getPortName(i);
-        if (raw.empty() || isOwnPort(raw))
+        if (raw.empty() || isOwnMidiPort(raw))
             continue;
         PortEntry entry;
         entry.Index = i;
-        entry.Name = personName(api, raw);
+        const bool alsa = api == RtMidi::LINUX_ALSA;
+        entry.Name = midiPortPersonName(alsa, raw);
         // Two identical devices share a name; the second gets its own ID and a number.
         int duplicate = 0;
         for (const auto& other : ports)
-            if (personName(api, in.getPortName(other.Index)) == entry.Name)
+            if (midiPortPersonName(alsa, in.getPortName(other.Index)) == entry.Name)
                 ++duplicate;
-        entry.ID = portID(api, entry.Name, duplicate);
+        entry.ID = midiPortID(RtMidi::getApiName(api), entry.Name, duplicate);
         if (duplicate > 0)
             entry.Name += " (" + std::to_string(duplicate + 1) + ")";
         ports.push_back(std::move(entry));
@@ -151,20 +110,6 @@ std::vector<RtMidi::Api> workingApis()
                (api == RtMidi::LINUX_ALSA && !alsaSequencer);
     });
     return apis;
-}
-
-bool isGuidText(const std::string& text)
-{
-    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
-        return false;
-    for (std::size_t i = 1; i < 37; ++i) {
-        const char c = text[i];
-        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        if (dash ? c != '-' : !hex)
-            return false;
-    }
-    return true;
 }
 
 } // namespace
