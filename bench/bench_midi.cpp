@@ -100,7 +100,9 @@ void BM_NoteToHandlerLatency(benchmark::State& state)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const int got = arrivals.count.load() - base;
         if (got != notes) {
-            state.SkipWithError("notes were lost");
+            const std::string error = "sent " + std::to_string(notes) + " notes, received " + std::to_string(got) +
+                                      " (server log: " + g_server->log() + ")";
+            state.SkipWithError(error.c_str());
             return;
         }
         std::vector<double> ms;

@@ -80,7 +80,10 @@ JackServer::JackServer(int periodFrames, int sampleRate) : m_periodFrames(period
     setenv("JACK_NO_START_SERVER", "1", 1);
 
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-    m_pid = spawn({"jackd", "-n", m_name, "--no-realtime", "-d", "dummy", "-r", std::to_string(sampleRate), "-p",
+    // Real-time scheduling where the system grants it (jackd carries on
+    // without it otherwise): with ordinary threads a client's cycle is now
+    // and then late, and JACK drops the MIDI events of that cycle.
+    m_pid = spawn({"jackd", "-n", m_name, "-d", "dummy", "-r", std::to_string(sampleRate), "-p",
                    std::to_string(periodFrames)},
                   m_dir + "/jackd.log", true);
     if (m_pid > 0 && !waitUntilAnswering(10000))
