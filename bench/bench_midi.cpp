@@ -1,8 +1,10 @@
 // The MIDI input port through a private JACK dummy server:
 //  - latency from a Note On leaving a sender to the note handler
 //    (the trigger device's HandleNote) running on the reader thread;
-//  - CPU time of an open port on a silent source, as % of one core,
-//    per thread of this process over 30 s.
+//  - CPU time of an open port on a silent source, as % of one core, over
+//    30 s: the reader thread, and the whole process (the reader plus the
+//    JACK client thread that RtMidi runs once per cycle), at a period of
+//    64 frames and at 1024 frames.
 // The period of the server is reported with the figures.
 #include "JackServer.h"
 #include "MidiSender.h"
@@ -18,6 +20,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -28,7 +31,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-JackServer* g_server = nullptr;
+std::unique_ptr<JackServer> g_server;
 std::string g_self;
 
 std::string findPortId(const std::string& name)
@@ -143,6 +146,16 @@ std::map<std::string, double> threadCpuSeconds()
 void BM_SilentOpenPortCpu(benchmark::State& state)
 {
     const int seconds = static_cast<int>(state.range(0));
+    // Every JACK client runs once per cycle, so its cost depends on the period.
+    const int periodFrames = static_cast<int>(state.range(1));
+    if (g_server->periodFrames() != periodFrames) {
+        g_server.reset();
+        g_server = std::make_unique<JackServer>(periodFrames);
+        if (!g_server->running()) {
+            state.SkipWithError("the JACK server did not start");
+            return;
+        }
+    }
     // The silent source lives in another process, so this process holds only the port.
     int toChild[2];
     if (pipe(toChild) != 0) {
@@ -195,7 +208,7 @@ void BM_SilentOpenPortCpu(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_NoteToHandlerLatency)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SilentOpenPortCpu)->Arg(30)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_SilentOpenPortCpu)->Args({30, 64})->Args({30, 1024})->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv)
 {
@@ -212,14 +225,14 @@ int main(int argc, char** argv)
     if (n > 0)
         g_self.assign(path, static_cast<std::size_t>(n));
 
-    JackServer server(64);
-    if (!server.running()) {
+    g_server = std::make_unique<JackServer>(64);
+    if (!g_server->running()) {
         std::puts("bench_midi: no JACK server (jackd missing or not starting); nothing measured");
         return 0;
     }
-    g_server = &server;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    g_server.reset();
     return 0;
 }
