@@ -78,8 +78,8 @@ void BM_NoteToHandlerLatency(benchmark::State& state)
         return;
     }
     for (auto _ : state) {
+        Arrivals arrivals; // outlives the port, whose reader writes into it
         QX_MidiPort port;
-        Arrivals arrivals;
         port.OpenPort(id, QX_NoteHandler::Bind<Arrivals, &Arrivals::onNote>(&arrivals));
         port.Resume();
         // A new connection carries data from a later cycle on.

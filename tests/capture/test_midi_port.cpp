@@ -118,8 +118,8 @@ TEST_F(MidiPortJack, ListsTheSenderOnceWithAStableId)
         id = list[0].ID;
 
         // An open port adds an input of ours to the server; it is not listed.
+        NoteLog log; // outlives the port, whose reader writes into it
         QX_MidiPort open;
-        NoteLog log;
         ASSERT_EQ(open.OpenPort(id, log.handler()), S_OK);
         QX_DeviceList again;
         lister.EnumPorts(again);
@@ -144,8 +144,8 @@ TEST_F(MidiPortJack, OpenPortRefusesUnknownAndMalformedIds)
     for (const std::string& id : {std::string(), std::string("DrumSender:pads"), std::string("{12345678-1234}"),
                                  std::string("{00000000-0000-0000-0000-000000000000}"), lower,
                                  port->ID.substr(0, 37) + "]"}) {
-        QX_MidiPort p;
         NoteLog log;
+        QX_MidiPort p;
         EXPECT_EQ(p.OpenPort(id, log.handler()), E_FAIL) << id;
         p.Resume(); // a reader without a port ends at once
     }
@@ -190,10 +190,10 @@ TEST_F(MidiPortJack, CountsTheSequenceOnAllChannelsAndOnChannelTen)
     ASSERT_TRUE(port);
 
     // Two raw readers and two trigger devices listen to the same sender.
+    NoteLog allLog; // declared first: the readers write into them until the ports go
+    NoteLog tenLog;
     QX_MidiPort all;
     QX_MidiPort ten;
-    NoteLog allLog;
-    NoteLog tenLog;
     ASSERT_EQ(all.OpenPort(port->ID, allLog.handler()), S_OK);
     ASSERT_EQ(ten.OpenPort(port->ID, tenLog.handler()), S_OK);
     all.SetChannel(0);
