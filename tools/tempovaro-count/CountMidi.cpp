@@ -63,8 +63,11 @@ public:
     HRESULT OpenPort(const std::string& PortID, QX_NoteHandler OnNote) override
     {
         m_deviceHandler = OnNote;
-        return m_port->OpenPort(PortID, QX_NoteHandler::Bind<StrokeTap, &StrokeTap::onNote>(this));
+        m_openResult = m_port->OpenPort(PortID, QX_NoteHandler::Bind<StrokeTap, &StrokeTap::onNote>(this));
+        return m_openResult;
     }
+    // What opening the port gave; the device itself does not look.
+    HRESULT openResult() const { return m_openResult; }
     void SetChannel(std::int32_t Channel) override { m_port->SetChannel(Channel); }
     void Resume() override { m_port->Resume(); }
     void Terminate() override { m_port->Terminate(); }
@@ -91,6 +94,7 @@ private:
     }
 
     std::unique_ptr<QX_MidiPort> m_port;
+    HRESULT m_openResult = E_FAIL;
     StrokeRing& m_ring;
     QX_NoteHandler m_deviceHandler;
     const TQX_MidiTriggerDevice* m_device = nullptr;
@@ -134,6 +138,10 @@ int countMidiLive(const std::string& portId, int channel, int note, int timeSeco
     StrokeTap* tap = tapOwned.get();
     auto device = std::make_unique<TQX_MidiTriggerDevice>(portId, std::move(tapOwned), &noteFilter);
     tap->attach(device.get());
+    if (FAILED(tap->openResult())) {
+        std::fprintf(stderr, "tempovaro-count: cannot open MIDI input port '%s'\n", portId.c_str());
+        return 1;
+    }
     device->SetChannel(channel);
 
     installInterruptHandler();
