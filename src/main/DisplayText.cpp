@@ -112,5 +112,11 @@ QString ScoreDateText(double date)
     if (day < kFirstDay || day > kLastDay)
         return {};
     const QDate shown = QDate(1899, 12, 30).addDays(static_cast<qint64>(day));
-    return QLocale::system().toString(shown, QLocale::ShortFormat);
+    const QLocale locale = QLocale::system();
+    // Without a locale (C or POSIX) the short format is "d MMM yyyy", which
+    // the score list's date column cuts off; a two-digit year fits and keeps
+    // the month's name, so day and month cannot be mistaken for each other.
+    if (locale.language() == QLocale::C)
+        return locale.toString(shown, QStringLiteral("d MMM yy"));
+    return locale.toString(shown, QLocale::ShortFormat);
 }

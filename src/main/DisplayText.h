@@ -12,6 +12,7 @@
 QString FormatFixed(double value, int precision, int decimals, const QString& decimalPoint);
 
 // The date part of a score date (days since 30 December 1899, time of day as
-// fraction) in the system locale's short date format; empty for a date that
-// no calendar can show (NaN, infinite or beyond the years 1..9999).
+// fraction) in the system locale's short date format ("d MMM yy" when the
+// system has no locale, C or POSIX); empty for a date that no calendar can
+// show (NaN, infinite or beyond the years 1..9999).
 QString ScoreDateText(double date);

@@ -131,7 +131,13 @@ void TMainForm::createControls()
     m_client = new ClientArea(this);
     m_client->resize(kDesignClientWidth, kDesignClientHeight);
     setCentralWidget(m_client);
-    m_client->setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    // Where MS Sans Serif is missing, Liberation Sans comes closest to its
+    // widths (as in the dialogs); fontconfig's own stand-in is too wide for the
+    // 59-pixel date column.
+    QFont windowFont;
+    windowFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
+    windowFont.setPointSize(8);
+    m_client->setFont(windowFont);
 
     m_image1 = LoadPicture(QStringLiteral(":/BACKGROUND"));
     m_image2 = LoadPicture(QStringLiteral(":/STOPWATCH"));
@@ -355,11 +361,17 @@ void TMainForm::FormPaint(QPainter& painter, const QRect& dirty)
 {
     if (m_image4.isNull() || !dirty.intersects(m_image4.rect()))
         return;
-    m_paintingClient = true;
-    ClockDrawnSeconds = -1;
-    DrawClock();
-    ClockDrawnSeconds = -1;
-    m_paintingClient = false;
+    if (m_clockPaintPending) {
+        // The paint DrawClock asked for shows the picture it has just composed;
+        // forcing a new one here would redraw the clock at every tick.
+        m_clockPaintPending = false;
+    } else {
+        m_paintingClient = true;
+        ClockDrawnSeconds = -1;
+        DrawClock();
+        ClockDrawnSeconds = -1;
+        m_paintingClient = false;
+    }
     if (ProgramSettings.ShowClock && !m_clockOverlay.isNull())
         painter.drawImage(0, 0, m_clockOverlay);
 }
@@ -667,8 +679,11 @@ void TMainForm::DrawClock()
     }
 
     m_clockOverlay = transparentCopy(m_image4);
-    if (!m_paintingClient)
+    ++m_clockDrawCount;
+    if (!m_paintingClient) {
+        m_clockPaintPending = true;
         m_client->update(m_image4.rect());
+    }
 }
 
 // ---- Score list --------------------------------------------------------------
@@ -866,6 +881,8 @@ void TMainForm::FrequencyClick()
 void TMainForm::TimeClick()
 {
     ProgramSettings.ShowClock = Time->isChecked() ? 1 : 0;
+    // Seconds passed while the clock was off: the next paint composes it anew.
+    m_clockPaintPending = false;
     m_client->update();
 }
 

@@ -93,6 +93,7 @@ public:
     std::int32_t valueFontSizeSmall() const { return ValueFontSizeSmall; }
     bool isGUITimerEnabled() const { return m_guiTimerEnabled; }
     const QImage& clockCanvas() const { return m_image4; }
+    int clockDrawCount() const { return m_clockDrawCount; }
     const QImage& backgroundImage() const { return m_image6; }
     const QImage& stopwatchImage() const { return m_image3; }
     QWidget* clientArea() const;
@@ -155,6 +156,8 @@ private:
     QImage m_image6;
     QImage m_clockOverlay;
     bool m_paintingClient = false;
+    bool m_clockPaintPending = false;
+    int m_clockDrawCount = 0;
 
     ClientArea* m_client = nullptr;
     QLabel* LabelValue = nullptr;

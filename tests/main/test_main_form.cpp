@@ -2,6 +2,7 @@
 // directly, the millisecond clock is a FakeClock and the trigger device is
 // one the test feeds by hand. Runs offscreen on a 1600 x 1200 screen.
 
+#include "DisplayText.h"
 #include "MainFormHarness.h"
 #include "QX_Main.h"
 #include "ScoreGrid.h"
@@ -535,6 +536,47 @@ private slots:
         QVERIFY(pixel(shot, 0, face.height() - 1) != pixel(m_form->clockCanvas(), 0, face.height() - 1));
     }
 
+    void clockRedrawsOnlyWhenTheSecondChanges()
+    {
+        start();
+        action("NT10")->trigger();
+        // The window's own first paints each force one redraw at the next tick.
+        tick();
+        QCoreApplication::processEvents();
+        const int drawn = m_form->clockDrawCount();
+        for (int i = 0; i < 20; ++i) {
+            tick();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(m_form->clockDrawCount(), drawn);
+
+        device()->Stroke();
+        for (int i = 0; i < 40; ++i) { // 1.2 s: the second turns from 0 to 1 once
+            tick();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(m_form->clockSeconds(), 1);
+        QCOMPARE(m_form->clockDrawCount(), drawn + 1);
+
+        // A resize redraws it although the second is the same.
+        m_form->resize(m_form->width() + 20, m_form->height());
+        QTRY_VERIFY(m_form->clockDrawCount() > drawn + 1);
+    }
+
+    void scoreDatesFitTheDateColumn()
+    {
+        // Run by ctest under several locales, among them none at all (C).
+        start();
+        const QFontMetrics metrics(grid()->font());
+        const QDate epoch(1899, 12, 30);
+        for (int month = 1; month <= 12; ++month) {
+            const QString text = ScoreDateText(epoch.daysTo(QDate(2026, month, 28)));
+            QVERIFY(!text.isEmpty());
+            // Drawn 2 pixels in from the cell's left edge.
+            QVERIFY2(2 + metrics.horizontalAdvance(text) <= ScoreGrid::kColWidth, qPrintable(text));
+        }
+    }
+
     void layoutFollowsTheClientArea()
     {
         start();
@@ -572,7 +614,7 @@ private slots:
         start();
         action("NT30")->trigger();
         QCOMPARE(column(0, 3), (QStringList{"95", "120", ""}));
-        QCOMPARE(grid()->Cell(1, 1), QLocale::system().toString(QDate(2023, 3, 18), QLocale::ShortFormat));
+        QCOMPARE(grid()->Cell(1, 1), ScoreDateText(45003.0));
         action("NT20")->trigger();
         QCOMPARE(column(0, 2), (QStringList{"80", ""}));
 
