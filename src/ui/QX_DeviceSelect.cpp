@@ -128,12 +128,15 @@ QPixmap markPicture()
     return QPixmap::fromImage(image);
 }
 
+// The colour of an enabled label; a disabled one keeps the greyed look.
 void setTextColor(QWidget* widget, const QColor& color)
 {
     QPalette pal = widget->palette();
-    if (pal.color(QPalette::WindowText) == color && widget->testAttribute(Qt::WA_SetPalette))
+    if (pal.color(QPalette::Active, QPalette::WindowText) == color
+        && pal.color(QPalette::Inactive, QPalette::WindowText) == color && widget->testAttribute(Qt::WA_SetPalette))
         return;
-    pal.setColor(QPalette::WindowText, color);
+    pal.setColor(QPalette::Active, QPalette::WindowText, color);
+    pal.setColor(QPalette::Inactive, QPalette::WindowText, color);
     widget->setPalette(pal);
 }
 
@@ -279,6 +282,14 @@ void TDeviceSelect::ShowModeless()
     show();
     raise();
     activateWindow();
+    // The window system activates the dialog later, from the event loop; the
+    // activation handler runs now, as showing a window makes it the active one
+    // at once. The main window re-arms its measurement right after this call,
+    // and the device the handler may build must not replace that one.
+    if (!m_activeInProgram) {
+        m_activeInProgram = true;
+        FormActivate();
+    }
 }
 
 bool TDeviceSelect::event(QEvent* e)
@@ -552,7 +563,9 @@ void TDeviceSelect::TimerVolumeTimer()
     }
 
     if (Properties.TriggerDeviceType == 1) {
-        setTextColor(Label5, v > 0.999f ? QColor(255, 0, 0) : QColor(0, 0, 0));
+        // Compared in double: the float nearest 0.999 lies above it and counts
+        // as clipping.
+        setTextColor(Label5, static_cast<double>(v) > 0.999 ? QColor(255, 0, 0) : QColor(0, 0, 0));
         // The bar spans about -48 dB to 0 dB of full scale; 90.309 is
         // 20 * log10(32768), the range of a 16-bit sample in decibels.
         if (v > 0.0f)

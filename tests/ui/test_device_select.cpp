@@ -379,6 +379,15 @@ private slots:
         dialog->TimerVolumeTimer();
         const float minus6dB = static_cast<float>(20.0 * std::log10(0.5) / 90.309 + 1.0);
         QCOMPARE(dialog->MeterLevel, static_cast<float>((static_cast<double>(minus6dB) - 0.4685) * 1.881));
+
+        // The caption's threshold: the float nearest 0.999 lies above 0.999,
+        // the next one down does not.
+        audioDevice()->setLevel(0.999f);
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->Label5->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        audioDevice()->setLevel(std::nextafter(0.999f, 0.0f));
+        dialog->TimerVolumeTimer();
+        QCOMPARE(dialog->Label5->palette().color(QPalette::WindowText), QColor(0, 0, 0));
     }
 
     void quietInputLeavesTheMeterAlone()
@@ -441,6 +450,9 @@ private slots:
         midiDevice()->HandleNote(50, 100, 30000000);
         dialog->TimerVolumeTimer();
         QCOMPARE(dialog->labelNote->text(), QStringLiteral("0"));
+        // Disabled, it looks disabled, whatever colour the last tick gave it.
+        QCOMPARE(dialog->labelNote->palette().color(QPalette::Disabled, QPalette::WindowText),
+                 dialog->palette().color(QPalette::Disabled, QPalette::WindowText));
     }
 
     void okStoresCancelRevertsAndClosingKeepsTheCopy()
@@ -513,9 +525,18 @@ private slots:
         QVERIFY(dialog->TimerVolume->isActive());
         QCOMPARE(dialog->TimerVolume->interval(), 100);
         dialog->ShowModeless();
-        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
-        QTRY_COMPARE(dialog->CBAudio->count(), 3);
+        // The activation handler has run when ShowModeless returns: the main
+        // window re-arms its measurement right after it, and the device it
+        // builds then must outlast the window system's activation.
+        QCOMPARE(dialog->CBAudio->count(), 3);
         QVERIFY(dialog->RBAudio->isChecked());
+        QCOMPARE(g_log.startedWith, std::vector<std::int32_t>{-1});
+        TriggerDevice = buildTestDevice(DeviceProperties);
+        TriggerDevice->Start(60000);
+        const TQX_TriggerDevice* rearmed = TriggerDevice.get();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QCoreApplication::processEvents();
+        QCOMPARE(TriggerDevice.get(), rearmed);
         dialog->hide();
         QVERIFY(dialog->TimerVolume->isActive());
         audioDevice()->setLevel(1.0f);
