@@ -114,11 +114,17 @@ void TAboutBox::CommentsClick()
 
 bool TAboutBox::eventFilter(QObject* watched, QEvent* e)
 {
-    if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
-        if (watched == Mail)
-            MailClick();
-        else if (watched == Comments)
-            CommentsClick();
+    // A click is a release over the link; pressing on it and letting go
+    // elsewhere opens nothing.
+    if (e->type() == QEvent::MouseButtonRelease && (watched == Mail || watched == Comments)) {
+        const auto* mouse = static_cast<QMouseEvent*>(e);
+        const auto* link = static_cast<QLabel*>(watched);
+        if (mouse->button() == Qt::LeftButton && link->rect().contains(mouse->position().toPoint())) {
+            if (link == Mail)
+                MailClick();
+            else
+                CommentsClick();
+        }
     }
     return QDialog::eventFilter(watched, e);
 }

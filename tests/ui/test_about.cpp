@@ -32,6 +32,9 @@ private slots:
         QTest::mouseClick(about.Mail, Qt::LeftButton);
         QTest::mouseClick(about.Comments, Qt::LeftButton);
         QTest::mouseClick(about.Version, Qt::LeftButton);
+        // Pressed on a link but let go beside it: no click.
+        QTest::mousePress(about.Mail, Qt::LeftButton);
+        QTest::mouseRelease(about.Mail, Qt::LeftButton, {}, QPoint(-5, about.Mail->height() / 2));
         for (const char* scheme : {"mailto", "http", "https"})
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
 
