@@ -74,7 +74,9 @@ private slots:
         TriggerDevice.reset();
         DeviceProperties = TQX_DeviceProperties();
         DeviceProperties.TriggerDeviceType = 2;
-        DeviceProperties.MidiChannel.ID = "0";
+        // A whole entry rather than an assignment to its ID: GCC 12 at -O2 warns
+        // (falsely, -Wrestrict) about the inlined copy of a short literal here.
+        DeviceProperties.MidiChannel = QX_Device{{}, std::string("0"), 0.0f};
         DeviceProperties.MidiNoteNr = 38;
 
         TDeviceSelect dialog;
