@@ -91,6 +91,7 @@ std::unique_ptr<TQX_TriggerDevice> buildTestDevice(const TQX_DeviceProperties& p
 QX_DeviceList g_audioDevices;
 QX_DeviceList g_lines;
 QX_DeviceList g_ports;
+int g_audioListings = 0;
 
 TestAudioDevice* audioDevice()
 {
@@ -118,6 +119,7 @@ private slots:
     void init()
     {
         g_log = {};
+        g_audioListings = 0;
         g_audioDevices = {{"Default device", "default", 0.0f},
                           {"PulseAudio", "pulse", 0.0f},
                           {"Pulse (upper case)", "Pulse", 0.0f}};
@@ -126,6 +128,7 @@ private slots:
                    {"Pad B", "{00000000-0000-0000-0000-00000000000B}", 0.0f}};
         TDeviceSelect::SetDeviceSource({
             [](QX_DeviceList& list) {
+                ++g_audioListings;
                 if (g_audioDevices.empty())
                     return E_FAIL; // like the real lists: nothing found, list untouched
                 list = g_audioDevices;
@@ -537,6 +540,18 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
         QCoreApplication::processEvents();
         QCOMPARE(TriggerDevice.get(), rearmed);
+        QCOMPARE(g_audioListings, 1);
+
+        // Another window of the program takes over; coming back rebuilds the
+        // lists, once.
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        dialog->ShowModeless();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QCoreApplication::processEvents();
+        QCOMPARE(g_audioListings, 2);
         dialog->hide();
         QVERIFY(dialog->TimerVolume->isActive());
         audioDevice()->setLevel(1.0f);
