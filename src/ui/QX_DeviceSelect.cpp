@@ -29,6 +29,7 @@ namespace {
 
 const QColor kWindowColor(171, 184, 204);
 const QColor kNoteOtherPad(128, 128, 128);
+const QColor kDisabledText(128, 128, 128);
 
 TDeviceSelect::DeviceSource& deviceSource()
 {
@@ -267,6 +268,10 @@ void TDeviceSelect::FormCreate()
 {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kWindowColor);
+    // The style's pale grey for disabled text all but vanishes on this blue
+    // grey; the classic mid grey keeps the idle half of the dialog readable.
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        pal.setColor(QPalette::Disabled, role, kDisabledText);
     setPalette(pal);
     MeterLevel = 0.0f;
     LearnedNote = 0;
