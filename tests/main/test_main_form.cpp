@@ -20,6 +20,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -277,6 +278,60 @@ private slots:
         QCOMPARE(bytes.size(), 16000);
         QCOMPARE(int(bytes[0]), 4);
         QCOMPARE(int(bytes[4]), 10);
+    }
+
+    // A damaged store can hold any of these; the window must keep polling,
+    // counting and drawing without ending a measurement it cannot end.
+    void damagedSettingsKeepTheWindowWorking_data()
+    {
+        QTest::addColumn<int>("displayMode");
+        QTest::addColumn<int>("timeLimit");
+        QTest::addColumn<float>("bpmFactor");
+        QTest::addColumn<int>("stateAfter");
+        QTest::addColumn<int>("countAfter"); // -1: the measurement ends and a fresh device counts
+        constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+        constexpr int most = std::numeric_limits<int>::max();
+        constexpr int least = std::numeric_limits<int>::min();
+        // A zero recording time is over right after the first stroke, which never shows as running.
+        QTest::newRow("zero time") << 0 << 0 << 1.0f << int(msReady) << 1;
+        QTest::newRow("negative time") << 2 << -5 << 1.0f << int(msRunning) << 200;
+        QTest::newRow("huge time") << 1 << most << 1.0f << int(msRunning) << 200;
+        QTest::newRow("lowest time") << 0 << least << 1.0f << int(msRunning) << 200;
+        QTest::newRow("unknown view") << 7 << 10000 << 1.0f << int(msRecord) << -1;
+        QTest::newRow("NaN factor") << 1 << 10000 << nan << int(msRecord) << -1;
+        QTest::newRow("huge factor") << 1 << 10000 << 1e38f << int(msRecord) << -1;
+    }
+    void damagedSettingsKeepTheWindowWorking()
+    {
+        QFETCH(int, displayMode);
+        QFETCH(int, timeLimit);
+        QFETCH(float, bpmFactor);
+        QFETCH(int, stateAfter);
+        QFETCH(int, countAfter);
+        resetGlobals();
+        ProgramSettings.DisplayMode = displayMode;
+        ProgramSettings.WindowWidth = 800;
+        ProgramSettings.WindowHeight = 600;
+        ProgramSettings.TimeLimit = timeLimit;
+        ProgramSettings.ShowClock = ProgramSettings.ShowScores = ProgramSettings.AutoReset = 1;
+        ProgramSettings.BpmFactor = bpmFactor;
+        QVERIFY(SaveSettings());
+        start();
+        QCOMPARE(action("MenuBPMFactor")->isChecked(), false);
+
+        // 12 s of strokes every 60 ms, then the clock is redrawn at a new size.
+        for (int i = 0; i < 400; ++i) {
+            if (i % 2 == 0)
+                device()->Stroke(60);
+            tick();
+        }
+        QCOMPARE(int(m_form->measureState()), stateAfter);
+        QCOMPARE(Scores[0].Date != 0.0, countAfter < 0);
+        if (countAfter >= 0)
+            QCOMPARE(m_form->lastCount(), countAfter);
+        QCOMPARE(grid()->isEnabled(), timeLimit >= 0);
+        m_form->resize(900, 700);
+        QTRY_COMPARE(m_form->stopwatchImage().width(), static_cast<int>(std::nearbyint(m_form->clientArea()->width() * 0.22)));
     }
 
     void tenSecondMeasurementEndsAtTheLimit()
