@@ -34,7 +34,7 @@ test-main: build
 test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_TSAN=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j$(JOBS) --target tempovaro_threads_tests
-	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j$(JOBS) -L threads --timeout 600
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
