@@ -1,7 +1,8 @@
 #include "PulseServer.h"
 
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -16,23 +17,37 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 constexpr const char* kPulseBinary = "/usr/bin/pulseaudio";
 
-pid_t spawn(const std::string& program, const std::vector<std::string>& args)
+// Starts a helper program with its output discarded (so it never holds the
+// test's output pipe open) and, when killServerWithUs, killed by the kernel if
+// the test process dies first (a sanitizer stopping the test, a crash).
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, bool killServerWithUs = false)
 {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    return pid;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    if (killServerWithUs) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+    }
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+    }
+    execvp(program.c_str(), argv.data());
+    _exit(127);
 }
 
 bool socketAnswers(const std::string& path)
@@ -88,8 +103,10 @@ PulseServer::PulseServer()
     setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     setenv("PULSE_CLIENTCONFIG", (m_dir + "/client.conf").c_str(), 1);
 
-    m_pid = spawn(kPulseBinary, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                                 "--use-pid-file=no", "-F", m_dir + "/rig.pa", "--log-target=file:" + m_dir + "/pa.log"});
+    m_pid = spawn(kPulseBinary,
+                  {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no", "-F",
+                   m_dir + "/rig.pa", "--log-target=file:" + m_dir + "/pa.log"},
+                  true);
     if (m_pid < 0)
         return;
     // The server needs about 0.1 s; give a loaded machine ten seconds.
