@@ -145,17 +145,6 @@ float captureLevel(snd_mixer_elem_t* elem)
 
 } // namespace
 
-#if defined(__SANITIZE_THREAD__)
-// ALSA's PulseAudio plugin runs libpulse threads that synchronise with atomics
-// in code ThreadSanitizer does not instrument; its reports inside the sound
-// server's client library are not ours. Weak, so a test may supply its own.
-extern "C" __attribute__((weak)) const char* __tsan_default_suppressions()
-{
-    return "race:libpulsecommon\nrace:libpulse.so\nrace:libasound_module_pcm_pulse\n"
-           "race:libasound_module_ctl_pulse\ndeadlock:libpulsecommon\n";
-}
-#endif
-
 struct QX_AudioFilterGraph::Capture {
     AlsaPcm pcm;
     std::string mixerName;
