@@ -210,7 +210,8 @@ struct QX_AudioFilterGraph::Capture {
                 spuriousWakes = 0;
                 filled += static_cast<snd_pcm_uframes_t>(got);
                 if (filled == periodFrames) {
-                    onSamples(buffer.data(), static_cast<std::int32_t>(filled * sizeof(std::int16_t)));
+                    if (onSamples)
+                        onSamples(buffer.data(), static_cast<std::int32_t>(filled * sizeof(std::int16_t)));
                     filled = 0;
                 }
                 continue;
@@ -306,7 +307,7 @@ HRESULT QX_AudioFilterGraph::BuildGraph(const std::string& DeviceID, QX_SampleHa
 
 HRESULT QX_AudioFilterGraph::Run()
 {
-    if (!m_capture || !m_capture->onSamples)
+    if (!m_capture)
         return E_FAIL;
     if (m_capture->thread.joinable())
         return m_capture->running.load(std::memory_order_acquire) ? S_OK : E_FAIL;
