@@ -116,10 +116,10 @@ Rgb chrome(Vec3 n, Rgb tint = {1, 1, 1})
     const Rgb sky{236, 241, 250}, floor{78, 86, 100};
     Rgb env = mix(floor, sky, smooth(0.25, 0.75, up));
     const Vec3 half = normalized({kLight.x, kLight.y, kLight.z + 1});
-    const double spec = std::pow(std::max(0.0, dot(n, half)), 40);
+    const double specular = std::pow(std::max(0.0, dot(n, half)), 40);
     const double diffuse = std::max(0.0, dot(n, kLight));
     env = Rgb{env.r * tint.r, env.g * tint.g, env.b * tint.b};
-    return env * (0.72 + 0.28 * diffuse) + Rgb{255, 255, 255} * (0.55 * spec);
+    return env * (0.72 + 0.28 * diffuse) + Rgb{255, 255, 255} * (0.55 * specular);
 }
 
 // A cylinder across u = -1..1 (its axis along the other direction).
