@@ -24,8 +24,9 @@ build: configure
 run: build
 	$(BUILD)/src/main/tempovaro
 
-# The whole suite, then the threaded tests again under ThreadSanitizer.
-test: test-main test-tsan
+# The whole suite; the threaded tests again under ThreadSanitizer; the whole
+# suite again under AddressSanitizer and UBSan. Each runs in its own build tree.
+test: test-main test-tsan test-asan
 
 test-main: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 600
