@@ -4,6 +4,7 @@
 BUILD      ?= build
 BUILD_TSAN ?= build-tsan
 BUILD_ASAN ?= build-asan
+BUILD_BENCH ?= build-bench
 JOBS       ?= $(shell nproc)
 GENERATOR  := -G Ninja
 CMAKE_ARGS ?=
@@ -46,9 +47,9 @@ test-asan: deps
 	  ctest --output-on-failure -j$(JOBS) --timeout 900
 
 bench: deps
-	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTEMPOVARO_BENCH=ON $(CMAKE_ARGS)
-	cmake --build $(BUILD) -j$(JOBS)
-	cd $(BUILD)/bench && for b in ./bench_*; do $$b; done
+	cmake -S . -B $(BUILD_BENCH) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTEMPOVARO_BENCH=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_BENCH) -j$(JOBS)
+	cd $(BUILD_BENCH)/bench && for b in ./bench_*; do QT_QPA_PLATFORM=offscreen $$b || exit 1; done
 
 clean:
-	rm -rf $(BUILD) $(BUILD_TSAN) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_TSAN) $(BUILD_ASAN) $(BUILD_BENCH)
