@@ -122,13 +122,12 @@ bool portListed(const std::string& portId)
 
 } // namespace
 
-int countMidiLive(const std::string& portId, int channel, int note, int timeSeconds)
+int countMidiLive(const std::string& portId, int channel, int note, std::int32_t timeLimitMs)
 {
     if (!portListed(portId)) {
         std::fprintf(stderr, "tempovaro-count: no MIDI input port '%s' (see --list)\n", portId.c_str());
         return 2;
     }
-    const std::int32_t timeLimitMs = timeSeconds < 0 ? -1 : timeSeconds * 1000;
     // The note filter lives as long as the device, like the program's setting.
     static std::int32_t noteFilter = -1;
     noteFilter = note;

@@ -2,13 +2,14 @@
 // MIDI input for tempovaro-count, kept apart so builds without MIDI support
 // replace only CountMidi.cpp.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 // Counts Note On messages from portId live (channel 0 = all, note -1 = all,
-// timeSeconds -1 = endless) and prints them like the audio mode. Returns the
+// timeLimitMs -1 = endless) and prints them like the audio mode. Returns the
 // program's exit status.
-int countMidiLive(const std::string& portId, int channel, int note /* -1 = all */, int timeSeconds /* -1 = endless */);
+int countMidiLive(const std::string& portId, int channel, int note /* -1 = all */, std::int32_t timeLimitMs);
 
 // Prints the MIDI input ports, one per line.
 void listMidiPorts(std::FILE* out);

@@ -35,12 +35,8 @@ int main(int argc, char** argv)
         return 0;
     case CountOptions::Mode::Audio:
         return countAudioLive(options.deviceId, options.line, options.level, options.timeLimitMs);
-    case CountOptions::Mode::Midi: {
-        int seconds = -1;
-        if (options.timeLimitMs >= 0)
-            seconds = options.timeLimitMs < 1000 ? 1 : (options.timeLimitMs + 500) / 1000;
-        return countMidiLive(options.deviceId, options.channel, options.note, seconds);
-    }
+    case CountOptions::Mode::Midi:
+        return countMidiLive(options.deviceId, options.channel, options.note, options.timeLimitMs);
     case CountOptions::Mode::Files:
         break;
     }
