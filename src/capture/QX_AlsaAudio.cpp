@@ -133,6 +133,18 @@ bool isCaptureLine(snd_mixer_elem_t* elem)
     return snd_mixer_selem_has_capture_volume(elem) || snd_mixer_selem_has_capture_switch(elem);
 }
 
+// The line name of a mixer element: its name, with its index counted from 1
+// after it when the card repeats the name ("Capture", "Capture 2"), so every
+// element can be chosen on its own.
+std::string lineName(snd_mixer_elem_t* elem)
+{
+    const unsigned index = snd_mixer_selem_get_index(elem);
+    std::string name = snd_mixer_selem_get_name(elem);
+    if (index > 0)
+        name += " " + std::to_string(index + 1);
+    return name;
+}
+
 float captureLevel(snd_mixer_elem_t* elem)
 {
     long minimum = 0, maximum = 0, value = 0;
@@ -344,7 +356,7 @@ HRESULT QX_AudioFilterGraph::SetInputLine(const std::string& LineName, float Lev
             }
             continue;
         }
-        if (LineName != snd_mixer_selem_get_name(elem) || !isCaptureLine(elem))
+        if (!isCaptureLine(elem) || LineName != lineName(elem))
             continue;
         if (snd_mixer_selem_has_capture_switch(elem))
             snd_mixer_selem_set_capture_switch_all(elem, 1);
@@ -504,7 +516,8 @@ HRESULT EnumInputLines(const std::string& DeviceID, QX_DeviceList& List)
         return S_OK;
 
     const auto add = [&List](const std::string& name, float level) {
-        // A card may repeat a name with another index; one entry sets them all.
+        // A capture-source item may share its name with a volume element;
+        // choosing it does both, so it is listed once.
         if (std::none_of(List.begin(), List.end(), [&](const QX_Device& d) { return d.ID == name; }))
             List.push_back(QX_Device{name, name, level});
     };
@@ -517,7 +530,7 @@ HRESULT EnumInputLines(const std::string& DeviceID, QX_DeviceList& List)
                     add(name, -1.0f);
             }
         } else if (isCaptureLine(elem)) {
-            add(snd_mixer_selem_get_name(elem), captureLevel(elem));
+            add(lineName(elem), captureLevel(elem));
         }
     }
     return S_OK;

@@ -32,8 +32,8 @@ public:
     HRESULT BuildGraph(const std::string& DeviceID, QX_SampleHandler OnSamples) override;
     // Starts the capture thread; again on a started graph: no change.
     HRESULT Run() override;
-    // Every capture element named LineName: capture switch on, capture volume
-    // from Level (0..1 over its range). E_FAIL without an open device.
+    // The capture element (or capture-source item) listed as LineName:
+    // capture switch on, capture volume from Level (0..1 over its range). E_FAIL without an open device.
     HRESULT SetInputLine(const std::string& LineName, float Level) override;
 
     // True while the capture thread runs (it ends by itself when the device goes away).
@@ -49,7 +49,8 @@ private:
 // ID = PCM name. E_FAIL and the list untouched when there is none.
 HRESULT EnumAudioDevices(QX_DeviceList& List);
 
-// The capture elements of DeviceID's mixer: Name = ID = element name, Level =
+// The capture elements of DeviceID's mixer: Name = ID = element name (a
+// repeated name gets its index from 1 after it: "Capture 2"), Level =
 // capture volume on 0..1 or -1.0. E_FAIL and an empty list for an unknown device.
 HRESULT EnumInputLines(const std::string& DeviceID, QX_DeviceList& List);
 
