@@ -33,7 +33,8 @@ public:
     // Starts the capture thread; again on a started graph: no change.
     HRESULT Run() override;
     // The capture element (or capture-source item) listed as LineName:
-    // capture switch on, capture volume from Level (0..1 over its range). E_FAIL without an open device.
+    // capture switch on, capture volume from Level (0..1 over its range).
+    // E_FAIL without an open device; S_OK when no line matched.
     HRESULT SetInputLine(const std::string& LineName, float Level) override;
 
     // True while the capture thread runs (it ends by itself when the device goes away).
