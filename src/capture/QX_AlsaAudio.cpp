@@ -517,9 +517,12 @@ HRESULT EnumInputLines(const std::string& DeviceID, QX_DeviceList& List)
 
     const auto add = [&List](const std::string& name, float level) {
         // A capture-source item may share its name with a volume element;
-        // choosing it does both, so it is listed once.
-        if (std::none_of(List.begin(), List.end(), [&](const QX_Device& d) { return d.ID == name; }))
+        // choosing it does both, so it is listed once, with the volume's level.
+        const auto same = std::find_if(List.begin(), List.end(), [&](const QX_Device& d) { return d.ID == name; });
+        if (same == List.end())
             List.push_back(QX_Device{name, name, level});
+        else if (same->Level < 0.0f)
+            same->Level = level;
     };
     for (snd_mixer_elem_t* elem = snd_mixer_first_elem(mixer.get()); elem; elem = snd_mixer_elem_next(elem)) {
         if (snd_mixer_selem_is_enum_capture(elem)) {
