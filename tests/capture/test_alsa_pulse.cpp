@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -17,7 +19,17 @@ PulseServer* g_server = nullptr;
 // The server must be up before the first ALSA call of the program.
 class PulseEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { g_server = new PulseServer; }
+    void SetUp() override
+    {
+        g_server = new PulseServer;
+        // "drumlines": the server's PCM with a mixer that repeats the capture
+        // volume under index 1, as cards with two ADCs do.
+        const std::string config = g_server->dir() + "/lines.conf";
+        std::ofstream(config) << "ctl.drumlines { type remap child \"pulse\" map { "
+                                 "\"name='Capture Volume',index=1\" { \"name='Capture Volume'\" { vindex.0 0 } } } }\n"
+                                 "pcm.drumlines { type pulse }\n";
+        setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + config).c_str(), 1);
+    }
     void TearDown() override
     {
         delete g_server;
@@ -44,10 +56,10 @@ protected:
         return path;
     }
 
-    static float lineLevel(const std::string& line)
+    static float lineLevel(const std::string& line, const std::string& device = "pulse")
     {
         QX_DeviceList lines;
-        EnumInputLines("pulse", lines);
+        EnumInputLines(device, lines);
         for (const auto& l : lines)
             if (l.ID == line)
                 return l.Level;
@@ -126,6 +138,26 @@ TEST_F(AlsaPulse, InputLineLevelChangesTheCapturedSignalAndReadsBack)
     EXPECT_NEAR(lineLevel("Capture"), 0.5f, 0.001f);
     EXPECT_EQ(tap.SetInputLine("Capture", 1.0f), S_OK);
     EXPECT_EQ(stats.lastBlockBytes.load(), 1764 * 2); // 40 ms periods
+}
+
+TEST_F(AlsaPulse, RepeatedElementNameIsListedAndSetOnItsOwn)
+{
+    QX_DeviceList lines;
+    ASSERT_EQ(EnumInputLines("drumlines", lines), S_OK);
+    std::vector<std::string> names;
+    for (const auto& l : lines) {
+        EXPECT_EQ(l.Name, l.ID);
+        names.push_back(l.ID);
+    }
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Capture"), 1) << ::testing::PrintToString(names);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Capture 2"), 1) << ::testing::PrintToString(names);
+
+    QX_AudioFilterGraph graph;
+    ASSERT_EQ(graph.BuildGraph("drumlines", {}), S_OK);
+    EXPECT_EQ(graph.SetInputLine("Capture 2", 0.25f), S_OK);
+    EXPECT_NEAR(lineLevel("Capture 2", "drumlines"), 0.25f, 0.001f);
+    EXPECT_EQ(graph.SetInputLine("Capture", 1.0f), S_OK);
+    EXPECT_NEAR(lineLevel("Capture", "drumlines"), 1.0f, 0.001f);
 }
 
 TEST_F(AlsaPulse, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
