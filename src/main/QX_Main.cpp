@@ -19,6 +19,7 @@
 #include <QMenuBar>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
 
@@ -323,7 +324,24 @@ bool TMainForm::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate)
         FormActivate();
+    else if (event->type() == QEvent::Resize)
+        keepMinimumSize(static_cast<QResizeEvent*>(event)->size());
     return QMainWindow::event(event);
+}
+
+// A window manager honours the minimum size; on a bare X server nobody does,
+// and a smaller window hides the figure behind the score list. Ask once for
+// the smallest allowed size; if something insists on less, leave it be.
+void TMainForm::keepMinimumSize(QSize newSize)
+{
+    if (newSize.expandedTo(minimumSize()) == newSize) {
+        m_minimumSizeRequested = false;
+        return;
+    }
+    if (m_minimumSizeRequested || !isWindow() || (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    m_minimumSizeRequested = true;
+    QTimer::singleShot(0, this, [this] { resize(size().expandedTo(minimumSize())); });
 }
 
 void TMainForm::FormActivate()

@@ -108,6 +108,7 @@ protected:
 
 private:
     class ClientArea;
+    void keepMinimumSize(QSize newSize);
     friend class ClientArea;
 
     void createControls();
@@ -169,6 +170,7 @@ private:
     bool m_manualTicks = false;
     bool m_guiTimerEnabled = false;
     bool m_closed = false;
+    bool m_minimumSizeRequested = false;
 
     QAction* Reset = nullptr;
     QAction* Exit = nullptr;

@@ -13,7 +13,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QLocale>
+#include <QResizeEvent>
 #include <QScrollBar>
+#include <QWindow>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -39,6 +41,18 @@ QColor labelColor(const QLabel* label)
 {
     return label->palette().color(QPalette::WindowText);
 }
+
+// Every size the window is told it has, in order.
+class ResizeLog : public QObject {
+public:
+    QList<QSize> sizes;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            sizes << static_cast<QResizeEvent*>(event)->size();
+        return false;
+    }
+};
 
 int brightness(QRgb c)
 {
@@ -661,6 +675,24 @@ private slots:
         QCOMPARE(grid()->x(), 1275);
         QCOMPARE(grid()->height() % 18, 1);
         QCOMPARE(grid()->VisibleRowCount(), (grid()->height() - 1) / 18 - 1);
+    }
+
+    void aWindowShrunkByTheWindowSystemReturnsToTheMinimum()
+    {
+        // A bare X server (no window manager) applies any size a client asks for.
+        start();
+        ResizeLog log;
+        m_form->installEventFilter(&log);
+        m_form->windowHandle()->resize(500, 400);
+        QTRY_VERIFY(log.sizes.contains(QSize(500, 400)));
+        QTRY_COMPARE(m_form->size(), QSize(800, 600));
+
+        // Only the dimension below the minimum is changed.
+        m_form->windowHandle()->resize(1000, 450);
+        QTRY_VERIFY(log.sizes.contains(QSize(1000, 450)));
+        QTRY_COMPARE(m_form->size(), QSize(1000, 600));
+        QCOMPARE(m_form->backgroundImage().size(), m_form->clientArea()->size());
+        QCOMPARE(m_form->clientArea()->width(), 1000);
     }
 
     void scoreListRowsSortingAndKeys()
