@@ -132,7 +132,9 @@ bool LoadScores()
 
     s_keepUnreadableFile = false;
     QFile file(name);
-    bool readFailed = !file.open(QIODevice::ReadOnly);
+    // Only a plain file is read: opening a pipe under that name would block
+    // the start-up until some other program wrote to it.
+    bool readFailed = !info.isFile() || !file.open(QIODevice::ReadOnly);
     if (!readFailed) {
         // Only the first 16,000 bytes count; a final partial record overwrites
         // only the leading bytes of its slot.

@@ -3,10 +3,14 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <random>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -299,11 +303,24 @@ TEST_F(ScoreTable, UnreadableFileWithNoRoomForABackupIsNotOverwritten)
     EXPECT_EQ(readAll(kFile).size(), 16000);
 }
 
-TEST_F(ScoreTable, FolderInThePlaceOfTheFileIsMovedAside)
+TEST_F(ScoreTable, FolderOrPipeInThePlaceOfTheFileIsMovedAside)
 {
     ASSERT_TRUE(QDir().mkdir(kFile));
     EXPECT_TRUE(LoadScores());
     EXPECT_TRUE(QFileInfo(kFile + ".bak").isDir());
+    EXPECT_TRUE(SaveScores());
+    EXPECT_EQ(readAll(kFile).size(), 16000);
+
+    // Opening a pipe for reading waits for a writer that never comes.
+    ASSERT_TRUE(QFile::remove(kFile));
+    ASSERT_EQ(mkfifo(ScoreFileName, 0600), 0);
+    auto loaded = std::async(std::launch::async, LoadScores);
+    if (loaded.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "LoadScores blocked on a pipe";
+        std::_Exit(1);
+    }
+    EXPECT_TRUE(loaded.get());
+    EXPECT_FALSE(QFileInfo::exists(kFile));
     EXPECT_TRUE(SaveScores());
     EXPECT_EQ(readAll(kFile).size(), 16000);
 }
