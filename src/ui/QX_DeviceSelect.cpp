@@ -16,9 +16,11 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyleOptionSlider>
 #include <QTimer>
 
 #include <algorithm>
@@ -30,6 +32,28 @@ namespace {
 const QColor kWindowColor(171, 184, 204);
 const QColor kNoteOtherPad(128, 128, 128);
 const QColor kDisabledText(128, 128, 128);
+
+// Styles that colour the groove fill it from the slider's minimum to the thumb.
+// Our minimum is the top (full level), so the fill would grow as the level
+// falls. Drawing the mirrored value on the mirrored axis puts the thumb and the
+// ticks on the same pixels and lets the fill rise from the bottom with the level.
+class LevelSliderStyle : public QProxyStyle {
+public:
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override
+    {
+        const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
+        if (control != CC_Slider || !slider) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        QStyleOptionSlider mirrored(*slider);
+        mirrored.upsideDown = !slider->upsideDown;
+        mirrored.sliderPosition = slider->maximum - (slider->sliderPosition - slider->minimum);
+        mirrored.sliderValue = slider->maximum - (slider->sliderValue - slider->minimum);
+        QProxyStyle::drawComplexControl(control, &mirrored, painter, widget);
+    }
+};
 
 TDeviceSelect::DeviceSource& deviceSource()
 {
@@ -211,6 +235,9 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     TBVolume->setTickInterval(100);
     TBVolume->setInvertedAppearance(true);
     TBVolume->setInvertedControls(true);
+    auto* sliderStyle = new LevelSliderStyle;
+    sliderStyle->setParent(TBVolume);
+    TBVolume->setStyle(sliderStyle);
 
     btnOK = button(this, "btnOK", QStringLiteral("OK"), QRect(16, 296, 75, 25));
     btnCancel = button(this, "btnCancel", QStringLiteral("Cancel"), QRect(96, 296, 75, 25));

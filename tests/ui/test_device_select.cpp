@@ -26,6 +26,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -297,6 +298,31 @@ private slots:
         QCOMPARE(g_log.lineCalls.back().line, std::string("Capture"));
         QCOMPARE(g_log.lineCalls.back().level, static_cast<float>(1.0 - 949 / 1000.0));
         QCOMPARE(g_log.built.size(), built); // applied, not rebuilt
+    }
+
+    void trackBarFillRisesFromTheBottomWithTheLevel()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        // Coloured groove pixels down the bar's middle, in its upper and lower half.
+        const auto filled = [&](int position) {
+            dialog->TBVolume->setValue(position);
+            const QImage image = dialog->TBVolume->grab().toImage();
+            int upper = 0, lower = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                const QRgb c = image.pixel(image.width() / 2, y);
+                if (qBlue(c) - qRed(c) > 50)
+                    ++(y < image.height() / 2 ? upper : lower);
+            }
+            return std::pair{upper, lower};
+        };
+        const auto [quietUpper, quietLower] = filled(800); // level 0.2
+        QCOMPARE(quietUpper, 0);
+        QVERIFY(quietLower > 0);
+        const auto [loudUpper, loudLower] = filled(200); // level 0.8
+        QVERIFY(loudUpper > 0);
+        QVERIFY(loudLower >= quietLower);
     }
 
     void lineWithoutLevelPutsTheBarAtTheBottom()
