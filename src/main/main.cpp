@@ -21,9 +21,18 @@ int main(int argc, char* argv[])
     TAboutBox AboutBox;
     TDeviceSelect DeviceSelect;
     THelpWindow HelpWindow;
+    // A dialog that closes hands the keys (Space, F1) back to the main window,
+    // which a bare X server would otherwise give to whatever window happens to
+    // lie under the mouse pointer.
     MainForm.SetCompanions({[&] { DeviceSelect.ShowModeless(); }, [&] { HelpWindow.ShowHelp(); },
-                            [&] { AboutBox.exec(); }});
-    DeviceSelect.OnResetMeasurement = [&] { MainForm.ResetMeasurement(); };
+                            [&] {
+                                AboutBox.exec();
+                                MainForm.activateWindow();
+                            }});
+    DeviceSelect.OnResetMeasurement = [&] {
+        MainForm.ResetMeasurement();
+        MainForm.activateWindow();
+    };
     DeviceSelect.OnShowHelp = [&] { HelpWindow.ShowHelp(); };
 
     MainForm.show();
