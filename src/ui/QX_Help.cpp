@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -206,6 +207,15 @@ bool THelpWindow::event(QEvent* e)
 {
     if (e->type() == QEvent::WindowActivate)
         FormActivate();
+    // Escape closes the page, as it does every dialog; without a window
+    // manager there is no frame to close it by.
+    if (e->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            close();
+            return true;
+        }
+    }
     return QWidget::event(e);
 }
 

@@ -113,6 +113,20 @@ private slots:
             helpWindows += qobject_cast<THelpWindow*>(w) != nullptr;
         QCOMPARE(helpWindows, 1);
     }
+
+    void escapeClosesThePageAndOtherKeysScrollIt()
+    {
+        THelpWindow help;
+        help.ShowHelp();
+        QVERIFY(QTest::qWaitForWindowActive(&help));
+        QTRY_VERIFY(help.ScrollBox1->hasFocus());
+        QScrollBar* bar = help.ScrollBox1->verticalScrollBar();
+        QTest::keyClick(help.ScrollBox1, Qt::Key_PageDown);
+        QVERIFY(bar->value() > 0);
+        QVERIFY(help.isVisible());
+        QTest::keyClick(help.ScrollBox1, Qt::Key_Escape);
+        QVERIFY(!help.isVisible());
+    }
 };
 
 QTEST_MAIN(TestHelp)
