@@ -6,6 +6,46 @@
 #include "QX_Main.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Ctrl+C in the terminal, a closed terminal or a logout would otherwise end
+// the program at once and lose the session's scores, which are written when
+// the main window closes. The handler only wakes the event loop, which then
+// closes the window the ordinary way.
+int g_terminateFds[2] = {-1, -1};
+
+extern "C" void requestClose(int)
+{
+    const char wake = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_terminateFds[0], &wake, 1);
+}
+
+void closeOnTerminationSignals(QWidget& mainWindow)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_terminateFds) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_terminateFds[1], QSocketNotifier::Read, &mainWindow);
+    QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow, [&mainWindow] {
+        char drained[16];
+        while (::read(g_terminateFds[1], drained, sizeof drained) > 0) {
+        }
+        mainWindow.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = requestClose;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -34,6 +74,8 @@ int main(int argc, char* argv[])
         MainForm.activateWindow();
     };
     DeviceSelect.OnShowHelp = [&] { HelpWindow.ShowHelp(); };
+
+    closeOnTerminationSignals(MainForm);
 
     MainForm.show();
     // A new program's first window is the active one; without a window
