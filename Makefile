@@ -49,7 +49,7 @@ test-asan: deps
 bench: deps
 	cmake -S . -B $(BUILD_BENCH) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTEMPOVARO_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_BENCH) -j$(JOBS)
-	cd $(BUILD_BENCH)/bench && for b in ./bench_*; do QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+	cd $(BUILD_BENCH)/bench && for b in ./bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; QT_QPA_PLATFORM=offscreen "$$b" || exit 1; done
 
 clean:
 	rm -rf $(BUILD) $(BUILD_TSAN) $(BUILD_ASAN) $(BUILD_BENCH)

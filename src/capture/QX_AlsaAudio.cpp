@@ -140,8 +140,10 @@ std::string lineName(snd_mixer_elem_t* elem)
 {
     const unsigned index = snd_mixer_selem_get_index(elem);
     std::string name = snd_mixer_selem_get_name(elem);
-    if (index > 0)
-        name += " " + std::to_string(index + 1);
+    if (index > 0) {
+        name += ' ';
+        name += std::to_string(index + 1);
+    }
     return name;
 }
 

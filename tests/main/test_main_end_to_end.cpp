@@ -49,9 +49,8 @@ private slots:
         ProgramSettings.BpmFactor = 1.0f;
         DeviceProperties.TriggerDeviceType = 1;
         DeviceProperties.AudioDevice.ID = "pulse";
-        DeviceProperties.AudioChannel.ID = DeviceProperties.AudioChannel.Name = "Capture";
-        DeviceProperties.AudioChannel.Level = 1.0f;
-        DeviceProperties.MidiChannel.ID = "0";
+        DeviceProperties.AudioChannel = QX_Device{"Capture", "Capture", 1.0f};
+        DeviceProperties.MidiChannel = QX_Device{"", "0", 0.0f};
         QVERIFY(SaveSettings());
         resetGlobals();
 
