@@ -4,8 +4,8 @@
 #include "QX_AlsaAudio.h"
 #include "QX_Clock.h"
 #include "StrokeCounter.h"
+#include "StrokeRing.h"
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -21,39 +21,9 @@ void onInterrupt(int)
     g_interrupted = 1;
 }
 
-// Strokes handed from the capture thread to the printing thread without a
-// lock: one writer, one reader, a fixed ring (far more than the strokes of
-// one poll interval).
-class StrokeQueue {
-public:
-    bool push(const CountedStroke& s)
-    {
-        const auto head = m_head.load(std::memory_order_relaxed);
-        if (head - m_tail.load(std::memory_order_acquire) == m_ring.size())
-            return false;
-        m_ring[head % m_ring.size()] = s;
-        m_head.store(head + 1, std::memory_order_release);
-        return true;
-    }
-    bool pop(CountedStroke& s)
-    {
-        const auto tail = m_tail.load(std::memory_order_relaxed);
-        if (tail == m_head.load(std::memory_order_acquire))
-            return false;
-        s = m_ring[tail % m_ring.size()];
-        m_tail.store(tail + 1, std::memory_order_release);
-        return true;
-    }
-
-private:
-    std::array<CountedStroke, 1024> m_ring{};
-    std::atomic<std::size_t> m_head{0};
-    std::atomic<std::size_t> m_tail{0};
-};
-
 struct LiveCount {
     StrokeCounter counter;
-    StrokeQueue queue;
+    StrokeRing<CountedStroke> queue;
     explicit LiveCount(std::int32_t timeLimitMs) : counter(timeLimitMs) {}
 
     // Capture thread.

@@ -5,8 +5,8 @@
 #include "QX_Clock.h"
 #include "QX_MidiPort.h"
 #include "QX_MidiTriggerDevice.h"
+#include "StrokeRing.h"
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
@@ -22,35 +22,10 @@ struct MidiStroke {
     float level = 0.0f;
 };
 
-// Strokes from the reader thread to the printing thread: one writer, one
-// reader, a fixed ring, so the reader never allocates or blocks.
-class StrokeRing {
-public:
-    void push(const MidiStroke& s)
-    {
-        const auto head = m_head.load(std::memory_order_relaxed);
-        if (head - m_tail.load(std::memory_order_acquire) == m_ring.size())
-            return; // the printer is far behind; the summary still has the count
-        m_ring[head % m_ring.size()] = s;
-        m_head.store(head + 1, std::memory_order_release);
-    }
-    bool pop(MidiStroke& s)
-    {
-        const auto tail = m_tail.load(std::memory_order_relaxed);
-        if (tail == m_head.load(std::memory_order_acquire))
-            return false;
-        s = m_ring[tail % m_ring.size()];
-        m_tail.store(tail + 1, std::memory_order_release);
-        return true;
-    }
-
+// The strokes on their way to the printer, and the tick of the first one.
+struct MidiStrokeRing : StrokeRing<MidiStroke> {
     // Millisecond tick of the first counted stroke, 0 before it.
     std::atomic<std::uint32_t> firstStrokeTick{0};
-
-private:
-    std::array<MidiStroke, 1024> m_ring{};
-    std::atomic<std::size_t> m_head{0};
-    std::atomic<std::size_t> m_tail{0};
 };
 
 // Sits between the trigger device and its port: passes every note on to the
@@ -58,7 +33,7 @@ private:
 // each stroke the device counted. Runs on the reader thread.
 class StrokeTap : public TQX_MidiInput {
 public:
-    explicit StrokeTap(StrokeRing& ring) : m_port(std::make_unique<QX_MidiPort>()), m_ring(ring) {}
+    explicit StrokeTap(MidiStrokeRing& ring) : m_port(std::make_unique<QX_MidiPort>()), m_ring(ring) {}
 
     HRESULT OpenPort(const std::string& PortID, QX_NoteHandler OnNote) override
     {
@@ -95,7 +70,7 @@ private:
 
     std::unique_ptr<QX_MidiPort> m_port;
     HRESULT m_openResult = E_FAIL;
-    StrokeRing& m_ring;
+    MidiStrokeRing& m_ring;
     QX_NoteHandler m_deviceHandler;
     const TQX_MidiTriggerDevice* m_device = nullptr;
     std::int32_t m_reported = 0;
@@ -132,7 +107,7 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
     static std::int32_t noteFilter = -1;
     noteFilter = note;
 
-    StrokeRing strokes;
+    MidiStrokeRing strokes;
     auto tapOwned = std::make_unique<StrokeTap>(strokes);
     StrokeTap* tap = tapOwned.get();
     auto device = std::make_unique<TQX_MidiTriggerDevice>(portId, std::move(tapOwned), &noteFilter);
