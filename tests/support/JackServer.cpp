@@ -1,5 +1,7 @@
 #include "JackServer.h"
 
+#include "ChildProcess.h"
+
 #include <chrono>
 #include <cerrno>
 #include <csignal>
@@ -27,35 +29,9 @@ bool onPath(const std::string& program)
     return false;
 }
 
-// Runs a program with its output in logPath; returns its pid or -1. With
-// dieWithUs the child gets SIGTERM when this process ends, however it ends,
-// so a crashed test leaves no server behind.
-pid_t spawn(const std::vector<std::string>& args, const std::string& logPath, bool dieWithUs = false)
-{
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    // Child: only async-signal-safe calls until exec.
-    if (dieWithUs && (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent))
-        _exit(127);
-    const int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-        close(fd);
-    }
-    execvp(argv[0], argv.data());
-    _exit(127);
-}
-
 int runToEnd(const std::vector<std::string>& args, const std::string& logPath)
 {
-    const pid_t pid = spawn(args, logPath);
+    const pid_t pid = spawnChild(args, logPath);
     if (pid <= 0)
         return -1;
     int status = 0;
@@ -83,9 +59,9 @@ JackServer::JackServer(int periodFrames, int sampleRate) : m_periodFrames(period
     // Real-time scheduling where the system grants it (jackd carries on
     // without it otherwise): with ordinary threads a client's cycle is now
     // and then late, and JACK drops the MIDI events of that cycle.
-    m_pid = spawn({"jackd", "-n", m_name, "-d", "dummy", "-r", std::to_string(sampleRate), "-p",
-                   std::to_string(periodFrames)},
-                  m_dir + "/jackd.log", true);
+    m_pid = spawnChild({"jackd", "-n", m_name, "-d", "dummy", "-r", std::to_string(sampleRate), "-p",
+                        std::to_string(periodFrames)},
+                       m_dir + "/jackd.log", SIGTERM);
     if (m_pid > 0 && !waitUntilAnswering(10000))
         stop();
 }

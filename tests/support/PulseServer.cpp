@@ -1,5 +1,7 @@
 #include "PulseServer.h"
 
+#include "ChildProcess.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -21,35 +23,6 @@ namespace {
 
 constexpr const char* kPulseBinary = "/usr/bin/pulseaudio";
 
-// Starts a helper program with its output discarded (so it never holds the
-// test's output pipe open) and, when killServerWithUs, killed by the kernel if
-// the test process dies first (a sanitizer stopping the test, a crash).
-pid_t spawn(const std::string& program, const std::vector<std::string>& args, bool killServerWithUs = false)
-{
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    if (killServerWithUs) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent)
-            _exit(127);
-    }
-    const int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-    }
-    execvp(program.c_str(), argv.data());
-    _exit(127);
-}
-
 bool socketAnswers(const std::string& path)
 {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -67,7 +40,9 @@ bool socketAnswers(const std::string& path)
 
 int runProgram(const std::string& program, const std::initializer_list<std::string>& args)
 {
-    const pid_t pid = spawn(program, std::vector<std::string>(args));
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t pid = spawnChild(argv);
     return pid < 0 ? -1 : PulseServer::waitFor(pid);
 }
 
@@ -103,10 +78,9 @@ PulseServer::PulseServer()
     setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     setenv("PULSE_CLIENTCONFIG", (m_dir + "/client.conf").c_str(), 1);
 
-    m_pid = spawn(kPulseBinary,
-                  {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "--use-pid-file=no", "-F",
-                   m_dir + "/rig.pa", "--log-target=file:" + m_dir + "/pa.log"},
-                  true);
+    m_pid = spawnChild({kPulseBinary, "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                        "--use-pid-file=no", "-F", m_dir + "/rig.pa", "--log-target=file:" + m_dir + "/pa.log"},
+                       "/dev/null", SIGKILL);
     if (m_pid < 0)
         return;
     // The server needs about 0.1 s; give a loaded machine ten seconds.
@@ -144,7 +118,7 @@ void PulseServer::kill()
 
 pid_t PulseServer::playAsync(const std::string& path) const
 {
-    return spawn("paplay", {path});
+    return spawnChild({"paplay", path});
 }
 
 int PulseServer::play(const std::string& path) const

@@ -1,0 +1,46 @@
+#pragma once
+// Starting the helper programs of the tests (sound servers, players, tools).
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+// Runs args[0] (looked up on PATH) with stdin from /dev/null and stdout and
+// stderr appended to outputPath, so a server never holds the test's output
+// pipe open. With a deathSignal the kernel sends it to the child when the
+// test process ends, however it ends (a sanitizer stopping the test, a
+// crash), so no server outlives its test. Returns the pid, or -1.
+inline pid_t spawnChild(const std::vector<std::string>& args, const std::string& outputPath = "/dev/null",
+                        int deathSignal = 0)
+{
+    if (args.empty())
+        return -1;
+    std::vector<char*> argv;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    // Child: only async-signal-safe calls until exec.
+    if (deathSignal != 0 && (prctl(PR_SET_PDEATHSIG, deathSignal) != 0 || getppid() != parent))
+        _exit(127);
+    const int in = open("/dev/null", O_RDONLY);
+    if (in >= 0) {
+        dup2(in, STDIN_FILENO);
+        close(in);
+    }
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (out >= 0) {
+        dup2(out, STDOUT_FILENO);
+        dup2(out, STDERR_FILENO);
+        close(out);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
