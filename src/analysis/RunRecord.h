@@ -1,0 +1,39 @@
+#pragma once
+// RunRecord: one measurement run as the journal stores it and the run report
+// shows it: when it started, how it was set up, how it ended and every
+// counted stroke at the device's exact tick. Plain data, no Qt, so the
+// window, the journal and the command-line tool share it.
+
+#include "StrokeEvent.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class RunResult : std::int32_t {
+    CutShort = 0, // an endless run, or a timed run reset or closed before its end
+    Finished = 1, // a timed run that reached its end and made a score
+    Record = 2,   // a finished run whose score was a new record
+};
+
+struct RunDevice {
+    std::int32_t type = 0;   // 1 audio, 2 MIDI (the trigger device types)
+    std::string name;        // the device's name as listed
+    std::string line;        // audio: the input line; empty for MIDI
+    std::int32_t channel = 0; // MIDI: 1..16, 0 = all channels
+    std::int32_t note = -1;   // MIDI: the one counted note, -1 = all notes
+    std::int32_t detector = 0; // audio: 0 Standard, 1 Fast
+};
+
+struct RunRecord {
+    std::int64_t id = 0;                 // journal row id, 0 before it is stored
+    std::int64_t startUtcMs = 0;         // milliseconds since 1970-01-01 UTC
+    std::int32_t recordingTimeMs = -1;   // the chosen recording time, -1 endless
+    bool ranToEnd = false;               // a timed run that reached its end
+    std::int32_t count = 0;              // the strokes the device counted
+    RunResult result = RunResult::CutShort;
+    RunDevice device;
+    std::int64_t ticksPerSecond = kAudioTicksPerSecond;
+    std::uint64_t droppedEvents = 0;     // strokes counted but whose event was lost
+    std::vector<StrokeEvent> strokes;    // in order; empty for runs imported from a score list
+};
