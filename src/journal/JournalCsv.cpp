@@ -1,0 +1,53 @@
+#include "JournalCsv.h"
+
+namespace {
+
+QString fixed(double v, int decimals)
+{
+    return QString::number(v, 'f', decimals);
+}
+
+} // namespace
+
+QString csvField(const QString& text)
+{
+    const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+                       text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+    if (!quote)
+        return text;
+    QString out = text;
+    out.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+QByteArray csvLine(const QStringList& fields)
+{
+    QStringList quoted;
+    quoted.reserve(fields.size());
+    for (const QString& f : fields)
+        quoted << csvField(f);
+    return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
+QByteArray strokesCsv(const RunRecord& run)
+{
+    const bool midi = run.device.type == 2;
+    QByteArray out = midi ? "stroke,time_s,interval_s,level,note\r\n" : "stroke,time_s,interval_s,level\r\n";
+    out.reserve(out.size() + static_cast<qsizetype>(run.strokes.size()) * 40);
+    // Ticks are whole numbers up to 2^63; dividing the difference (not each
+    // time) keeps a 100 ns MIDI stamp exact to the last printed digit.
+    const double perSecond = static_cast<double>(run.ticksPerSecond > 0 ? run.ticksPerSecond : 1);
+    const std::int64_t first = run.strokes.empty() ? 0 : run.strokes.front().tick;
+    std::int64_t previous = first;
+    int number = 0;
+    for (const StrokeEvent& s : run.strokes) {
+        QStringList fields{QString::number(++number), fixed(static_cast<double>(s.tick - first) / perSecond, 6),
+                           fixed(static_cast<double>(s.tick - previous) / perSecond, 6),
+                           QString::number(static_cast<double>(s.level), 'g', 9)};
+        if (midi)
+            fields << QString::number(s.note);
+        out += csvLine(fields);
+        previous = s.tick;
+    }
+    return out;
+}
