@@ -1,0 +1,56 @@
+#pragma once
+// RunTracker: the main window's notebook of the run in progress. The window
+// arms it when a measurement is armed, hands it the stroke events it drains
+// from the trigger device on each tick, and tells it how the run ended; the
+// tracker turns that into the RunRecord the journal keeps and the run report
+// shows.
+//
+// A run begins at its first stroke (an armed measurement nobody played is no
+// run) and ends exactly once: finished when a timed run reaches its end, cut
+// short when the measurement is re-armed, the device changes or the program
+// closes after at least one stroke.
+//
+// Threads: user-interface thread only. Time: the wall clock is injected
+// (milliseconds since 1970 UTC) and read once per run, at its first stroke.
+
+#include "RunRecord.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class RunTracker {
+public:
+    using WallClock = std::function<std::int64_t()>;
+
+    explicit RunTracker(WallClock nowUtcMs);
+
+    // A new measurement; whatever was in progress is forgotten (call cutShort
+    // first to keep it).
+    void arm(std::int32_t recordingTimeMs, const RunDevice& device, std::int64_t ticksPerSecond);
+    // Stops collecting: strokes after this belong to no run (the device that
+    // keeps listening after a finished run).
+    void disarm();
+
+    void addStroke(const StrokeEvent& event);
+    // Events the device counted but could not hand over (its ring was full).
+    void setDroppedEvents(std::uint64_t dropped);
+
+    bool armed() const { return m_armed; }
+    bool inProgress() const { return m_armed && !m_run.strokes.empty(); }
+    const RunRecord& current() const { return m_run; }
+
+    // The run reached its recording time: a finished run (or a record) with
+    // the count the window shows. Nothing when no stroke was counted.
+    std::optional<RunRecord> finish(std::int32_t count, bool record);
+    // The run stops before its end (or an endless run stops). Nothing when no
+    // stroke was counted.
+    std::optional<RunRecord> cutShort(std::int32_t count);
+
+private:
+    std::optional<RunRecord> take(std::int32_t count, bool ranToEnd, RunResult result);
+
+    WallClock m_nowUtcMs;
+    RunRecord m_run;
+    bool m_armed = false;
+};
