@@ -27,11 +27,7 @@ drum::Samples makeRecording(int seconds)
     std::vector<drum::Stroke> snares, toms;
     for (int k = 0; 11025 + k * 7350 < seconds * 44100 - 22050; ++k)
         (k % 8 < 6 ? snares : toms).push_back({11025 + k * 7350, k % 4 == 0 ? 1.0f : 0.5f});
-    auto mix = drum::render(snare, snares, seconds * 44100, 0.003f);
-    const auto tomTrack = drum::render(tom.empty() ? snare : tom, toms, seconds * 44100);
-    for (std::size_t i = 0; i < mix.size(); ++i)
-        mix[i] = static_cast<std::int16_t>(std::clamp(mix[i] + tomTrack[i], -32768, 32767));
-    return mix;
+    return drum::Mix(seconds * 44100).add(snare, snares, 0.003f).add(tom.empty() ? snare : tom, toms).samples();
 }
 
 const drum::Samples& recording()
