@@ -27,11 +27,7 @@ drum::Samples makeRecording(int seconds)
     std::vector<drum::Stroke> snares, toms;
     for (int k = 0; 11025 + k * 7350 < seconds * 44100 - 22050; ++k)
         (k % 8 < 6 ? snares : toms).push_back({11025 + k * 7350, k % 4 == 0 ? 1.0f : 0.5f});
-    auto mix = drum::render(snare, snares, seconds * 44100, 0.003f);
-    const auto tomTrack = drum::render(tom.empty() ? snare : tom, toms, seconds * 44100);
-    for (std::size_t i = 0; i < mix.size(); ++i)
-        mix[i] = static_cast<std::int16_t>(std::clamp(mix[i] + tomTrack[i], -32768, 32767));
-    return mix;
+    return drum::Mix(seconds * 44100).add(snare, snares, 0.003f).add(tom.empty() ? snare : tom, toms).samples();
 }
 
 const drum::Samples& recording()
@@ -119,12 +115,15 @@ void feedPlain(const drum::Samples& s, std::int32_t& count)
     count = st.strokes;
 }
 
-void BM_AnalyzeSamples(benchmark::State& state)
+// Runs feed over the recording as often as the benchmark asks; reports the
+// time per sample and the strokes the last run counted.
+template <class Feed>
+void feedRecording(benchmark::State& state, Feed feed)
 {
     const auto& s = recording();
     std::int32_t count = 0;
     for (auto _ : state) {
-        feedDevice(s, count);
+        feed(s, count);
         benchmark::DoNotOptimize(count);
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * s.size()));
@@ -133,21 +132,16 @@ void BM_AnalyzeSamples(benchmark::State& state)
         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["strokes"] = count;
 }
+
+void BM_AnalyzeSamples(benchmark::State& state)
+{
+    feedRecording(state, feedDevice);
+}
 BENCHMARK(BM_AnalyzeSamples)->Unit(benchmark::kMillisecond);
 
 void BM_PlainLoop(benchmark::State& state)
 {
-    const auto& s = recording();
-    std::int32_t count = 0;
-    for (auto _ : state) {
-        feedPlain(s, count);
-        benchmark::DoNotOptimize(count);
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * s.size()));
-    state.counters["ns_per_sample"] = benchmark::Counter(
-        static_cast<double>(s.size()) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["strokes"] = count;
+    feedRecording(state, feedPlain);
 }
 BENCHMARK(BM_PlainLoop)->Unit(benchmark::kMillisecond);
 

@@ -11,6 +11,10 @@
 //
 // Device IDs are ALSA PCM names ("default", "pulse", "plughw:CARD=PCH,DEV=0");
 // input lines are the capture elements of the device's mixer.
+//
+// The one header of the ALSA back-end: the stream is QX_AlsaAudio.cpp, the
+// input lines QX_AlsaInputLines.cpp, the device list QX_AlsaDeviceList.cpp;
+// what they share, and the ALSA handle owners, are private/ and stay there.
 
 #include "QX_AudioTriggerDevice.h"
 #include "QX_Inputs.h"

@@ -2,6 +2,7 @@
 #include "AudioTap.h"
 #include "PulseServer.h"
 #include "QX_AlsaAudio.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 

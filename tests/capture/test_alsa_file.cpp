@@ -1,9 +1,10 @@
 // Capture through ALSA's file plugin: a raw recording comes in bit for bit
 // and as fast as it is read.
-#include "AudioCountTool.h"
 #include "AudioTap.h"
 #include "DrumRecording.h"
 #include "QX_AlsaAudio.h"
+#include "ToolRunner.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -105,7 +106,7 @@ TEST_F(AlsaFile, FileDeviceIsListedAndDeliversTheFileBitForBit)
 
 TEST_F(AlsaFile, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
 {
-    const auto counted = runCountTool("'" + g_dir + "/roll.wav'");
+    const auto counted = runCountTool({g_dir + "/roll.wav"});
     ASSERT_EQ(counted.status, 0);
     ASSERT_EQ(counted.strokes(), 28);
 

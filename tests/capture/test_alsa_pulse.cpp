@@ -1,10 +1,11 @@
 // Capture, input lines and device lists through a private PulseAudio server,
 // reached as the ALSA device "pulse".
-#include "AudioCountTool.h"
 #include "AudioTap.h"
 #include "DrumRecording.h"
 #include "PulseServer.h"
 #include "QX_AlsaAudio.h"
+#include "ToolRunner.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -163,7 +164,7 @@ TEST_F(AlsaPulse, RepeatedElementNameIsListedAndSetOnItsOwn)
 TEST_F(AlsaPulse, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
 {
     const std::string roll = writeRoll("live.wav", 24);
-    const auto counted = runCountTool("'" + roll + "'");
+    const auto counted = runCountTool({roll});
     ASSERT_EQ(counted.status, 0);
     ASSERT_EQ(counted.strokes(), 24);
 
@@ -180,7 +181,7 @@ TEST_F(AlsaPulse, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
 
 TEST_F(AlsaPulse, CommandLineToolListsAndMeasuresLive)
 {
-    const auto list = runCountTool("--list");
+    const auto list = runCountTool({"--list"});
     ASSERT_EQ(list.status, 0);
     EXPECT_NE(list.out.find("audio\tpulse\t"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("line\tpulse\tCapture\t"), std::string::npos) << list.out;
@@ -188,7 +189,7 @@ TEST_F(AlsaPulse, CommandLineToolListsAndMeasuresLive)
     // Live: the tool waits for the first stroke, then counts for one second.
     const std::string roll = writeRoll("tool.wav", 24);
     const pid_t player = g_server->playAsync(roll);
-    const auto live = runCountTool("--audio pulse --line Capture --level 1 --time 1");
+    const auto live = runCountTool({"--audio", "pulse", "--line", "Capture", "--level", "1", "--time", "1"});
     EXPECT_EQ(PulseServer::waitFor(player), 0);
     ASSERT_EQ(live.status, 0);
     EXPECT_EQ(live.out.rfind("stroke,window_end_sample,time_s,interval_samples,level\n", 0), 0u);

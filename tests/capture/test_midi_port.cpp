@@ -3,6 +3,7 @@
 #include "JackServer.h"
 #include "MidiSender.h"
 #include "QX_MidiPort.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ struct NoteLog {
         std::uint8_t velocity;
         std::int64_t time100ns;
     };
-    std::array<Note, 64> notes{};
+    std::array<Note, 256> notes{};
     std::atomic<int> count{0};
 
     void onNote(std::uint8_t note, std::uint8_t velocity, std::int64_t time100ns)
@@ -38,39 +39,51 @@ struct NoteLog {
         }
     }
     QX_NoteHandler handler() { return QX_NoteHandler::Bind<NoteLog, &NoteLog::onNote>(this); }
-};
-
-// Waits for deliveries that are already under way; the deadline only keeps a
-// broken build from hanging.
-template <class Done>
-bool waitFor(Done done, std::chrono::milliseconds limit = std::chrono::milliseconds(3000))
-{
-    const auto deadline = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    int lastNote() const
+    {
+        const int n = count.load(std::memory_order_acquire);
+        return n > 0 ? notes[n - 1].note : -1;
     }
-    return true;
-}
+};
 
 // A new JACK connection carries data only from a later cycle on, and on a
 // slow machine (ThreadSanitizer) that can be well after the port opened: a
 // probe note, repeated until every listener has heard it, makes sure the
-// measured notes are not sent into a connection still being made.
+// measured notes are not sent into a connection still being made. Then a
+// marker note: notes arrive in order, so once every listener's last note is
+// the marker, no probe is still on its way. Trigger devices under test keep
+// a note filter that drops both, so neither arms them.
 constexpr std::uint8_t kProbeNote = 99;
-constexpr auto kRearm = std::chrono::milliseconds(1100);
-template <class Heard>
-bool connectionsReady(MidiSender& sender, Heard allHeard)
+constexpr std::uint8_t kMarkerNote = 98;
+constexpr std::int32_t kDropsProbes = 127;
+
+// Sends the marker and waits until every listener has taken in all that was sent before it.
+template <class LastNotesAre>
+bool flushed(MidiSender& sender, LastNotesAre lastNotesAre)
 {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!allHeard()) {
-        if (Clock::now() > deadline)
+    sender.send({0x99, kMarkerNote, 1});
+    return waitUntil([&] { return lastNotesAre(kMarkerNote); }, 3000);
+}
+
+template <class LastNotesAre>
+bool connectionsReady(MidiSender& sender, LastNotesAre lastNotesAre)
+{
+    const auto probed = waitUntil(
+        [&] {
+            if (lastNotesAre(kProbeNote))
+                return true;
+            sender.send({0x99, kProbeNote, 1});
             return false;
-        sender.send({0x99, kProbeNote, 1});
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+        },
+        10000, 50);
+    return probed && flushed(sender, lastNotesAre);
+}
+
+// The note filter of trigger devices, changed while their readers run as the
+// program's settings dialog does.
+void setNoteFilter(std::int32_t& noteNr, std::int32_t note)
+{
+    std::atomic_ref<std::int32_t>(noteNr).store(note, std::memory_order_relaxed);
 }
 
 class MidiPortJack : public ::testing::Test {
@@ -173,7 +186,7 @@ const std::vector<Step> kSequence = {
     {40, {0x99, 36}},       // too short
     {20, {0x99}},
     {60, {0x99, 38, 110}},  // ch 10
-    {1200, {0x99, 36, 100}}, // after a pause: arms again
+    {60, {0x99, 36, 100}},  // ch 10
     {80, {0x95, 42, 30}},   // ch 6
     {40, {0xF8}},
     {40, {0x99, 36, 1}},    // ch 10
@@ -203,19 +216,20 @@ TEST_F(MidiPortJack, CountsTheSequenceOnAllChannelsAndOnChannelTen)
     ten.SetChannel(0); // read once when the reader starts: no effect now
     ten.Resume();      // again: no change
 
-    std::int32_t noteNr = -1;
+    std::int32_t noteNr = kDropsProbes;
     auto deviceAll = CreateMidiTriggerDevice(port->ID, &noteNr);
     auto deviceTen = CreateMidiTriggerDevice(port->ID, &noteNr);
     deviceAll->SetChannel(0);
     deviceTen->SetChannel(10);
     deviceAll->Start(-1);
     deviceTen->Start(-1);
-    ASSERT_TRUE(connectionsReady(sender, [&] {
-        return allLog.count > 0 && tenLog.count > 0 && deviceAll->GetLastNote() == kProbeNote &&
-               deviceTen->GetLastNote() == kProbeNote;
-    }));
-    // A pause of more than a second: the sequence's first note arms again.
-    std::this_thread::sleep_for(kRearm);
+    const auto lastNotesAre = [&](int note) {
+        return allLog.lastNote() == note && tenLog.lastNote() == note && deviceAll->GetLastNote() == note &&
+               deviceTen->GetLastNote() == note;
+    };
+    ASSERT_TRUE(connectionsReady(sender, lastNotesAre));
+    // The devices have not taken a note in: the sequence's first note arms them.
+    setNoteFilter(noteNr, -1);
     const int allBase = allLog.count;
     const int tenBase = tenLog.count;
     const int allCounted = deviceAll->GetCount();
@@ -231,16 +245,21 @@ TEST_F(MidiPortJack, CountsTheSequenceOnAllChannelsAndOnChannelTen)
 
     const std::vector<int> allSteps = {0, 2, 5, 11, 14, 15, 16, 18};
     const std::vector<int> tenSteps = {0, 5, 14, 15, 18};
-    ASSERT_TRUE(waitFor([&] {
-        return allLog.count >= allBase + 8 && tenLog.count >= tenBase + 5 && deviceAll->GetCount() >= allCounted + 6;
-    }))
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return allLog.count >= allBase + 8 && tenLog.count >= tenBase + 5 &&
+                   deviceAll->GetCount() >= allCounted + 7 && deviceTen->GetCount() >= tenCounted + 4;
+        },
+        3000))
         << allLog.count << " " << tenLog.count << " " << deviceAll->GetCount();
-    // Anything wrongly let through would have arrived with the rest.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(deviceTen->GetLastNote(), 36);
+    // Anything wrongly let through arrives before the marker.
+    setNoteFilter(noteNr, kDropsProbes);
+    ASSERT_TRUE(flushed(sender, lastNotesAre));
 
     const double toleranceS = server->intervalToleranceSeconds();
     auto check = [&](const NoteLog& log, int base, const std::vector<int>& steps, const char* what) {
-        ASSERT_EQ(log.count.load(), base + static_cast<int>(steps.size())) << what;
+        ASSERT_EQ(log.count.load(), base + static_cast<int>(steps.size()) + 1) << what << ": the notes, then the marker";
         const auto* notes = &log.notes[base];
         for (std::size_t i = 0; i < steps.size(); ++i) {
             const Bytes& b = kSequence[steps[i]].bytes;
@@ -257,14 +276,12 @@ TEST_F(MidiPortJack, CountsTheSequenceOnAllChannelsAndOnChannelTen)
     check(allLog, allBase, allSteps, "channel 0");
     check(tenLog, tenBase, tenSteps, "channel 10");
 
-    // Devices: the first note arms, the pause re-arms, every other note counts.
-    EXPECT_EQ(deviceAll->GetCount() - allCounted, 6);
-    EXPECT_EQ(deviceTen->GetCount() - tenCounted, 3);
-    // After the pause the history holds only what came after it.
-    const auto trueGap = [&](int a, int b) { return std::chrono::duration<double>(sent[b] - sent[a]).count(); };
-    EXPECT_NEAR(deviceAll->GetMeanInterval(), (trueGap(15, 16) + trueGap(16, 18)) / 2, toleranceS);
-    EXPECT_NEAR(deviceTen->GetMeanInterval(), trueGap(15, 18), toleranceS);
-    EXPECT_EQ(deviceTen->GetLastNote(), 36);
+    // Devices: the first note arms, every other note counts and stays in the history.
+    EXPECT_EQ(deviceAll->GetCount() - allCounted, 7);
+    EXPECT_EQ(deviceTen->GetCount() - tenCounted, 4);
+    const double sequenceS = std::chrono::duration<double>(sent.back() - sent.front()).count();
+    EXPECT_NEAR(deviceAll->GetMeanInterval(), sequenceS / 7, toleranceS);
+    EXPECT_NEAR(deviceTen->GetMeanInterval(), sequenceS / 4, toleranceS);
 }
 
 TEST_F(MidiPortJack, NoteFilterOnALivePort)
@@ -275,8 +292,8 @@ TEST_F(MidiPortJack, NoteFilterOnALivePort)
     std::int32_t noteNr = 38;
     auto device = CreateMidiTriggerDevice(port->ID, &noteNr);
     device->Start(-1);
-    ASSERT_TRUE(connectionsReady(sender, [&] { return device->GetLastNote() == kProbeNote; }));
-    std::this_thread::sleep_for(kRearm);
+    const auto lastNoteIs = [&](int note) { return device->GetLastNote() == note; };
+    ASSERT_TRUE(connectionsReady(sender, lastNoteIs));
     const int counted = device->GetCount();
     auto t = Clock::now();
     for (const std::uint8_t note : {38, 36, 38, 36, 38}) {
@@ -284,8 +301,7 @@ TEST_F(MidiPortJack, NoteFilterOnALivePort)
         std::this_thread::sleep_until(t);
         sender.send({0x90, note, 80});
     }
-    ASSERT_TRUE(waitFor([&] { return device->GetCount() >= counted + 2; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(flushed(sender, lastNoteIs));
     EXPECT_EQ(device->GetCount() - counted, 2);
     EXPECT_NEAR(device->GetMeanInterval(), 0.060, server->intervalToleranceSeconds());
 }

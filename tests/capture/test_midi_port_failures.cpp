@@ -3,6 +3,7 @@
 #include "JackServer.h"
 #include "MidiSender.h"
 #include "QX_MidiPort.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -84,33 +85,33 @@ TEST(MidiPortJackLost, ServerStoppedUnderAnOpenPort)
     ASSERT_EQ(lister.EnumPorts(list), S_OK);
     ASSERT_EQ(list.size(), 1u);
 
-    std::int32_t noteNr = -1;
+    std::int32_t noteNr = 36; // drops the probes, which therefore do not arm it
     auto device = CreateMidiTriggerDevice(list[0].ID, &noteNr);
     QX_MidiPort idle; // open but never started
     ASSERT_EQ(idle.OpenPort(list[0].ID, {}), S_OK);
     device->Start(-1);
     // Notes only once the new connection carries data (slow under ThreadSanitizer).
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (device->GetLastNote() != 99 && std::chrono::steady_clock::now() < deadline) {
-        sender->send({0x90, 99, 1});
-        std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_EQ(device->GetLastNote(), 99);
-    std::this_thread::sleep_for(1100ms); // the next note arms again
-    const int counted = device->GetCount();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            if (device->GetLastNote() == 99)
+                return true;
+            sender->send({0x90, 99, 1});
+            return false;
+        },
+        10000, 50));
     for (int i = 0; i < 3; ++i) {
         sender->send({0x99, 36, 100});
         std::this_thread::sleep_for(20ms);
     }
-    deadline = std::chrono::steady_clock::now() + 3s;
-    while (device->GetCount() < counted + 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(device->GetCount(), counted + 2);
+    // The first note arms, the others count.
+    ASSERT_TRUE(waitUntil([&] { return device->GetCount() >= 2; }, 3000));
+    const int counted = 2;
+    EXPECT_EQ(device->GetCount(), counted);
 
     server.stop();
     sender->send({0x99, 36, 100});
     std::this_thread::sleep_for(50ms); // let the clients notice the server is gone
-    EXPECT_EQ(device->GetCount(), counted + 2);
+    EXPECT_EQ(device->GetCount(), counted);
     EXPECT_TRUE(returnsWithin(10s, [&] {
         device.reset();
         sender.reset();

@@ -6,13 +6,13 @@
 // outlive the device.
 
 #include "QX_AlsaAudio.h"
+#include "WaitUntil.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <time.h>
 
 struct AudioTapStats {
     std::atomic<std::int64_t> samples{0};
@@ -60,17 +60,3 @@ private:
     QX_SampleHandler m_downstream;
     std::unique_ptr<QX_AudioFilterGraph> m_graph = std::make_unique<QX_AudioFilterGraph>();
 };
-
-// Polls cond every 5 ms until it holds or timeoutMs passed; for conditions
-// that other processes or threads make true, never for time itself.
-template <class Cond>
-bool waitUntil(Cond cond, int timeoutMs = 10000)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 5) {
-        if (cond())
-            return true;
-        struct timespec ts {0, 5'000'000};
-        nanosleep(&ts, nullptr);
-    }
-    return cond();
-}

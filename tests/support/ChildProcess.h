@@ -1,21 +1,25 @@
 #pragma once
-// Starting the helper programs of the tests (sound servers, players, tools).
+// Starting the helper programs of the tests (sound servers, players, tools)
+// and waiting for them to end.
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
-// Runs args[0] (looked up on PATH) with stdin from /dev/null and stdout and
-// stderr appended to outputPath, so a server never holds the test's output
-// pipe open. With a deathSignal the kernel sends it to the child when the
-// test process ends, however it ends (a sanitizer stopping the test, a
-// crash), so no server outlives its test. Returns the pid, or -1.
+// Runs args[0] (looked up on PATH) with stdin from /dev/null, stdout appended
+// to outputPath and stderr to errorPath (empty: the same file as stdout), so
+// a server never holds the test's output pipe open. With a deathSignal the
+// kernel sends it to the child when the test process ends, however it ends
+// (a sanitizer stopping the test, a crash), so no server outlives its test.
+// Returns the pid, or -1.
 inline pid_t spawnChild(const std::vector<std::string>& args, const std::string& outputPath = "/dev/null",
-                        int deathSignal = 0)
+                        int deathSignal = 0, const std::string& errorPath = {})
 {
     if (args.empty())
         return -1;
@@ -41,6 +45,27 @@ inline pid_t spawnChild(const std::vector<std::string>& args, const std::string&
         dup2(out, STDERR_FILENO);
         close(out);
     }
+    if (!errorPath.empty()) {
+        const int err = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (err >= 0) {
+            dup2(err, STDERR_FILENO);
+            close(err);
+        }
+    }
     execvp(argv[0], argv.data());
     _exit(127);
+}
+
+// Waits for the child pid to end: its exit status, or -1 when it was killed
+// by a signal or is no child of ours.
+inline int waitForExit(pid_t pid)
+{
+    if (pid < 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

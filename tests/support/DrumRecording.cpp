@@ -3,6 +3,7 @@
 #include <samplerate.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -93,6 +94,24 @@ std::vector<Stroke> evenStrokes(std::int64_t firstSample, double intervalSamples
     for (int i = 0; i < count; ++i)
         strokes.push_back({firstSample + static_cast<std::int64_t>(std::llround(i * intervalSamples)), gain});
     return strokes;
+}
+
+Mix::Mix(std::int64_t lengthSamples) : m_length(lengthSamples), m_sum(static_cast<std::size_t>(lengthSamples), 0) {}
+
+Mix& Mix::add(const std::vector<float>& hit, const std::vector<Stroke>& strokes, float noiseRms, std::uint32_t seed)
+{
+    const Samples layer = render(hit, strokes, m_length, noiseRms, seed);
+    for (std::size_t i = 0; i < m_sum.size(); ++i)
+        m_sum[i] += layer[i];
+    return *this;
+}
+
+Samples Mix::samples() const
+{
+    Samples out(m_sum.size());
+    for (std::size_t i = 0; i < m_sum.size(); ++i)
+        out[i] = static_cast<std::int16_t>(std::clamp(m_sum[i], -32768, 32767));
+    return out;
 }
 
 bool writeWav(const std::string& path, const Samples& samples, int rate, int channels)

@@ -30,6 +30,22 @@ Samples render(const std::vector<float>& hit, const std::vector<Stroke>& strokes
 // Strokes every intervalSamples (may be fractional), the first at firstSample.
 std::vector<Stroke> evenStrokes(std::int64_t firstSample, double intervalSamples, int count, float gain = 1.0f);
 
+// A recording built from layers: each layer of hits is rendered as render()
+// does (rounded and clipped to 16 bits on its own), then the layers add up
+// and clip once more, as tracks mixed on a desk would.
+//   drum::Mix(8 * kRate).add(snare, snares, 0.003f).add(kick, kicks).samples()
+class Mix {
+public:
+    explicit Mix(std::int64_t lengthSamples);
+    Mix& add(const std::vector<float>& hit, const std::vector<Stroke>& strokes, float noiseRms = 0.0f,
+             std::uint32_t seed = 1);
+    Samples samples() const;
+
+private:
+    std::int64_t m_length;
+    std::vector<std::int32_t> m_sum;
+};
+
 bool writeWav(const std::string& path, const Samples& samples, int rate = kRate, int channels = 1);
 bool writeRaw(const std::string& path, const Samples& samples);
 

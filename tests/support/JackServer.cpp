@@ -1,18 +1,14 @@
 #include "JackServer.h"
 
 #include "ChildProcess.h"
+#include "WaitUntil.h"
 
-#include <chrono>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -27,17 +23,6 @@ bool onPath(const std::string& program)
         if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0)
             return true;
     return false;
-}
-
-int runToEnd(const std::vector<std::string>& args, const std::string& logPath)
-{
-    const pid_t pid = spawnChild(args, logPath);
-    if (pid <= 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -89,15 +74,9 @@ void JackServer::stop()
     // server registry with it; killed outright, it leaves both behind, and
     // the registry holds only a few servers.
     kill(m_pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    while (waitpid(m_pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!waitUntil([&] { return waitpid(m_pid, nullptr, WNOHANG) != 0; }, 5000, 10)) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
     }
     m_pid = -1;
 }
@@ -106,16 +85,16 @@ bool JackServer::waitUntilAnswering(int timeoutMs) const
 {
     // jack_lsp fails at once without a server; polling it is much quicker
     // than jack_wait, which looks only once a second.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-            return false;
-        if (runToEnd({"jack_lsp", "-s", m_name}, m_dir + "/probe.log") == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    bool answered = false;
+    waitUntil(
+        [&] {
+            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+                return true;
+            answered = waitForExit(spawnChild({"jack_lsp", "-s", m_name}, m_dir + "/probe.log")) == 0;
+            return answered;
+        },
+        timeoutMs, 20);
+    return answered;
 }
 
 std::string JackServer::log() const

@@ -1,22 +1,18 @@
 #include "PulseServer.h"
 
 #include "ChildProcess.h"
+#include "WaitUntil.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -42,8 +38,7 @@ int runProgram(const std::string& program, const std::initializer_list<std::stri
 {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    const pid_t pid = spawnChild(argv);
-    return pid < 0 ? -1 : PulseServer::waitFor(pid);
+    return waitForExit(spawnChild(argv));
 }
 
 bool PulseServer::binaryPresent()
@@ -84,18 +79,16 @@ PulseServer::PulseServer()
     if (m_pid < 0)
         return;
     // The server needs about 0.1 s; give a loaded machine ten seconds.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (socketAnswers(socket)) {
-            m_ready = true;
-            break;
-        }
-        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-            m_pid = -1;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    bool ended = false;
+    waitUntil(
+        [&] {
+            m_ready = socketAnswers(socket);
+            ended = !m_ready && waitpid(m_pid, nullptr, WNOHANG) == m_pid;
+            return m_ready || ended;
+        },
+        10000, 10);
+    if (ended)
+        m_pid = -1;
 }
 
 PulseServer::~PulseServer()
@@ -128,12 +121,5 @@ int PulseServer::play(const std::string& path) const
 
 int PulseServer::waitFor(pid_t pid)
 {
-    if (pid < 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return waitForExit(pid);
 }

@@ -1,8 +1,8 @@
 // tempovaro-count as a user runs it: recordings in, CSV out, exit statuses.
 #include "../trigger/AudioReference.h"
-#include "AudioCountTool.h"
 #include "AudioFeed.h"
 #include "DrumRecording.h"
+#include "ToolRunner.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -35,27 +35,7 @@ protected:
             std::filesystem::remove_all(m_dir, ignored);
     }
     std::string path(const std::string& name) const { return m_dir + "/" + name; }
-    std::string quoted(const std::string& name) const { return "'" + path(name) + "'"; }
-
-    // The exit status and the lines the tool wrote to stderr.
-    std::pair<int, std::vector<std::string>> stderrOf(const std::string& args) const
-    {
-        const auto result = runCountTool(args + " 2>" + quoted("err.txt"), false);
-        std::ifstream in(path("err.txt"));
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        return {result.status, lines};
-    }
-
-    static std::vector<std::string> lines(const std::string& text)
-    {
-        std::vector<std::string> out;
-        std::istringstream in(text);
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
+    static std::vector<std::string> lines(const std::string& text) { return linesOf(text); }
 
     std::string m_dir;
     drum::Samples m_roll;
@@ -65,7 +45,7 @@ protected:
 
 TEST_F(CountTool, PrintsEveryStrokeOfTheDetectorAsCsv)
 {
-    const auto result = runCountTool(quoted("roll.wav"));
+    const auto result = runCountTool({path("roll.wav")});
     ASSERT_EQ(result.status, 0);
     const auto out = lines(result.out);
 
@@ -95,8 +75,8 @@ TEST_F(CountTool, PrintsEveryStrokeOfTheDetectorAsCsv)
 
 TEST_F(CountTool, RecordingTimeStopsTheCountAsTheSampleClockRunsOut)
 {
-    const auto all = lines(runCountTool(quoted("roll.wav")).out);
-    const auto timed = runCountTool("--time 2 " + quoted("roll.wav"));
+    const auto all = lines(runCountTool({path("roll.wav")}).out);
+    const auto timed = runCountTool({"--time", "2", path("roll.wav")});
     ASSERT_EQ(timed.status, 0);
     const auto out = lines(timed.out);
 
@@ -132,8 +112,8 @@ TEST_F(CountTool, OtherFormatsAreConvertedFirst)
         sf_write_float(f, v.data(), static_cast<sf_count_t>(v.size()));
         sf_close(f);
     }
-    const auto native = runCountTool(quoted("roll.wav"));
-    EXPECT_EQ(runCountTool(quoted("float.wav")).out, native.out);
+    const auto native = runCountTool({path("roll.wav")});
+    EXPECT_EQ(runCountTool({path("float.wav")}).out, native.out);
 
     // Stereo at 48 kHz: every stroke still found within a window of where it was.
     drum::Samples stereo;
@@ -149,7 +129,7 @@ TEST_F(CountTool, OtherFormatsAreConvertedFirst)
         stereo.push_back(static_cast<std::int16_t>(s / 2));
     }
     ASSERT_TRUE(drum::writeWav(path("stereo48.wav"), stereo, 48000, 2));
-    const auto converted = lines(runCountTool(quoted("stereo48.wav")).out);
+    const auto converted = lines(runCountTool({path("stereo48.wav")}).out);
     const auto reference = lines(native.out);
     ASSERT_EQ(converted.size(), reference.size());
     for (std::size_t k = 1; k + 1 < converted.size(); ++k) {
@@ -161,7 +141,7 @@ TEST_F(CountTool, OtherFormatsAreConvertedFirst)
 TEST_F(CountTool, SeveralFilesAndAnEmptyOne)
 {
     ASSERT_TRUE(drum::writeWav(path("empty.wav"), {}));
-    const auto result = runCountTool(quoted("empty.wav") + " " + quoted("roll.wav"));
+    const auto result = runCountTool({path("empty.wav"), path("roll.wav")});
     ASSERT_EQ(result.status, 0);
     const auto out = lines(result.out);
     ASSERT_GE(out.size(), 6u);
@@ -179,25 +159,27 @@ TEST_F(CountTool, ExitStatusesAndMessages)
         text << "not audio\n";
     }
     // Command-line and file problems: one line on stderr, status 2, no CSV.
-    for (const std::string& args :
-         {quoted("missing.wav"), quoted("notes.txt"), quoted("roll.wav") + " " + quoted("missing.wav"),
-          std::string("--bogus"), std::string(""), std::string("--time x ") + quoted("roll.wav"),
-          std::string("--midi x --channel 17"), std::string("--midi x --note 200")}) {
-        const auto [status, err] = stderrOf(args + " >" + quoted("out.txt"));
-        EXPECT_EQ(status, 2) << args;
-        ASSERT_EQ(err.size(), 1u) << args;
+    const std::vector<std::vector<std::string>> wrong = {
+        {path("missing.wav")}, {path("notes.txt")}, {path("roll.wav"), path("missing.wav")}, {"--bogus"}, {},
+        {"--time", "x", path("roll.wav")}, {"--midi", "x", "--channel", "17"}, {"--midi", "x", "--note", "200"}};
+    for (const auto& args : wrong) {
+        const auto run = runCountTool(args);
+        const auto err = lines(run.err);
+        const std::string shown = args.empty() ? "(no arguments)" : args.front();
+        EXPECT_EQ(run.status, 2) << shown;
+        ASSERT_EQ(err.size(), 1u) << shown;
         EXPECT_EQ(err[0].rfind("tempovaro-count: ", 0), 0u) << err[0];
-        EXPECT_EQ(std::filesystem::file_size(path("out.txt")), 0u) << args;
+        EXPECT_EQ(run.out, "") << shown;
     }
     // A device that cannot be opened: status 1.
-    const auto [status, err] = stderrOf("--audio no-such-device --time 10");
-    EXPECT_EQ(status, 1);
-    EXPECT_FALSE(err.empty());
+    const auto unopened = runCountTool({"--audio", "no-such-device", "--time", "10"});
+    EXPECT_EQ(unopened.status, 1);
+    EXPECT_FALSE(unopened.err.empty());
 
-    const auto help = runCountTool("--help");
+    const auto help = runCountTool({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tempovaro-count"), std::string::npos);
-    const auto version = runCountTool("--version");
+    const auto version = runCountTool({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("tempovaro-count ", 0), 0u);
 }

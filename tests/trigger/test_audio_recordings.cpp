@@ -71,10 +71,7 @@ TEST_F(AudioRecordings, AccentedSnarePatternOverRoomNoise)
         (k % 4 == 0 ? accents : others).push_back(stroke);
         all.push_back(stroke);
     }
-    auto mix = drum::render(hard, accents, 8 * 44100, 0.0f);
-    const auto rest = drum::render(soft, others, 8 * 44100, 0.005f, 99);
-    for (std::size_t i = 0; i < mix.size(); ++i)
-        mix[i] = static_cast<std::int16_t>(std::clamp(mix[i] + rest[i], -32768, 32767));
+    const auto mix = drum::Mix(8 * 44100).add(hard, accents).add(soft, others, 0.005f, 99).samples();
     expectEachStrokeOnce(count(mix), all);
 }
 
@@ -88,10 +85,7 @@ TEST_F(AudioRecordings, KickUnderLoudSnaresFailsTheRelativeLevel)
     for (int k = 0; k < 16; ++k)
         snares.push_back({22050 + k * 11025, 1.0f});
     kicks.push_back({22050 + 8 * 11025 + 5512, 0.5f});
-    auto mix = drum::render(snare, snares, 6 * 44100);
-    const auto kickTrack = drum::render(kick, kicks, 6 * 44100);
-    for (std::size_t i = 0; i < mix.size(); ++i)
-        mix[i] = static_cast<std::int16_t>(std::clamp(mix[i] + kickTrack[i], -32768, 32767));
+    const auto mix = drum::Mix(6 * 44100).add(snare, snares).add(kick, kicks).samples();
     expectEachStrokeOnce(count(mix), snares);
 }
 

@@ -97,12 +97,11 @@ std::vector<Case> drumCases()
     std::vector<drum::Stroke> accents, ghosts;
     for (int k = 0; k < 48; ++k)
         (k % 4 == 0 ? accents : ghosts).push_back({15000 + k * 6300, 1.0f});
-    auto pattern = drum::render(hard, accents, 8 * 44100, 0.003f, 7);
-    const auto rest = drum::render(soft, ghosts, 8 * 44100);
-    const auto kicks = drum::render(kick, drum::evenStrokes(18000, 22050.0, 15, 0.7f), 8 * 44100);
-    for (std::size_t i = 0; i < pattern.size(); ++i)
-        pattern[i] = static_cast<std::int16_t>(std::clamp(pattern[i] + rest[i] + kicks[i], -32768, 32767));
-    cases.push_back({"accents, ghost notes and kick", pattern});
+    cases.push_back({"accents, ghost notes and kick", drum::Mix(8 * 44100)
+                                                          .add(hard, accents, 0.003f, 7)
+                                                          .add(soft, ghosts)
+                                                          .add(kick, drum::evenStrokes(18000, 22050.0, 15, 0.7f))
+                                                          .samples()});
     return cases;
 }
 
