@@ -171,6 +171,9 @@ bool JournalDatabase::open(const Options& options)
         }
         if (!looksLikeDatabase(m_path) && !moveAside(options.busyTimeoutMs, false))
             return false;
+    } else if (!existsAtAll(m_path)) {
+        fail(JournalProblem::Missing, QStringLiteral("no journal at %1").arg(m_path));
+        return false;
     }
     if (!openConnection(options))
         return false;
@@ -324,6 +327,8 @@ QString JournalDatabase::problemReason() const
     switch (m_problem) {
     case JournalProblem::None:
         return {};
+    case JournalProblem::Missing:
+        return QStringLiteral("no journal yet");
     case JournalProblem::FolderNotWritable:
         return QStringLiteral("read-only folder");
     case JournalProblem::DiskFull:
@@ -366,7 +371,14 @@ void JournalDatabase::rollback()
 
 std::optional<std::int64_t> JournalDatabase::addRun(const RunRecord& run)
 {
-    const RunSummary summary = m_summaryHook ? m_summaryHook(run) : RunSummary{};
+    RunSummary summary;
+    // The figures are a bonus: a run is kept even when they cannot be computed.
+    try {
+        if (m_summaryHook)
+            summary = m_summaryHook(run);
+    } catch (...) {
+        summary = RunSummary{};
+    }
     const QByteArray blob = packStrokes(run.strokes);
     if (!begin())
         return std::nullopt;

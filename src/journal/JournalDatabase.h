@@ -33,6 +33,7 @@ class QSqlError;
 
 enum class JournalProblem {
     None,
+    Missing,           // opened read-only, and there is no journal yet
     FolderNotWritable, // the folder or file cannot be created or written
     DiskFull,
     Locked,            // another connection held the write lock past the busy timeout

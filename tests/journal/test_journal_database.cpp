@@ -268,6 +268,10 @@ private slots:
         JournalDatabase::Options readOnly;
         readOnly.readOnly = true;
         QVERIFY(old.open(readOnly));
+        JournalDatabase none(path("none.sqlite"));
+        QVERIFY(!none.open(readOnly));
+        QCOMPARE(none.problem(), JournalProblem::Missing);
+        QVERIFY(!QFile::exists(path("none.sqlite")));
         QCOMPARE(old.schemaVersion(), 1);
         QCOMPARE(old.listRuns().size(), std::size_t{1});
         old.close();

@@ -58,32 +58,42 @@ JournalWriter::Options options(const QString& path)
 
 } // namespace
 
-TEST_F(JournalWriterTest, WritesRunsInOrderWithFiguresAndReportsThem)
+TEST_F(JournalWriterTest, TwoWritersOnOneJournalKeepEveryRunWithItsFigures)
 {
+    // Two running programs: each writer has its own connection and thread.
     const QString path = m_dir.filePath("ok/journal.sqlite");
-    JournalWriter writer(options(path));
+    JournalWriter::Options o = options(path);
+    o.database.busyTimeoutMs = 5000;
+    JournalWriter a(o), b(o);
     QStringList announced;
-    QObject::connect(&writer, &JournalWriter::statusChanged, [&](const QString& text) { announced << text; });
-    writer.setSummaryHook([](const RunRecord& r) { return RunSummary{r.count * 1.0, std::nullopt, 1.5}; });
-    EXPECT_FALSE(writer.submit(audioRun(1, 0))) << "nothing counted: not journal material";
-    for (int k = 1; k <= 3; ++k)
-        ASSERT_TRUE(writer.submit(audioRun(k, 10 * k)));
-    ASSERT_TRUE(writer.waitIdle(10000));
-    EXPECT_EQ(writer.status().text(), "Journal: 3 runs kept");
+    QObject::connect(&a, &JournalWriter::statusChanged, [&](const QString& text) { announced << text; });
+    for (auto* w : {&a, &b})
+        w->setSummaryHook([](const RunRecord& r) { return RunSummary{r.count * 1.0, std::nullopt, 1.5}; });
+    EXPECT_FALSE(a.submit(audioRun(1, 0))) << "nothing counted: not journal material";
+    for (int k = 0; k < 20; ++k) {
+        ASSERT_TRUE(a.submit(audioRun(2 * k, 300 + k)));
+        ASSERT_TRUE(b.submit(audioRun(2 * k + 1, 300 + k)));
+    }
+    ASSERT_TRUE(a.waitIdle(20000));
+    EXPECT_TRUE(a.status().text().startsWith("Journal: ")) << a.status().text().toStdString();
+    EXPECT_EQ(a.status().waitingRuns, 0);
     // The worker posts the line before it reports the attempt done.
     QCoreApplication::processEvents();
     ASSERT_FALSE(announced.isEmpty());
-    EXPECT_EQ(announced.last(), "Journal: 3 runs kept");
-    EXPECT_EQ(writer.finish(1000), 0);
+    EXPECT_EQ(announced.last(), a.status().text());
+    EXPECT_EQ(a.finish(20000), 0);
+    EXPECT_EQ(b.finish(20000), 0);
 
     JournalDatabase db(path);
     ASSERT_TRUE(db.open());
     const auto runs = db.listRuns();
-    ASSERT_EQ(runs.size(), 3u);
-    EXPECT_EQ(runs[0].run.count, 30);
-    EXPECT_EQ(runs[0].run.id, writer.status().lastRunId);
-    EXPECT_EQ(runs[0].summary.strokesPerMinute, std::optional<double>(30.0));
-    EXPECT_FALSE(runs[0].summary.evennessCvPercent);
+    ASSERT_EQ(runs.size(), 40u);
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+        EXPECT_EQ(runs[k].run.startUtcMs, static_cast<std::int64_t>(39 - k));
+        EXPECT_EQ(runs[k].summary.strokesPerMinute, std::optional<double>(runs[k].run.count));
+        EXPECT_FALSE(runs[k].summary.evennessCvPercent);
+    }
+    EXPECT_EQ(db.loadRun(a.status().lastRunId)->run.startUtcMs, 38) << "the last run a wrote";
 }
 
 TEST_F(JournalWriterTest, AnUnwritableFolderKeepsTheRunInMemoryUntilItCanBeWritten)
@@ -157,3 +167,4 @@ TEST_F(JournalWriterTest, AJournalLockedByAnotherConnectionIsRetriedNeverCorrupt
     EXPECT_EQ(db.countRuns(), std::optional<std::int64_t>(1));
     EXPECT_EQ(db.loadRun(db.listRuns().front().run.id)->run.strokes.size(), 1200u);
 }
+
