@@ -53,6 +53,8 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     HistoryIndex = 0;
     Section1 = Biquad{};
     Section2 = Biquad{};
+    m_samplesSinceStart = 0;
+    clearStrokeEvents();
 
     // 300 Hz high-pass, Q = 1: keeps the stick's attack, drops stage rumble
     // and hum. The named intermediates are rounded to float on purpose; the
@@ -107,6 +109,7 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     float peak = WindowPeak;
     std::int32_t peakPos = WindowPeakPos;
     std::int64_t gap = GapCounter;
+    const std::int64_t firstSample = m_samplesSinceStart;
 
     for (std::int32_t i = 0; i < n; ++i) {
         // Little-endian on every host, and no alignment assumed for Data.
@@ -174,6 +177,9 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
                 levelOk) {
                 // The interval runs from the previous stroke's peak sample to this one's.
                 RecordStroke(static_cast<std::int32_t>(gap + peakPos - kWindowSamples), rms);
+                // Sample i closes the window, whose first sample is i - 440;
+                // the peak is the window's peakPos-th sample.
+                publishStroke(firstSample + i - kWindowSamples + peakPos, rms);
                 gap = kWindowSamples - peakPos;
             }
             peak = 0.0f;
@@ -191,6 +197,7 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     WindowPeak = peak;
     WindowPeakPos = peakPos;
     GapCounter = gap;
+    m_samplesSinceStart = firstSample + n;
 }
 
 TQX_AudioTriggerDevice::StrokeRecord TQX_AudioTriggerDevice::LastStroke(std::int32_t Back) const

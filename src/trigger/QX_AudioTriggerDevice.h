@@ -37,6 +37,9 @@ public:
     bool SetInputLine(const std::string& LineName, float InputLevel);
     // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
     void AnalyzeSamples(const void* Data, std::int32_t ByteCount);
+    // Stroke events are stamped with the stroke's peak sample, counted from
+    // the first sample analysed after Start.
+    std::int64_t ticksPerSecond() const override { return kAudioTicksPerSecond; }
 
     // A recent stroke's interval (samples) and level (window RMS): Back = 0 is
     // the most recent, up to 7 before it. Read it on the thread that feeds
@@ -64,4 +67,6 @@ private:
     Biquad Section1;
     Biquad Section2;
     float A1 = 0, A2 = 0, B0 = 0, B1 = 0, B2 = 0;
+    // Samples analysed since Start; written by the capture thread only.
+    std::int64_t m_samplesSinceStart = 0;
 };

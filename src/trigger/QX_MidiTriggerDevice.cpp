@@ -34,6 +34,7 @@ void TQX_MidiTriggerDevice::Start(std::int32_t TimeLimit)
     HistoryIndex = 0;
     LastEventTime = 0;
     ResetHistory();
+    clearStrokeEvents();
     this->TimeLimit.store(TimeLimit, kRelaxed);
     StartTick.store(0, kRelaxed);
     // Starting the reader thread publishes everything above to it.
@@ -77,8 +78,10 @@ void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity,
     const std::int64_t d = Time - LastEventTime;
     if (d > kMaxInterval100ns)
         ResetHistory();
-    else
+    else {
         RecordStroke(static_cast<std::int32_t>(static_cast<std::uint32_t>(d)), v);
+        publishStroke(Time, v, Note);
+    }
     LastEventTime = Time;
 }
 

@@ -37,6 +37,8 @@ public:
     // 0 = all channels, 1..16 = one channel; before Start only.
     void SetChannel(std::int32_t Channel);
     void HandleNote(std::uint8_t Note, std::uint8_t Velocity, std::int64_t Time);
+    // Stroke events carry the message's own 100 ns time stamp.
+    std::int64_t ticksPerSecond() const override { return kMidiTicksPerSecond; }
 
     // The newest history slot (interval in 100 ns units, velocity level), for
     // a caller that reports strokes one by one; read it on the thread that

@@ -109,3 +109,24 @@ float TQX_TriggerDevice::MeanIntervalSeconds(std::int32_t ticksPerSecond) const
     const std::int32_t divisor = n * ticksPerSecond;
     return static_cast<float>(static_cast<double>(sum) / static_cast<double>(divisor));
 }
+
+std::size_t TQX_TriggerDevice::drainStrokeEvents(std::vector<StrokeEvent>& out)
+{
+    return m_strokeEvents.drain([&out](const StrokeEvent& e) { out.push_back(e); });
+}
+
+std::uint64_t TQX_TriggerDevice::droppedStrokeEvents() const
+{
+    return m_strokeEvents.droppedCount() - m_droppedAtStart.load(kRelaxed);
+}
+
+void TQX_TriggerDevice::publishStroke(std::int64_t tick, float level, std::int32_t note)
+{
+    m_strokeEvents.push(StrokeEvent{tick, level, note});
+}
+
+void TQX_TriggerDevice::clearStrokeEvents()
+{
+    m_strokeEvents.drain([](const StrokeEvent&) {});
+    m_droppedAtStart.store(m_strokeEvents.droppedCount(), kRelaxed);
+}

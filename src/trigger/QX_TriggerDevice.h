@@ -21,11 +21,24 @@
 //
 // Time: TimeLimit and elapsed times in milliseconds (-1 = endless); the
 // millisecond tick is tickCountMs() and differences are taken modulo 2^32.
+//
+// Stroke events: besides the count, every counted stroke is published as a
+// StrokeEvent (its time in the device's own ticks, its level, its note) into
+// a ring that the capture thread fills and the user-interface thread drains
+// on its timer. The ring holds about three minutes of strokes at 20 per
+// second; when the reader falls that far behind the newest events are
+// refused and counted as dropped, while Count goes on counting.
+
+#include "SpscRing.h"
+#include "StrokeEvent.h"
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class TQX_TriggerDevice {
 public:
@@ -50,7 +63,30 @@ public:
     std::int32_t GetElapsedTime() const;
     void RecordStroke(std::int32_t Interval, float StrokeLevel);
 
+    static constexpr std::size_t kStrokeEventCapacity = 4096;
+    // Ticks per second of StrokeEvent::tick: samples for the audio devices,
+    // 100 ns units for MIDI. Any thread; constant for the device's life.
+    virtual std::int64_t ticksPerSecond() const { return kAudioTicksPerSecond; }
+    // User-interface thread only: hands each waiting event to f in stroke
+    // order and returns how many there were.
+    template <class F>
+    std::size_t drainStrokeEvents(F&& f)
+    {
+        return m_strokeEvents.drain(std::forward<F>(f));
+    }
+    // User-interface thread only: appends the waiting events to out.
+    std::size_t drainStrokeEvents(std::vector<StrokeEvent>& out);
+    // Any thread: counted strokes since Start whose event the ring refused.
+    std::uint64_t droppedStrokeEvents() const;
+
 protected:
+    // Capture thread, right after RecordStroke: publishes the stroke's event.
+    // Never blocks or allocates; a full ring only counts the event as dropped.
+    void publishStroke(std::int64_t tick, float level, std::int32_t note = -1);
+    // User-interface thread, from Start: forgets the events of the previous
+    // run that nobody drained and starts the dropped count afresh.
+    void clearStrokeEvents();
+
     // Raises Level to v unless it already is higher; capture thread only.
     void RaiseLevel(float v);
     // Mean of the filled history intervals in seconds, NoInterval when none.
@@ -66,6 +102,12 @@ protected:
     std::array<std::atomic<std::int32_t>, 8> StrokeIntervals{};
     std::atomic<std::int32_t> TimeLimit{0};
     std::atomic<std::uint32_t> StartTick{0};
+
+private:
+    SpscRing<StrokeEvent, kStrokeEventCapacity> m_strokeEvents;
+    // The ring's dropped count when the run started; the ring's own count
+    // never goes back, so the run's losses are the difference.
+    std::atomic<std::uint64_t> m_droppedAtStart{0};
 };
 
 // The one active trigger device, or none. Replaced and freed on the

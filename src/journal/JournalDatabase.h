@@ -1,0 +1,142 @@
+#pragma once
+// JournalDatabase: the practice journal, one SQLite file per user at
+// $XDG_DATA_HOME/Tempovaro/journal.sqlite, reached through QtSql's QSQLITE
+// driver. It stores every run with its set-up, result and every stroke at the
+// device's exact tick, and reads them back for the windows and the
+// command-line tool.
+//
+// Threads: one object per thread. QtSql connections belong to the thread that
+// opened them, so construct, use and destroy the object on one thread; the
+// journal window, the command-line tool and the JournalWriter's worker each
+// have their own. Several objects and several programs may use one file at
+// once: SQLite's locks and write-ahead log keep it whole, and a writer that
+// finds it busy waits up to the busy timeout, then reports Locked.
+//
+// Safety: each run is written in one transaction, so a kill or power loss
+// leaves the whole run or none of it. A file that is not a database is moved
+// aside to journal.sqlite.bak (.bak1, .bak2, ...) and a new journal started;
+// nothing is deleted. A journal from a newer Tempovaro is opened read-only.
+//
+// Times are milliseconds since 1970-01-01 UTC; stroke ticks are in the run's
+// ticksPerSecond.
+
+#include "RunRecord.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QSqlError;
+
+enum class JournalProblem {
+    None,
+    Missing,           // opened read-only, and there is no journal yet
+    FolderNotWritable, // the folder or file cannot be created or written
+    DiskFull,
+    Locked,            // another connection held the write lock past the busy timeout
+    NewerSchema,       // made by a newer Tempovaro: read-only, never written
+    Damaged,           // a damaged database or stroke blob
+    Other,
+};
+
+// The per-run figures the journal table sorts and filters on. Empty values
+// are stored as NULL: "not computed".
+struct RunSummary {
+    std::optional<double> strokesPerMinute;
+    std::optional<double> evennessCvPercent;
+    std::optional<double> fatiguePercent;
+};
+
+// Computes a run's figures as it is written; set by whoever owns the figures.
+using RunSummaryHook = std::function<RunSummary(const RunRecord&)>;
+
+// One stored run. From listRuns the strokes are left out.
+struct JournalRun {
+    RunRecord run;
+    RunSummary summary;
+};
+
+// Which runs listRuns returns, newest first.
+struct RunFilter {
+    std::optional<std::int32_t> recordingTimeMs; // only runs of this recording time (-1 endless)
+    std::optional<std::int64_t> fromUtcMs;        // start at or after
+    std::optional<std::int64_t> untilUtcMs;       // start before
+    std::int32_t limit = -1;                      // -1 all
+    std::int32_t offset = 0;
+};
+
+class JournalDatabase {
+public:
+    struct Options {
+        bool readOnly = false;
+        int busyTimeoutMs = 2000;
+        // Caps the file at this many pages (0 = no cap); a full cap behaves
+        // exactly like a full disk.
+        std::int64_t maxPageCount = 0;
+    };
+
+    explicit JournalDatabase(QString path = defaultPath());
+    ~JournalDatabase();
+    JournalDatabase(const JournalDatabase&) = delete;
+    JournalDatabase& operator=(const JournalDatabase&) = delete;
+
+    // $XDG_DATA_HOME/Tempovaro/journal.sqlite (default ~/.local/share).
+    static QString defaultPath();
+
+    // Creates the folder and the journal if needed, moves a non-database
+    // aside, and brings an older journal up to this program's version. False
+    // with problem() set when the journal cannot be used; true and
+    // isReadOnly() for a newer journal.
+    bool open(const Options& options);
+    bool open() { return open(Options{}); }
+    void close();
+    bool isOpen() const;
+    bool isReadOnly() const { return m_readOnly; }
+    int schemaVersion() const { return m_version; }
+    const QString& path() const { return m_path; }
+
+    // The last operation's trouble, or None; problemReason() is a short
+    // phrase for a status line ("read-only folder"), problemDetail() the
+    // driver's own words.
+    JournalProblem problem() const { return m_problem; }
+    QString problemReason() const;
+    const QString& problemDetail() const { return m_problemDetail; }
+    // Where open() moved a file that was not a database, else empty.
+    const QString& movedAsideTo() const { return m_movedAsideTo; }
+
+    void setSummaryHook(RunSummaryHook hook) { m_summaryHook = std::move(hook); }
+
+    // Writes one run and its strokes in one transaction; the new id.
+    std::optional<std::int64_t> addRun(const RunRecord& run);
+    // Fills in figures computed later.
+    bool setSummary(std::int64_t id, const RunSummary& summary);
+    std::vector<JournalRun> listRuns(const RunFilter& filter = {});
+    // The run with its strokes; a damaged stroke blob gives the run without
+    // strokes and problem() Damaged.
+    std::optional<JournalRun> loadRun(std::int64_t id);
+    // Deletes the runs in one transaction; how many existed.
+    std::optional<int> deleteRuns(const std::vector<std::int64_t>& ids);
+    std::optional<std::int64_t> countRuns();
+
+private:
+    bool openConnection(const Options& options);
+    // Renames the file at m_path (and its -wal, -shm) to the first free
+    // .bak name. evenWithHeader: SQLite found it damaged past a good header.
+    bool moveAside(int busyTimeoutMs, bool evenWithHeader);
+    void fail(JournalProblem problem, const QString& detail);
+    void fail(const QSqlError& error);
+    bool begin();
+    void rollback();
+
+    QString m_path;
+    QString m_connection;
+    bool m_readOnly = false;
+    int m_version = 0;
+    JournalProblem m_problem = JournalProblem::None;
+    QString m_problemDetail;
+    QString m_movedAsideTo;
+    RunSummaryHook m_summaryHook;
+};

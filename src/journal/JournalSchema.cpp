@@ -1,0 +1,100 @@
+#include "JournalSchema.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+// Migration k brings a journal from version k to k + 1. Never edit one that
+// has shipped: add the next.
+const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = {{
+    // 1: runs and their strokes. The strokes live in their own table so
+    // listing thousands of runs never reads a stroke blob.
+    {
+        "CREATE TABLE runs ("
+        " id INTEGER PRIMARY KEY,"
+        " start_utc_ms INTEGER NOT NULL,"
+        " recording_time_ms INTEGER NOT NULL," // -1 endless
+        " ran_to_end INTEGER NOT NULL,"
+        " stroke_count INTEGER NOT NULL,"
+        " result INTEGER NOT NULL,"            // 0 cut short, 1 finished, 2 record
+        " device_type INTEGER NOT NULL,"       // 1 audio, 2 MIDI
+        " device_name TEXT NOT NULL,"
+        " device_line TEXT NOT NULL,"
+        " midi_channel INTEGER NOT NULL,"
+        " midi_note INTEGER NOT NULL,"
+        " detector INTEGER NOT NULL,"
+        " ticks_per_second INTEGER NOT NULL,"
+        " dropped_events INTEGER NOT NULL)",
+        "CREATE TABLE run_strokes ("
+        " run_id INTEGER PRIMARY KEY REFERENCES runs(id),"
+        " data BLOB NOT NULL)",
+        "CREATE INDEX runs_by_start ON runs(start_utc_ms)",
+    },
+    // 2: the figures the journal table sorts and filters on, empty until the
+    // figures are computed for a run.
+    {
+        "ALTER TABLE runs ADD COLUMN strokes_per_minute REAL",
+        "ALTER TABLE runs ADD COLUMN evenness_cv_percent REAL",
+        "ALTER TABLE runs ADD COLUMN fatigue_percent REAL",
+        "CREATE INDEX runs_by_time_and_start ON runs(recording_time_ms, start_utc_ms)",
+    },
+}};
+
+bool run(QSqlQuery& q, const QString& sql, QString* error, int* errorCode)
+{
+    if (q.exec(sql))
+        return true;
+    if (error)
+        *error = q.lastError().text();
+    if (errorCode)
+        *errorCode = q.lastError().nativeErrorCode().toInt();
+    return false;
+}
+
+} // namespace
+
+int journalSchemaVersion(QSqlDatabase& db, QString* error)
+{
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("PRAGMA user_version"), error, nullptr) || !q.next())
+        return -1;
+    return q.value(0).toInt();
+}
+
+bool migrateJournal(QSqlDatabase& db, int targetVersion, QString* error, int* errorCode)
+{
+    if (targetVersion > kJournalSchemaVersion)
+        targetVersion = kJournalSchemaVersion;
+    QSqlQuery q(db);
+    for (;;) {
+        // IMMEDIATE takes the write lock before the version is read, so two
+        // programs starting together cannot both apply the same step.
+        if (!run(q, QStringLiteral("BEGIN IMMEDIATE"), error, errorCode))
+            return false;
+        const int version = journalSchemaVersion(db, error);
+        bool ok = version >= 0;
+        if (ok && version >= targetVersion) {
+            run(q, QStringLiteral("COMMIT"), nullptr, nullptr);
+            return true;
+        }
+        if (ok) {
+            for (const char* sql : kMigrations[static_cast<std::size_t>(version)]) {
+                ok = run(q, QString::fromLatin1(sql), error, errorCode);
+                if (!ok)
+                    break;
+            }
+        }
+        ok = ok && run(q, QStringLiteral("PRAGMA user_version = %1").arg(version + 1), error, errorCode) &&
+             run(q, QStringLiteral("COMMIT"), error, errorCode);
+        if (!ok) {
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+    }
+}

@@ -1,0 +1,291 @@
+// The journal database: runs come back exactly as written, and every bad
+// file state ends safely with nothing deleted.
+#include "JournalDatabase.h"
+#include "JournalSchema.h"
+#include "StrokeBlob.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+RunRecord midiRun(std::int64_t startUtcMs, int strokes)
+{
+    RunRecord r;
+    r.startUtcMs = startUtcMs;
+    r.recordingTimeMs = 60000;
+    r.ranToEnd = true;
+    r.count = strokes;
+    r.result = RunResult::Record;
+    r.device = {2, "Pad \"Kit\" ü", "", 10, 38, 0};
+    r.ticksPerSecond = kMidiTicksPerSecond;
+    r.droppedEvents = 3;
+    for (int k = 0; k < strokes; ++k)
+        r.strokes.push_back({std::int64_t{1} << 40 | (k * 500'000LL), (k % 127 + 1) / 127.0f, 36 + k % 12});
+    return r;
+}
+
+bool sameStrokes(const std::vector<StrokeEvent>& a, const std::vector<StrokeEvent>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if (a[k].tick != b[k].tick || std::memcmp(&a[k].level, &b[k].level, 4) != 0 || a[k].note != b[k].note)
+            return false;
+    return true;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+RunFilter ofRecordingTime(std::int32_t ms)
+{
+    RunFilter f;
+    f.recordingTimeMs = ms;
+    return f;
+}
+
+// Counts a table's rows through a connection of its own.
+int rowCount(const QString& file, const char* table)
+{
+    int n = -1;
+    {
+        auto raw = QSqlDatabase::addDatabase("QSQLITE", "count");
+        raw.setDatabaseName(file);
+        QSqlQuery q(raw);
+        if (raw.open() && q.exec(QString("SELECT count(*) FROM %1").arg(table)) && q.next())
+            n = q.value(0).toInt();
+    }
+    QSqlDatabase::removeDatabase("count");
+    return n;
+}
+
+} // namespace
+
+class TestJournalDatabase : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString path(const char* name = "journal.sqlite") const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+private slots:
+    void defaultPathFollowsXdgDataHome()
+    {
+        const QByteArray saved = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.path()));
+        const QString got = JournalDatabase::defaultPath();
+        qputenv("XDG_DATA_HOME", saved);
+        QCOMPARE(got, m_dir.path() + "/Tempovaro/journal.sqlite");
+    }
+
+    void strokesPackExactlyCompactlyAndRejectDamage()
+    {
+        // Audio at extreme ticks, levels that only survive bit for bit.
+        std::vector<StrokeEvent> audio = {{0, 0.0f, -1},
+                                          {std::numeric_limits<std::int64_t>::max(), 1e-38f, -1},
+                                          {std::numeric_limits<std::int64_t>::min(), -0.0f, -1},
+                                          {-1, std::numeric_limits<float>::infinity(), -1},
+                                          {44100, 0.1f, -1}};
+        const auto back = unpackStrokes(packStrokes(audio));
+        QVERIFY(back && sameStrokes(*back, audio));
+        // One MIDI note among audio strokes is kept with the others' -1.
+        std::vector<StrokeEvent> mixed = {{5, 0.5f, -1}, {6, 0.5f, 127}};
+        QVERIFY(sameStrokes(*unpackStrokes(packStrokes(mixed)), mixed));
+
+        // 60 s at 20 strokes per second.
+        std::vector<StrokeEvent> minute;
+        for (int k = 0; k < 1200; ++k)
+            minute.push_back({1000 * kMidiTicksPerSecond + k * 500'000LL, 0.8f, 38});
+        const QByteArray blob = packStrokes(minute);
+        QVERIFY2(blob.size() < 12000, qPrintable(QString::number(blob.size())));
+
+        // Every truncation and a trailing byte are refused, never misread.
+        for (qsizetype n = 0; n < 40; ++n)
+            QVERIFY(!unpackStrokes(blob.left(n)));
+        QVERIFY(!unpackStrokes(blob.left(blob.size() - 1)));
+        QVERIFY(!unpackStrokes(blob + '\0'));
+    }
+
+    void runsRoundTripListFilterAndDelete()
+    {
+        JournalDatabase db(path());
+        QVERIFY(db.open());
+        RunRecord audio;
+        audio.startUtcMs = 1'700'000'000'000;
+        audio.count = 2;
+        audio.device = {1, "USB Audio", "Mic", 0, -1, 1};
+        audio.strokes = {{0, 0.25f, -1}, {std::numeric_limits<std::int64_t>::max(), 0.5f, -1}};
+        const auto audioId = db.addRun(audio);
+        const auto midiId = db.addRun(midiRun(audio.startUtcMs + 1000, 1200));
+        const auto olderId = db.addRun(midiRun(audio.startUtcMs - 86'400'000, 3));
+        QVERIFY(audioId && midiId && olderId);
+
+        const auto loaded = db.loadRun(*midiId);
+        QVERIFY(loaded);
+        const RunRecord expected = midiRun(audio.startUtcMs + 1000, 1200);
+        const RunRecord& got = loaded->run;
+        QCOMPARE(got.id, *midiId);
+        QVERIFY(sameStrokes(got.strokes, expected.strokes));
+        QCOMPARE(got.device.name, expected.device.name);
+        QCOMPARE(got.device.channel, 10);
+        QCOMPARE(got.device.note, 38);
+        QCOMPARE(got.result, RunResult::Record);
+        QCOMPARE(got.recordingTimeMs, 60000);
+        QVERIFY(got.ranToEnd);
+        QCOMPARE(got.droppedEvents, std::uint64_t{3});
+        QCOMPARE(got.ticksPerSecond, kMidiTicksPerSecond);
+        QVERIFY(!loaded->summary.strokesPerMinute);
+        const auto audioBack = db.loadRun(*audioId);
+        QVERIFY(sameStrokes(audioBack->run.strokes, audio.strokes));
+        QCOMPARE(audioBack->run.recordingTimeMs, -1);
+        QCOMPARE(audioBack->run.device.detector, 1);
+
+        auto list = db.listRuns();
+        QCOMPARE(list.size(), std::size_t{3});
+        QCOMPARE(list[0].run.id, *midiId); // newest first
+        QCOMPARE(list[2].run.id, *olderId);
+        QVERIFY(list[0].run.strokes.empty());
+        QCOMPARE(db.listRuns(ofRecordingTime(-1)).size(), std::size_t{1});
+        RunFilter day;
+        day.fromUtcMs = audio.startUtcMs;
+        day.untilUtcMs = audio.startUtcMs + 1000;
+        list = db.listRuns(day);
+        QVERIFY(list.size() == 1 && list[0].run.id == *audioId);
+
+        QVERIFY(db.setSummary(*midiId, {120.0, 4.5, std::nullopt}));
+        QCOMPARE(db.loadRun(*midiId)->summary.strokesPerMinute, std::optional<double>(120.0));
+        QVERIFY(!db.loadRun(*midiId)->summary.fatiguePercent);
+
+        QCOMPARE(db.deleteRuns({*midiId, *olderId, 999}), std::optional<int>(2));
+        QCOMPARE(db.countRuns(), std::optional<std::int64_t>(1));
+        QVERIFY(!db.loadRun(*midiId));
+    }
+
+    void aFileThatIsNotADatabaseIsMovedAsideNeverDeleted()
+    {
+        const QByteArray junk = "Tempovaro scores, not a journal\n";
+        for (const char* expected : {"journal.sqlite.bak", "journal.sqlite.bak1"}) {
+            QFile f(path());
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(junk);
+            f.close();
+            JournalDatabase db(path());
+            QVERIFY(db.open());
+            QCOMPARE(db.movedAsideTo(), path(expected));
+            QCOMPARE(fileBytes(path(expected)), junk);
+            QVERIFY(db.addRun(midiRun(1, 2)));
+        }
+        // A good header over garbage is found by SQLite and moved aside too.
+        QByteArray damaged = fileBytes(path()).left(100) + QByteArray(8192, '\x5a');
+        QFile::remove(path());
+        QFile::remove(path() + "-wal");
+        QFile::remove(path() + "-shm");
+        QFile f(path());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(damaged);
+        f.close();
+        JournalDatabase db(path());
+        QVERIFY(db.open());
+        QCOMPARE(db.movedAsideTo(), path("journal.sqlite.bak2"));
+        QCOMPARE(fileBytes(db.movedAsideTo()), damaged);
+        QCOMPARE(db.countRuns(), std::optional<std::int64_t>(0));
+    }
+
+    void aNewerJournalIsReadButNeverWrittenOrDowngraded()
+    {
+        {
+            JournalDatabase db(path("newer.sqlite"));
+            QVERIFY(db.open());
+            QVERIFY(db.addRun(midiRun(5, 4)));
+        }
+        {
+            auto raw = QSqlDatabase::addDatabase("QSQLITE", "raw");
+            raw.setDatabaseName(path("newer.sqlite"));
+            QVERIFY(raw.open());
+            QVERIFY(QSqlQuery(raw).exec(QString("PRAGMA user_version = %1").arg(kJournalSchemaVersion + 1)));
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase("raw");
+        const QByteArray before = fileBytes(path("newer.sqlite"));
+
+        JournalDatabase db(path("newer.sqlite"));
+        QVERIFY(db.open());
+        QVERIFY(db.isReadOnly());
+        QCOMPARE(db.problem(), JournalProblem::NewerSchema);
+        QCOMPARE(db.countRuns(), std::optional<std::int64_t>(1));
+        QVERIFY(!db.addRun(midiRun(6, 4)));
+        QVERIFY(!db.deleteRuns({1}));
+        QCOMPARE(db.schemaVersion(), kJournalSchemaVersion + 1);
+        db.close();
+        QCOMPARE(fileBytes(path("newer.sqlite")), before);
+    }
+
+    void aFullDiskLeavesNoPartOfTheRun()
+    {
+        JournalDatabase db(path("full.sqlite"));
+        JournalDatabase::Options small;
+        small.maxPageCount = 12;
+        QVERIFY(db.open(small));
+        QVERIFY(db.addRun(midiRun(1, 10)));
+        QVERIFY(!db.addRun(midiRun(2, 18000)));
+        QCOMPARE(db.problem(), JournalProblem::DiskFull);
+        QCOMPARE(db.countRuns(), std::optional<std::int64_t>(1));
+        QCOMPARE(rowCount(db.path(), "run_strokes"), 1);
+        QVERIFY(db.addRun(midiRun(3, 10)));
+        QCOMPARE(db.listRuns().front().run.startUtcMs, std::int64_t{3});
+    }
+
+    void aFirstVersionJournalIsMigratedKeepingItsRuns()
+    {
+        const QByteArray blob = packStrokes(midiRun(0, 5).strokes);
+        {
+            auto raw = QSqlDatabase::addDatabase("QSQLITE", "v1");
+            raw.setDatabaseName(path("v1.sqlite"));
+            QVERIFY(raw.open());
+            QVERIFY(migrateJournal(raw, 1));
+            QCOMPARE(journalSchemaVersion(raw), 1);
+            QSqlQuery q(raw);
+            QVERIFY(q.exec("INSERT INTO runs VALUES (7, 1234, 30000, 0, 5, 0, 2, 'Pad', '', 0, -1, 0, 10000000, 0)"));
+            q.prepare("INSERT INTO run_strokes VALUES (7, ?)");
+            q.addBindValue(blob);
+            QVERIFY(q.exec());
+            q = QSqlQuery();
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase("v1");
+
+        // Read-only, the old journal is read as it is.
+        JournalDatabase old(path("v1.sqlite"));
+        JournalDatabase::Options readOnly;
+        readOnly.readOnly = true;
+        QVERIFY(old.open(readOnly));
+        JournalDatabase none(path("none.sqlite"));
+        QVERIFY(!none.open(readOnly));
+        QCOMPARE(none.problem(), JournalProblem::Missing);
+        QVERIFY(!QFile::exists(path("none.sqlite")));
+        QCOMPARE(old.schemaVersion(), 1);
+        QCOMPARE(old.listRuns().size(), std::size_t{1});
+        old.close();
+
+        JournalDatabase db(path("v1.sqlite"));
+        QVERIFY(db.open());
+        QCOMPARE(db.schemaVersion(), kJournalSchemaVersion);
+        const auto run = db.loadRun(7);
+        QVERIFY(run && run->run.recordingTimeMs == 30000 && !run->summary.evennessCvPercent);
+        QVERIFY(sameStrokes(run->run.strokes, midiRun(0, 5).strokes));
+        QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0}));
+        QCOMPARE(db.listRuns(ofRecordingTime(30000)).front().summary.fatiguePercent, std::optional<double>(-5.0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJournalDatabase)
+#include "test_journal_database.moc"
