@@ -6,6 +6,7 @@
 #include "QX_MidiPort.h"
 #include "QX_TriggerDevice.h"
 #include "QX_TriggerFactory.h"
+#include "LevelSliderStyle.h"
 #include "MeterScale.h"
 
 #include <QApplication>
@@ -17,11 +18,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QStyleOptionSlider>
 #include <QTimer>
 
 #include <algorithm>
@@ -33,28 +32,6 @@ namespace {
 const QColor kWindowColor(171, 184, 204);
 const QColor kNoteOtherPad(128, 128, 128);
 const QColor kDisabledText(128, 128, 128);
-
-// Styles that colour the groove fill it from the slider's minimum to the thumb.
-// Our minimum is the top (full level), so the fill would grow as the level
-// falls. Drawing the mirrored value on the mirrored axis puts the thumb and the
-// ticks on the same pixels and lets the fill rise from the bottom with the level.
-class LevelSliderStyle : public QProxyStyle {
-public:
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
-                            const QWidget* widget) const override
-    {
-        const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
-        if (control != CC_Slider || !slider) {
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            return;
-        }
-        QStyleOptionSlider mirrored(*slider);
-        mirrored.upsideDown = !slider->upsideDown;
-        mirrored.sliderPosition = slider->maximum - (slider->sliderPosition - slider->minimum);
-        mirrored.sliderValue = slider->maximum - (slider->sliderValue - slider->minimum);
-        QProxyStyle::drawComplexControl(control, &mirrored, painter, widget);
-    }
-};
 
 TDeviceSelect::DeviceSource& deviceSource()
 {
