@@ -7,6 +7,7 @@
 #include "QX_TriggerFactory.h"
 #include "ScoreGrid.h"
 #include "StopwatchClock.h"
+#include "TextContrast.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -620,9 +621,11 @@ void TMainForm::FillScoreGrid()
                                              : QStringLiteral("Endless"));
     ResultGrid->SetRowCount(MaxScores + 1);
     if (timeLimit < 0) {
-        // Endless keeps no scores: the rows of the last category stay, greyed.
+        // Endless keeps no scores: the rows of the last category stay, greyed,
+        // and still readable on the list's pale blue.
         ResultGrid->setEnabled(false);
-        ResultGrid->SetFontColor(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text));
+        ResultGrid->SetFontColor(
+            readableGreyedText(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text), kGridColor));
         return;
     }
     const bool wasEnabled = ResultGrid->isEnabled();

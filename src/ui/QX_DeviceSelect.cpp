@@ -8,6 +8,7 @@
 #include "QX_TriggerFactory.h"
 #include "LevelSliderStyle.h"
 #include "MeterScale.h"
+#include "TextContrast.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -31,7 +32,6 @@ namespace {
 
 const QColor kWindowColor(171, 184, 204);
 const QColor kNoteOtherPad(128, 128, 128);
-const QColor kDisabledText(128, 128, 128);
 
 TDeviceSelect::DeviceSource& deviceSource()
 {
@@ -276,7 +276,7 @@ void TDeviceSelect::FormCreate()
     // The style's pale grey for disabled text all but vanishes on this blue
     // grey; the classic mid grey keeps the idle half of the dialog readable.
     for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        pal.setColor(QPalette::Disabled, role, kDisabledText);
+        pal.setColor(QPalette::Disabled, role, kReadableGreyText);
     setPalette(pal);
     MeterLevel = 0.0f;
     LearnedNote = 0;
