@@ -156,7 +156,7 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
 {
     setObjectName(QStringLiteral("DeviceSelect"));
     setWindowTitle(QStringLiteral("Select Trigger Device"));
-    setWindowIcon(QIcon(QStringLiteral(":/ICON")));
+    setWindowIcon(QIcon(QStringLiteral(":/DEVICE_ICON")));
     setModal(false);
     // Liberation Sans stands in for a missing MS Sans Serif: its widths are
     // close enough for the designed label and button sizes.
