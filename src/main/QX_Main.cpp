@@ -6,6 +6,8 @@
 #include "QX_TriggerDevice.h"
 #include "QX_TriggerFactory.h"
 #include "ScoreGrid.h"
+#include "StopwatchClock.h"
+#include "TextContrast.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -26,7 +28,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 namespace {
 constexpr int kGUITimerIntervalMs = 30;
@@ -44,38 +45,12 @@ const QColor kFigureLight{151, 160, 176};
 const QColor kFigureRunning{0, 0, 0};
 const QColor kFigureRecord{222, 0, 0};
 const QColor kUnitColor{171, 184, 204};
-const QColor kSectorColor{108, 127, 157};
-const QColor kMarkRed{220, 0, 0};
-const QColor kMarkPale{255, 190, 190};
 
 int roundEven(double v)
 {
     return static_cast<int>(std::nearbyint(v));
 }
 
-int roundEvenL(long double v)
-{
-    return static_cast<int>(std::nearbyintl(v));
-}
-
-// Image4 drawn "transparent": every pixel of its bottom-left colour is left out.
-QImage transparentCopy(const QImage& canvas)
-{
-    if (canvas.isNull())
-        return {};
-    QImage out(canvas.size(), QImage::Format_ARGB32_Premultiplied);
-    const uchar* key = canvas.constScanLine(canvas.height() - 1);
-    const uchar kb = key[0], kg = key[1], kr = key[2];
-    for (int y = 0; y < canvas.height(); ++y) {
-        const uchar* src = canvas.constScanLine(y);
-        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < canvas.width(); ++x, src += 3) {
-            const bool backdrop = src[0] == kb && src[1] == kg && src[2] == kr;
-            dst[x] = backdrop ? 0u : qRgb(src[2], src[1], src[0]);
-        }
-    }
-    return out;
-}
 } // namespace
 
 // The client area: paints the background and the clock and reports its size
@@ -248,14 +223,14 @@ void TMainForm::FormCreate()
     ValueFontSize = roundEven(kDesignClientHeight * 0.24);
     ValueFontSizeSmall = roundEven(kDesignClientHeight * 0.12);
 
-    DeviceProperties.TriggerDeviceType = 1;
+    DeviceProperties.TriggerDeviceType = kTriggerDeviceAudio;
     DeviceProperties.AudioChannel.Level = 0.25f;
     TriggerDevice.reset();
 
-    ProgramSettings.DisplayMode = 0;
+    ProgramSettings.DisplayMode = kDisplayModeCount;
     ProgramSettings.WindowWidth = kMinWindowWidth;
     ProgramSettings.WindowHeight = kMinWindowHeight;
-    ProgramSettings.TimeLimit = 60000;
+    ProgramSettings.TimeLimit = kTimeLimitsMs.back();
     ProgramSettings.SortByStrokes = 0;
     ProgramSettings.ShowClock = 1;
     ProgramSettings.ShowScores = 1;
@@ -277,13 +252,13 @@ void TMainForm::FormCreate()
     move(available.center() - QPoint(width / 2, height / 2));
 
     switch (ProgramSettings.TimeLimit) {
-    case 10000: NT10->setChecked(true); break;
-    case 20000: NT20->setChecked(true); break;
-    case 30000: NT30->setChecked(true); break;
-    case 40000: NT40->setChecked(true); break;
-    case 50000: NT50->setChecked(true); break;
-    case 60000: NT60->setChecked(true); break;
-    case -1: Endless->setChecked(true); break;
+    case kTimeLimitsMs[0]: NT10->setChecked(true); break;
+    case kTimeLimitsMs[1]: NT20->setChecked(true); break;
+    case kTimeLimitsMs[2]: NT30->setChecked(true); break;
+    case kTimeLimitsMs[3]: NT40->setChecked(true); break;
+    case kTimeLimitsMs[4]: NT50->setChecked(true); break;
+    case kTimeLimitsMs[5]: NT60->setChecked(true); break;
+    case kTimeLimitEndless: Endless->setChecked(true); break;
     default:
         if (QAction* checked = m_timeGroup->checkedAction())
             checked->setChecked(false);
@@ -463,7 +438,7 @@ void TMainForm::SetDisplayState(TMeasureState NewState)
         setLabelColor(LabelValue, kFigureLight);
         break;
     case msRecord:
-        setLabelColor(LabelValue, ProgramSettings.DisplayMode == 0 ? kFigureRecord : kFigureLight);
+        setLabelColor(LabelValue, ProgramSettings.DisplayMode == kDisplayModeCount ? kFigureRecord : kFigureLight);
         break;
     case msUndefined:
         break;
@@ -543,7 +518,7 @@ void TMainForm::EndMeasurement()
     SetDisplayState(best < LastCount ? msRecord : msFinished);
     // The fresh device keeps reporting strokes, which holds off the auto reset
     // while the drummer keeps playing; its count is never shown.
-    RecreateTriggerDevice(-1);
+    RecreateTriggerDevice(kTimeLimitEndless);
     IdleTime = 0;
 }
 
@@ -553,7 +528,7 @@ void TMainForm::RefreshValue()
 {
     const std::int32_t mode = ProgramSettings.DisplayMode;
     float strokeRate = 0.0f;
-    if (mode == 1 || mode == 2) {
+    if (mode == kDisplayModeBpm || mode == kDisplayModeFrequency) {
         const float sample = TriggerDevice->FetchNewStroke() ? TriggerDevice->GetMeanInterval() : 0.0f;
         IntervalRing[static_cast<std::size_t>(IntervalRingIndex)] = sample;
         IntervalRingIndex = (IntervalRingIndex + 1) % static_cast<std::int32_t>(IntervalRing.size());
@@ -570,7 +545,7 @@ void TMainForm::RefreshValue()
 
     LastCount = TriggerDevice->GetCount();
     switch (mode) {
-    case 0:
+    case kDisplayModeCount:
         if (TriggerDevice->FetchNewStroke()) {
             if (LastCount > kSmallFigureAbove) {
                 setLabelFontSize(LabelValue, ValueFontSizeSmall);
@@ -579,12 +554,12 @@ void TMainForm::RefreshValue()
             setLabelText(LabelValue, QString::number(LastCount));
         }
         break;
-    case 1: {
+    case kDisplayModeBpm: {
         const float bpm = strokeRate * 60.0f * ProgramSettings.BpmFactor;
         setLabelText(LabelValue, FormatFixed(bpm, 4, 0, QLocale::system().decimalPoint()));
         break;
     }
-    case 2:
+    case kDisplayModeFrequency:
         setLabelText(LabelValue, FormatFixed(strokeRate, 3, 1, QLocale::system().decimalPoint()));
         break;
     default:
@@ -597,17 +572,17 @@ void TMainForm::ApplyDisplayMode()
 {
     ResultGrid->setVisible(ProgramSettings.ShowScores != 0);
     switch (ProgramSettings.DisplayMode) {
-    case 0:
+    case kDisplayModeCount:
         setLabelText(LabelUnit, QStringLiteral("Strokes"));
         setLabelText(LabelValue, QStringLiteral("0"));
         Count->setChecked(true);
         break;
-    case 1:
+    case kDisplayModeBpm:
         setLabelText(LabelUnit, ProgramSettings.BpmFactor == 0.25f ? QStringLiteral("BPM@16th") : QStringLiteral("BPM"));
         setLabelText(LabelValue, QStringLiteral("0"));
         Speed->setChecked(true);
         break;
-    case 2:
+    case kDisplayModeFrequency:
         setLabelText(LabelUnit, QStringLiteral("Hz"));
         setLabelText(LabelValue, QStringLiteral("0.0"));
         Frequency->setChecked(true);
@@ -628,75 +603,8 @@ void TMainForm::DrawClock()
     if (m_image3.isNull() || m_image4.isNull())
         return;
 
-    if (m_image4.size() == m_image3.size() && m_image4.format() == m_image3.format())
-        std::memcpy(m_image4.bits(), m_image3.constBits(), static_cast<std::size_t>(m_image3.sizeInBytes()));
-    else
-        m_image4 = m_image3.copy();
-    const int w = m_image4.width();
-    const int h = m_image4.height();
-    const int cx = roundEven(w * 0.47);
-    const int cy = roundEven(h * 0.6);
-    const int rn = roundEven(h * 0.27);
-    const int rs = roundEven(h * 0.155);
-    const int rm = roundEven(h * 0.288);
-    constexpr long double pi = std::numbers::pi_v<long double>;
-
-    if (ClockSeconds > 0 && rs > 0) {
-        const long double a = ClockSeconds / 60.0L * 2 * pi - pi / 2;
-        const int px = roundEvenL(std::cos(a) * rs);
-        const int py = roundEvenL(std::sin(a) * rs);
-        // From the ray through the current second, counter-clockwise on screen
-        // to twelve o'clock; equal rays give the whole disc.
-        const double startDeg = std::atan2(-static_cast<double>(py), static_cast<double>(px)) * 180.0 / std::numbers::pi;
-        double spanDeg = 90.0 - startDeg;
-        while (spanDeg <= 0.0)
-            spanDeg += 360.0;
-        while (spanDeg > 360.0)
-            spanDeg -= 360.0;
-        QPainter painter(&m_image4);
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setPen(QPen(kSectorColor, 1));
-        painter.setBrush(kSectorColor);
-        // GDI-style corners (cx-rs+1, cy-rs+1)..(cx+rs+1, cy+rs+1), right and bottom edges excluded.
-        painter.drawPie(QRect(cx - rs + 1, cy - rs + 1, 2 * rs - 1, 2 * rs - 1), roundEven(startDeg * 16),
-                        roundEven(spanDeg * 16));
-    }
-
-    const long double b = ClockSeconds / 60.0L * 2 * pi;
-    auto around = [&](long double angle, long double radius) {
-        return QPoint(cx + roundEvenL(std::cos(angle) * radius), cy + roundEvenL(std::sin(angle) * radius));
-    };
-    const QPoint p1 = around(b - pi / 2, rn);
-    const QPoint p2 = around(b, rn * 0.01L);
-    const QPoint p3 = around(b - pi, rn * 0.01L);
-    const QPoint p4 = around(b - 3 * pi / 2, rn * 0.01L);
-    const QPoint m24((p2.x() + p4.x()) / 2, (p2.y() + p4.y()) / 2);
-    const QPoint m34((p3.x() + p4.x()) / 2, (p3.y() + p4.y()) / 2);
-    auto line = [&](QPoint from, QPoint to) {
-        DrawSmoothLine(m_image4, 0x000000, static_cast<float>(from.x()), static_cast<float>(from.y()),
-                       static_cast<float>(to.x()), static_cast<float>(to.y()));
-    };
-    line(p2, p1);
-    line(p1, p3);
-    line(p3, p4);
-    line(p4, p2);
-    line(p1, p4);
-    line(m24, p1);
-    line(m34, p1);
-
-    if (ProgramSettings.TimeLimit > 0) {
-        const int l = roundEven(ProgramSettings.TimeLimit / 1000.0);
-        const long double c = l / 60.0L * 2 * pi - pi / 2;
-        const QPoint q = around(c, rm);
-        const QColor mark = l == 60 ? kMarkPale : kMarkRed;
-        QPainter painter(&m_image4);
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setPen(QPen(mark, 1));
-        painter.setBrush(mark);
-        painter.drawEllipse(QRect(q.x() - 3, q.y() - 3, 5, 5));
-    }
-
-    m_clockOverlay = transparentCopy(m_image4);
+    composeClock(m_image4, m_image3, ClockSeconds, ProgramSettings.TimeLimit);
+    m_clockOverlay = clockOverlay(m_image4);
     ++m_clockDrawCount;
     if (!m_paintingClient) {
         m_clockPaintPending = true;
@@ -713,9 +621,11 @@ void TMainForm::FillScoreGrid()
                                              : QStringLiteral("Endless"));
     ResultGrid->SetRowCount(MaxScores + 1);
     if (timeLimit < 0) {
-        // Endless keeps no scores: the rows of the last category stay, greyed.
+        // Endless keeps no scores: the rows of the last category stay, greyed,
+        // and still readable on the list's pale blue.
         ResultGrid->setEnabled(false);
-        ResultGrid->SetFontColor(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text));
+        ResultGrid->SetFontColor(
+            readableGreyedText(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text), kGridColor));
         return;
     }
     const bool wasEnabled = ResultGrid->isEnabled();
@@ -852,13 +762,13 @@ void TMainForm::ExitClick()
     close();
 }
 
-void TMainForm::NT10Click() { SetTimeLimit(10000); }
-void TMainForm::NT20Click() { SetTimeLimit(20000); }
-void TMainForm::NT30Click() { SetTimeLimit(30000); }
-void TMainForm::NT40Click() { SetTimeLimit(40000); }
-void TMainForm::NT50Click() { SetTimeLimit(50000); }
-void TMainForm::NT60Click() { SetTimeLimit(60000); }
-void TMainForm::EndlessClick() { SetTimeLimit(-1); }
+void TMainForm::NT10Click() { SetTimeLimit(kTimeLimitsMs[0]); }
+void TMainForm::NT20Click() { SetTimeLimit(kTimeLimitsMs[1]); }
+void TMainForm::NT30Click() { SetTimeLimit(kTimeLimitsMs[2]); }
+void TMainForm::NT40Click() { SetTimeLimit(kTimeLimitsMs[3]); }
+void TMainForm::NT50Click() { SetTimeLimit(kTimeLimitsMs[4]); }
+void TMainForm::NT60Click() { SetTimeLimit(kTimeLimitsMs[5]); }
+void TMainForm::EndlessClick() { SetTimeLimit(kTimeLimitEndless); }
 
 void TMainForm::SelectInputDeviceClick()
 {
@@ -880,19 +790,19 @@ void TMainForm::MenuBPMFactorClick()
 
 void TMainForm::CountClick()
 {
-    ProgramSettings.DisplayMode = 0;
+    ProgramSettings.DisplayMode = kDisplayModeCount;
     ApplyDisplayMode();
 }
 
 void TMainForm::SpeedClick()
 {
-    ProgramSettings.DisplayMode = 1;
+    ProgramSettings.DisplayMode = kDisplayModeBpm;
     ApplyDisplayMode();
 }
 
 void TMainForm::FrequencyClick()
 {
-    ProgramSettings.DisplayMode = 2;
+    ProgramSettings.DisplayMode = kDisplayModeFrequency;
     ApplyDisplayMode();
 }
 

@@ -147,15 +147,12 @@ private:
     std::int32_t ValueFontSizeSmall = 0;
     std::int32_t LastCount = 0;
 
-    // Pictures: Image1 background source, Image2 stopwatch source, Image3 the
-    // stopwatch at window scale, Image4 the clock canvas, Image6 the background
-    // at client size. m_clockOverlay is Image4 with its backdrop made transparent.
-    QImage m_image1;
-    QImage m_image2;
-    QImage m_image3;
-    QImage m_image4;
-    QImage m_image6;
-    QImage m_clockOverlay;
+    QImage m_image1;       // Image1: the background picture as loaded, never shown
+    QImage m_image2;       // Image2: the stopwatch picture as loaded, never shown
+    QImage m_image3;       // Image3: the stopwatch scaled to the window
+    QImage m_image4;       // Image4: the canvas the clock is composed on
+    QImage m_image6;       // Image6: the background resampled to the client area, painted under everything
+    QImage m_clockOverlay; // Image4 with its backdrop transparent, as painted
     bool m_paintingClient = false;
     bool m_clockPaintPending = false;
     int m_clockDrawCount = 0;

@@ -36,6 +36,10 @@ struct TQX_DeviceProperties {
     void StoreMidiNoteNr(std::int32_t noteNr);  // atomic write, user-interface thread
 };
 
+// TQX_DeviceProperties::TriggerDeviceType; any other value means no device.
+inline constexpr std::int32_t kTriggerDeviceAudio = 1;
+inline constexpr std::int32_t kTriggerDeviceMidi = 2;
+
 // The main window's settings, stored byte for byte as the binary value "Program".
 struct TQX_ProgramSettings {
     std::int32_t DisplayMode;   // 0 count, 1 BPM, 2 frequency
@@ -64,6 +68,16 @@ static_assert(offsetof(TQX_ProgramSettings, ShowScores) == 25);
 static_assert(offsetof(TQX_ProgramSettings, AutoReset) == 26);
 static_assert(offsetof(TQX_ProgramSettings, BpmFactor) == 28);
 static_assert(offsetof(TQX_ProgramSettings, Reserved) == 32);
+
+// TQX_ProgramSettings::DisplayMode.
+inline constexpr std::int32_t kDisplayModeCount = 0;
+inline constexpr std::int32_t kDisplayModeBpm = 1;
+inline constexpr std::int32_t kDisplayModeFrequency = 2;
+
+// TQX_ProgramSettings::TimeLimit: the Time menu's recording times, shortest
+// first, and Endless. Any negative limit runs without end.
+inline constexpr std::array<std::int32_t, 6> kTimeLimitsMs{10000, 20000, 30000, 40000, 50000, 60000};
+inline constexpr std::int32_t kTimeLimitEndless = -1;
 
 extern TQX_DeviceProperties DeviceProperties;
 extern TQX_ProgramSettings ProgramSettings;

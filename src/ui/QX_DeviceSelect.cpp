@@ -6,6 +6,9 @@
 #include "QX_MidiPort.h"
 #include "QX_TriggerDevice.h"
 #include "QX_TriggerFactory.h"
+#include "LevelSliderStyle.h"
+#include "MeterScale.h"
+#include "TextContrast.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,11 +19,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QStyleOptionSlider>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,29 +32,6 @@ namespace {
 
 const QColor kWindowColor(171, 184, 204);
 const QColor kNoteOtherPad(128, 128, 128);
-const QColor kDisabledText(128, 128, 128);
-
-// Styles that colour the groove fill it from the slider's minimum to the thumb.
-// Our minimum is the top (full level), so the fill would grow as the level
-// falls. Drawing the mirrored value on the mirrored axis puts the thumb and the
-// ticks on the same pixels and lets the fill rise from the bottom with the level.
-class LevelSliderStyle : public QProxyStyle {
-public:
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
-                            const QWidget* widget) const override
-    {
-        const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
-        if (control != CC_Slider || !slider) {
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            return;
-        }
-        QStyleOptionSlider mirrored(*slider);
-        mirrored.upsideDown = !slider->upsideDown;
-        mirrored.sliderPosition = slider->maximum - (slider->sliderPosition - slider->minimum);
-        mirrored.sliderValue = slider->maximum - (slider->sliderValue - slider->minimum);
-        QProxyStyle::drawComplexControl(control, &mirrored, painter, widget);
-    }
-};
 
 TDeviceSelect::DeviceSource& deviceSource()
 {
@@ -178,7 +156,7 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
 {
     setObjectName(QStringLiteral("DeviceSelect"));
     setWindowTitle(QStringLiteral("Select Trigger Device"));
-    setWindowIcon(QIcon(QStringLiteral(":/ICON")));
+    setWindowIcon(QIcon(QStringLiteral(":/DEVICE_ICON")));
     setModal(false);
     // Liberation Sans stands in for a missing MS Sans Serif: its widths are
     // close enough for the designed label and button sizes.
@@ -298,7 +276,7 @@ void TDeviceSelect::FormCreate()
     // The style's pale grey for disabled text all but vanishes on this blue
     // grey; the classic mid grey keeps the idle half of the dialog readable.
     for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        pal.setColor(QPalette::Disabled, role, kDisabledText);
+        pal.setColor(QPalette::Disabled, role, kReadableGreyText);
     setPalette(pal);
     MeterLevel = 0.0f;
     LearnedNote = 0;
@@ -376,12 +354,12 @@ void TDeviceSelect::FormActivate()
 void TDeviceSelect::FillChannelLists()
 {
     switch (Properties.TriggerDeviceType) {
-    case 1:
+    case kTriggerDeviceAudio:
         listInputLines(Properties.AudioDevice.ID, AudioChannels);
         fillList(CBAudioChannel, AudioChannels,
                  [this](const QX_Device& d) { return d.Name == Properties.AudioChannel.Name; });
         break;
-    case 2: {
+    case kTriggerDeviceMidi: {
         cbMidiChannel->clear();
         cbMidiChannel->addItem(QStringLiteral("All"));
         for (int channel = 1; channel <= 16; ++channel)
@@ -408,9 +386,9 @@ void TDeviceSelect::check(QRadioButton* button)
 void TDeviceSelect::UpdateControls()
 {
     const std::int32_t type = Properties.TriggerDeviceType;
-    if (type != 1 && type != 2)
+    if (type != kTriggerDeviceAudio && type != kTriggerDeviceMidi)
         return;
-    const bool audio = type == 1;
+    const bool audio = type == kTriggerDeviceAudio;
 
     for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
                        static_cast<QWidget*>(CBAudio), static_cast<QWidget*>(CBAudioChannel)})
@@ -459,13 +437,13 @@ bool TDeviceSelect::CreateTriggerDevice()
     TriggerDevice = ::CreateTriggerDevice(Properties);
     if (!TriggerDevice)
         return false;
-    TriggerDevice->Start(-1);
+    TriggerDevice->Start(kTimeLimitEndless);
     return true;
 }
 
 void TDeviceSelect::RBAudioClick()
 {
-    Properties.TriggerDeviceType = 1;
+    Properties.TriggerDeviceType = kTriggerDeviceAudio;
     CreateTriggerDevice();
     FillChannelLists();
     UpdateControls();
@@ -473,7 +451,7 @@ void TDeviceSelect::RBAudioClick()
 
 void TDeviceSelect::RBMidiClick()
 {
-    Properties.TriggerDeviceType = 2;
+    Properties.TriggerDeviceType = kTriggerDeviceMidi;
     CreateTriggerDevice();
     FillChannelLists();
     UpdateControls();
@@ -522,7 +500,7 @@ void TDeviceSelect::cbMidiChannelSelect()
 void TDeviceSelect::TBVolumeChange()
 {
     Properties.AudioChannel.Level = static_cast<float>(1.0 - TBVolume->value() / 1000.0);
-    if (TriggerDevice && Properties.TriggerDeviceType == 1) {
+    if (TriggerDevice && Properties.TriggerDeviceType == kTriggerDeviceAudio) {
         if (auto* audio = dynamic_cast<TQX_AudioTriggerDevice*>(TriggerDevice.get()))
             audio->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
     }
@@ -574,7 +552,7 @@ void TDeviceSelect::TimerVolumeTimer()
     float v = TriggerDevice->GetLevel();
     TriggerDevice->ResetLevel();
 
-    if (Properties.TriggerDeviceType == 2 && rbSingle->isChecked()) {
+    if (Properties.TriggerDeviceType == kTriggerDeviceMidi && rbSingle->isChecked()) {
         LearnedNote = TriggerDevice->GetLastNote();
         if (LearnedNote == -1)
             LearnedNote = Properties.MidiNoteNr;
@@ -594,25 +572,13 @@ void TDeviceSelect::TimerVolumeTimer()
         labelNote->adjustSize();
     }
 
-    if (Properties.TriggerDeviceType == 1) {
-        // Compared in double: the float nearest 0.999 lies above it and counts
-        // as clipping.
-        setTextColor(Label5, static_cast<double>(v) > 0.999 ? QColor(255, 0, 0) : QColor(0, 0, 0));
-        // The bar spans about -48 dB to 0 dB of full scale; 90.309 is
-        // 20 * log10(32768), the range of a 16-bit sample in decibels.
-        if (v > 0.0f)
-            v = static_cast<float>(20.0 * std::log10(static_cast<double>(v)) / 90.309 + 1.0);
-        if (v > 0.4685)
-            v = static_cast<float>((static_cast<double>(v) - 0.4685) * 1.881);
-        else
-            v = 0.0f;
+    if (Properties.TriggerDeviceType == kTriggerDeviceAudio) {
+        setTextColor(Label5, meterClips(v) ? QColor(255, 0, 0) : QColor(0, 0, 0));
+        v = audioMeterPosition(v);
     }
 
     const float old = MeterLevel;
-    if (v > MeterLevel)
-        MeterLevel = v;
-    else
-        MeterLevel = static_cast<float>(static_cast<double>(MeterLevel) * 0.9);
+    MeterLevel = meterPeakHold(MeterLevel, v);
     if (MeterLevel != old) {
         Barometer->SetLevel(MeterLevel);
         Barometer->repaint();

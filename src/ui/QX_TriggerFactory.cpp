@@ -36,12 +36,12 @@ std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DevicePropertie
         return factory(Properties);
 
     switch (Properties.TriggerDeviceType) {
-    case 1: {
+    case kTriggerDeviceAudio: {
         auto device = CreateAudioTriggerDevice(Properties.AudioDevice.ID);
         device->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
         return device;
     }
-    case 2: {
+    case kTriggerDeviceMidi: {
         auto device = CreateMidiTriggerDevice(Properties.MidiDevice.ID, &DeviceProperties.MidiNoteNr);
         device->SetChannel(MidiChannelNumber(Properties.MidiChannel.ID));
         return device;

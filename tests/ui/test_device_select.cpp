@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -323,6 +325,57 @@ private slots:
         const auto [loudUpper, loudLower] = filled(200); // level 0.8
         QVERIFY(loudUpper > 0);
         QVERIFY(loudLower >= quietLower);
+    }
+
+    void volumeThumbIsDrawnAndGrabbedOver26Pixels()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        QSlider* bar = dialog->TBVolume;
+        const auto handleAt = [&](int position) {
+            bar->setValue(position);
+            QStyleOptionSlider opt;
+            opt.initFrom(bar);
+            opt.orientation = bar->orientation();
+            opt.minimum = bar->minimum();
+            opt.maximum = bar->maximum();
+            opt.sliderPosition = opt.sliderValue = bar->value();
+            opt.upsideDown = !bar->invertedAppearance(); // vertical bars count from the bottom
+            opt.tickPosition = bar->tickPosition();
+            opt.tickInterval = bar->tickInterval();
+            return bar->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, bar);
+        };
+        QCOMPARE(bar->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, bar), 26);
+        const QRect handle = handleAt(500);
+        QCOMPARE(handle.height(), 26);
+
+        // Drawn: down a column inside the thumb but beside the groove, the
+        // rows that change when the thumb moves away are the thumb's.
+        const QImage here = bar->grab().toImage();
+        handleAt(0);
+        const QImage away = bar->grab().toImage();
+        const int x = handle.left() + 2;
+        int top = -1, bottom = -1;
+        for (int y = 0; y < here.height(); ++y) {
+            if (here.pixel(x, y) != away.pixel(x, y) && y > bar->height() / 4) {
+                if (top < 0)
+                    top = y;
+                bottom = y;
+            }
+        }
+        QVERIFY2(std::abs(top - handle.top()) <= 1 && std::abs(bottom - handle.bottom()) <= 1,
+                 qPrintable(QStringLiteral("drawn %1..%2, hit-tested %3..%4")
+                                .arg(top).arg(bottom).arg(handle.top()).arg(handle.bottom())));
+
+        // Both ends of the drawn thumb take hold of it.
+        for (const int y : {handle.top() + 1, handle.bottom() - 1}) {
+            handleAt(500);
+            QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(handle.center().x(), y));
+            QVERIFY(bar->isSliderDown());
+            QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(handle.center().x(), y));
+            QCOMPARE(bar->value(), 500);
+        }
     }
 
     void lineWithoutLevelPutsTheBarAtTheBottom()

@@ -13,8 +13,8 @@
 
 namespace {
 
-const char* const kFiles[] = {"background.png", "stopwatch.png", "icon.png",
-                              "about.png",      "barometer.dib", "baro_off.dib"};
+const char* const kFiles[] = {"background.png", "stopwatch.png", "icon.png",       "about.png",
+                              "barometer.dib",  "baro_off.dib",  "device_icon.png"};
 
 QByteArray readAll(const QString& path)
 {
@@ -136,4 +136,17 @@ TEST(Artwork, StopwatchSitsCleanlyOnItsBackdrop)
         }
     }
     EXPECT_GT(edgePixels, 1000);
+}
+
+TEST(Artwork, DeviceIconIs256ColoursOnATransparentGround)
+{
+    const QImage icon(QStringLiteral(":/DEVICE_ICON"));
+    ASSERT_EQ(icon.size(), QSize(32, 32));
+    EXPECT_EQ(icon.format(), QImage::Format_Indexed8);
+    EXPECT_LE(icon.colorCount(), 256);
+    // The plug runs from the lower left to the upper right; the other two
+    // corners show the window behind it.
+    EXPECT_EQ(qAlpha(icon.pixel(1, 1)), 0);
+    EXPECT_EQ(qAlpha(icon.pixel(30, 30)), 0);
+    EXPECT_EQ(qAlpha(icon.pixel(16, 16)), 255);
 }

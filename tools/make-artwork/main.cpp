@@ -2,16 +2,17 @@
 //
 //   make-artwork OUTPUT_DIR
 //
-// writes background.png, stopwatch.png, icon.png, about.png, barometer.dib
-// and baro_off.dib. The pictures are computed pixel by pixel from shapes
-// given as distance functions, in plain double arithmetic with no fonts and
-// no painter, so the same build always writes the same bytes and the files
-// in resources/ can be checked against this program.
+// writes background.png, stopwatch.png, icon.png, about.png, barometer.dib,
+// baro_off.dib and device_icon.png. The pictures are computed pixel by pixel
+// from shapes given as distance functions, in plain double arithmetic with no
+// fonts and no painter, so the same build always writes the same bytes and the
+// files in resources/ can be checked against this program.
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QList>
 #include <QString>
 
 #include <algorithm>
@@ -525,6 +526,129 @@ QImage drawIcon()
     return img;
 }
 
+// ---- the device dialog's icon: a jack plug, 256 colours ----------------------
+
+// The plug lies from the lower left (cable) to the upper right (tip). In its
+// own frame `along` runs from the cable's end of the handle towards the tip
+// and `across` towards the upper left, where the light comes from.
+constexpr double kPlugStartX = 5.5, kPlugStartY = 26.5;
+const double kPlugAxis = std::sqrt(0.5);
+
+struct PlugPart {
+    double sdf;
+    Rgb colour;
+};
+
+// The part of the plug at (x, y), the last one drawn winning; false where
+// there is none.
+bool plugSample(double x, double y, Rgb& out)
+{
+    const double px = x - kPlugStartX, py = y - kPlugStartY;
+    const double along = (px - py) * kPlugAxis;
+    const double across = (-px - py) * kPlugAxis;
+    // Screen direction of `across`, for the cylinder normals.
+    const double ax = -kPlugAxis, ay = -kPlugAxis;
+    auto matte = [&](Rgb base, double halfWidth) {
+        const Vec3 n = cylinderNormal(across / halfWidth, ax, ay);
+        const Vec3 half = normalized({kLight.x, kLight.y, kLight.z + 1});
+        return base * (0.55 + 0.55 * std::max(0.0, dot(n, kLight)))
+             + Rgb{255, 255, 255} * (0.25 * std::pow(std::max(0.0, dot(n, half)), 30));
+    };
+    auto metal = [&](double halfWidth) { return chrome(cylinderNormal(across / halfWidth, ax, ay), {0.95, 0.97, 1.0}); };
+
+    const Rgb rubber{58, 64, 78};
+    const double reliefHalfWidth = 2.0 + 0.24 * std::clamp(along, 0.0, 5.0);
+    Rgb handle = matte(Rgb{108, 127, 157}, 4.3);
+    // Grip grooves round the handle.
+    for (const double groove : {8.0, 10.0, 12.0})
+        handle = mix(handle, Rgb{70, 84, 108}, 1 - smooth(0.25, 0.6, std::fabs(along - groove)));
+    const PlugPart parts[] = {
+        {segmentDistance(along, across, -30, 0, 1, 0) - 1.7, matte(rubber, 1.7)},
+        {std::max(std::fabs(across) - reliefHalfWidth, std::max(-along, along - 5.2)), matte(rubber, reliefHalfWidth)},
+        {boxSdf(along, across, 10.25, 0, 5.25, 4.3, 1.5), handle},
+        {boxSdf(along, across, 16.25, 0, 0.75, 3.0, 0.4), metal(3.0)},
+        {boxSdf(along, across, 21.5, 0, 4.5, 1.9, 0), metal(1.9)},
+        {boxSdf(along, across, 26.6, 0, 0.6, 1.75, 0), Rgb{28, 30, 36}},
+        {std::min(boxSdf(along, across, 27.95, 0, 0.75, 1.9, 0), circleSdf(along, across, 28.7, 0, 1.9)), metal(1.9)},
+    };
+    bool hit = false;
+    for (const PlugPart& part : parts) {
+        if (part.sdf <= 0) {
+            // A dark edge keeps the plug apart from any window behind it.
+            out = mix(part.colour, Rgb{30, 34, 42}, smooth(-0.9, -0.3, part.sdf));
+            hit = true;
+        }
+    }
+    return hit;
+}
+
+// An indexed picture of at most 256 colours: entry 0 is fully transparent,
+// the others are the picture's colours on the finest even grid (the same step
+// for red, green, blue and alpha) that needs no more than 255 of them.
+QImage toIndexed(const QImage& argb)
+{
+    for (int step = 1;; ++step) {
+        auto snap = [step](int v) { return std::min(255, (v + step / 2) / step * step); };
+        std::vector<QRgb> colours;
+        for (int y = 0; y < argb.height(); ++y) {
+            for (int x = 0; x < argb.width(); ++x) {
+                const QRgb p = argb.pixel(x, y);
+                if (qAlpha(p) == 0)
+                    continue;
+                colours.push_back(qRgba(snap(qRed(p)), snap(qGreen(p)), snap(qBlue(p)), snap(qAlpha(p))));
+            }
+        }
+        std::sort(colours.begin(), colours.end());
+        colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
+        if (colours.size() > 255)
+            continue;
+        QList<QRgb> table{qRgba(0, 0, 0, 0)};
+        table.append(QList<QRgb>(colours.begin(), colours.end()));
+        QImage out(argb.size(), QImage::Format_Indexed8);
+        out.setColorTable(table);
+        for (int y = 0; y < argb.height(); ++y) {
+            for (int x = 0; x < argb.width(); ++x) {
+                const QRgb p = argb.pixel(x, y);
+                int index = 0;
+                if (qAlpha(p) != 0) {
+                    const QRgb key = qRgba(snap(qRed(p)), snap(qGreen(p)), snap(qBlue(p)), snap(qAlpha(p)));
+                    index = 1 + int(std::lower_bound(colours.begin(), colours.end(), key) - colours.begin());
+                }
+                out.setPixel(x, y, uint(index));
+            }
+        }
+        return out;
+    }
+}
+
+QImage drawDeviceIcon()
+{
+    constexpr int n = 6;
+    QImage img(32, 32, QImage::Format_ARGB32);
+    for (int py = 0; py < 32; ++py) {
+        for (int px = 0; px < 32; ++px) {
+            Rgb sum;
+            int hits = 0;
+            for (int j = 0; j < n; ++j) {
+                for (int i = 0; i < n; ++i) {
+                    Rgb c;
+                    if (plugSample(px + (i + 0.5) / n, py + (j + 0.5) / n, c)) {
+                        sum = sum + c;
+                        ++hits;
+                    }
+                }
+            }
+            if (hits == 0) {
+                img.setPixel(px, py, 0);
+                continue;
+            }
+            sum = sum * (1.0 / hits);
+            img.setPixel(px, py, qRgba(toByte(sum.r), toByte(sum.g), toByte(sum.b), toByte(255.0 * hits / (n * n))));
+        }
+    }
+    return toIndexed(img);
+}
+
 // ---- the about picture: a snare drum and a pair of sticks ---------------------
 
 QImage drawAbout()
@@ -681,6 +805,7 @@ int main(int argc, char** argv)
                  && writePng(dir + "/stopwatch.png", drawStopwatch().convertToFormat(QImage::Format_RGB888))
                  && writePng(dir + "/icon.png", drawIcon())
                  && writePng(dir + "/about.png", drawAbout().convertToFormat(QImage::Format_RGB888))
+                 && writePng(dir + "/device_icon.png", drawDeviceIcon())
                  && writeFile(dir + "/barometer.dib", tubeDib(true))
                  && writeFile(dir + "/baro_off.dib", tubeDib(false));
     if (!ok) {
