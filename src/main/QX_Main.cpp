@@ -2,6 +2,7 @@
 
 #include "DisplayText.h"
 #include "QX_Global.h"
+#include "QX_Clock.h"
 #include "QX_Graphics.h"
 #include "QX_TriggerDevice.h"
 #include "QX_TriggerFactory.h"
@@ -13,6 +14,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFrame>
 #include <QIcon>
 #include <QKeyEvent>
@@ -27,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -83,6 +86,7 @@ private:
 TMainForm::TMainForm(QWidget* parent, bool manualTicks)
     : QMainWindow(parent)
     , m_manualTicks(manualTicks)
+    , m_run([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Tempovaro"));
@@ -177,6 +181,12 @@ void TMainForm::createMenu()
     QMenuBar* bar = menuBar();
     QMenu* measurement = bar->addMenu(QStringLiteral("&Measurement"));
     Reset = item(measurement, "Reset", QStringLiteral("&Reset     Space"), &TMainForm::ResetClick);
+    measurement->addSeparator();
+    RunReport = item(measurement, "RunReport", QStringLiteral("Run &Report..."), &TMainForm::RunReportClick);
+    RunReport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    Journal = item(measurement, "Journal", QStringLiteral("&Journal..."), &TMainForm::JournalClick);
+    Journal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    measurement->addSeparator();
     Exit = item(measurement, "Exit", QStringLiteral("E&xit"), &TMainForm::ExitClick);
 
     QMenu* time = bar->addMenu(QStringLiteral("&Time"));
@@ -340,6 +350,8 @@ void TMainForm::FormClose()
     m_closed = true;
     setGUITimerEnabled(false);
     QCoreApplication::processEvents();
+    // A run still going when the program closes is kept as cut short.
+    endRunCutShort();
     TriggerDevice.reset();
 
     ProgramSettings.WindowWidth = width();
@@ -460,7 +472,9 @@ void TMainForm::ResetMeasurement()
     QCoreApplication::processEvents();
     SetDisplayState(msUndefined);
     SetDisplayState(msReady);
+    endRunCutShort();
     RecreateTriggerDevice(ProgramSettings.TimeLimit);
+    armRun();
     setGUITimerEnabled(true);
 }
 
@@ -478,6 +492,7 @@ void TMainForm::GUITimerTimer()
     if (!TriggerDevice)
         return;
     const std::int32_t timeLimit = ProgramSettings.TimeLimit;
+    collectStrokeEvents();
 
     std::int32_t elapsed = -1;
     if (State == msReady || State == msRunning) {
@@ -500,6 +515,7 @@ void TMainForm::GUITimerTimer()
         if (ProgramSettings.AutoReset && IdleTime > kAutoResetIdleMs) {
             SetDisplayState(msReady);
             RecreateTriggerDevice(ProgramSettings.TimeLimit);
+            armRun();
             IdleTime = 0;
         }
     } else {
@@ -516,10 +532,76 @@ void TMainForm::EndMeasurement()
     AddScore(TQX_Score{LastCount, seconds, NowAsDate()});
     FillScoreGrid();
     SetDisplayState(best < LastCount ? msRecord : msFinished);
+    // Strokes counted since the last tick belong to this run; the journal
+    // keeps the count the score list shows.
+    collectStrokeEvents();
+    reportRun(m_run.finish(LastCount, State == msRecord));
     // The fresh device keeps reporting strokes, which holds off the auto reset
     // while the drummer keeps playing; its count is never shown.
     RecreateTriggerDevice(kTimeLimitEndless);
     IdleTime = 0;
+}
+
+void TMainForm::armRun()
+{
+    if (!TriggerDevice) {
+        m_run.disarm();
+        return;
+    }
+    RunDevice device;
+    device.type = DeviceProperties.TriggerDeviceType;
+    const QX_Device& port = device.type == kTriggerDeviceMidi ? DeviceProperties.MidiDevice : DeviceProperties.AudioDevice;
+    device.name = (port.Name.empty() ? port.ID : port.Name);
+    if (device.type == kTriggerDeviceMidi) {
+        device.channel = std::atoi(DeviceProperties.MidiChannel.ID.c_str());
+        device.note = DeviceProperties.LoadMidiNoteNr();
+    } else {
+        device.line = DeviceProperties.AudioChannel.Name;
+    }
+    m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
+    m_runDeviceSerial = TriggerDevice->serial();
+    m_lastProgressTick = tickCountMs();
+}
+
+void TMainForm::collectStrokeEvents()
+{
+    if (!TriggerDevice)
+        return;
+    if (m_run.armed() && TriggerDevice->serial() != m_runDeviceSerial) {
+        // The device dialog put its own device in place to show its meter:
+        // what was played so far ends here, and strokes that test the meter
+        // belong to no run.
+        reportRun(m_run.cutShort(static_cast<std::int32_t>(m_run.current().strokes.size())));
+    }
+    // The device that listens after a finished run is drained too, so its
+    // ring never fills; its strokes belong to no run.
+    const std::size_t added = TriggerDevice->drainStrokeEvents([this](const StrokeEvent& e) { m_run.addStroke(e); });
+    if (!m_run.armed())
+        return;
+    m_run.setDroppedEvents(TriggerDevice->droppedStrokeEvents());
+    if (added == 0 || !m_companions.RunProgress)
+        return;
+    const std::uint32_t now = tickCountMs();
+    if (now - m_lastProgressTick >= kRunProgressIntervalMs) {
+        m_lastProgressTick = now;
+        m_companions.RunProgress(m_run.current());
+    }
+}
+
+void TMainForm::endRunCutShort()
+{
+    if (!m_run.armed())
+        return;
+    collectStrokeEvents();
+    if (!m_run.armed())
+        return;
+    reportRun(m_run.cutShort(TriggerDevice ? TriggerDevice->GetCount() : 0));
+}
+
+void TMainForm::reportRun(std::optional<RunRecord> run)
+{
+    if (run && m_companions.RunEnded)
+        m_companions.RunEnded(*run);
 }
 
 // ---- Result display ----------------------------------------------------------
@@ -825,6 +907,18 @@ void TMainForm::Contents1Click()
 {
     if (m_companions.ShowHelp)
         m_companions.ShowHelp();
+}
+
+void TMainForm::RunReportClick()
+{
+    if (m_companions.ShowRunReport)
+        m_companions.ShowRunReport();
+}
+
+void TMainForm::JournalClick()
+{
+    if (m_companions.ShowJournal)
+        m_companions.ShowJournal();
 }
 
 void TMainForm::Info1Click()

@@ -11,12 +11,15 @@
 // Units: times in milliseconds (TimeLimit -1 = endless), font sizes in
 // points, pictures as 24-bit QImage::Format_BGR888.
 
+#include "RunTracker.h"
+
 #include <QImage>
 #include <QMainWindow>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -38,7 +41,14 @@ public:
         std::function<void()> ShowDeviceDialog; // modeless
         std::function<void()> ShowHelp;         // modeless
         std::function<void()> ShowAboutModal;   // returns when the box is closed
+        std::function<void()> ShowRunReport{};    // modeless
+        std::function<void()> ShowJournal{};      // modeless
+        // A run ended (finished, record or cut short) with at least one stroke.
+        std::function<void(const RunRecord&)> RunEnded{};
+        // The run in progress, at most every kRunProgressIntervalMs while strokes come in.
+        std::function<void(const RunRecord&)> RunProgress{};
     };
+    static constexpr std::uint32_t kRunProgressIntervalMs = 100;
 
     // manualTicks: GUITimer never really runs; the caller drives GUITimerTimer
     // (tests and benchmarks). "Enabled" is still tracked by IsGUITimerEnabled.
@@ -68,6 +78,8 @@ public:
     void HighScoresClick();
     void Contents1Click();
     void Info1Click();
+    void RunReportClick();
+    void JournalClick();
 
     // The 30 ms tick.
     void GUITimerTimer();
@@ -96,6 +108,7 @@ public:
     int clockDrawCount() const { return m_clockDrawCount; }
     const QImage& backgroundImage() const { return m_image6; }
     const QImage& stopwatchImage() const { return m_image3; }
+    const RunTracker& runTracker() const { return m_run; }
     QWidget* clientArea() const;
 
 signals:
@@ -125,6 +138,12 @@ private:
     void ApplyDisplayMode();
     void DrawClock();
     void FillScoreGrid();
+    // The run notebook: armed with each measurement, fed on each tick, ended
+    // exactly once.
+    void armRun();
+    void collectStrokeEvents();
+    void endRunCutShort();
+    void reportRun(std::optional<RunRecord> run);
 
     void setGUITimerEnabled(bool enabled);
     void setLabelText(QLabel* label, const QString& text);
@@ -171,6 +190,8 @@ private:
 
     QAction* Reset = nullptr;
     QAction* Exit = nullptr;
+    QAction* RunReport = nullptr;
+    QAction* Journal = nullptr;
     QAction* NT10 = nullptr;
     QAction* NT20 = nullptr;
     QAction* NT30 = nullptr;
@@ -192,4 +213,7 @@ private:
     QActionGroup* m_viewGroup = nullptr;
 
     Companions m_companions;
+    RunTracker m_run;
+    std::uint32_t m_lastProgressTick = 0;
+    std::uint64_t m_runDeviceSerial = 0; // the device the run is counted on
 };

@@ -8,7 +8,11 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 }
 
-TQX_TriggerDevice::TQX_TriggerDevice()
+namespace {
+std::atomic<std::uint64_t> g_nextSerial{1};
+}
+
+TQX_TriggerDevice::TQX_TriggerDevice() : m_serial(g_nextSerial.fetch_add(1, std::memory_order_relaxed))
 {
     ResetHistory();
 }

@@ -78,6 +78,9 @@ public:
     std::size_t drainStrokeEvents(std::vector<StrokeEvent>& out);
     // Any thread: counted strokes since Start whose event the ring refused.
     std::uint64_t droppedStrokeEvents() const;
+    // A number no other device of this process has had: tells a device apart
+    // from its successor even when the successor reuses its memory.
+    std::uint64_t serial() const { return m_serial; }
 
 protected:
     // Capture thread, right after RecordStroke: publishes the stroke's event.
@@ -108,6 +111,7 @@ private:
     // The ring's dropped count when the run started; the ring's own count
     // never goes back, so the run's losses are the difference.
     std::atomic<std::uint64_t> m_droppedAtStart{0};
+    const std::uint64_t m_serial;
 };
 
 // The one active trigger device, or none. Replaced and freed on the
