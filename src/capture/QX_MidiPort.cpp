@@ -1,6 +1,7 @@
 #include "QX_MidiPort.h"
 
 #include "QX_MidiPortNames.h"
+#include "SpscRing.h"
 
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
@@ -129,12 +130,8 @@ struct QX_MidiPort::Impl {
     // Back-end thread only.
     double m_receivedSeconds = 0.0;
 
-    // Single producer (back-end thread), single consumer (reader): the
-    // producer writes a slot and publishes it with a release store of m_head;
-    // the consumer frees it with a release store of m_tail.
-    std::array<Message, kRingSize> m_ring{};
-    alignas(64) std::atomic<std::uint64_t> m_head{0};
-    alignas(64) std::atomic<std::uint64_t> m_tail{0};
+    // Written by the back-end thread, read by the reader thread.
+    SpscRing<Message, kRingSize> m_ring;
 
     // Set by the reader while its loop runs; messages before that are only timed.
     std::atomic<bool> m_active{false};
@@ -167,17 +164,15 @@ struct QX_MidiPort::Impl {
             self->m_receivedSeconds += deltaSeconds;
         if (!self->m_active.load(std::memory_order_acquire) || message == nullptr)
             return;
-        const std::uint64_t head = self->m_head.load(std::memory_order_relaxed);
-        if (head - self->m_tail.load(std::memory_order_acquire) >= kRingSize)
-            return; // reader far behind: drop rather than block the back-end
-        Message& slot = self->m_ring[head % kRingSize];
-        slot.Time100ns = kTimeBase100ns + std::llround(self->m_receivedSeconds * kUnitsPerSecond);
+        Message m{};
+        m.Time100ns = kTimeBase100ns + std::llround(self->m_receivedSeconds * kUnitsPerSecond);
         const std::size_t length = message->size();
-        slot.Length = static_cast<std::uint32_t>(length);
-        for (std::size_t i = 0; i < 3; ++i)
-            slot.Bytes[i] = i < length ? (*message)[i] : 0;
-        self->m_head.store(head + 1, std::memory_order_release);
-        sem_post(&self->m_wake);
+        m.Length = static_cast<std::uint32_t>(length);
+        for (std::size_t i = 0; i < 3 && i < length; ++i)
+            m.Bytes[i] = (*message)[i];
+        // A reader far behind loses the message rather than block the back-end.
+        if (self->m_ring.push(m))
+            sem_post(&self->m_wake);
     }
 
     void Execute(std::int32_t channel)
@@ -221,15 +216,11 @@ struct QX_MidiPort::Impl {
 
     void drain(std::uint8_t low, std::uint8_t high)
     {
-        std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
-        const std::uint64_t head = m_head.load(std::memory_order_acquire);
-        for (; tail != head; ++tail) {
-            const Message& m = m_ring[tail % kRingSize];
+        m_ring.drain([&](const Message& m) {
             const bool note = m.Length >= 3 && m.Bytes[0] >= low && m.Bytes[0] <= high && m.Bytes[2] != 0;
             if (note && m_onNote)
                 m_onNote(m.Bytes[1], m.Bytes[2], m.Time100ns);
-        }
-        m_tail.store(tail, std::memory_order_release);
+        });
     }
 };
 

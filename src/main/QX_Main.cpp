@@ -1,6 +1,7 @@
 #include "QX_Main.h"
 
 #include "DisplayText.h"
+#include "QX_Defaults.h"
 #include "QX_Global.h"
 #include "QX_Graphics.h"
 #include "QX_TriggerDevice.h"
@@ -248,19 +249,10 @@ void TMainForm::FormCreate()
     ValueFontSize = roundEven(kDesignClientHeight * 0.24);
     ValueFontSizeSmall = roundEven(kDesignClientHeight * 0.12);
 
-    DeviceProperties.TriggerDeviceType = 1;
-    DeviceProperties.AudioChannel.Level = 0.25f;
+    DeviceProperties = defaultDeviceProperties();
     TriggerDevice.reset();
 
-    ProgramSettings.DisplayMode = 0;
-    ProgramSettings.WindowWidth = kMinWindowWidth;
-    ProgramSettings.WindowHeight = kMinWindowHeight;
-    ProgramSettings.TimeLimit = 60000;
-    ProgramSettings.SortByStrokes = 0;
-    ProgramSettings.ShowClock = 1;
-    ProgramSettings.ShowScores = 1;
-    ProgramSettings.AutoReset = 1;
-    ProgramSettings.BpmFactor = 1.0f;
+    ProgramSettings = defaultProgramSettings();
 
     std::memset(Scores.data(), 0, sizeof(TQX_Score) * Scores.size());
     ShowDeviceDialogOnActivate = !LoadSettings();

@@ -4,6 +4,7 @@
 // (globals zeroed, no store file, no score file) for each start.
 
 #include "FakeClock.h"
+#include "QX_Defaults.h"
 #include "QX_Global.h"
 #include "QX_TriggerDevice.h"
 #include "QX_TriggerFactory.h"

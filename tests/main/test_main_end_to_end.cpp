@@ -41,13 +41,9 @@ private slots:
         removeStoredState();
         resetGlobals();
         SetTriggerDeviceFactory(nullptr);
-        ProgramSettings.DisplayMode = 0;
-        ProgramSettings.WindowWidth = 800;
-        ProgramSettings.WindowHeight = 600;
+        ProgramSettings = defaultProgramSettings();
         ProgramSettings.TimeLimit = 10000;
-        ProgramSettings.ShowClock = ProgramSettings.ShowScores = ProgramSettings.AutoReset = 1;
-        ProgramSettings.BpmFactor = 1.0f;
-        DeviceProperties.TriggerDeviceType = 1;
+        DeviceProperties = defaultDeviceProperties();
         DeviceProperties.AudioDevice.ID = "pulse";
         DeviceProperties.AudioChannel = QX_Device{"Capture", "Capture", 1.0f};
         DeviceProperties.MidiChannel = QX_Device{"", "0", 0.0f};

@@ -323,11 +323,9 @@ private slots:
         QFETCH(int, stateAfter);
         QFETCH(int, countAfter);
         resetGlobals();
+        ProgramSettings = defaultProgramSettings();
         ProgramSettings.DisplayMode = displayMode;
-        ProgramSettings.WindowWidth = 800;
-        ProgramSettings.WindowHeight = 600;
         ProgramSettings.TimeLimit = timeLimit;
-        ProgramSettings.ShowClock = ProgramSettings.ShowScores = ProgramSettings.AutoReset = 1;
         ProgramSettings.BpmFactor = bpmFactor;
         QVERIFY(SaveSettings());
         start();

@@ -440,3 +440,96 @@ TEST(Dates, DaysSinceTheEndOf1899)
 }
 
 } // namespace
+
+namespace {
+
+QJsonObject storeOnDisk()
+{
+    return QJsonDocument::fromJson(readAll(SettingsFilePath())).object();
+}
+
+} // namespace
+
+TEST_F(Settings, StoreThatCannotBeReadIsKeptAsABackupBeforeTheSave)
+{
+    writeStore(goodKey());
+    QByteArray huge = readAll(SettingsFilePath());
+    huge.append(QByteArray(1024 * 1024, ' '));
+    const QByteArray unreadable[] = {
+        R"({"Software\\Tempovaro": {"MidiNoteNr": )", // cut short
+        "[1, 2, 3]",
+        R"({"Software\\Tempovaro": "not a key", "Other": 1})",
+        huge,
+    };
+    int n = 0;
+    for (const QByteArray& bytes : unreadable) {
+        SCOPED_TRACE(bytes.left(60).toStdString());
+        ASSERT_TRUE(writeAll(SettingsFilePath(), bytes));
+        EXPECT_FALSE(LoadSettings());
+        ASSERT_TRUE(SaveSettings());
+        const QString backup = SettingsFilePath() + ".bak" + (n == 0 ? QString() : QString::number(n));
+        EXPECT_EQ(readAll(backup), bytes) << "earlier backups are never overwritten";
+        EXPECT_TRUE(LoadSettings()) << "the new store is whole";
+        ++n;
+    }
+
+    // A readable store with a bad value is the program's own and is rewritten in place.
+    writeStore({{"MidiNoteNr", stringValue("38")}, {"Foreign", stringValue("kept")}});
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_FALSE(QFileInfo::exists(SettingsFilePath() + ".bak" + QString::number(n)));
+    EXPECT_EQ(storeOnDisk().value("Software\\Tempovaro").toObject().value("Foreign"), stringValue("kept"));
+}
+
+TEST_F(Settings, StoreWithNoFreeBackupNameIsNotSavedOver)
+{
+    const QString store = SettingsFilePath();
+    QDir().mkpath(QFileInfo(store).path());
+    ASSERT_TRUE(writeAll(store, "{ broken"));
+    ASSERT_TRUE(writeAll(store + ".bak", "old"));
+    for (int i = 1; i < 1000; ++i)
+        ASSERT_TRUE(writeAll(store + ".bak" + QString::number(i), "old"));
+    EXPECT_FALSE(SaveSettings());
+    EXPECT_EQ(readAll(store), "{ broken");
+}
+
+TEST_F(Settings, ByteOrderMarkBeforeTheStoreIsRead)
+{
+    writeStore(goodKey());
+    ASSERT_TRUE(writeAll(SettingsFilePath(), "\xEF\xBB\xBF" + readAll(SettingsFilePath())));
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(DeviceProperties.LoadMidiNoteNr(), 38);
+    EXPECT_EQ(ProgramSettings.DisplayMode, 2);
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_FALSE(QFileInfo::exists(SettingsFilePath() + ".bak"));
+}
+
+TEST_F(Settings, ValuesOfOtherVersionsSurviveALoadAndASave)
+{
+    QJsonObject key = goodKey();
+    const QJsonObject foreignValues{
+        {"AudioDetector", int32Value(1)},
+        {"FutureBlock", binaryValue(QByteArray("\x00\xff\x10", 3))},
+        {"Wide", QJsonObject{{"type", "int64"}, {"data", qint64(9007199254740993)}}},
+        {"Odd", QJsonArray{1, "two", QJsonObject{{"three", 3.5}}}},
+        {"Name", stringValue(QString::fromUtf8("Trommel \xC3\xBC\xE2\x9C\x93"))},
+    };
+    for (auto it = foreignValues.begin(); it != foreignValues.end(); ++it)
+        key.insert(it.key(), it.value());
+    const QJsonObject otherKey{{"Program", stringValue("someone else's")}};
+    QDir().mkpath(QFileInfo(SettingsFilePath()).path());
+    ASSERT_TRUE(writeAll(SettingsFilePath(),
+                         QJsonDocument(QJsonObject{{"Software\\Tempovaro", key}, {"Software\\Other", otherKey}, {"Version", 7}})
+                             .toJson()));
+
+    ASSERT_TRUE(LoadSettings());
+    DeviceProperties.StoreMidiNoteNr(40);
+    ASSERT_TRUE(SaveSettings());
+
+    const QJsonObject saved = storeOnDisk();
+    const QJsonObject savedKey = saved.value("Software\\Tempovaro").toObject();
+    for (auto it = foreignValues.begin(); it != foreignValues.end(); ++it)
+        EXPECT_EQ(savedKey.value(it.key()), it.value()) << it.key().toStdString();
+    EXPECT_EQ(savedKey.value("MidiNoteNr"), int32Value(40));
+    EXPECT_EQ(saved.value("Software\\Other").toObject(), otherKey);
+    EXPECT_EQ(saved.value("Version"), QJsonValue(7));
+}

@@ -5,7 +5,7 @@
 #include "QX_Clock.h"
 #include "QX_MidiPort.h"
 #include "QX_MidiTriggerDevice.h"
-#include "StrokeRing.h"
+#include "SpscRing.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,7 +23,10 @@ struct MidiStroke {
 };
 
 // The strokes on their way to the printer, and the tick of the first one.
-struct MidiStrokeRing : StrokeRing<MidiStroke> {
+// The ring is far larger than the strokes of one poll interval; when the
+// printer has fallen that far behind, a stroke is dropped from the printout
+// only, and the device still counts it for the summary.
+struct MidiStrokeRing : SpscRing<MidiStroke, 1024> {
     // Millisecond tick of the first counted stroke, 0 before it.
     std::atomic<std::uint32_t> firstStrokeTick{0};
 };
