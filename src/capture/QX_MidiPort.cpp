@@ -36,9 +36,9 @@ constexpr long kIdleWaitNs = 200'000'000;
 constexpr std::size_t kRingSize = 4096; // messages; a power of two
 
 struct PortEntry {
-    unsigned Index = 0;
-    std::string Name;
-    std::string ID;
+    unsigned index = 0;
+    std::string name;
+    std::string id;
 };
 
 void ignoreMidiError(RtMidiError::Type, const std::string&, void*) {}
@@ -54,17 +54,17 @@ std::vector<PortEntry> listPorts(RtMidiIn& in)
         if (raw.empty() || isOwnMidiPort(raw))
             continue;
         PortEntry entry;
-        entry.Index = i;
+        entry.index = i;
         const bool alsa = api == RtMidi::LINUX_ALSA;
-        entry.Name = midiPortPersonName(alsa, raw);
+        entry.name = midiPortPersonName(alsa, raw);
         // Two identical devices share a name; the second gets its own ID and a number.
         int duplicate = 0;
         for (const auto& other : ports)
-            if (midiPortPersonName(alsa, in.getPortName(other.Index)) == entry.Name)
+            if (midiPortPersonName(alsa, in.getPortName(other.index)) == entry.name)
                 ++duplicate;
-        entry.ID = midiPortID(RtMidi::getApiName(api), entry.Name, duplicate);
+        entry.id = midiPortID(RtMidi::getApiName(api), entry.name, duplicate);
         if (duplicate > 0)
-            entry.Name += " (" + std::to_string(duplicate + 1) + ")";
+            entry.name += " (" + std::to_string(duplicate + 1) + ")";
         ports.push_back(std::move(entry));
     }
     return ports;
@@ -122,9 +122,9 @@ std::vector<RtMidi::Api> workingApis()
 // should ever overflow and a message has to be dropped.
 struct QX_MidiPort::Impl {
     struct Message {
-        std::int64_t Time100ns;
-        std::uint32_t Length;
-        std::array<std::uint8_t, 3> Bytes;
+        std::int64_t time100ns;
+        std::uint32_t length;
+        std::array<std::uint8_t, 3> bytes;
     };
 
     // Back-end thread only.
@@ -165,11 +165,11 @@ struct QX_MidiPort::Impl {
         if (!self->m_active.load(std::memory_order_acquire) || message == nullptr)
             return;
         Message m{};
-        m.Time100ns = kTimeBase100ns + std::llround(self->m_receivedSeconds * kUnitsPerSecond);
+        m.time100ns = kTimeBase100ns + std::llround(self->m_receivedSeconds * kUnitsPerSecond);
         const std::size_t length = message->size();
-        m.Length = static_cast<std::uint32_t>(length);
+        m.length = static_cast<std::uint32_t>(length);
         for (std::size_t i = 0; i < 3 && i < length; ++i)
-            m.Bytes[i] = (*message)[i];
+            m.bytes[i] = (*message)[i];
         // A reader far behind loses the message rather than block the back-end.
         if (self->m_ring.push(m))
             sem_post(&self->m_wake);
@@ -217,9 +217,9 @@ struct QX_MidiPort::Impl {
     void drain(std::uint8_t low, std::uint8_t high)
     {
         m_ring.drain([&](const Message& m) {
-            const bool note = m.Length >= 3 && m.Bytes[0] >= low && m.Bytes[0] <= high && m.Bytes[2] != 0;
+            const bool note = m.length >= 3 && m.bytes[0] >= low && m.bytes[0] <= high && m.bytes[2] != 0;
             if (note && m_onNote)
-                m_onNote(m.Bytes[1], m.Bytes[2], m.Time100ns);
+                m_onNote(m.bytes[1], m.bytes[2], m.time100ns);
         });
     }
 };
@@ -245,7 +245,7 @@ HRESULT QX_MidiPort::EnumPorts(QX_DeviceList& List)
             if (!in)
                 continue;
             for (auto& port : listPorts(*in))
-                found.push_back({std::move(port.Name), std::move(port.ID), 0.0f});
+                found.push_back({std::move(port.name), std::move(port.id), 0.0f});
         }
     } catch (...) {
         // A back-end that fails halfway adds nothing more; what was found stays.
@@ -272,14 +272,14 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
             if (!in)
                 continue;
             for (const auto& port : listPorts(*in)) {
-                if (port.ID != PortID)
+                if (port.id != PortID)
                     continue;
                 // Every type is received: RtMidi's time stamps are deltas from
                 // the previous message it took in, so an ignored clock message
                 // would swallow the time before it.
                 in->ignoreTypes(false, false, false);
                 in->setCallback(&Impl::onMessage, &d);
-                in->openPort(port.Index, kInputPortName);
+                in->openPort(port.index, kInputPortName);
                 if (!in->isPortOpen())
                     return E_FAIL;
                 d.m_in = std::move(in);
@@ -324,7 +324,7 @@ HRESULT EnumPorts(QX_DeviceList& List)
     return port.EnumPorts(List);
 }
 
-std::unique_ptr<TQX_MidiTriggerDevice> CreateMidiTriggerDevice(const std::string& PortID, const std::int32_t* NoteFilter)
+std::unique_ptr<TQX_MidiTriggerDevice> createMidiTriggerDevice(const std::string& PortID, const std::int32_t* NoteFilter)
 {
     return std::make_unique<TQX_MidiTriggerDevice>(PortID, std::make_unique<QX_MidiPort>(), NoteFilter);
 }

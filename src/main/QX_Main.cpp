@@ -123,7 +123,7 @@ TMainForm::~TMainForm()
     GUITimer->stop();
 }
 
-void TMainForm::SetCompanions(Companions companions)
+void TMainForm::setCompanions(Companions companions)
 {
     m_companions = std::move(companions);
 }
@@ -530,7 +530,7 @@ void TMainForm::EndMeasurement()
     // The best is taken before the new score joins the table: a count equal to
     // it is no record.
     const std::int32_t best = GetBestScore(seconds);
-    AddScore(TQX_Score{LastCount, seconds, NowAsDate()});
+    AddScore(TQX_Score{LastCount, seconds, nowAsDate()});
     FillScoreGrid();
     SetDisplayState(best < LastCount ? msRecord : msFinished);
     // The fresh device keeps reporting strokes, which holds off the auto reset

@@ -32,8 +32,8 @@ struct TQX_DeviceProperties {
     TQX_DeviceProperties(const TQX_DeviceProperties& other);
     TQX_DeviceProperties& operator=(const TQX_DeviceProperties& other);
 
-    std::int32_t LoadMidiNoteNr() const;        // atomic read, any thread
-    void StoreMidiNoteNr(std::int32_t noteNr);  // atomic write, user-interface thread
+    std::int32_t loadMidiNoteNr() const;        // atomic read, any thread
+    void storeMidiNoteNr(std::int32_t noteNr);  // atomic write, user-interface thread
 };
 
 // The main window's settings, stored byte for byte as the binary value "Program".
@@ -79,7 +79,7 @@ bool LoadSettings();
 bool SaveSettings();
 // The store file: $XDG_CONFIG_HOME/Tempovaro/settings.json (default
 // ~/.config), looked up anew at every call.
-QString SettingsFilePath();
+QString settingsFilePath();
 
 // One finished measurement.
 struct TQX_Score {
@@ -103,9 +103,9 @@ bool LoadScores();
 // Replaces "Tempovaro.qxs" with the table (a new file renamed over the old, so
 // a failed write leaves the old file whole). Always true.
 bool SaveScores();
-inline constexpr const char* ScoreFileName = "Tempovaro.qxs";
+inline constexpr const char* kScoreFileName = "Tempovaro.qxs";
 
 // The current local date and time as days since 30 December 1899.
-double NowAsDate();
+double nowAsDate();
 // A local date and time as days since 30 December 1899, time of day as fraction.
-double DateTimeToDate(const QDateTime& local);
+double dateTimeToDate(const QDateTime& local);

@@ -109,7 +109,7 @@ void SortScoresByDate(int L, int R)
 
 bool LoadScores()
 {
-    const QString name = QString::fromLatin1(ScoreFileName);
+    const QString name = QString::fromLatin1(kScoreFileName);
     const QFileInfo info(name);
     if (!info.exists())
         return false;
@@ -158,6 +158,6 @@ bool SaveScores()
     }
     // A failed write leaves the previous scores in place; like the original
     // program, the close goes on regardless.
-    writeFileAtomically(QString::fromLatin1(ScoreFileName), bytes);
+    writeFileAtomically(QString::fromLatin1(kScoreFileName), bytes);
     return true;
 }

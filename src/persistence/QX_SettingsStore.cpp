@@ -233,7 +233,7 @@ float narrowToFloat(double d)
 
 } // namespace
 
-QString SettingsFilePath()
+QString settingsFilePath()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     // A relative or empty value is invalid and ignored, as XDG asks.
@@ -244,7 +244,7 @@ QString SettingsFilePath()
 
 bool LoadSettings()
 {
-    const QJsonObject store = readStore(SettingsFilePath()).store;
+    const QJsonObject store = readStore(settingsFilePath()).store;
     const KeyReader key(store.value(kKeyPath).toObject());
 
     const StoredValue program = key.value("Program");
@@ -278,13 +278,13 @@ bool LoadSettings()
     std::int32_t noteNr = 0;
     if (!key.readInt32("MidiNoteNr", noteNr))
         return false;
-    dp.StoreMidiNoteNr(noteNr);
+    dp.storeMidiNoteNr(noteNr);
     return true;
 }
 
 bool SaveSettings()
 {
-    const QString path = SettingsFilePath();
+    const QString path = settingsFilePath();
     if (!makePrivateDir(QFileInfo(path).path()))
         return false;
 
@@ -311,7 +311,7 @@ bool SaveSettings()
     key.insert(QStringLiteral("AudioInputLevel"),
                binaryValue(QByteArray(reinterpret_cast<const char*>(level), sizeof level)));
     key.insert(QStringLiteral("MidiChannelID"), stringValue(dp.MidiChannel.ID));
-    key.insert(QStringLiteral("MidiNoteNr"), int32Value(dp.LoadMidiNoteNr()));
+    key.insert(QStringLiteral("MidiNoteNr"), int32Value(dp.loadMidiNoteNr()));
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);

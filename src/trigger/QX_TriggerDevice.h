@@ -50,11 +50,21 @@ public:
     std::int32_t GetElapsedTime() const;
     void RecordStroke(std::int32_t Interval, float StrokeLevel);
 
+    // A recent stroke's interval (device ticks: samples for audio, 100 ns
+    // for MIDI) and level: back = 0 is the most recent, up to 7 before it.
+    // For a caller that reports strokes one by one; read it on the thread
+    // that feeds the device, right after the call in which GetCount() went up.
+    struct StrokeRecord {
+        std::int32_t intervalTicks = EmptyInterval;
+        float level = 0.0f;
+    };
+    StrokeRecord lastStroke(std::int32_t back = 0) const;
+
 protected:
     // Raises Level to v unless it already is higher; capture thread only.
-    void RaiseLevel(float v);
+    void raiseLevel(float v);
     // Mean of the filled history intervals in seconds, NoInterval when none.
-    float MeanIntervalSeconds(std::int32_t ticksPerSecond) const;
+    float meanIntervalSeconds(std::int32_t ticksPerSecond) const;
 
     std::atomic<std::int32_t> Count{0};
     std::atomic<float> Level{0.0f};

@@ -309,7 +309,7 @@ void TDeviceSelect::FormCreate()
     Properties = DeviceProperties;
 }
 
-void TDeviceSelect::ShowModeless()
+void TDeviceSelect::showModeless()
 {
     show();
     raise();

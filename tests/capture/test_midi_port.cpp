@@ -204,8 +204,8 @@ TEST_F(MidiPortJack, CountsTheSequenceOnAllChannelsAndOnChannelTen)
     ten.Resume();      // again: no change
 
     std::int32_t noteNr = -1;
-    auto deviceAll = CreateMidiTriggerDevice(port->ID, &noteNr);
-    auto deviceTen = CreateMidiTriggerDevice(port->ID, &noteNr);
+    auto deviceAll = createMidiTriggerDevice(port->ID, &noteNr);
+    auto deviceTen = createMidiTriggerDevice(port->ID, &noteNr);
     deviceAll->SetChannel(0);
     deviceTen->SetChannel(10);
     deviceAll->Start(-1);
@@ -273,7 +273,7 @@ TEST_F(MidiPortJack, NoteFilterOnALivePort)
     const auto port = findPort(MidiSender::kPortName);
     ASSERT_TRUE(port);
     std::int32_t noteNr = 38;
-    auto device = CreateMidiTriggerDevice(port->ID, &noteNr);
+    auto device = createMidiTriggerDevice(port->ID, &noteNr);
     device->Start(-1);
     ASSERT_TRUE(connectionsReady(sender, [&] { return device->GetLastNote() == kProbeNote; }));
     std::this_thread::sleep_for(kRearm);

@@ -82,7 +82,7 @@ private slots:
         QCOMPARE(bytes.size(), 16000);
         QCOMPARE(qFromLittleEndian<qint32>(bytes.constData()), kStrokes);
         QCOMPARE(qFromLittleEndian<qint32>(bytes.constData() + 4), 10);
-        QVERIFY(std::fabs(qFromLittleEndian<double>(bytes.constData() + 8) - NowAsDate()) < 1.0 / 24);
+        QVERIFY(std::fabs(qFromLittleEndian<double>(bytes.constData() + 8) - nowAsDate()) < 1.0 / 24);
     }
 };
 

@@ -99,7 +99,7 @@ private:
         m_form.reset();
         resetGlobals();
         m_form = std::make_unique<TMainForm>(nullptr, true);
-        m_form->SetCompanions({[this] { ++m_dialogShown; }, [this] { ++m_helpShown; }, {}});
+        m_form->setCompanions({[this] { ++m_dialogShown; }, [this] { ++m_helpShown; }, {}});
         if (show) {
             m_form->show();
             QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
@@ -215,7 +215,7 @@ private slots:
         QCOMPARE(m_form->measureState(), msRecord);
         closeForm();
 
-        QVERIFY(QFile::exists(SettingsFilePath()));
+        QVERIFY(QFile::exists(settingsFilePath()));
         QCOMPARE(QFileInfo(QStringLiteral("Tempovaro.qxs")).size(), qint64(16000));
 
         start();
@@ -378,7 +378,7 @@ private slots:
         QCOMPARE(value(), QStringLiteral("40"));
         QCOMPARE(Scores[0].Strokes, 40);
         QCOMPARE(Scores[0].Seconds, 10);
-        QVERIFY(std::fabs(Scores[0].Date - NowAsDate()) < 1.0 / 24);
+        QVERIFY(std::fabs(Scores[0].Date - nowAsDate()) < 1.0 / 24);
         QCOMPARE(grid()->Cell(0, 1), QStringLiteral("40"));
         QCOMPARE(grid()->Cell(0, 2), QString());
         // The fresh device has no time limit and its start flag already counted as a stroke.

@@ -77,16 +77,16 @@ TEST_F(AtomicFile, LinkToSomethingElseIsLeftAloneAndTheWriteFails)
 TEST_F(AtomicFile, SettingsAndScoresNeverReplaceAPipeTheyAreLinkedTo)
 {
     ASSERT_TRUE(makeFifo(path("pipe")));
-    QDir().mkpath(QFileInfo(SettingsFilePath()).path());
-    ASSERT_TRUE(QFile::link(path("pipe"), SettingsFilePath()));
+    QDir().mkpath(QFileInfo(settingsFilePath()).path());
+    ASSERT_TRUE(QFile::link(path("pipe"), settingsFilePath()));
     EXPECT_FALSE(SaveSettings());
     EXPECT_TRUE(isFifo(path("pipe")));
-    EXPECT_TRUE(QFileInfo(SettingsFilePath()).isSymLink());
+    EXPECT_TRUE(QFileInfo(settingsFilePath()).isSymLink());
 
-    ASSERT_TRUE(QFile::link(path("pipe"), ScoreFileName));
+    ASSERT_TRUE(QFile::link(path("pipe"), kScoreFileName));
     SaveScores();
     EXPECT_TRUE(isFifo(path("pipe")));
-    EXPECT_TRUE(QFileInfo(ScoreFileName).isSymLink());
+    EXPECT_TRUE(QFileInfo(kScoreFileName).isSymLink());
 }
 
 TEST_F(AtomicFile, ReplacedFileKeepsItsModeUnlessOwnerOnlyIsAsked)

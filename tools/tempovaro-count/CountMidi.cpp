@@ -67,8 +67,8 @@ private:
             const std::uint32_t tick = tickCountMs();
             m_ring.firstStrokeTick.store(tick != 0 ? tick : 1, std::memory_order_release);
         }
-        const auto record = m_device->LastStroke();
-        m_ring.push({count, time100ns - m_firstTime100ns, record.Interval, record.Level});
+        const auto record = m_device->lastStroke();
+        m_ring.push({count, time100ns - m_firstTime100ns, record.intervalTicks, record.level});
     }
 
     std::unique_ptr<QX_MidiPort> m_port;
