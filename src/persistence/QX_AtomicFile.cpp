@@ -100,9 +100,9 @@ void removeStaleTemporaries(const QString& target)
 {
     const QFileInfo info(target);
     const QString name = info.fileName();
-    QDir dir = info.dir();
-    const QStringList candidates = dir.entryList({name + QStringLiteral(".*")},
-                                                 QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    const QDir dir = info.dir();
+    // No name filter: its wildcards would misread a '[' in the file's name.
+    const QStringList candidates = dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
     for (const QString& candidate : candidates) {
         if (!isOwnTemporaryName(name, candidate))
             continue;

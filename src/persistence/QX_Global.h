@@ -75,7 +75,10 @@ extern TQX_ProgramSettings ProgramSettings;
 // or level (NaN and infinities included), so users of them range-check.
 bool LoadSettings();
 // Writes both records; false when the store could not be written, in which
-// case the previous store file is left whole.
+// case the previous store file is left whole. Values and keys this version
+// does not know are kept. A store file that cannot be read is first moved to
+// the first free "settings.json.bak", ".bak1", ...; when that fails, nothing
+// is written over it and the result is false.
 bool SaveSettings();
 // The store file: $XDG_CONFIG_HOME/Tempovaro/settings.json (default
 // ~/.config), looked up anew at every call.
