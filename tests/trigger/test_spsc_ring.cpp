@@ -97,25 +97,3 @@ TEST(SpscRing, WriterThatNeverWaitsHasEveryAcceptedValueDeliveredAndTheRestCount
     }
     EXPECT_EQ(ring.droppedCount() + accepted.size(), kCount);
 }
-
-TEST(SpscRing, FullRingRefusesWithoutOverwritingAndFreesRoomAsItIsRead)
-{
-    SpscRing<Item, 4> ring;
-    for (std::uint64_t i = 0; i < 4; ++i)
-        ASSERT_TRUE(ring.push(makeItem(i)));
-    EXPECT_FALSE(ring.push(makeItem(100)));
-    EXPECT_FALSE(ring.push(makeItem(101)));
-    EXPECT_EQ(ring.droppedCount(), 2u);
-
-    Item item;
-    ASSERT_TRUE(ring.pop(item));
-    EXPECT_EQ(item.seq, 0u);
-    ASSERT_TRUE(ring.push(makeItem(4))); // the freed slot, across the wrap
-
-    std::vector<std::uint64_t> rest;
-    EXPECT_EQ(ring.drain([&](const Item& i) { rest.push_back(i.seq); }), 4u);
-    EXPECT_EQ(rest, (std::vector<std::uint64_t>{1, 2, 3, 4}));
-    EXPECT_TRUE(ring.empty());
-    EXPECT_FALSE(ring.pop(item));
-    EXPECT_EQ(ring.droppedCount(), 2u);
-}
