@@ -1,6 +1,7 @@
 #include "QX_MidiPort.h"
 
 #include "QX_MidiPortNames.h"
+#include "SpscRing.h"
 
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
@@ -35,9 +36,9 @@ constexpr long kIdleWaitNs = 200'000'000;
 constexpr std::size_t kRingSize = 4096; // messages; a power of two
 
 struct PortEntry {
-    unsigned Index = 0;
-    std::string Name;
-    std::string ID;
+    unsigned index = 0;
+    std::string name;
+    std::string id;
 };
 
 void ignoreMidiError(RtMidiError::Type, const std::string&, void*) {}
@@ -53,17 +54,17 @@ std::vector<PortEntry> listPorts(RtMidiIn& in)
         if (raw.empty() || isOwnMidiPort(raw))
             continue;
         PortEntry entry;
-        entry.Index = i;
+        entry.index = i;
         const bool alsa = api == RtMidi::LINUX_ALSA;
-        entry.Name = midiPortPersonName(alsa, raw);
+        entry.name = midiPortPersonName(alsa, raw);
         // Two identical devices share a name; the second gets its own ID and a number.
         int duplicate = 0;
         for (const auto& other : ports)
-            if (midiPortPersonName(alsa, in.getPortName(other.Index)) == entry.Name)
+            if (midiPortPersonName(alsa, in.getPortName(other.index)) == entry.name)
                 ++duplicate;
-        entry.ID = midiPortID(RtMidi::getApiName(api), entry.Name, duplicate);
+        entry.id = midiPortID(RtMidi::getApiName(api), entry.name, duplicate);
         if (duplicate > 0)
-            entry.Name += " (" + std::to_string(duplicate + 1) + ")";
+            entry.name += " (" + std::to_string(duplicate + 1) + ")";
         ports.push_back(std::move(entry));
     }
     return ports;
@@ -121,20 +122,16 @@ std::vector<RtMidi::Api> workingApis()
 // should ever overflow and a message has to be dropped.
 struct QX_MidiPort::Impl {
     struct Message {
-        std::int64_t Time100ns;
-        std::uint32_t Length;
-        std::array<std::uint8_t, 3> Bytes;
+        std::int64_t time100ns;
+        std::uint32_t length;
+        std::array<std::uint8_t, 3> bytes;
     };
 
     // Back-end thread only.
     double m_receivedSeconds = 0.0;
 
-    // Single producer (back-end thread), single consumer (reader): the
-    // producer writes a slot and publishes it with a release store of m_head;
-    // the consumer frees it with a release store of m_tail.
-    std::array<Message, kRingSize> m_ring{};
-    alignas(64) std::atomic<std::uint64_t> m_head{0};
-    alignas(64) std::atomic<std::uint64_t> m_tail{0};
+    // Written by the back-end thread, read by the reader thread.
+    SpscRing<Message, kRingSize> m_ring;
 
     // Set by the reader while its loop runs; messages before that are only timed.
     std::atomic<bool> m_active{false};
@@ -167,17 +164,15 @@ struct QX_MidiPort::Impl {
             self->m_receivedSeconds += deltaSeconds;
         if (!self->m_active.load(std::memory_order_acquire) || message == nullptr)
             return;
-        const std::uint64_t head = self->m_head.load(std::memory_order_relaxed);
-        if (head - self->m_tail.load(std::memory_order_acquire) >= kRingSize)
-            return; // reader far behind: drop rather than block the back-end
-        Message& slot = self->m_ring[head % kRingSize];
-        slot.Time100ns = kTimeBase100ns + std::llround(self->m_receivedSeconds * kUnitsPerSecond);
+        Message m{};
+        m.time100ns = kTimeBase100ns + std::llround(self->m_receivedSeconds * kUnitsPerSecond);
         const std::size_t length = message->size();
-        slot.Length = static_cast<std::uint32_t>(length);
-        for (std::size_t i = 0; i < 3; ++i)
-            slot.Bytes[i] = i < length ? (*message)[i] : 0;
-        self->m_head.store(head + 1, std::memory_order_release);
-        sem_post(&self->m_wake);
+        m.length = static_cast<std::uint32_t>(length);
+        for (std::size_t i = 0; i < 3 && i < length; ++i)
+            m.bytes[i] = (*message)[i];
+        // A reader far behind loses the message rather than block the back-end.
+        if (self->m_ring.push(m))
+            sem_post(&self->m_wake);
     }
 
     void Execute(std::int32_t channel)
@@ -221,15 +216,11 @@ struct QX_MidiPort::Impl {
 
     void drain(std::uint8_t low, std::uint8_t high)
     {
-        std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
-        const std::uint64_t head = m_head.load(std::memory_order_acquire);
-        for (; tail != head; ++tail) {
-            const Message& m = m_ring[tail % kRingSize];
-            const bool note = m.Length >= 3 && m.Bytes[0] >= low && m.Bytes[0] <= high && m.Bytes[2] != 0;
+        m_ring.drain([&](const Message& m) {
+            const bool note = m.length >= 3 && m.bytes[0] >= low && m.bytes[0] <= high && m.bytes[2] != 0;
             if (note && m_onNote)
-                m_onNote(m.Bytes[1], m.Bytes[2], m.Time100ns);
-        }
-        m_tail.store(tail, std::memory_order_release);
+                m_onNote(m.bytes[1], m.bytes[2], m.time100ns);
+        });
     }
 };
 
@@ -254,7 +245,7 @@ HRESULT QX_MidiPort::EnumPorts(QX_DeviceList& List)
             if (!in)
                 continue;
             for (auto& port : listPorts(*in))
-                found.push_back({std::move(port.Name), std::move(port.ID), 0.0f});
+                found.push_back({std::move(port.name), std::move(port.id), 0.0f});
         }
     } catch (...) {
         // A back-end that fails halfway adds nothing more; what was found stays.
@@ -281,14 +272,14 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
             if (!in)
                 continue;
             for (const auto& port : listPorts(*in)) {
-                if (port.ID != PortID)
+                if (port.id != PortID)
                     continue;
                 // Every type is received: RtMidi's time stamps are deltas from
                 // the previous message it took in, so an ignored clock message
                 // would swallow the time before it.
                 in->ignoreTypes(false, false, false);
                 in->setCallback(&Impl::onMessage, &d);
-                in->openPort(port.Index, kInputPortName);
+                in->openPort(port.index, kInputPortName);
                 if (!in->isPortOpen())
                     return E_FAIL;
                 d.m_in = std::move(in);
@@ -333,7 +324,7 @@ HRESULT EnumPorts(QX_DeviceList& List)
     return port.EnumPorts(List);
 }
 
-std::unique_ptr<TQX_MidiTriggerDevice> CreateMidiTriggerDevice(const std::string& PortID, const std::int32_t* NoteFilter)
+std::unique_ptr<TQX_MidiTriggerDevice> createMidiTriggerDevice(const std::string& PortID, const std::int32_t* NoteFilter)
 {
     return std::make_unique<TQX_MidiTriggerDevice>(PortID, std::make_unique<QX_MidiPort>(), NoteFilter);
 }

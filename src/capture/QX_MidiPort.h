@@ -43,4 +43,4 @@ private:
 HRESULT EnumPorts(QX_DeviceList& List);
 
 // A MIDI trigger device on a real port (opened, not started).
-std::unique_ptr<TQX_MidiTriggerDevice> CreateMidiTriggerDevice(const std::string& PortID, const std::int32_t* NoteFilter);
+std::unique_ptr<TQX_MidiTriggerDevice> createMidiTriggerDevice(const std::string& PortID, const std::int32_t* NoteFilter);

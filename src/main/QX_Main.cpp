@@ -1,6 +1,7 @@
 #include "QX_Main.h"
 
 #include "DisplayText.h"
+#include "QX_Defaults.h"
 #include "QX_Global.h"
 #include "QX_Clock.h"
 #include "QX_Graphics.h"
@@ -101,7 +102,7 @@ TMainForm::~TMainForm()
     GUITimer->stop();
 }
 
-void TMainForm::SetCompanions(Companions companions)
+void TMainForm::setCompanions(Companions companions)
 {
     m_companions = std::move(companions);
 }
@@ -233,19 +234,10 @@ void TMainForm::FormCreate()
     ValueFontSize = roundEven(kDesignClientHeight * 0.24);
     ValueFontSizeSmall = roundEven(kDesignClientHeight * 0.12);
 
-    DeviceProperties.TriggerDeviceType = kTriggerDeviceAudio;
-    DeviceProperties.AudioChannel.Level = 0.25f;
+    DeviceProperties = defaultDeviceProperties();
     TriggerDevice.reset();
 
-    ProgramSettings.DisplayMode = kDisplayModeCount;
-    ProgramSettings.WindowWidth = kMinWindowWidth;
-    ProgramSettings.WindowHeight = kMinWindowHeight;
-    ProgramSettings.TimeLimit = kTimeLimitsMs.back();
-    ProgramSettings.SortByStrokes = 0;
-    ProgramSettings.ShowClock = 1;
-    ProgramSettings.ShowScores = 1;
-    ProgramSettings.AutoReset = 1;
-    ProgramSettings.BpmFactor = 1.0f;
+    ProgramSettings = defaultProgramSettings();
 
     std::memset(Scores.data(), 0, sizeof(TQX_Score) * Scores.size());
     ShowDeviceDialogOnActivate = !LoadSettings();
@@ -529,7 +521,7 @@ void TMainForm::EndMeasurement()
     // The best is taken before the new score joins the table: a count equal to
     // it is no record.
     const std::int32_t best = GetBestScore(seconds);
-    AddScore(TQX_Score{LastCount, seconds, NowAsDate()});
+    AddScore(TQX_Score{LastCount, seconds, nowAsDate()});
     FillScoreGrid();
     SetDisplayState(best < LastCount ? msRecord : msFinished);
     // Strokes counted since the last tick belong to this run; the journal
@@ -554,7 +546,7 @@ void TMainForm::armRun()
     device.name = (port.Name.empty() ? port.ID : port.Name);
     if (device.type == kTriggerDeviceMidi) {
         device.channel = std::atoi(DeviceProperties.MidiChannel.ID.c_str());
-        device.note = DeviceProperties.LoadMidiNoteNr();
+        device.note = DeviceProperties.loadMidiNoteNr();
     } else {
         device.line = DeviceProperties.AudioChannel.Name;
     }

@@ -55,7 +55,7 @@ public:
     explicit TMainForm(QWidget* parent = nullptr, bool manualTicks = false);
     ~TMainForm() override;
 
-    void SetCompanions(Companions companions);
+    void setCompanions(Companions companions);
     void ResetMeasurement();
 
     // Menu items.

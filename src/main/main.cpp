@@ -64,7 +64,7 @@ int main(int argc, char* argv[])
     // A dialog that closes hands the keys (Space, F1) back to the main window,
     // which a bare X server would otherwise give to whatever window happens to
     // lie under the mouse pointer.
-    MainForm.SetCompanions({[&] { DeviceSelect.ShowModeless(); }, [&] { HelpWindow.ShowHelp(); },
+    MainForm.setCompanions({[&] { DeviceSelect.showModeless(); }, [&] { HelpWindow.ShowHelp(); },
                             [&] {
                                 AboutBox.exec();
                                 MainForm.activateWindow();

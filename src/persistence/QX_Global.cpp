@@ -7,17 +7,14 @@ TQX_DeviceProperties DeviceProperties;
 TQX_ProgramSettings ProgramSettings;
 std::array<TQX_Score, MaxScores> Scores;
 
-// The MIDI reader only needs to see either the old or the new note number,
-// never a torn one, and nothing else is published through this field, so
-// relaxed order is enough on both sides.
-std::int32_t TQX_DeviceProperties::LoadMidiNoteNr() const
+std::int32_t TQX_DeviceProperties::loadMidiNoteNr() const
 {
-    return std::atomic_ref<const std::int32_t>(MidiNoteNr).load(std::memory_order_relaxed);
+    return ::loadMidiNoteNr(MidiNoteNr);
 }
 
-void TQX_DeviceProperties::StoreMidiNoteNr(std::int32_t noteNr)
+void TQX_DeviceProperties::storeMidiNoteNr(std::int32_t noteNr)
 {
-    std::atomic_ref<std::int32_t>(MidiNoteNr).store(noteNr, std::memory_order_relaxed);
+    ::storeMidiNoteNr(MidiNoteNr, noteNr);
 }
 
 TQX_DeviceProperties::TQX_DeviceProperties(const TQX_DeviceProperties& other)
@@ -26,7 +23,7 @@ TQX_DeviceProperties::TQX_DeviceProperties(const TQX_DeviceProperties& other)
       AudioChannel(other.AudioChannel),
       MidiDevice(other.MidiDevice),
       MidiChannel(other.MidiChannel),
-      MidiNoteNr(other.LoadMidiNoteNr())
+      MidiNoteNr(other.loadMidiNoteNr())
 {
 }
 
@@ -38,12 +35,12 @@ TQX_DeviceProperties& TQX_DeviceProperties::operator=(const TQX_DeviceProperties
         AudioChannel = other.AudioChannel;
         MidiDevice = other.MidiDevice;
         MidiChannel = other.MidiChannel;
-        StoreMidiNoteNr(other.LoadMidiNoteNr());
+        storeMidiNoteNr(other.loadMidiNoteNr());
     }
     return *this;
 }
 
-double DateTimeToDate(const QDateTime& local)
+double dateTimeToDate(const QDateTime& local)
 {
     static const QDate epoch(1899, 12, 30);
     const QDateTime t = local.toLocalTime();
@@ -54,7 +51,7 @@ double DateTimeToDate(const QDateTime& local)
     return days < 0 ? days - fraction : days + fraction;
 }
 
-double NowAsDate()
+double nowAsDate()
 {
-    return DateTimeToDate(QDateTime::currentDateTime());
+    return dateTimeToDate(QDateTime::currentDateTime());
 }

@@ -32,8 +32,8 @@ struct TQX_DeviceProperties {
     TQX_DeviceProperties(const TQX_DeviceProperties& other);
     TQX_DeviceProperties& operator=(const TQX_DeviceProperties& other);
 
-    std::int32_t LoadMidiNoteNr() const;        // atomic read, any thread
-    void StoreMidiNoteNr(std::int32_t noteNr);  // atomic write, user-interface thread
+    std::int32_t loadMidiNoteNr() const;        // atomic read, any thread
+    void storeMidiNoteNr(std::int32_t noteNr);  // atomic write, user-interface thread
 };
 
 // TQX_DeviceProperties::TriggerDeviceType; any other value means no device.
@@ -89,11 +89,14 @@ extern TQX_ProgramSettings ProgramSettings;
 // or level (NaN and infinities included), so users of them range-check.
 bool LoadSettings();
 // Writes both records; false when the store could not be written, in which
-// case the previous store file is left whole.
+// case the previous store file is left whole. Values and keys this version
+// does not know are kept. A store file that cannot be read is first moved to
+// the first free "settings.json.bak", ".bak1", ...; when that fails, nothing
+// is written over it and the result is false.
 bool SaveSettings();
 // The store file: $XDG_CONFIG_HOME/Tempovaro/settings.json (default
 // ~/.config), looked up anew at every call.
-QString SettingsFilePath();
+QString settingsFilePath();
 
 // One finished measurement.
 struct TQX_Score {
@@ -117,9 +120,9 @@ bool LoadScores();
 // Replaces "Tempovaro.qxs" with the table (a new file renamed over the old, so
 // a failed write leaves the old file whole). Always true.
 bool SaveScores();
-inline constexpr const char* ScoreFileName = "Tempovaro.qxs";
+inline constexpr const char* kScoreFileName = "Tempovaro.qxs";
 
 // The current local date and time as days since 30 December 1899.
-double NowAsDate();
+double nowAsDate();
 // A local date and time as days since 30 December 1899, time of day as fraction.
-double DateTimeToDate(const QDateTime& local);
+double dateTimeToDate(const QDateTime& local);

@@ -1,11 +1,10 @@
 // The score table and its file. User-interface thread only.
 
+#include "QX_AtomicFile.h"
 #include "QX_Global.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -81,21 +80,6 @@ void sortRange(int L, int R, KeyOf key)
         quickSort(L, R, key);
 }
 
-// Renames the score file to the first free "Tempovaro.qxs.bak",
-// "Tempovaro.qxs.bak1", ... so an earlier backup is never overwritten.
-bool moveAside()
-{
-    const QString base = QString::fromLatin1(ScoreFileName) + QStringLiteral(".bak");
-    for (int n = 0; n < 1000; ++n) {
-        const QString name = n == 0 ? base : base + QString::number(n);
-        const QFileInfo target(name);
-        if (target.exists() || target.isSymLink())
-            continue;
-        return QDir().rename(QString::fromLatin1(ScoreFileName), name);
-    }
-    return false;
-}
-
 } // namespace
 
 void AddScore(TQX_Score score)
@@ -125,7 +109,7 @@ void SortScoresByDate(int L, int R)
 
 bool LoadScores()
 {
-    const QString name = QString::fromLatin1(ScoreFileName);
+    const QString name = QString::fromLatin1(kScoreFileName);
     const QFileInfo info(name);
     if (!info.exists())
         return false;
@@ -158,7 +142,7 @@ bool LoadScores()
         file.close();
     }
     if (readFailed)
-        s_keepUnreadableFile = !moveAside();
+        s_keepUnreadableFile = !moveToFreeBackupName(name);
     return true;
 }
 
@@ -172,16 +156,8 @@ bool SaveScores()
         const Record r = encodeScore(s);
         bytes.append(reinterpret_cast<const char*>(r.data()), r.size());
     }
-    // A new file renamed over the old one: a failed write, a full disk or a
-    // kill before the rename leaves the previous scores in place.
-    // Unbuffered, so a short write on a full disk shows in write()'s count:
-    // through the buffer, QSaveFile would commit the truncated file.
-    QSaveFile file(QString::fromLatin1(ScoreFileName));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (file.write(bytes) == bytes.size())
-            file.commit();
-        else
-            file.cancelWriting();
-    }
+    // A failed write leaves the previous scores in place; like the original
+    // program, the close goes on regardless.
+    writeFileAtomically(QString::fromLatin1(kScoreFileName), bytes);
     return true;
 }

@@ -4,6 +4,7 @@
 // a value of the wrong type is told apart from a missing one exactly as the
 // registry does. Only the user-interface thread calls into this file.
 
+#include "QX_AtomicFile.h"
 #include "QX_Global.h"
 
 #include <QByteArray>
@@ -13,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QSaveFile>
 #include <QStringList>
 #include <QtEndian>
 
@@ -127,26 +127,45 @@ QJsonObject binaryValue(const QByteArray& v)
             {QStringLiteral("data"), QString::fromLatin1(v.toHex())}};
 }
 
-// The whole store, or an empty object when the file is missing or is not
-// a store this program can read.
-QJsonObject readStore(const QString& path)
+enum class StoreState {
+    Missing,    // no file: a first run
+    Read,       // a store this program can read
+    NotAFile,   // a folder, pipe or device under the store's name: never read, never replaced
+    Unreadable, // a file, but not a store: broken JSON, too large, the wrong shape
+};
+
+struct StoreContents {
+    StoreState state = StoreState::Missing;
+    QJsonObject store; // empty unless Read
+};
+
+StoreContents readStore(const QString& path)
 {
     const QFileInfo info(path);
+    if (!info.exists())
+        return {StoreState::Missing, {}};
     // Only a plain file: a FIFO or device under that name would block or
     // never end.
     if (!info.isFile())
-        return {};
+        return {StoreState::NotAFile, {}};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxStoreBytes)
-        return {};
-    const QByteArray text = file.read(kMaxStoreBytes + 1);
+        return {StoreState::Unreadable, {}};
+    QByteArray text = file.read(kMaxStoreBytes + 1);
     if (text.size() > kMaxStoreBytes)
-        return {};
+        return {StoreState::Unreadable, {}};
+    // Editors on some systems start UTF-8 files with a byte-order mark,
+    // which the JSON parser would reject.
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return {};
-    return doc.object();
+        return {StoreState::Unreadable, {}};
+    const QJsonValue key = doc.object().value(kKeyPath);
+    if (!key.isUndefined() && !key.isObject())
+        return {StoreState::Unreadable, {}};
+    return {StoreState::Read, doc.object()};
 }
 
 // Creates the missing folders of `dir` readable by the user only.
@@ -214,7 +233,7 @@ float narrowToFloat(double d)
 
 } // namespace
 
-QString SettingsFilePath()
+QString settingsFilePath()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     // A relative or empty value is invalid and ignored, as XDG asks.
@@ -225,7 +244,7 @@ QString SettingsFilePath()
 
 bool LoadSettings()
 {
-    const QJsonObject store = readStore(SettingsFilePath());
+    const QJsonObject store = readStore(settingsFilePath()).store;
     const KeyReader key(store.value(kKeyPath).toObject());
 
     const StoredValue program = key.value("Program");
@@ -259,18 +278,23 @@ bool LoadSettings()
     std::int32_t noteNr = 0;
     if (!key.readInt32("MidiNoteNr", noteNr))
         return false;
-    dp.StoreMidiNoteNr(noteNr);
+    dp.storeMidiNoteNr(noteNr);
     return true;
 }
 
 bool SaveSettings()
 {
-    const QString path = SettingsFilePath();
+    const QString path = settingsFilePath();
     if (!makePrivateDir(QFileInfo(path).path()))
         return false;
 
-    // Values this program does not know, in this key or others, stay as they were.
-    QJsonObject store = readStore(path);
+    // Values this program does not know, in this key or others, stay as they
+    // were. A store we cannot read is kept as a backup for whoever can; if it
+    // cannot be moved aside, it is not saved over either.
+    StoreContents old = readStore(path);
+    if (old.state == StoreState::Unreadable && QFileInfo(path).size() > 0 && !moveToFreeBackupName(path))
+        return false;
+    QJsonObject store = std::move(old.store);
     QJsonObject key = store.value(kKeyPath).toObject();
 
     const ProgramBytes program = encodeProgram(ProgramSettings);
@@ -287,21 +311,9 @@ bool SaveSettings()
     key.insert(QStringLiteral("AudioInputLevel"),
                binaryValue(QByteArray(reinterpret_cast<const char*>(level), sizeof level)));
     key.insert(QStringLiteral("MidiChannelID"), stringValue(dp.MidiChannel.ID));
-    key.insert(QStringLiteral("MidiNoteNr"), int32Value(dp.LoadMidiNoteNr()));
+    key.insert(QStringLiteral("MidiNoteNr"), int32Value(dp.loadMidiNoteNr()));
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);
-    // Unbuffered, so a short write on a full disk shows in write()'s count:
-    // through the buffer, QSaveFile would commit the truncated file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    // The new file replaces the old one by rename, so the permissions set on
-    // it here are the ones the store ends up with.
-    if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
-        || file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return bool(writeFileAtomically(path, text, FileAccess::OwnerOnly));
 }

@@ -51,8 +51,8 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     NewStroke.store(true, std::memory_order_release);
     GapCounter = 0;
     HistoryIndex = 0;
-    Section1 = Biquad{};
-    Section2 = Biquad{};
+    m_section1 = Biquad{};
+    m_section2 = Biquad{};
     m_samplesSinceStart = 0;
     clearStrokeEvents();
 
@@ -79,7 +79,7 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
 
 float TQX_AudioTriggerDevice::GetMeanInterval()
 {
-    return MeanIntervalSeconds(kSampleRate);
+    return meanIntervalSeconds(kSampleRate);
 }
 
 bool TQX_AudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
@@ -101,8 +101,8 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     // when a value changes or a window ends.
     const auto* bytes = static_cast<const unsigned char*>(Data);
     const double b0 = B0, b1 = B1, b2 = B2, a1 = A1, a2 = A2;
-    Biquad s1 = Section1;
-    Biquad s2 = Section2;
+    Biquad s1 = m_section1;
+    Biquad s2 = m_section2;
     float floor = RmsFloor;
     float sumSquares = WindowSumSquares;
     std::int32_t windowCount = WindowSampleCount;
@@ -115,32 +115,21 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
         // Little-endian on every host, and no alignment assumed for Data.
         const auto raw = static_cast<std::int16_t>(
             static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
-        s1.x0 = static_cast<float>(raw / kSampleScale);
+        const float x = static_cast<float>(raw / kSampleScale);
 
         // Only positive clipping raises the floor; -32768 is a normal full-scale sample.
-        if (s1.x0 > kOverloadLevel)
+        if (x > kOverloadLevel)
             floor = kRaisedFloor;
         else if (floor > kRestFloor)
             floor = static_cast<float>(floor - kFloorDecayPerSample);
 
-        s1.y0 = static_cast<float>(b0 * s1.x0 + b1 * s1.x1 + b2 * s1.x2 - a1 * s1.y1 - a2 * s1.y2);
-        s1.x2 = s1.x1;
-        s1.x1 = s1.x0;
-        s1.y2 = s1.y1;
-        s1.y1 = s1.y0;
-
-        s2.x0 = s1.y0;
-        s2.y0 = static_cast<float>(b0 * s2.x0 + b1 * s2.x1 + b2 * s2.x2 - a1 * s2.y1 - a2 * s2.y2);
-        s2.x2 = s2.x1;
-        s2.x1 = s2.x0;
-        s2.y2 = s2.y1;
-        s2.y1 = s2.y0;
-
-        const float r = std::fabs(s2.y0);
+        const float v = s2.step(s1.step(x, b0, b1, b2, a1, a2), b0, b1, b2, a1, a2);
+        // Section 2 keeps the signed output in y1 and the rectified one in y0.
+        const float r = std::fabs(v);
         s2.y0 = r;
 
         if (r > Level.load(std::memory_order_relaxed))
-            RaiseLevel(r);
+            raiseLevel(r);
 
         sumSquares = static_cast<float>(static_cast<double>(sumSquares) + static_cast<double>(r) * r);
         ++windowCount;
@@ -189,8 +178,8 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
         }
     }
 
-    Section1 = s1;
-    Section2 = s2;
+    m_section1 = s1;
+    m_section2 = s2;
     RmsFloor = floor;
     WindowSumSquares = sumSquares;
     WindowSampleCount = windowCount;
@@ -200,8 +189,13 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     m_samplesSinceStart = firstSample + n;
 }
 
-TQX_AudioTriggerDevice::StrokeRecord TQX_AudioTriggerDevice::LastStroke(std::int32_t Back) const
+float TQX_AudioTriggerDevice::Biquad::step(float x, double b0, double b1, double b2, double a1, double a2)
 {
-    const std::int32_t slot = (HistoryIndex + 7 - (Back & 7)) % 8;
-    return {StrokeIntervals[slot].load(std::memory_order_relaxed), StrokeLevels[slot].load(std::memory_order_relaxed)};
+    x0 = x;
+    y0 = static_cast<float>(b0 * x0 + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2);
+    x2 = x1;
+    x1 = x0;
+    y2 = y1;
+    y1 = y0;
+    return y0;
 }

@@ -41,19 +41,15 @@ public:
     // the first sample analysed after Start.
     std::int64_t ticksPerSecond() const override { return kAudioTicksPerSecond; }
 
-    // A recent stroke's interval (samples) and level (window RMS): Back = 0 is
-    // the most recent, up to 7 before it. Read it on the thread that feeds
-    // AnalyzeSamples, right after the block in which GetCount() went up.
-    struct StrokeRecord {
-        std::int32_t Interval = EmptyInterval;
-        float Level = 0.0f;
-    };
-    StrokeRecord LastStroke(std::int32_t Back = 0) const;
-
 private:
+    // One filter section: the current and two previous inputs and outputs.
     struct Biquad {
         float x0 = 0, x1 = 0, x2 = 0;
         float y0 = 0, y1 = 0, y2 = 0;
+
+        // Takes x as the new input, returns the new output and shifts the
+        // history; the sum is formed in double and rounded to float once.
+        float step(float x, double b0, double b1, double b2, double a1, double a2);
     };
 
     std::unique_ptr<TQX_AudioInput> Graph;
@@ -64,8 +60,8 @@ private:
     float WindowRms = 0.0f;
     float PrevWindowRms = 0.0039f;
     float RmsFloor = 0.0039f;
-    Biquad Section1;
-    Biquad Section2;
+    Biquad m_section1;
+    Biquad m_section2;
     float A1 = 0, A2 = 0, B0 = 0, B1 = 0, B2 = 0;
     // Samples analysed since Start; written by the capture thread only.
     std::int64_t m_samplesSinceStart = 0;

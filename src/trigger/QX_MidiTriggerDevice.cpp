@@ -1,5 +1,7 @@
 #include "QX_MidiTriggerDevice.h"
 
+#include "QX_Tuning.h"
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -8,12 +10,12 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr float kVelocityScale = 127.0f;
 // A longer gap than this ends a run of strokes: the note after it only arms.
-constexpr std::int64_t kMaxInterval100ns = TQX_MidiTriggerDevice::TicksPerSecond;
+constexpr std::int64_t kMaxInterval100ns = kMidiTicksPerSecond;
 } // namespace
 
 TQX_MidiTriggerDevice::TQX_MidiTriggerDevice(const std::string& PortID, std::unique_ptr<TQX_MidiInput> Port,
                                              const std::int32_t* NoteFilter)
-    : Port(std::move(Port)), NoteFilter(NoteFilter)
+    : Port(std::move(Port)), m_noteFilter(NoteFilter)
 {
     if (this->Port)
         this->Port->OpenPort(PortID,
@@ -44,7 +46,7 @@ void TQX_MidiTriggerDevice::Start(std::int32_t TimeLimit)
 
 float TQX_MidiTriggerDevice::GetMeanInterval()
 {
-    return MeanIntervalSeconds(static_cast<std::int32_t>(TicksPerSecond));
+    return meanIntervalSeconds(static_cast<std::int32_t>(kMidiTicksPerSecond));
 }
 
 void TQX_MidiTriggerDevice::Stop()
@@ -64,14 +66,13 @@ void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity,
 {
     LastNote.store(Note, kRelaxed);
     const float v = static_cast<float>(Velocity) / kVelocityScale;
-    RaiseLevel(v);
+    raiseLevel(v);
     if (IsTimeOver())
         return;
-    if (NoteFilter) {
-        // The user-interface thread may change the setting while we play; a
-        // relaxed atomic read is enough, the next message sees the new value.
-        const std::int32_t filter =
-            std::atomic_ref<std::int32_t>(*const_cast<std::int32_t*>(NoteFilter)).load(kRelaxed);
+    if (m_noteFilter) {
+        // The user-interface thread may change the setting while we play;
+        // the next message sees the new value.
+        const std::int32_t filter = loadMidiNoteNr(*m_noteFilter);
         if (filter != -1 && filter != Note)
             return;
     }
@@ -83,10 +84,4 @@ void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity,
         publishStroke(Time, v, Note);
     }
     LastEventTime = Time;
-}
-
-TQX_MidiTriggerDevice::StrokeRecord TQX_MidiTriggerDevice::LastStroke() const
-{
-    const std::int32_t slot = (HistoryIndex + 7) % 8;
-    return {StrokeIntervals[slot].load(kRelaxed), StrokeLevels[slot].load(kRelaxed)};
 }

@@ -13,6 +13,7 @@
 
 #include "QX_Inputs.h"
 #include "QX_TriggerDevice.h"
+#include "StrokeEvent.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,8 +21,6 @@
 
 class TQX_MidiTriggerDevice : public TQX_TriggerDevice {
 public:
-    static constexpr std::int64_t TicksPerSecond = 10000000;
-
     // Opens PortID on Port (if any) with HandleNote as the note handler; the
     // result is not examined: a port that failed to open simply never
     // delivers. NoteFilter points at the setting's note number (-1 = all
@@ -40,17 +39,8 @@ public:
     // Stroke events carry the message's own 100 ns time stamp.
     std::int64_t ticksPerSecond() const override { return kMidiTicksPerSecond; }
 
-    // The newest history slot (interval in 100 ns units, velocity level), for
-    // a caller that reports strokes one by one; read it on the thread that
-    // calls HandleNote, right after a call that counted.
-    struct StrokeRecord {
-        std::int32_t Interval;
-        float Level;
-    };
-    StrokeRecord LastStroke() const;
-
 private:
     std::unique_ptr<TQX_MidiInput> Port;
     std::int64_t LastEventTime = 0;
-    const std::int32_t* NoteFilter = nullptr;
+    const std::int32_t* m_noteFilter = nullptr;
 };

@@ -88,7 +88,7 @@ void TQX_TriggerDevice::RecordStroke(std::int32_t Interval, float StrokeLevel)
     NewStroke.store(true, std::memory_order_release);
 }
 
-void TQX_TriggerDevice::RaiseLevel(float v)
+void TQX_TriggerDevice::raiseLevel(float v)
 {
     float current = Level.load(kRelaxed);
     // The user-interface thread may zero Level at any moment; the loop keeps a
@@ -97,7 +97,7 @@ void TQX_TriggerDevice::RaiseLevel(float v)
     }
 }
 
-float TQX_TriggerDevice::MeanIntervalSeconds(std::int32_t ticksPerSecond) const
+float TQX_TriggerDevice::meanIntervalSeconds(std::int32_t ticksPerSecond) const
 {
     std::int32_t n = 0;
     float sum = 0.0f;
@@ -133,4 +133,10 @@ void TQX_TriggerDevice::clearStrokeEvents()
 {
     m_strokeEvents.drain([](const StrokeEvent&) {});
     m_droppedAtStart.store(m_strokeEvents.droppedCount(), kRelaxed);
+}
+
+TQX_TriggerDevice::StrokeRecord TQX_TriggerDevice::lastStroke(std::int32_t back) const
+{
+    const std::int32_t slot = (HistoryIndex + 7 - (back & 7)) % 8;
+    return {StrokeIntervals[slot].load(kRelaxed), StrokeLevels[slot].load(kRelaxed)};
 }

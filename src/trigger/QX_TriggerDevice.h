@@ -81,6 +81,15 @@ public:
     // A number no other device of this process has had: tells a device apart
     // from its successor even when the successor reuses its memory.
     std::uint64_t serial() const { return m_serial; }
+    // A recent stroke's interval (device ticks: samples for audio, 100 ns
+    // for MIDI) and level: back = 0 is the most recent, up to 7 before it.
+    // For a caller that reports strokes one by one; read it on the thread
+    // that feeds the device, right after the call in which GetCount() went up.
+    struct StrokeRecord {
+        std::int32_t intervalTicks = EmptyInterval;
+        float level = 0.0f;
+    };
+    StrokeRecord lastStroke(std::int32_t back = 0) const;
 
 protected:
     // Capture thread, right after RecordStroke: publishes the stroke's event.
@@ -91,9 +100,9 @@ protected:
     void clearStrokeEvents();
 
     // Raises Level to v unless it already is higher; capture thread only.
-    void RaiseLevel(float v);
+    void raiseLevel(float v);
     // Mean of the filled history intervals in seconds, NoInterval when none.
-    float MeanIntervalSeconds(std::int32_t ticksPerSecond) const;
+    float meanIntervalSeconds(std::int32_t ticksPerSecond) const;
 
     std::atomic<std::int32_t> Count{0};
     std::atomic<float> Level{0.0f};

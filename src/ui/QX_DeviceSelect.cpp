@@ -287,7 +287,7 @@ void TDeviceSelect::FormCreate()
     Properties = DeviceProperties;
 }
 
-void TDeviceSelect::ShowModeless()
+void TDeviceSelect::showModeless()
 {
     show();
     raise();

@@ -57,7 +57,7 @@ public:
     static void SetDeviceSource(DeviceSource source); // empty members: the real lists
 
     // Shows the dialog without waiting, or brings it to the front.
-    void ShowModeless();
+    void showModeless();
 
     TQX_DeviceProperties Properties;
     QX_DeviceList AudioDevices;

@@ -42,7 +42,7 @@ std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DevicePropertie
         return device;
     }
     case kTriggerDeviceMidi: {
-        auto device = CreateMidiTriggerDevice(Properties.MidiDevice.ID, &DeviceProperties.MidiNoteNr);
+        auto device = createMidiTriggerDevice(Properties.MidiDevice.ID, &DeviceProperties.MidiNoteNr);
         device->SetChannel(MidiChannelNumber(Properties.MidiChannel.ID));
         return device;
     }

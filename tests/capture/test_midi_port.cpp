@@ -217,8 +217,8 @@ TEST_F(MidiPortJack, CountsTheSequenceOnAllChannelsAndOnChannelTen)
     ten.Resume();      // again: no change
 
     std::int32_t noteNr = kDropsProbes;
-    auto deviceAll = CreateMidiTriggerDevice(port->ID, &noteNr);
-    auto deviceTen = CreateMidiTriggerDevice(port->ID, &noteNr);
+    auto deviceAll = createMidiTriggerDevice(port->ID, &noteNr);
+    auto deviceTen = createMidiTriggerDevice(port->ID, &noteNr);
     deviceAll->SetChannel(0);
     deviceTen->SetChannel(10);
     deviceAll->Start(-1);
@@ -290,7 +290,7 @@ TEST_F(MidiPortJack, NoteFilterOnALivePort)
     const auto port = findPort(MidiSender::kPortName);
     ASSERT_TRUE(port);
     std::int32_t noteNr = 38;
-    auto device = CreateMidiTriggerDevice(port->ID, &noteNr);
+    auto device = createMidiTriggerDevice(port->ID, &noteNr);
     device->Start(-1);
     const auto lastNoteIs = [&](int note) { return device->GetLastNote() == note; };
     ASSERT_TRUE(connectionsReady(sender, lastNoteIs));

@@ -45,7 +45,7 @@ TEST(MidiPortWithoutMidi, EmptyListNoExceptionAndADeviceThatCountsNothing)
 
     std::int32_t noteNr = -1;
     std::unique_ptr<TQX_MidiTriggerDevice> device;
-    EXPECT_NO_THROW(device = CreateMidiTriggerDevice(list[0].ID, &noteNr));
+    EXPECT_NO_THROW(device = createMidiTriggerDevice(list[0].ID, &noteNr));
     ASSERT_TRUE(device);
     device->SetChannel(10);
     device->Start(-1);
@@ -86,7 +86,7 @@ TEST(MidiPortJackLost, ServerStoppedUnderAnOpenPort)
     ASSERT_EQ(list.size(), 1u);
 
     std::int32_t noteNr = 36; // drops the probes, which therefore do not arm it
-    auto device = CreateMidiTriggerDevice(list[0].ID, &noteNr);
+    auto device = createMidiTriggerDevice(list[0].ID, &noteNr);
     QX_MidiPort idle; // open but never started
     ASSERT_EQ(idle.OpenPort(list[0].ID, {}), S_OK);
     device->Start(-1);

@@ -4,6 +4,7 @@
 // (globals zeroed, no store file, no score file) for each start.
 
 #include "FakeClock.h"
+#include "QX_Defaults.h"
 #include "QX_Global.h"
 #include "QX_TriggerDevice.h"
 #include "QX_TriggerFactory.h"
@@ -24,7 +25,7 @@ public:
         TimeLimit.store(limitMs);
         started = true;
     }
-    float GetMeanInterval() override { return MeanIntervalSeconds(kTicksPerSecond); }
+    float GetMeanInterval() override { return meanIntervalSeconds(kTicksPerSecond); }
 
     // One stroke, unless the recording time is over (as the real devices do).
     void Stroke(std::int32_t intervalMs = EmptyInterval)
@@ -73,6 +74,6 @@ inline void resetGlobals()
 
 inline void removeStoredState()
 {
-    QFile::remove(SettingsFilePath());
+    QFile::remove(settingsFilePath());
     QFile::remove(QStringLiteral("Tempovaro.qxs"));
 }

@@ -41,13 +41,9 @@ private slots:
         removeStoredState();
         resetGlobals();
         SetTriggerDeviceFactory(nullptr);
-        ProgramSettings.DisplayMode = 0;
-        ProgramSettings.WindowWidth = 800;
-        ProgramSettings.WindowHeight = 600;
+        ProgramSettings = defaultProgramSettings();
         ProgramSettings.TimeLimit = 10000;
-        ProgramSettings.ShowClock = ProgramSettings.ShowScores = ProgramSettings.AutoReset = 1;
-        ProgramSettings.BpmFactor = 1.0f;
-        DeviceProperties.TriggerDeviceType = 1;
+        DeviceProperties = defaultDeviceProperties();
         DeviceProperties.AudioDevice.ID = "pulse";
         DeviceProperties.AudioChannel = QX_Device{"Capture", "Capture", 1.0f};
         DeviceProperties.MidiChannel = QX_Device{"", "0", 0.0f};
@@ -86,7 +82,7 @@ private slots:
         QCOMPARE(bytes.size(), 16000);
         QCOMPARE(qFromLittleEndian<qint32>(bytes.constData()), kStrokes);
         QCOMPARE(qFromLittleEndian<qint32>(bytes.constData() + 4), 10);
-        QVERIFY(std::fabs(qFromLittleEndian<double>(bytes.constData() + 8) - NowAsDate()) < 1.0 / 24);
+        QVERIFY(std::fabs(qFromLittleEndian<double>(bytes.constData() + 8) - nowAsDate()) < 1.0 / 24);
     }
 };
 

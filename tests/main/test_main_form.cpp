@@ -100,7 +100,7 @@ private:
         m_form.reset();
         resetGlobals();
         m_form = std::make_unique<TMainForm>(nullptr, true);
-        m_form->SetCompanions({[this] { ++m_dialogShown; }, [this] { ++m_helpShown; }, {}});
+        m_form->setCompanions({[this] { ++m_dialogShown; }, [this] { ++m_helpShown; }, {}});
         if (show) {
             m_form->show();
             QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
@@ -216,7 +216,7 @@ private slots:
         QCOMPARE(m_form->measureState(), msRecord);
         closeForm();
 
-        QVERIFY(QFile::exists(SettingsFilePath()));
+        QVERIFY(QFile::exists(settingsFilePath()));
         QCOMPARE(QFileInfo(QStringLiteral("Tempovaro.qxs")).size(), qint64(16000));
 
         start();
@@ -324,11 +324,9 @@ private slots:
         QFETCH(int, stateAfter);
         QFETCH(int, countAfter);
         resetGlobals();
+        ProgramSettings = defaultProgramSettings();
         ProgramSettings.DisplayMode = displayMode;
-        ProgramSettings.WindowWidth = 800;
-        ProgramSettings.WindowHeight = 600;
         ProgramSettings.TimeLimit = timeLimit;
-        ProgramSettings.ShowClock = ProgramSettings.ShowScores = ProgramSettings.AutoReset = 1;
         ProgramSettings.BpmFactor = bpmFactor;
         QVERIFY(SaveSettings());
         start();
@@ -381,7 +379,7 @@ private slots:
         QCOMPARE(value(), QStringLiteral("40"));
         QCOMPARE(Scores[0].Strokes, 40);
         QCOMPARE(Scores[0].Seconds, 10);
-        QVERIFY(std::fabs(Scores[0].Date - NowAsDate()) < 1.0 / 24);
+        QVERIFY(std::fabs(Scores[0].Date - nowAsDate()) < 1.0 / 24);
         QCOMPARE(grid()->Cell(0, 1), QStringLiteral("40"));
         QCOMPARE(grid()->Cell(0, 2), QString());
         // The fresh device has no time limit and its start flag already counted as a stroke.

@@ -4,6 +4,7 @@
 // settings store). Both are restored afterwards, and the globals start from
 // the defaults the main window sets before loading.
 
+#include "QX_Defaults.h"
 #include "QX_Global.h"
 
 #include <gtest/gtest.h>
@@ -21,18 +22,8 @@
 
 inline void SetDefaultSettings()
 {
-    DeviceProperties = TQX_DeviceProperties{};
-    DeviceProperties.TriggerDeviceType = 1;
-    DeviceProperties.AudioChannel.Level = 0.25f;
-    DeviceProperties.StoreMidiNoteNr(0);
-    ProgramSettings = TQX_ProgramSettings{};
-    ProgramSettings.WindowWidth = 800;
-    ProgramSettings.WindowHeight = 600;
-    ProgramSettings.TimeLimit = 60000;
-    ProgramSettings.ShowClock = 1;
-    ProgramSettings.ShowScores = 1;
-    ProgramSettings.AutoReset = 1;
-    ProgramSettings.BpmFactor = 1.0f;
+    DeviceProperties = defaultDeviceProperties();
+    ProgramSettings = defaultProgramSettings();
 }
 
 inline QByteArray readAll(const QString& file)

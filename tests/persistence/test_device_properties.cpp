@@ -12,7 +12,7 @@ namespace {
 // user-interface thread; ThreadSanitizer checks that the two never race.
 TEST(DeviceProperties, NoteFilterReadsWhileRecordsAreAssigned)
 {
-    DeviceProperties.StoreMidiNoteNr(38);
+    DeviceProperties.storeMidiNoteNr(38);
     const std::int32_t* filter = &DeviceProperties.MidiNoteNr;
     std::atomic<bool> done{false};
     std::atomic<int> oddValues{0};
@@ -26,13 +26,13 @@ TEST(DeviceProperties, NoteFilterReadsWhileRecordsAreAssigned)
 
     TQX_DeviceProperties allNotes;
     allNotes.MidiChannel.ID = "10";
-    allNotes.StoreMidiNoteNr(-1);
+    allNotes.storeMidiNoteNr(-1);
     TQX_DeviceProperties snare = allNotes;
-    snare.StoreMidiNoteNr(38);
+    snare.storeMidiNoteNr(38);
     for (int i = 0; i < 20000; ++i) {
         const TQX_DeviceProperties copy(i % 2 ? snare : allNotes);
         DeviceProperties = copy;
-        EXPECT_EQ(DeviceProperties.LoadMidiNoteNr(), i % 2 ? 38 : -1);
+        EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), i % 2 ? 38 : -1);
     }
     done.store(true, std::memory_order_release);
     reader.join();

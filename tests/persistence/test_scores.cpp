@@ -313,7 +313,7 @@ TEST_F(ScoreTable, FolderOrPipeInThePlaceOfTheFileIsMovedAside)
 
     // Opening a pipe for reading waits for a writer that never comes.
     ASSERT_TRUE(QFile::remove(kFile));
-    ASSERT_EQ(mkfifo(ScoreFileName, 0600), 0);
+    ASSERT_EQ(mkfifo(kScoreFileName, 0600), 0);
     auto loaded = std::async(std::launch::async, LoadScores);
     if (loaded.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
         ADD_FAILURE() << "LoadScores blocked on a pipe";

@@ -75,8 +75,8 @@ unsigned modeBits(const QString& file)
 
 void writeStore(const QJsonObject& key)
 {
-    QDir().mkpath(QFileInfo(SettingsFilePath()).path());
-    QFile f(SettingsFilePath());
+    QDir().mkpath(QFileInfo(settingsFilePath()).path());
+    QFile f(settingsFilePath());
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(QJsonDocument(QJsonObject{{"Software\\Tempovaro", key}}).toJson());
 }
@@ -114,7 +114,7 @@ TEST_F(Settings, SaveThenLoadGivesBackEveryField)
     DeviceProperties.AudioChannel = {"Mic \"front\"", "Mic \\ Boost – ü", 0.3f};
     DeviceProperties.MidiDevice = {"Port", "{01234567-89AB-CDEF-0123-456789ABCDEF}", 0};
     DeviceProperties.MidiChannel = {"Channel 16", "16", 0};
-    DeviceProperties.StoreMidiNoteNr(-1);
+    DeviceProperties.storeMidiNoteNr(-1);
     const TQX_ProgramSettings savedProgram = ProgramSettings;
 
     ASSERT_TRUE(SaveSettings());
@@ -131,10 +131,10 @@ TEST_F(Settings, SaveThenLoadGivesBackEveryField)
     EXPECT_EQ(DeviceProperties.MidiDevice.ID, "{01234567-89AB-CDEF-0123-456789ABCDEF}");
     EXPECT_EQ(DeviceProperties.MidiChannel.ID, "16");
     EXPECT_EQ(DeviceProperties.MidiChannel.Name, "");
-    EXPECT_EQ(DeviceProperties.LoadMidiNoteNr(), -1);
+    EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), -1);
 
-    EXPECT_EQ(modeBits(SettingsFilePath()), 0600);
-    EXPECT_EQ(modeBits(QFileInfo(SettingsFilePath()).path()), 0700);
+    EXPECT_EQ(modeBits(settingsFilePath()), 0600);
+    EXPECT_EQ(modeBits(QFileInfo(settingsFilePath()).path()), 0700);
 }
 
 TEST_F(Settings, StoreHoldsTypedValuesWithTheirExactBytes)
@@ -142,13 +142,13 @@ TEST_F(Settings, StoreHoldsTypedValuesWithTheirExactBytes)
     ProgramSettings.WindowWidth = 0x01020304;
     ProgramSettings.BpmFactor = 0.25f;
     DeviceProperties.AudioChannel.Level = 0.5f;
-    DeviceProperties.StoreMidiNoteNr(42);
+    DeviceProperties.storeMidiNoteNr(42);
     DeviceProperties.MidiChannel.ID = "3";
     writeStore({{"Foreign", stringValue("kept")}});
     ASSERT_TRUE(SaveSettings());
 
     const QJsonObject key =
-        QJsonDocument::fromJson(readAll(SettingsFilePath())).object().value("Software\\Tempovaro").toObject();
+        QJsonDocument::fromJson(readAll(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
     EXPECT_EQ(key.size(), 9);
     EXPECT_EQ(key.value("Foreign").toObject(), stringValue("kept")) << "values of others stay";
     const QByteArray program = binaryOf(key, "Program");
@@ -209,7 +209,7 @@ TEST_F(Settings, MissingProgramIsNoFailure)
     writeStore(key);
     EXPECT_TRUE(LoadSettings());
     EXPECT_EQ(ProgramSettings.WindowWidth, 800);
-    EXPECT_EQ(DeviceProperties.LoadMidiNoteNr(), 38);
+    EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), 38);
 }
 
 TEST_F(Settings, BadProgramLoadsNothing)
@@ -280,7 +280,7 @@ TEST_F(Settings, LoadStopsAtTheFirstBadValue)
         EXPECT_EQ(dp.AudioChannel.Name, loaded("AudioChannelID") ? "Capture" : "");
         EXPECT_EQ(dp.AudioChannel.Level, loaded("AudioInputLevel") ? 0.5f : 0.25f);
         EXPECT_EQ(dp.MidiChannel.ID, loaded("MidiChannelID") ? "10" : "");
-        EXPECT_EQ(dp.LoadMidiNoteNr(), 0);
+        EXPECT_EQ(dp.loadMidiNoteNr(), 0);
     }
 }
 
@@ -327,7 +327,7 @@ TEST_F(Settings, LevelIsNarrowedFromTheDouble)
 TEST_F(Settings, DamagedStoreFailsSafelyAndIsRewritten)
 {
     writeStore(goodKey());
-    const QByteArray good = readAll(SettingsFilePath());
+    const QByteArray good = readAll(settingsFilePath());
     QByteArray huge = good;
     huge.append(QByteArray(1024 * 1024, ' '));
     QByteArray garbage(4096, '\0');
@@ -346,15 +346,15 @@ TEST_F(Settings, DamagedStoreFailsSafelyAndIsRewritten)
     for (const QByteArray& bytes : damaged) {
         SCOPED_TRACE(bytes.left(60).toStdString());
         SetDefaultSettings();
-        ASSERT_TRUE(writeAll(SettingsFilePath(), bytes));
+        ASSERT_TRUE(writeAll(settingsFilePath(), bytes));
         EXPECT_FALSE(LoadSettings());
         expectDefaults();
 
-        DeviceProperties.StoreMidiNoteNr(99);
+        DeviceProperties.storeMidiNoteNr(99);
         ASSERT_TRUE(SaveSettings());
         SetDefaultSettings();
         EXPECT_TRUE(LoadSettings());
-        EXPECT_EQ(DeviceProperties.LoadMidiNoteNr(), 99);
+        EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), 99);
     }
 }
 
@@ -362,7 +362,7 @@ TEST_F(Settings, RefusedWriteLeavesTheOldStore)
 {
     DeviceProperties.MidiChannel.ID = "5";
     ASSERT_TRUE(SaveSettings());
-    const QByteArray before = readAll(SettingsFilePath());
+    const QByteArray before = readAll(settingsFilePath());
 
     DeviceProperties.MidiChannel.ID = "6";
     {
@@ -370,15 +370,15 @@ TEST_F(Settings, RefusedWriteLeavesTheOldStore)
         ASSERT_TRUE(diskFull.active());
         EXPECT_FALSE(SaveSettings());
     }
-    EXPECT_EQ(readAll(SettingsFilePath()), before);
-    EXPECT_EQ(QDir(QFileInfo(SettingsFilePath()).path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
+    EXPECT_EQ(readAll(settingsFilePath()), before);
+    EXPECT_EQ(QDir(QFileInfo(settingsFilePath()).path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
         << "no temporary file left behind";
 
     // The store's place taken by a folder, and the folder's by a file.
-    ASSERT_TRUE(QFile::remove(SettingsFilePath()));
-    ASSERT_TRUE(QDir().mkdir(SettingsFilePath()));
+    ASSERT_TRUE(QFile::remove(settingsFilePath()));
+    ASSERT_TRUE(QDir().mkdir(settingsFilePath()));
     EXPECT_FALSE(SaveSettings());
-    EXPECT_TRUE(QFileInfo(SettingsFilePath()).isDir());
+    EXPECT_TRUE(QFileInfo(settingsFilePath()).isDir());
 
     qputenv("XDG_CONFIG_HOME", path("blocked").toLocal8Bit());
     ASSERT_TRUE(writeAll(path("blocked"), "x"));
@@ -391,7 +391,7 @@ TEST_F(Settings, ReadOnlyFolderRefusesTheWrite)
         DeviceProperties.TriggerDeviceType = 2;
         if (!SaveSettings())
             return false;
-        QFile::setPermissions(QFileInfo(SettingsFilePath()).path(), QFile::ReadOwner | QFile::ExeOwner);
+        QFile::setPermissions(QFileInfo(settingsFilePath()).path(), QFile::ReadOwner | QFile::ExeOwner);
         DeviceProperties.TriggerDeviceType = 1;
         return !SaveSettings();
     });
@@ -401,16 +401,16 @@ TEST_F(Settings, ReadOnlyFolderRefusesTheWrite)
     SetDefaultSettings();
     EXPECT_TRUE(LoadSettings());
     EXPECT_EQ(DeviceProperties.TriggerDeviceType, 2) << "the old store is whole";
-    QFile::setPermissions(QFileInfo(SettingsFilePath()).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(QFileInfo(settingsFilePath()).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TEST_F(Settings, StoreFollowsTheEnvironment)
 {
     qputenv("XDG_CONFIG_HOME", "/somewhere/else");
-    EXPECT_EQ(SettingsFilePath(), "/somewhere/else/Tempovaro/settings.json");
+    EXPECT_EQ(settingsFilePath(), "/somewhere/else/Tempovaro/settings.json");
     for (const char* ignored : {"", "relative/dir"}) {
         qputenv("XDG_CONFIG_HOME", ignored);
-        EXPECT_EQ(SettingsFilePath(), QDir::homePath() + "/.config/Tempovaro/settings.json");
+        EXPECT_EQ(settingsFilePath(), QDir::homePath() + "/.config/Tempovaro/settings.json");
     }
 
     qputenv("XDG_CONFIG_HOME", path("a/b").toLocal8Bit());
@@ -423,7 +423,7 @@ TEST_F(Settings, StoreFollowsTheEnvironment)
 TEST(Dates, DaysSinceTheEndOf1899)
 {
     const auto at = [](int y, int m, int d, int h, int min) {
-        return DateTimeToDate(QDateTime(QDate(y, m, d), QTime(h, min)));
+        return dateTimeToDate(QDateTime(QDate(y, m, d), QTime(h, min)));
     };
     EXPECT_EQ(at(1899, 12, 30, 0, 0), 0.0);
     EXPECT_EQ(at(1900, 1, 1, 18, 0), 2.75);
@@ -431,12 +431,104 @@ TEST(Dates, DaysSinceTheEndOf1899)
     EXPECT_EQ(at(2026, 12, 7, 6, 0), 46363.25);
     EXPECT_EQ(at(1899, 12, 29, 6, 0), -1.25);
 
-    const double before = DateTimeToDate(QDateTime::currentDateTime());
-    const double now = NowAsDate();
-    const double after = DateTimeToDate(QDateTime::currentDateTime());
+    const double before = dateTimeToDate(QDateTime::currentDateTime());
+    const double now = nowAsDate();
+    const double after = dateTimeToDate(QDateTime::currentDateTime());
     EXPECT_LE(before, now);
     EXPECT_LE(now, after);
     EXPECT_GT(now, 45000.0);
 }
 
 } // namespace
+
+namespace {
+
+QJsonObject storeOnDisk()
+{
+    return QJsonDocument::fromJson(readAll(settingsFilePath())).object();
+}
+
+} // namespace
+
+TEST_F(Settings, StoreThatCannotBeReadIsKeptAsABackupBeforeTheSave)
+{
+    writeStore(goodKey());
+    QByteArray huge = readAll(settingsFilePath());
+    huge.append(QByteArray(1024 * 1024, ' '));
+    const QByteArray unreadable[] = {
+        R"({"Software\\Tempovaro": {"MidiNoteNr": )", // cut short
+        "[1, 2, 3]",
+        R"({"Software\\Tempovaro": "not a key", "Other": 1})",
+        huge,
+    };
+    int n = 0;
+    for (const QByteArray& bytes : unreadable) {
+        SCOPED_TRACE(bytes.left(60).toStdString());
+        ASSERT_TRUE(writeAll(settingsFilePath(), bytes));
+        EXPECT_FALSE(LoadSettings());
+        ASSERT_TRUE(SaveSettings());
+        const QString backup = settingsFilePath() + ".bak" + (n == 0 ? QString() : QString::number(n));
+        EXPECT_EQ(readAll(backup), bytes) << "earlier backups are never overwritten";
+        EXPECT_TRUE(LoadSettings()) << "the new store is whole";
+        ++n;
+    }
+
+    // A readable store with a bad value is the program's own and is rewritten in place.
+    writeStore({{"MidiNoteNr", stringValue("38")}, {"Foreign", stringValue("kept")}});
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_FALSE(QFileInfo::exists(settingsFilePath() + ".bak" + QString::number(n)));
+    EXPECT_EQ(storeOnDisk().value("Software\\Tempovaro").toObject().value("Foreign"), stringValue("kept"));
+}
+
+TEST_F(Settings, StoreWithNoFreeBackupNameIsNotSavedOver)
+{
+    const QString store = settingsFilePath();
+    QDir().mkpath(QFileInfo(store).path());
+    ASSERT_TRUE(writeAll(store, "{ broken"));
+    ASSERT_TRUE(writeAll(store + ".bak", "old"));
+    for (int i = 1; i < 1000; ++i)
+        ASSERT_TRUE(writeAll(store + ".bak" + QString::number(i), "old"));
+    EXPECT_FALSE(SaveSettings());
+    EXPECT_EQ(readAll(store), "{ broken");
+}
+
+TEST_F(Settings, ByteOrderMarkBeforeTheStoreIsRead)
+{
+    writeStore(goodKey());
+    ASSERT_TRUE(writeAll(settingsFilePath(), "\xEF\xBB\xBF" + readAll(settingsFilePath())));
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), 38);
+    EXPECT_EQ(ProgramSettings.DisplayMode, 2);
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_FALSE(QFileInfo::exists(settingsFilePath() + ".bak"));
+}
+
+TEST_F(Settings, ValuesOfOtherVersionsSurviveALoadAndASave)
+{
+    QJsonObject key = goodKey();
+    const QJsonObject foreignValues{
+        {"AudioDetector", int32Value(1)},
+        {"FutureBlock", binaryValue(QByteArray("\x00\xff\x10", 3))},
+        {"Wide", QJsonObject{{"type", "int64"}, {"data", qint64(9007199254740993)}}},
+        {"Odd", QJsonArray{1, "two", QJsonObject{{"three", 3.5}}}},
+    };
+    for (auto it = foreignValues.begin(); it != foreignValues.end(); ++it)
+        key.insert(it.key(), it.value());
+    const QJsonObject otherKey{{"Program", stringValue("someone else's")}};
+    QDir().mkpath(QFileInfo(settingsFilePath()).path());
+    ASSERT_TRUE(writeAll(settingsFilePath(),
+                         QJsonDocument(QJsonObject{{"Software\\Tempovaro", key}, {"Software\\Other", otherKey}, {"Version", 7}})
+                             .toJson()));
+
+    ASSERT_TRUE(LoadSettings());
+    DeviceProperties.storeMidiNoteNr(40);
+    ASSERT_TRUE(SaveSettings());
+
+    const QJsonObject saved = storeOnDisk();
+    const QJsonObject savedKey = saved.value("Software\\Tempovaro").toObject();
+    for (auto it = foreignValues.begin(); it != foreignValues.end(); ++it)
+        EXPECT_EQ(savedKey.value(it.key()), it.value()) << it.key().toStdString();
+    EXPECT_EQ(savedKey.value("MidiNoteNr"), int32Value(40));
+    EXPECT_EQ(saved.value("Software\\Other").toObject(), otherKey);
+    EXPECT_EQ(saved.value("Version"), QJsonValue(7));
+}

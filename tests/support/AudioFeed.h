@@ -28,8 +28,8 @@ inline std::vector<FedStroke> feedInBlocks(TQX_AudioTriggerDevice& device, const
         fed += static_cast<std::int64_t>(n);
         const std::int32_t added = device.GetCount() - before;
         for (std::int32_t back = added - 1; back >= 0; --back) {
-            const auto record = device.LastStroke(back);
-            strokes.push_back({fed, record.Interval, record.Level});
+            const auto record = device.lastStroke(back);
+            strokes.push_back({fed, record.intervalTicks, record.level});
         }
     }
     return strokes;

@@ -135,10 +135,10 @@ void compare(const Case& c, std::size_t blockBytes)
         ASSERT_EQ(device.GetCount(), reference.count) << "at byte " << at;
         ASSERT_EQ(bits(device.GetLevel()), bits(reference.level)) << "at byte " << at;
         for (std::int32_t k = before; k < device.GetCount(); ++k) {
-            const auto got = device.LastStroke(device.GetCount() - 1 - k);
+            const auto got = device.lastStroke(device.GetCount() - 1 - k);
             const auto& want = reference.strokes[static_cast<std::size_t>(k)];
-            EXPECT_EQ(got.Interval, want.interval) << "stroke " << k << " ending at sample " << want.fedSamples;
-            EXPECT_EQ(bits(got.Level), bits(want.level)) << "stroke " << k << " ending at sample " << want.fedSamples;
+            EXPECT_EQ(got.intervalTicks, want.interval) << "stroke " << k << " ending at sample " << want.fedSamples;
+            EXPECT_EQ(bits(got.level), bits(want.level)) << "stroke " << k << " ending at sample " << want.fedSamples;
         }
         if (device.GetCount() != before) {
             ASSERT_EQ(bits(device.GetMeanInterval()), bits(reference.meanIntervalSeconds()));

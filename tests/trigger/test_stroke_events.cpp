@@ -54,7 +54,7 @@ TEST(StrokeEvents, AudioEventsArriveInOrderAtThePeakSampleWhileTheCaptureThreadF
     EXPECT_EQ(d.droppedStrokeEvents(), 0u);
     for (std::size_t k = 0; k < got.size(); ++k)
         ASSERT_EQ(got[k].tick, static_cast<std::int64_t>(3001 + k * 2205)) << "stroke " << k;
-    EXPECT_EQ(got.back().level, d.LastStroke(0).Level);
+    EXPECT_EQ(got.back().level, d.lastStroke(0).level);
     EXPECT_EQ(got.back().note, -1);
 
     // A new run counts its samples from zero again and forgets undrained events.

@@ -12,8 +12,8 @@ namespace {
 class TestDevice : public TQX_TriggerDevice {
 public:
     void Start(std::int32_t limitMs) override { TimeLimit = limitMs; }
-    float GetMeanInterval() override { return MeanIntervalSeconds(44100); }
-    void raise(float v) { RaiseLevel(v); }
+    float GetMeanInterval() override { return meanIntervalSeconds(44100); }
+    void raise(float v) { raiseLevel(v); }
     std::int32_t historyIndex() const { return HistoryIndex; }
     std::int32_t interval(int slot) const { return StrokeIntervals[slot]; }
 };

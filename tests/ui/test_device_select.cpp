@@ -552,7 +552,7 @@ private slots:
         QCOMPARE(resets, 1);
         QVERIFY(!dialog->isVisible());
         QCOMPARE(DeviceProperties.TriggerDeviceType, 2);
-        QCOMPARE(DeviceProperties.LoadMidiNoteNr(), 38);
+        QCOMPARE(DeviceProperties.loadMidiNoteNr(), 38);
 
         dialog->show();
         dialog->FormActivate();
@@ -606,8 +606,8 @@ private slots:
         auto dialog = std::make_unique<TDeviceSelect>();
         QVERIFY(dialog->TimerVolume->isActive());
         QCOMPARE(dialog->TimerVolume->interval(), 100);
-        dialog->ShowModeless();
-        // The activation handler has run when ShowModeless returns: the main
+        dialog->showModeless();
+        // The activation handler has run when showModeless returns: the main
         // window re-arms its measurement right after it, and the device it
         // builds then must outlast the window system's activation.
         QCOMPARE(dialog->CBAudio->count(), 3);
@@ -627,7 +627,7 @@ private slots:
         other.show();
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
-        dialog->ShowModeless();
+        dialog->showModeless();
         QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
         QCoreApplication::processEvents();
         QCOMPARE(g_audioListings, 2);

@@ -118,7 +118,7 @@ private slots:
         QTest::mouseClick(dialog.btnOK, Qt::LeftButton);
         QCOMPARE(DeviceProperties.TriggerDeviceType, 2);
         QCOMPARE(DeviceProperties.MidiDevice.ID, dialog.MidiDevices[port].ID);
-        QCOMPARE(DeviceProperties.LoadMidiNoteNr(), 36);
+        QCOMPARE(DeviceProperties.loadMidiNoteNr(), 36);
 
         // The device reads the stored note at every message: pad 38 no longer
         // counts, pad 36 does.

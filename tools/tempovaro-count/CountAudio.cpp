@@ -4,7 +4,7 @@
 #include "QX_AlsaAudio.h"
 #include "QX_Clock.h"
 #include "StrokeCounter.h"
-#include "StrokeRing.h"
+#include "SpscRing.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,7 +23,10 @@ void onInterrupt(int)
 
 struct LiveCount {
     StrokeCounter counter;
-    StrokeRing<CountedStroke> queue;
+    // Far larger than the strokes of one poll interval; a stroke the printer
+    // could not take in time is dropped from the printout only, never from
+    // the count.
+    SpscRing<CountedStroke, 1024> queue;
     explicit LiveCount(std::int32_t timeLimitMs) : counter(timeLimitMs) {}
 
     // Capture thread.

@@ -5,7 +5,7 @@
 #include "QX_Clock.h"
 #include "QX_MidiPort.h"
 #include "QX_MidiTriggerDevice.h"
-#include "StrokeRing.h"
+#include "SpscRing.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,7 +23,10 @@ struct MidiStroke {
 };
 
 // The strokes on their way to the printer, and the tick of the first one.
-struct MidiStrokeRing : StrokeRing<MidiStroke> {
+// The ring is far larger than the strokes of one poll interval; when the
+// printer has fallen that far behind, a stroke is dropped from the printout
+// only, and the device still counts it for the summary.
+struct MidiStrokeRing : SpscRing<MidiStroke, 1024> {
     // Millisecond tick of the first counted stroke, 0 before it.
     std::atomic<std::uint32_t> firstStrokeTick{0};
 };
@@ -64,8 +67,8 @@ private:
             const std::uint32_t tick = tickCountMs();
             m_ring.firstStrokeTick.store(tick != 0 ? tick : 1, std::memory_order_release);
         }
-        const auto record = m_device->LastStroke();
-        m_ring.push({count, time100ns - m_firstTime100ns, record.Interval, record.Level});
+        const auto record = m_device->lastStroke();
+        m_ring.push({count, time100ns - m_firstTime100ns, record.intervalTicks, record.level});
     }
 
     std::unique_ptr<QX_MidiPort> m_port;

@@ -46,10 +46,10 @@ public:
             m_fedShared.store(m_fed, std::memory_order_release);
             m_device.AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
             if (m_device.GetCount() != before) {
-                const auto record = m_device.LastStroke();
+                const auto record = m_device.lastStroke();
                 if (m_firstStrokeEnd < 0)
                     m_firstStrokeEnd = m_fed;
-                onStroke(CountedStroke{m_device.GetCount(), m_fed, record.Interval, record.Level});
+                onStroke(CountedStroke{m_device.GetCount(), m_fed, record.intervalTicks, record.level});
             }
             samples += n;
             count -= n;
