@@ -158,8 +158,8 @@ TEST(Artwork, ThemeIconsAreTheWindowIconAtEverySize)
         EXPECT_EQ(face.alpha(), 255) << size;
         EXPECT_GT(face.lightness(), 200) << size;
         const QColor mark = icon.pixelColor(int(16 * unit), int(9.7 * unit));
-        EXPECT_GT(mark.red(), 150) << size;
-        EXPECT_LT(mark.green(), 90) << size;
+        EXPECT_GT(mark.red(), mark.green() + 60) << size;
+        EXPECT_GT(mark.red(), mark.blue() + 60) << size;
     }
     const QByteArray svg = readAll(RESOURCES_DIR "/icons/tempovaro.svg");
     EXPECT_TRUE(svg.contains("viewBox=\"0 0 32 32\"")) << svg.constData();
