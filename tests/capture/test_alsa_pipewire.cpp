@@ -31,7 +31,7 @@ protected:
     void SetUp() override
     {
         if (!PipeWireServer::binaryPresent() || !drum::kitsPresent())
-            GTEST_SKIP() << "pipewire, wireplumber, pipewire-alsa or hydrogen-drumkits is not installed";
+            GTEST_SKIP() << "pipewire, wireplumber, the pipewire-alsa plugins or hydrogen-drumkits are missing";
         ASSERT_TRUE(g_server && g_server->running())
             << "the private PipeWire server did not start; see its logs in " << (g_server ? g_server->dir() : "");
     }

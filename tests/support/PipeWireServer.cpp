@@ -21,7 +21,11 @@ namespace {
 constexpr const char* kServerBinary = "/usr/bin/pipewire";
 constexpr const char* kSessionBinary = "/usr/bin/wireplumber";
 constexpr const char* kWirePlumberData = "/usr/share/wireplumber";
-constexpr const char* kAlsaPlugin = "/etc/alsa/conf.d/50-pipewire.conf";
+// Where pipewire-alsa's plugins are: installed with the package, or unpacked
+// from it by scripts/install-deps on machines that keep pulseaudio (the two
+// packages conflict).
+constexpr const char* kPluginRoots[] = {"/usr/lib", "/usr/local/lib/tempovaro/pipewire-alsa/usr/lib"};
+constexpr const char* kPcmPlugin = "libasound_module_pcm_pipewire.so";
 
 // 44.1 kHz as the only clock rate, so the capture is not resampled on its
 // way from the sink to the program. No D-Bus: nothing here has a bus, and
@@ -100,19 +104,42 @@ stream_defaults.enable()
 load_script("intended-roles.lua")
 )conf";
 
-// The machine's configuration, then ours: "default" is this server whatever
-// /etc/alsa/conf.d holds (pipewire-alsa's or PulseAudio's default, or none).
-const char* const kAlsaConfig = R"conf(pcm.!default { type pipewire playback_node "-1" capture_node "-1"
-    hint { show on description "Default ALSA Output (PipeWire)" } }
-ctl.!default { type pipewire }
-)conf";
+// The folder holding the PCM and mixer plugins, or "".
+std::string pluginDir()
+{
+    std::error_code error;
+    for (const char* root : kPluginRoots) {
+        for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+            const fs::path dir = it->path() / "alsa-lib";
+            if (fs::exists(dir / kPcmPlugin, error))
+                return dir.string();
+        }
+        error.clear();
+    }
+    return {};
+}
+
+// Read after the machine's configuration: the plugins from where they are,
+// the devices as pipewire-alsa names them, and "default" this server
+// whatever /etc/alsa/conf.d says (pipewire-alsa's default, PulseAudio's, none).
+std::string alsaConfig(const std::string& plugins)
+{
+    return "pcm_type.pipewire { lib \"" + plugins + "/libasound_module_pcm_pipewire.so\" }\n"
+           "ctl_type.pipewire { lib \"" + plugins + "/libasound_module_ctl_pipewire.so\" }\n"
+           "pcm.!pipewire { type pipewire playback_node \"-1\" capture_node \"-1\"\n"
+           "    hint { show on description \"PipeWire Sound Server\" } }\n"
+           "ctl.!pipewire { type pipewire }\n"
+           "pcm.!default { type pipewire playback_node \"-1\" capture_node \"-1\"\n"
+           "    hint { show on description \"Default ALSA Output (PipeWire)\" } }\n"
+           "ctl.!default { type pipewire }\n";
+}
 
 } // namespace
 
 bool PipeWireServer::binaryPresent()
 {
     return access(kServerBinary, X_OK) == 0 && access(kSessionBinary, X_OK) == 0 && fs::exists(kWirePlumberData)
-        && fs::exists(kAlsaPlugin);
+        && !pluginDir().empty();
 }
 
 PipeWireServer::PipeWireServer()
@@ -132,7 +159,7 @@ PipeWireServer::PipeWireServer()
     std::ofstream(m_dir + "/pipewire.conf") << kServerConfig;
     std::ofstream(m_dir + "/session/wireplumber.conf") << kSessionConfig;
     std::ofstream(m_dir + "/session/main.lua.d/90-enable-all.lua") << kSessionMain;
-    std::ofstream(m_dir + "/asound.conf") << kAlsaConfig;
+    std::ofstream(m_dir + "/asound.conf") << alsaConfig(pluginDir());
 
     setenv("PIPEWIRE_RUNTIME_DIR", (m_dir + "/run").c_str(), 1);
     setenv("XDG_STATE_HOME", (m_dir + "/state").c_str(), 1);

@@ -12,7 +12,9 @@
 // and at its own ALSA configuration (ALSA_CONFIG_PATH), so what the machine's
 // /etc/alsa/conf.d says about "default" does not matter. Create it before the
 // first ALSA call of the test program. The destructor kills both by pid.
-// Tests skip when pipewire, wireplumber or pipewire-alsa is missing.
+// Tests skip when pipewire, wireplumber or pipewire-alsa's plugins are
+// missing (scripts/install-deps unpacks the plugins where pulseaudio keeps
+// the package itself from being installed).
 
 #include <string>
 #include <sys/types.h>
