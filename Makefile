@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc)
 GENERATOR  := -G Ninja
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test test-main test-tsan test-asan bench clean
+.PHONY: all deps configure build run test test-main test-tsan test-asan bench package clean
 
 all: build
 
@@ -50,6 +50,11 @@ bench: deps
 	cmake -S . -B $(BUILD_BENCH) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTEMPOVARO_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_BENCH) -j$(JOBS)
 	cd $(BUILD_BENCH)/bench && for b in ./bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; QT_QPA_PLATFORM=offscreen "$$b" || exit 1; done
+
+# A Debian package (.deb) in the build tree, dependencies computed by dpkg-shlibdeps:
+#   sudo apt install ./build/tempovaro_*.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(BUILD_TSAN) $(BUILD_ASAN) $(BUILD_BENCH)

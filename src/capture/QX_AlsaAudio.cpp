@@ -30,6 +30,10 @@ constexpr int kStallCheckMs = 500;
 // Wake-ups without data in a row before the loop starts pausing between tries.
 constexpr int kSpuriousWakeLimit = 64;
 constexpr int kSpuriousPauseMs = 10;
+// Recoveries in a row that bring no frame before the next error. PipeWire's
+// plugin "recovers" a stream whose server has died, and the very next read
+// fails again; a real overrun delivers data after its recovery.
+constexpr int kFruitlessRecoveryLimit = 8;
 
 // An eventfd that wakes the capture thread when it is told to stop.
 class EventFd {
@@ -156,10 +160,12 @@ struct QX_AudioFilterGraph::Capture {
         snd_pcm_start(pcm.get());
         snd_pcm_uframes_t filled = 0;
         int spuriousWakes = 0;
+        int fruitlessRecoveries = 0;
         while (!stopRequested.load(std::memory_order_acquire)) {
             const snd_pcm_sframes_t got = snd_pcm_readi(pcm.get(), buffer.data() + filled, periodFrames - filled);
             if (got > 0) {
                 spuriousWakes = 0;
+                fruitlessRecoveries = 0;
                 filled += static_cast<snd_pcm_uframes_t>(got);
                 if (filled == periodFrames) {
                     if (onSamples)
@@ -174,8 +180,9 @@ struct QX_AudioFilterGraph::Capture {
                 continue;
             }
             // An overrun or a suspend is recovered and capture goes on; any
-            // other error (the device is gone) ends the thread quietly.
-            if (snd_pcm_recover(pcm.get(), static_cast<int>(got), 1) < 0)
+            // other error (the device is gone), or a recovery that never
+            // brings data, ends the thread quietly.
+            if (++fruitlessRecoveries > kFruitlessRecoveryLimit || snd_pcm_recover(pcm.get(), static_cast<int>(got), 1) < 0)
                 break;
         }
         running.store(false, std::memory_order_release);

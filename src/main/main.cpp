@@ -51,6 +51,9 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tempovaro"));
+    // Wayland compositors and docks find the menu entry, and with it the
+    // icon, by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tempovaro.Tempovaro"));
     // The main window ends the program even while a modeless companion is open.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -13,8 +13,11 @@
 
 namespace {
 
-const char* const kFiles[] = {"background.png", "stopwatch.png", "icon.png",       "about.png",
-                              "barometer.dib",  "baro_off.dib",  "device_icon.png"};
+const char* const kFiles[] = {"background.png",          "stopwatch.png",          "icon.png",
+                              "about.png",               "barometer.dib",          "baro_off.dib",
+                              "icons/tempovaro-16.png",  "icons/tempovaro-24.png", "icons/tempovaro-32.png",
+                              "icons/tempovaro-48.png",  "icons/tempovaro-64.png", "icons/tempovaro-128.png",
+                              "icons/tempovaro-256.png", "icons/tempovaro.svg",   "device_icon.png"};
 
 QByteArray readAll(const QString& path)
 {
@@ -149,4 +152,28 @@ TEST(Artwork, DeviceIconIs256ColoursOnATransparentGround)
     EXPECT_EQ(qAlpha(icon.pixel(1, 1)), 0);
     EXPECT_EQ(qAlpha(icon.pixel(30, 30)), 0);
     EXPECT_EQ(qAlpha(icon.pixel(16, 16)), 255);
+}
+
+// The desktop's icons are the window icon drawn at other sizes: the window
+// icon itself at 32 pixels, and at every size a transparent surround, an
+// opaque dial centre and the stopwatch's red mark in the same place.
+TEST(Artwork, ThemeIconsAreTheWindowIconAtEverySize)
+{
+    EXPECT_TRUE(readAll(RESOURCES_DIR "/icons/tempovaro-32.png") == readAll(RESOURCES_DIR "/icon.png"));
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QImage icon(QStringLiteral(RESOURCES_DIR "/icons/tempovaro-%1.png").arg(size));
+        ASSERT_EQ(icon.size(), QSize(size, size)) << size;
+        ASSERT_TRUE(icon.hasAlphaChannel()) << size;
+        const double unit = size / 32.0;
+        EXPECT_EQ(icon.pixelColor(0, size - 1).alpha(), 0) << size;
+        EXPECT_EQ(icon.pixelColor(size - 1, 0).alpha(), 0) << size;
+        const QColor face = icon.pixelColor(int(12 * unit), int(22 * unit));
+        EXPECT_EQ(face.alpha(), 255) << size;
+        EXPECT_GT(face.lightness(), 200) << size;
+        const QColor mark = icon.pixelColor(int(16 * unit), int(9.7 * unit));
+        EXPECT_GT(mark.red(), mark.green() + 60) << size;
+        EXPECT_GT(mark.red(), mark.blue() + 60) << size;
+    }
+    const QByteArray svg = readAll(RESOURCES_DIR "/icons/tempovaro.svg");
+    EXPECT_TRUE(svg.contains("viewBox=\"0 0 32 32\"")) << svg.constData();
 }

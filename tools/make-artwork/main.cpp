@@ -3,10 +3,12 @@
 //   make-artwork OUTPUT_DIR
 //
 // writes background.png, stopwatch.png, icon.png, about.png, barometer.dib,
-// baro_off.dib and device_icon.png. The pictures are computed pixel by pixel
-// from shapes given as distance functions, in plain double arithmetic with no
-// fonts and no painter, so the same build always writes the same bytes and the
-// files in resources/ can be checked against this program.
+// baro_off.dib and device_icon.png, and the application icon for the
+// desktop's icon theme (icons/tempovaro-SIZE.png and icons/tempovaro.svg).
+// The pictures are computed pixel by pixel from shapes given as distance
+// functions, in plain double arithmetic with no fonts and no painter, so the
+// same build always writes the same bytes and the files in resources/ can be
+// checked against this program.
 
 #include <QByteArray>
 #include <QDir>
@@ -473,44 +475,57 @@ QImage drawBackground()
 
 // ---- the window icon: a small stopwatch --------------------------------------
 
-QImage drawIcon()
+// The window icon's shapes on its 32 x 32 grid: a stopwatch whose first
+// third is filled, the needle at 40 s. Returns false where no shape is.
+constexpr double kIconCx = 16, kIconCy = 18.5;
+bool iconSample(double x, double y, Rgb& c)
+{
+    const double cx = kIconCx, cy = kIconCy;
+    const double dx = x - cx, dy = y - cy, r = std::hypot(dx, dy);
+    if (r <= 13) {
+        if (r > 10.5) {
+            c = chrome({dx / r * 0.7, dy / r * 0.7, 0.7});
+            if (r > 12.2)
+                c = Rgb{40, 44, 52};
+        } else {
+            c = Rgb{250, 251, 253};
+            double angle = std::atan2(dx, -dy);
+            if (angle < 0)
+                angle += 2 * kPi;
+            if (r < 8 && angle < 2 * kPi / 3)
+                c = Rgb{108, 127, 157};
+            if (segmentDistance(x, y, cx, cy, cx + 8.5 * std::sin(2 * kPi / 3), cy - 8.5 * std::cos(2 * kPi / 3)) < 0.8)
+                c = Rgb{0, 0, 0};
+            if (std::hypot(dx, dy + 8.8) < 1.3)
+                c = Rgb{220, 0, 0};
+        }
+    } else if (boxSdf(x, y, 16, 4.2, 3.2, 2.4, 0.8) <= 0) {
+        c = chrome(cylinderNormal((x - 16) / 3.2, 1, 0));
+    } else if (boxSdf(x, y, 16, 6.5, 1.5, 1.5, 0) <= 0) {
+        c = Rgb{120, 126, 138};
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The icon at size x size pixels: 36 samples per pixel of the 32-unit grid
+// at any size, the colour averaged over the samples that hit a shape and
+// their share as alpha.
+QImage drawIconAt(int size)
 {
     constexpr int n = 6;
-    constexpr double cx = 16, cy = 18.5;
-    QImage img(32, 32, QImage::Format_ARGB32);
-    for (int py = 0; py < 32; ++py) {
-        for (int px = 0; px < 32; ++px) {
+    const double unit = 32.0 / size;
+    QImage img(size, size, QImage::Format_ARGB32);
+    for (int py = 0; py < size; ++py) {
+        for (int px = 0; px < size; ++px) {
             Rgb sum;
             int hits = 0;
             for (int j = 0; j < n; ++j) {
                 for (int i = 0; i < n; ++i) {
-                    const double x = px + (i + 0.5) / n, y = py + (j + 0.5) / n;
-                    const double dx = x - cx, dy = y - cy, r = std::hypot(dx, dy);
                     Rgb c;
-                    if (r <= 13) {
-                        if (r > 10.5) {
-                            c = chrome({dx / r * 0.7, dy / r * 0.7, 0.7});
-                            if (r > 12.2)
-                                c = Rgb{40, 44, 52};
-                        } else {
-                            c = Rgb{250, 251, 253};
-                            double angle = std::atan2(dx, -dy);
-                            if (angle < 0)
-                                angle += 2 * kPi;
-                            if (r < 8 && angle < 2 * kPi / 3)
-                                c = Rgb{108, 127, 157};
-                            if (segmentDistance(x, y, cx, cy, cx + 8.5 * std::sin(2 * kPi / 3), cy - 8.5 * std::cos(2 * kPi / 3)) < 0.8)
-                                c = Rgb{0, 0, 0};
-                            if (std::hypot(dx, dy + 8.8) < 1.3)
-                                c = Rgb{220, 0, 0};
-                        }
-                    } else if (boxSdf(x, y, 16, 4.2, 3.2, 2.4, 0.8) <= 0) {
-                        c = chrome(cylinderNormal((x - 16) / 3.2, 1, 0));
-                    } else if (boxSdf(x, y, 16, 6.5, 1.5, 1.5, 0) <= 0) {
-                        c = Rgb{120, 126, 138};
-                    } else {
+                    if (!iconSample((px + (i + 0.5) / n) * unit, (py + (j + 0.5) / n) * unit, c))
                         continue;
-                    }
                     sum = sum + c;
                     ++hits;
                 }
@@ -648,6 +663,76 @@ QImage drawDeviceIcon()
     }
     return toIndexed(img);
 }
+
+QImage drawIcon() { return drawIconAt(32); }
+
+// The same icon as vectors, for the scalable icon theme entry: the shapes of
+// iconSample in the order they cover each other, the chrome as gradients
+// sampled from the same lighting.
+QByteArray iconSvg()
+{
+    auto hex = [](Rgb c) {
+        char text[8];
+        std::snprintf(text, sizeof text, "#%02x%02x%02x", toByte(c.r), toByte(c.g), toByte(c.b));
+        return QByteArray(text);
+    };
+    auto num = [](double v) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", v);
+        QByteArray t(text);
+        while (t.endsWith('0'))
+            t.chop(1);
+        if (t.endsWith('.'))
+            t.chop(1);
+        return t == "-0" ? QByteArray("0") : t;
+    };
+    constexpr int kStops = 9;
+    const double cx = kIconCx, cy = kIconCy;
+    QByteArray out;
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" viewBox=\"0 0 32 32\">\n"
+           "  <defs>\n";
+    // The crown: a polished cylinder lying across the picture.
+    out += "    <linearGradient id=\"crown\" x1=\"12.8\" y1=\"0\" x2=\"19.2\" y2=\"0\" gradientUnits=\"userSpaceOnUse\">\n";
+    for (int k = 0; k < kStops; ++k) {
+        const double t = k / double(kStops - 1);
+        out += "      <stop offset=\"" + num(t) + "\" stop-color=\"" + hex(chrome(cylinderNormal(2 * t - 1, 1, 0)))
+             + "\"/>\n";
+    }
+    out += "    </linearGradient>\n";
+    // The bezel: its colour at the two points of the ring (mid-radius) that
+    // project onto each stop of the diagonal, averaged.
+    const double ax = std::sqrt(0.5), ay = std::sqrt(0.5), ringR = 11.35;
+    out += "    <linearGradient id=\"bezel\" x1=\"" + num(cx - ringR * ax) + "\" y1=\"" + num(cy - ringR * ay)
+         + "\" x2=\"" + num(cx + ringR * ax) + "\" y2=\"" + num(cy + ringR * ay) + "\" gradientUnits=\"userSpaceOnUse\">\n";
+    for (int k = 0; k < kStops; ++k) {
+        const double t = k / double(kStops - 1), along = 2 * t - 1, across = std::sqrt(std::max(0.0, 1 - along * along));
+        Rgb c;
+        for (double side : {-1.0, 1.0}) {
+            const double ux = along * ax - side * across * ay, uy = along * ay + side * across * ax;
+            c = c + chrome({ux * 0.7, uy * 0.7, 0.7}) * 0.5;
+        }
+        out += "      <stop offset=\"" + num(t) + "\" stop-color=\"" + hex(c) + "\"/>\n";
+    }
+    out += "    </linearGradient>\n  </defs>\n";
+    const double handX = cx + 8.5 * std::sin(2 * kPi / 3), handY = cy - 8.5 * std::cos(2 * kPi / 3);
+    const double arcX = cx + 8 * std::sin(2 * kPi / 3), arcY = cy - 8 * std::cos(2 * kPi / 3);
+    out += "  <rect x=\"14.5\" y=\"5\" width=\"3\" height=\"3\" fill=\"" + hex({120, 126, 138}) + "\"/>\n";
+    out += "  <rect x=\"12.8\" y=\"1.8\" width=\"6.4\" height=\"4.8\" rx=\"0.8\" fill=\"url(#crown)\"/>\n";
+    out += "  <circle cx=\"" + num(cx) + "\" cy=\"" + num(cy) + "\" r=\"13\" fill=\"" + hex({40, 44, 52}) + "\"/>\n";
+    out += "  <circle cx=\"" + num(cx) + "\" cy=\"" + num(cy) + "\" r=\"12.2\" fill=\"url(#bezel)\"/>\n";
+    out += "  <circle cx=\"" + num(cx) + "\" cy=\"" + num(cy) + "\" r=\"10.5\" fill=\"" + hex({250, 251, 253}) + "\"/>\n";
+    out += "  <path d=\"M" + num(cx) + " " + num(cy) + "V" + num(cy - 8) + "A8 8 0 0 1 " + num(arcX) + " " + num(arcY)
+         + "Z\" fill=\"" + hex({108, 127, 157}) + "\"/>\n";
+    out += "  <line x1=\"" + num(cx) + "\" y1=\"" + num(cy) + "\" x2=\"" + num(handX) + "\" y2=\"" + num(handY)
+         + "\" stroke=\"#000000\" stroke-width=\"1.6\" stroke-linecap=\"round\"/>\n";
+    out += "  <circle cx=\"" + num(cx) + "\" cy=\"" + num(cy - 8.8) + "\" r=\"1.3\" fill=\"" + hex({220, 0, 0}) + "\"/>\n";
+    out += "</svg>\n";
+    return out;
+}
+
+// The sizes of the application icon in the hicolor theme.
+constexpr int kThemeIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
 // ---- the about picture: a snare drum and a pair of sticks ---------------------
 
@@ -788,6 +873,16 @@ bool writePng(const QString& path, const QImage& img)
     return img.save(path, "PNG");
 }
 
+bool writeThemeIcons(const QString& dir)
+{
+    if (!QDir().mkpath(dir))
+        return false;
+    for (int size : kThemeIconSizes)
+        if (!writePng(QStringLiteral("%1/tempovaro-%2.png").arg(dir).arg(size), drawIconAt(size)))
+            return false;
+    return writeFile(dir + "/tempovaro.svg", iconSvg());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -807,7 +902,8 @@ int main(int argc, char** argv)
                  && writePng(dir + "/about.png", drawAbout().convertToFormat(QImage::Format_RGB888))
                  && writePng(dir + "/device_icon.png", drawDeviceIcon())
                  && writeFile(dir + "/barometer.dib", tubeDib(true))
-                 && writeFile(dir + "/baro_off.dib", tubeDib(false));
+                 && writeFile(dir + "/baro_off.dib", tubeDib(false))
+                 && writeThemeIcons(dir + "/icons");
     if (!ok) {
         std::fprintf(stderr, "make-artwork: cannot write into %s\n", argv[1]);
         return 1;
