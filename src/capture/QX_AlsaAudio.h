@@ -13,6 +13,7 @@
 // input lines are the capture elements of the device's mixer.
 
 #include "QX_AudioTriggerDevice.h"
+#include "QX_FastAudioTriggerDevice.h"
 #include "QX_Inputs.h"
 #include "QX_Status.h"
 #include "QX_Tuning.h"
@@ -57,3 +58,5 @@ HRESULT EnumInputLines(const std::string& DeviceID, QX_DeviceList& List);
 
 // An audio trigger device capturing from DeviceID (not started).
 std::unique_ptr<TQX_AudioTriggerDevice> CreateAudioTriggerDevice(const std::string& DeviceID);
+// The same with the fast detector.
+std::unique_ptr<TQX_FastAudioTriggerDevice> CreateFastAudioTriggerDevice(const std::string& DeviceID);

@@ -26,7 +26,8 @@ TQX_DeviceProperties::TQX_DeviceProperties(const TQX_DeviceProperties& other)
       AudioChannel(other.AudioChannel),
       MidiDevice(other.MidiDevice),
       MidiChannel(other.MidiChannel),
-      MidiNoteNr(other.LoadMidiNoteNr())
+      MidiNoteNr(other.LoadMidiNoteNr()),
+      AudioDetector(other.AudioDetector)
 {
 }
 
@@ -39,6 +40,7 @@ TQX_DeviceProperties& TQX_DeviceProperties::operator=(const TQX_DeviceProperties
         MidiDevice = other.MidiDevice;
         MidiChannel = other.MidiChannel;
         StoreMidiNoteNr(other.LoadMidiNoteNr());
+        AudioDetector = other.AudioDetector;
     }
     return *this;
 }

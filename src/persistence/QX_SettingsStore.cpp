@@ -260,6 +260,13 @@ bool LoadSettings()
     if (!key.readInt32("MidiNoteNr", noteNr))
         return false;
     dp.StoreMidiNoteNr(noteNr);
+
+    // Added after the eight values above: missing, mistyped or unknown means
+    // the standard detector, and never fails the load.
+    std::int32_t detector = AudioDetectorStandard;
+    if (!key.readInt32("AudioDetector", detector) || (detector != AudioDetectorStandard && detector != AudioDetectorFast))
+        detector = AudioDetectorStandard;
+    dp.AudioDetector = detector;
     return true;
 }
 
@@ -288,6 +295,7 @@ bool SaveSettings()
                binaryValue(QByteArray(reinterpret_cast<const char*>(level), sizeof level)));
     key.insert(QStringLiteral("MidiChannelID"), stringValue(dp.MidiChannel.ID));
     key.insert(QStringLiteral("MidiNoteNr"), int32Value(dp.LoadMidiNoteNr()));
+    key.insert(QStringLiteral("AudioDetector"), int32Value(dp.AudioDetector));
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);
