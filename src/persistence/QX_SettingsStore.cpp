@@ -295,7 +295,10 @@ bool SaveSettings()
                binaryValue(QByteArray(reinterpret_cast<const char*>(level), sizeof level)));
     key.insert(QStringLiteral("MidiChannelID"), stringValue(dp.MidiChannel.ID));
     key.insert(QStringLiteral("MidiNoteNr"), int32Value(dp.LoadMidiNoteNr()));
-    key.insert(QStringLiteral("AudioDetector"), int32Value(dp.AudioDetector));
+    // A store that never saw the fast detector keeps exactly the eight values
+    // of the original program; once written, the choice is kept up to date.
+    if (dp.AudioDetector != AudioDetectorStandard || key.contains(QStringLiteral("AudioDetector")))
+        key.insert(QStringLiteral("AudioDetector"), int32Value(dp.AudioDetector));
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);

@@ -15,6 +15,8 @@ constexpr std::int32_t kClipSample = 32760;
 // the level it is compared with.
 const double kFastCoef = 1.0 - std::exp(-1.0 / (0.0005 * kSampleRate));
 const double kSlowCoef = 1.0 - std::exp(-1.0 / (0.012 * kSampleRate));
+const double kFallCoef = 1.0 - std::exp(-1.0 / (0.002 * kSampleRate));
+constexpr double kDiedAwayRatio = 31.6;
 // The noise floor is the slow level's minimum, allowed to creep up 6 dB per 250 ms.
 const double kNoiseFloorRise = std::pow(4.0, 1.0 / (0.25 * kSampleRate));
 constexpr double kTriggerRatio = 2.0;     // envelope 3 dB over the slow level
@@ -23,12 +25,18 @@ constexpr double kConfirmRatio = 1.6;     // attack power 2 dB over what came be
 constexpr double kConfirmFloorRatio = 2.0;
 constexpr double kAbsoluteFloor = 1e-7;   // -70 dBFS: digital silence and dither
 constexpr std::int64_t kWarmUpSamples = 441;     // 10 ms for the levels to settle
-constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms: no attack rises slower
+constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
 constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset
-constexpr std::int64_t kRefractorySamples = 507; // 11.5 ms from the onset
+constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
 constexpr std::int64_t kClipHoldSamples = 132;   // 3 ms after the last clipped sample
 constexpr float kRelativePeak = 0.4f;
+// A stroke masks what follows: a candidate's peak must reach a fifth of the
+// loudest recent stroke's peak, halved every 300 ms. Ghost notes after an
+// accent pass (a third of it, measured); a tom's beating ring (a tenth after
+// 120 ms) and its tail after the history's second has run out do not.
+constexpr double kMaskRatio = 0.2;
+const double kMaskDecay = std::pow(0.5, 1.0 / (0.3 * kSampleRate));
 constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
 } // namespace
@@ -69,6 +77,7 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     m_slow = 0;
     m_noiseFloor = 0;
     m_levelBefore = 0;
+    m_maskPeak = 0;
     m_attackSum = 0;
     m_attackSamples = 0;
     m_phase = Phase::Idle;
@@ -164,8 +173,14 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         case Phase::Idle:
             if (index >= kWarmUpSamples && fast > kTriggerRatio * slow
                 && fast > std::max(kAbsoluteFloor, kNoiseGateRatio * noiseFloor)) {
+                if (index - m_quietSample > kMaxRiseSamples) {
+                    // A swell, not an attack: a ringing drum's beating modes
+                    // take longer than 2 ms to rise 3 dB, a stick never does.
+                    m_quietSample = index;
+                    break;
+                }
                 m_phase = Phase::Candidate;
-                m_candidateOnset = std::max(m_quietSample + 1, index - kMaxRiseSamples);
+                m_candidateOnset = m_quietSample + 1;
                 m_decideAt = m_candidateOnset + kAttackSamples;
                 m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
                 m_attackSum = 0;
@@ -191,7 +206,12 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
             break;
         }
 
-        slow += kSlowCoef * (fast - slow);
+        // Where the sound has died away (a pad, a choked drum) the level
+        // before follows it down in 2 ms, so a loud stroke does not hide a
+        // soft one 30 ms later; over a ring, whose dips stay within 15 dB,
+        // it keeps its 12 ms.
+        slow += (fast * kDiedAwayRatio < slow ? kFallCoef : kSlowCoef) * (fast - slow);
+        m_maskPeak *= kMaskDecay;
         // Until the slow level has settled its minimum means nothing.
         noiseFloor = index < kWarmUpSamples ? slow : noiseFloor * kNoiseFloorRise;
         if (slow < noiseFloor)
@@ -221,7 +241,8 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const float peak = static_cast<float>(std::sqrt(m_candidatePeak));
     const float reference = meanRecentPeak();
     const double attackPower = m_attackSamples > 0 ? m_attackSum / static_cast<double>(m_attackSamples) : 0.0;
-    if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)) {
+    if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)
+        || peak < kMaskRatio * m_maskPeak) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;
@@ -233,6 +254,11 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     m_onsets[static_cast<std::size_t>(m_onsetIndex)] = Onset{onset, interval, peak};
     m_onsetIndex = (m_onsetIndex + 1) % 8;
     m_lastOnset = onset;
+    // Past full scale the peak is the clipping's overshoot in the filter, not
+    // the drum: it must not mask the next stroke.
+    const double maskPeak = std::min(static_cast<double>(peak), 1.0);
+    if (maskPeak > m_maskPeak)
+        m_maskPeak = maskPeak;
     RecordStroke(interval, peak);
 
     // The refractory time grows with the pace up to 30 ms: half the recent

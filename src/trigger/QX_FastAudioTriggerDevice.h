@@ -8,8 +8,10 @@
 // bit for bit as there, so Level, its rectified peak, reads the same on the
 // dialog's meter with either detector):
 //   1. The signal's power smoothed over 0.5 ms (the envelope) and over 12 ms
-//      (the level before), and a noise floor: the 12 ms level's minimum,
-//      allowed to creep up 6 dB per 250 ms.
+//      (the level before; it falls in 2 ms once the envelope is 15 dB under
+//      it, so a pad's loud stroke does not hide a soft one 30 ms later), and
+//      a noise floor: the 12 ms level's minimum, allowed to creep up 6 dB per
+//      250 ms.
 //   2. A candidate starts when the envelope rises 3 dB over the level before
 //      and 6 dB over the noise floor. Its onset is the last sample at which
 //      the envelope was still at or below the level before (at most 2 ms
@@ -18,18 +20,21 @@
 //      those 4 ms is 2 dB over the level before, and its peak reaches 0.4 of
 //      the mean peak of the last eight strokes (the sum divided by eight, as
 //      the standard detector does, so ghost notes after a lone accent pass;
-//      a ringing drum's ripples and echoes do not).
-//   4. Refractory time from the onset: 11.5 ms, or half the median of the last
+//      a ringing drum's ripples and echoes do not), and a fifth of the
+//      loudest recent stroke's peak, halved every 300 ms (a stroke masks its
+//      own ring). An envelope that takes over 2 ms to rise is a ring's
+//      swell, never a candidate.
+//   4. Refractory time from the onset: 11.8 ms, or half the median of the last
 //      four intervals up to 30 ms, so a ringing drum's ripples between steady
 //      strokes are not counted; extended while the input clips, as a clipped
 //      stroke's distorted ring fakes attacks.
 // A stroke is counted 4 ms after its onset. Measured on the corpus of
 // tests/support/DrumCorpus (bench_fast_detector; table in the README):
-// F = 1.000 on a choked pad at 4 to 40 strokes per second and 0.985 on a
+// F = 1.000 on a choked pad at 4 to 40 strokes per second and 0.980 on a
 // ringing snare by microphone at 20/s; nothing in 20 s of room noise. A
 // 2.5 kHz band, tried first, lost the snare's attack under its wires (F 0.43
 // at 20/s); a rise over the recent minimum counted the ring's ripples; a
-// 10 ms refractory time counted the snare's own second burst 11.3 ms after
+// 10 ms refractory time counted the snare's own second burst 11.3 to 11.6 ms after
 // the attack.
 //
 // Threads: AnalyzeSamples runs on the capture thread (or the caller's thread
@@ -105,6 +110,7 @@ private:
     std::int64_t m_lastOnset = -1;
     double m_candidatePeak = 0;
     double m_levelBefore = 0;
+    double m_maskPeak = 0;               // loudest recent peak, decaying
     double m_attackSum = 0;
     std::int64_t m_attackSamples = 0;
 

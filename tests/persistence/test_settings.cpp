@@ -440,3 +440,59 @@ TEST(Dates, DaysSinceTheEndOf1899)
 }
 
 } // namespace
+
+TEST_F(Settings, AudioDetectorIsReadAfterTheEightValuesAndNeverFailsTheLoad)
+{
+    struct Case {
+        QJsonValue stored; // undefined: no such value
+        std::int32_t expected;
+    };
+    const Case cases[] = {
+        {QJsonValue::Undefined, AudioDetectorStandard},
+        {int32Value(1), AudioDetectorFast},
+        {int32Value(0), AudioDetectorStandard},
+        {int32Value(2), AudioDetectorStandard},
+        {int32Value(-1), AudioDetectorStandard},
+        {stringValue("1"), AudioDetectorStandard},
+        {binaryValue(QByteArray("\x01\x00\x00\x00", 4)), AudioDetectorStandard},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QJsonDocument(QJsonArray{c.stored}).toJson().toStdString());
+        SetDefaultSettings();
+        DeviceProperties.AudioDetector = AudioDetectorFast; // a load must replace it
+        QJsonObject key = goodKey();
+        if (!c.stored.isUndefined())
+            key["AudioDetector"] = c.stored;
+        writeStore(key);
+        EXPECT_TRUE(LoadSettings());
+        EXPECT_EQ(DeviceProperties.AudioDetector, c.expected);
+        EXPECT_EQ(DeviceProperties.LoadMidiNoteNr(), 38) << "the eight values load as before";
+    }
+}
+
+TEST_F(Settings, AudioDetectorRoundTripsAndStaysOutOfAStoreThatNeverChoseIt)
+{
+    const auto storedKey = [] {
+        return QJsonDocument::fromJson(readAll(SettingsFilePath())).object().value("Software\\Tempovaro").toObject();
+    };
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_FALSE(storedKey().contains("AudioDetector"));
+
+    DeviceProperties.AudioDetector = AudioDetectorFast;
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(storedKey().value("AudioDetector"), int32Value(1));
+    SetDefaultSettings();
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(DeviceProperties.AudioDetector, AudioDetectorFast);
+
+    // Back to Standard: the value is rewritten, not left saying Fast.
+    DeviceProperties.AudioDetector = AudioDetectorStandard;
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(storedKey().value("AudioDetector"), int32Value(0));
+
+    TQX_DeviceProperties copy;
+    copy = DeviceProperties;
+    DeviceProperties.AudioDetector = AudioDetectorFast;
+    EXPECT_EQ(TQX_DeviceProperties(DeviceProperties).AudioDetector, AudioDetectorFast) << "copied with the record";
+    EXPECT_EQ(copy.AudioDetector, AudioDetectorStandard);
+}

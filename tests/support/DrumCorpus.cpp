@@ -116,6 +116,11 @@ Recording padStrokes(double perSecond, double seconds)
     return build(rateName("pad", perSecond), hit, strokes, static_cast<std::int64_t>((seconds + 0.5) * kRate));
 }
 
+Recording padAt(const std::vector<Stroke>& strokes, std::int64_t lengthSamples)
+{
+    return build("pad", choke(loadHit(kKit + "PearlSnare-Med.wav")), strokes, lengthSamples);
+}
+
 Recording snareStrokes(double perSecond, double seconds)
 {
     // Overlapping strokes add up: the level keeps the sum below clipping.

@@ -38,6 +38,8 @@ Score scoreDetections(const std::vector<std::int64_t>& attacks, const std::vecto
 // (a snare sample cut off after a few milliseconds), alternating hands a
 // little unevenly in level and timing, as real hands play.
 Recording padStrokes(double perSecond, double seconds = 5.0);
+// Pad strokes at the given sample positions and gains (a gain far above 1 clips).
+Recording padAt(const std::vector<Stroke>& strokes, std::int64_t lengthSamples);
 // The same on a snare by microphone, its wires and shell ringing for a second.
 Recording snareStrokes(double perSecond, double seconds = 5.0);
 // A pad roll speeding up evenly from fromPerSecond to toPerSecond.
