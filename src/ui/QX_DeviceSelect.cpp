@@ -196,13 +196,14 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     Label2 = label(this, "Label2", QStringLiteral("Channel"), 96, 72);
     CBAudioChannel = listBox(this, "CBAudioChannel", 91, 16);
     // The detector choice sits in the free column under "Audio", level with
-    // the channel row, so the designed layout around it stays as it was.
-    LabelDetection = label(this, "LabelDetection", QStringLiteral("Detection"), 24, 72);
+    // the channel row and the OK button's left edge, so the designed layout
+    // around it stays as it was.
+    LabelDetection = label(this, "LabelDetection", QStringLiteral("Detection"), 16, 72);
     CBDetection = new QComboBox(this);
     CBDetection->setObjectName(QStringLiteral("CBDetection"));
     CBDetection->setEditable(false);
     CBDetection->addItems({QStringLiteral("Standard"), QStringLiteral("Fast")});
-    CBDetection->setGeometry(24, 91, 66, 21);
+    CBDetection->setGeometry(16, 91, 74, 21);
     RBMidi = radio(this, "RBMidi", QStringLiteral("MIDI"), QRect(24, 138, 57, 17));
     Label3 = label(this, "Label3", QStringLiteral("Device"), 96, 140);
     CBMidi = listBox(this, "CBMidi", 159, 16);
