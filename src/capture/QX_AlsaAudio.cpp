@@ -263,3 +263,8 @@ std::unique_ptr<TQX_AudioTriggerDevice> CreateAudioTriggerDevice(const std::stri
 {
     return std::make_unique<TQX_AudioTriggerDevice>(DeviceID, std::make_unique<QX_AudioFilterGraph>());
 }
+
+std::unique_ptr<TQX_FastAudioTriggerDevice> CreateFastAudioTriggerDevice(const std::string& DeviceID)
+{
+    return std::make_unique<TQX_FastAudioTriggerDevice>(DeviceID, std::make_unique<QX_AudioFilterGraph>());
+}

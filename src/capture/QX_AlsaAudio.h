@@ -17,6 +17,7 @@
 // what they share, and the ALSA handle owners, are private/ and stay there.
 
 #include "QX_AudioTriggerDevice.h"
+#include "QX_FastAudioTriggerDevice.h"
 #include "QX_Inputs.h"
 #include "QX_Status.h"
 #include "QX_Tuning.h"
@@ -61,3 +62,5 @@ HRESULT EnumInputLines(const std::string& DeviceID, QX_DeviceList& List);
 
 // An audio trigger device capturing from DeviceID (not started).
 std::unique_ptr<TQX_AudioTriggerDevice> CreateAudioTriggerDevice(const std::string& DeviceID);
+// The same with the fast detector.
+std::unique_ptr<TQX_FastAudioTriggerDevice> CreateFastAudioTriggerDevice(const std::string& DeviceID);

@@ -23,7 +23,8 @@ TQX_DeviceProperties::TQX_DeviceProperties(const TQX_DeviceProperties& other)
       AudioChannel(other.AudioChannel),
       MidiDevice(other.MidiDevice),
       MidiChannel(other.MidiChannel),
-      MidiNoteNr(other.loadMidiNoteNr())
+      MidiNoteNr(other.loadMidiNoteNr()),
+      AudioDetector(other.AudioDetector)
 {
 }
 
@@ -36,6 +37,7 @@ TQX_DeviceProperties& TQX_DeviceProperties::operator=(const TQX_DeviceProperties
         MidiDevice = other.MidiDevice;
         MidiChannel = other.MidiChannel;
         storeMidiNoteNr(other.loadMidiNoteNr());
+        AudioDetector = other.AudioDetector;
     }
     return *this;
 }

@@ -27,6 +27,9 @@ struct TQX_DeviceProperties {
     QX_Device MidiChannel;              // ID: "0" (all) .. "16"
     // -1 all notes, 0..127 one note
     alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t MidiNoteNr = 0;
+    // Which detector an audio device runs (stored as "AudioDetector"; a store
+    // without it, or with a value of another type or number, means Standard).
+    std::int32_t AudioDetector = 0;
 
     TQX_DeviceProperties() = default;
     TQX_DeviceProperties(const TQX_DeviceProperties& other);
@@ -39,6 +42,10 @@ struct TQX_DeviceProperties {
 // TQX_DeviceProperties::TriggerDeviceType; any other value means no device.
 inline constexpr std::int32_t kTriggerDeviceAudio = 1;
 inline constexpr std::int32_t kTriggerDeviceMidi = 2;
+
+// TQX_DeviceProperties::AudioDetector.
+inline constexpr std::int32_t kAudioDetectorStandard = 0;
+inline constexpr std::int32_t kAudioDetectorFast = 1;
 
 // The main window's settings, stored byte for byte as the binary value "Program".
 struct TQX_ProgramSettings {

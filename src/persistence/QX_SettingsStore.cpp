@@ -279,6 +279,13 @@ bool LoadSettings()
     if (!key.readInt32("MidiNoteNr", noteNr))
         return false;
     dp.storeMidiNoteNr(noteNr);
+
+    // Added after the eight values above: missing, mistyped or unknown means
+    // the standard detector, and never fails the load.
+    std::int32_t detector = kAudioDetectorStandard;
+    if (!key.readInt32("AudioDetector", detector) || (detector != kAudioDetectorStandard && detector != kAudioDetectorFast))
+        detector = kAudioDetectorStandard;
+    dp.AudioDetector = detector;
     return true;
 }
 
@@ -312,6 +319,10 @@ bool SaveSettings()
                binaryValue(QByteArray(reinterpret_cast<const char*>(level), sizeof level)));
     key.insert(QStringLiteral("MidiChannelID"), stringValue(dp.MidiChannel.ID));
     key.insert(QStringLiteral("MidiNoteNr"), int32Value(dp.loadMidiNoteNr()));
+    // A store that never saw the fast detector keeps exactly the eight values
+    // of the original program; once written, the choice is kept up to date.
+    if (dp.AudioDetector != kAudioDetectorStandard || key.contains(QStringLiteral("AudioDetector")))
+        key.insert(QStringLiteral("AudioDetector"), int32Value(dp.AudioDetector));
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);

@@ -2,6 +2,7 @@
 
 #include "QX_AlsaAudio.h"
 #include "QX_AudioTriggerDevice.h"
+#include "QX_FastAudioTriggerDevice.h"
 #include "QX_Barometer.h"
 #include "QX_MidiPort.h"
 #include "QX_TriggerDevice.h"
@@ -172,6 +173,15 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     CBAudio = listBox(this, "CBAudio", 43, 16);
     Label2 = label(this, "Label2", QStringLiteral("Channel"), 96, 72);
     CBAudioChannel = listBox(this, "CBAudioChannel", 91, 16);
+    // The detector choice sits in the free column under "Audio", level with
+    // the channel row and the OK button's left edge, so the designed layout
+    // around it stays as it was.
+    LabelDetection = label(this, "LabelDetection", QStringLiteral("Detection"), 16, 72);
+    CBDetection = new QComboBox(this);
+    CBDetection->setObjectName(QStringLiteral("CBDetection"));
+    CBDetection->setEditable(false);
+    CBDetection->addItems({QStringLiteral("Standard"), QStringLiteral("Fast")});
+    CBDetection->setGeometry(16, 91, 74, 21);
     RBMidi = radio(this, "RBMidi", QStringLiteral("MIDI"), QRect(24, 138, 57, 17));
     Label3 = label(this, "Label3", QStringLiteral("Device"), 96, 140);
     CBMidi = listBox(this, "CBMidi", 159, 16);
@@ -233,6 +243,7 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     QWidget::setTabOrder(RBAll, rbSingle);
     QWidget::setTabOrder(rbSingle, btnSet);
     QWidget::setTabOrder(btnSet, btnHelp);
+    QWidget::setTabOrder(CBAudioChannel, CBDetection);
 
     // A radio button runs its handler when it becomes checked, by a click or
     // from code, and not when an already checked button is clicked again.
@@ -242,6 +253,7 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     connect(rbSingle, &QRadioButton::toggled, this, [this](bool on) { if (on) rbSingleClick(); });
     connect(CBAudio, &QComboBox::activated, this, &TDeviceSelect::CBAudioSelect);
     connect(CBAudioChannel, &QComboBox::activated, this, &TDeviceSelect::CBAudioChannelSelect);
+    connect(CBDetection, &QComboBox::activated, this, &TDeviceSelect::CBDetectionSelect);
     connect(CBMidi, &QComboBox::activated, this, &TDeviceSelect::CBMidiSelect);
     connect(cbMidiChannel, &QComboBox::activated, this, &TDeviceSelect::cbMidiChannelSelect);
     // valueChanged comes only when the position really changes, also when it
@@ -393,6 +405,9 @@ void TDeviceSelect::UpdateControls()
     for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
                        static_cast<QWidget*>(CBAudio), static_cast<QWidget*>(CBAudioChannel)})
         w->setEnabled(audio);
+    LabelDetection->setEnabled(audio);
+    CBDetection->setEnabled(audio);
+    CBDetection->setCurrentIndex(Properties.AudioDetector == kAudioDetectorFast ? 1 : 0);
     for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
                        static_cast<QWidget*>(CBMidi), static_cast<QWidget*>(cbMidiChannel)})
         w->setEnabled(!audio);
@@ -478,6 +493,14 @@ void TDeviceSelect::CBAudioChannelSelect()
     CreateTriggerDevice();
 }
 
+void TDeviceSelect::CBDetectionSelect()
+{
+    // The live device is rebuilt with the other detector, so the meter keeps
+    // showing the input while the choice changes.
+    Properties.AudioDetector = CBDetection->currentIndex() == 1 ? kAudioDetectorFast : kAudioDetectorStandard;
+    CreateTriggerDevice();
+}
+
 void TDeviceSelect::CBMidiSelect()
 {
     const int index = CBMidi->currentIndex();
@@ -503,6 +526,8 @@ void TDeviceSelect::TBVolumeChange()
     if (TriggerDevice && Properties.TriggerDeviceType == kTriggerDeviceAudio) {
         if (auto* audio = dynamic_cast<TQX_AudioTriggerDevice*>(TriggerDevice.get()))
             audio->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
+        else if (auto* fast = dynamic_cast<TQX_FastAudioTriggerDevice*>(TriggerDevice.get()))
+            fast->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
     }
 }
 

@@ -72,6 +72,8 @@ public:
     QComboBox* CBAudio = nullptr;
     QLabel* Label2 = nullptr;
     QComboBox* CBAudioChannel = nullptr;
+    QLabel* LabelDetection = nullptr;
+    QComboBox* CBDetection = nullptr; // Standard, Fast: the audio detector
     QRadioButton* RBMidi = nullptr;
     QLabel* Label3 = nullptr;
     QComboBox* CBMidi = nullptr;
@@ -102,6 +104,7 @@ public slots:
     void RBMidiClick();
     void CBAudioSelect();
     void CBAudioChannelSelect();
+    void CBDetectionSelect();
     void CBMidiSelect();
     void cbMidiChannelSelect();
     void TBVolumeChange();

@@ -37,6 +37,11 @@ std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DevicePropertie
 
     switch (Properties.TriggerDeviceType) {
     case kTriggerDeviceAudio: {
+        if (Properties.AudioDetector == kAudioDetectorFast) {
+            auto device = CreateFastAudioTriggerDevice(Properties.AudioDevice.ID);
+            device->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
+            return device;
+        }
         auto device = CreateAudioTriggerDevice(Properties.AudioDevice.ID);
         device->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
         return device;

@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-// Audio (type 1): the device for AudioDevice.ID with SetInputLine(line, level)
-// applied; MIDI (type 2): the port for MidiDevice.ID with the channel of
+// Audio (type 1): the device for AudioDevice.ID, with the detector that
+// AudioDetector names, with SetInputLine(line, level) applied; MIDI (type 2): the port for MidiDevice.ID with the channel of
 // MidiChannel.ID (0 for empty or non-numeric text), filtering on the global
 // DeviceProperties.MidiNoteNr; any other type: none. Not started.
 std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DeviceProperties& Properties);

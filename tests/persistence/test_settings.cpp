@@ -532,3 +532,59 @@ TEST_F(Settings, ValuesOfOtherVersionsSurviveALoadAndASave)
     EXPECT_EQ(saved.value("Software\\Other").toObject(), otherKey);
     EXPECT_EQ(saved.value("Version"), QJsonValue(7));
 }
+
+TEST_F(Settings, AudioDetectorIsReadAfterTheEightValuesAndNeverFailsTheLoad)
+{
+    struct Case {
+        QJsonValue stored; // undefined: no such value
+        std::int32_t expected;
+    };
+    const Case cases[] = {
+        {QJsonValue::Undefined, kAudioDetectorStandard},
+        {int32Value(1), kAudioDetectorFast},
+        {int32Value(0), kAudioDetectorStandard},
+        {int32Value(2), kAudioDetectorStandard},
+        {int32Value(-1), kAudioDetectorStandard},
+        {stringValue("1"), kAudioDetectorStandard},
+        {binaryValue(QByteArray("\x01\x00\x00\x00", 4)), kAudioDetectorStandard},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QJsonDocument(QJsonArray{c.stored}).toJson().toStdString());
+        SetDefaultSettings();
+        DeviceProperties.AudioDetector = kAudioDetectorFast; // a load must replace it
+        QJsonObject key = goodKey();
+        if (!c.stored.isUndefined())
+            key["AudioDetector"] = c.stored;
+        writeStore(key);
+        EXPECT_TRUE(LoadSettings());
+        EXPECT_EQ(DeviceProperties.AudioDetector, c.expected);
+        EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), 38) << "the eight values load as before";
+    }
+}
+
+TEST_F(Settings, AudioDetectorRoundTripsAndStaysOutOfAStoreThatNeverChoseIt)
+{
+    const auto storedKey = [] {
+        return QJsonDocument::fromJson(readAll(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
+    };
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_FALSE(storedKey().contains("AudioDetector"));
+
+    DeviceProperties.AudioDetector = kAudioDetectorFast;
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(storedKey().value("AudioDetector"), int32Value(1));
+    SetDefaultSettings();
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_EQ(DeviceProperties.AudioDetector, kAudioDetectorFast);
+
+    // Back to Standard: the value is rewritten, not left saying Fast.
+    DeviceProperties.AudioDetector = kAudioDetectorStandard;
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_EQ(storedKey().value("AudioDetector"), int32Value(0));
+
+    TQX_DeviceProperties copy;
+    copy = DeviceProperties;
+    DeviceProperties.AudioDetector = kAudioDetectorFast;
+    EXPECT_EQ(TQX_DeviceProperties(DeviceProperties).AudioDetector, kAudioDetectorFast) << "copied with the record";
+    EXPECT_EQ(copy.AudioDetector, kAudioDetectorStandard);
+}

@@ -89,3 +89,21 @@ TEST(CountOptions, BadCommandLinesGiveOneLineOfExplanation)
         EXPECT_EQ(p.error.find('\n'), std::string::npos) << joined;
     }
 }
+
+TEST(CountOptions, DetectorForFilesAndAudioOnly)
+{
+    EXPECT_FALSE(parse({"a.wav"}).options.fastDetector);
+    EXPECT_TRUE(parse({"--detector", "fast", "a.wav"}).options.fastDetector);
+    EXPECT_FALSE(parse({"--detector", "standard", "a.wav"}).options.fastDetector);
+    const auto live = parse({"--audio", "pulse", "--detector", "fast"});
+    ASSERT_TRUE(live.ok) << live.error;
+    EXPECT_TRUE(live.options.fastDetector);
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--detector", "Fast", "a.wav"},
+                                                                 {"--detector", "a.wav"},
+                                                                 {"--midi", "x", "--detector", "fast"},
+                                                                 {"--list", "--detector", "standard"}}) {
+        const auto p = parse(args);
+        EXPECT_FALSE(p.ok) << args[1];
+        EXPECT_NE(p.error.find("--detector"), std::string::npos) << p.error;
+    }
+}

@@ -1,6 +1,7 @@
 // tempovaro-count as a user runs it: recordings in, CSV out, exit statuses.
 #include "../trigger/AudioReference.h"
 #include "AudioFeed.h"
+#include "DrumCorpus.h"
 #include "DrumRecording.h"
 #include "ToolRunner.h"
 
@@ -183,3 +184,24 @@ TEST_F(CountTool, ExitStatusesAndMessages)
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("tempovaro-count ", 0), 0u);
 }
+
+TEST_F(CountTool, FastDetectorCountsFortyStrokesPerSecondAtTheirOnsets)
+{
+    // Ten seconds of a choked pad at 40 per second: the standard detector
+    // cannot follow, the fast one prints each stroke at its onset.
+    const auto pad = drum::padStrokes(40, 10.0);
+    ASSERT_TRUE(drum::writeWav(path("pad40.wav"), pad.samples));
+    const auto fast = runCountTool({"--detector", "fast", path("pad40.wav")});
+    ASSERT_EQ(fast.status, 0);
+    EXPECT_EQ(fast.strokes(), static_cast<int>(pad.attacks.size()));
+    const auto out = linesOf(fast.out);
+    ASSERT_EQ(out.front(), "stroke,onset_sample,time_s,interval_samples,level");
+    ASSERT_EQ(out.size(), pad.attacks.size() + 2);
+    for (std::size_t k = 0; k < pad.attacks.size(); ++k) {
+        const long long onset = std::stoll(out[k + 1].substr(out[k + 1].find(',') + 1));
+        EXPECT_NEAR(static_cast<double>(onset), static_cast<double>(pad.attacks[k]), 88) << "stroke " << k;
+    }
+    EXPECT_LT(runCountTool({"--detector", "standard", path("pad40.wav")}).strokes(),
+              static_cast<int>(pad.attacks.size()) * 9 / 10);
+}
+

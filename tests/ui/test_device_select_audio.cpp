@@ -10,6 +10,7 @@
 #include "QX_AlsaAudio.h"
 #include "QX_Barometer.h"
 #include "QX_DeviceSelect.h"
+#include "QX_FastAudioTriggerDevice.h"
 #include "QX_Global.h"
 #include "QX_Main.h"
 #include "QX_TriggerDevice.h"
@@ -18,6 +19,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
@@ -203,6 +205,52 @@ private slots:
         const pid_t player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT((mainForm.GUITimerTimer(), mainForm.lastCount() >= 1), 5000);
         QCOMPARE(PulseServer::waitFor(player), 0);
+        mainForm.close();
+    }
+
+    void detectionChoiceReachesTheLiveDeviceAndTheMainWindow()
+    {
+        if (!QFileInfo::exists(QString::fromLatin1(kRecording)))
+            QSKIP("the hydrogen drum kits are not installed");
+        TMainForm mainForm(nullptr, true);
+        // The main window loads what an earlier run of this test stored.
+        DeviceProperties.AudioDetector = kAudioDetectorStandard;
+        auto dialog = dialogOnPulse();
+        QVERIFY(dialog);
+        dialog->OnResetMeasurement = [&] { mainForm.ResetMeasurement(); };
+        QVERIFY(dialog->CBDetection->isEnabled());
+        QCOMPARE(dialog->CBDetection->currentText(), QStringLiteral("Standard"));
+        dialog->TBVolume->setFocus();
+        QTest::keyClick(dialog->TBVolume, Qt::Key_Home);
+
+        chooseListEntry(dialog->CBDetection, 1);
+        dialog->TBVolume->setFocus();
+        QVERIFY(dynamic_cast<TQX_FastAudioTriggerDevice*>(TriggerDevice.get()));
+        // The track bar reaches the mixer through the fast device too.
+        QTest::keyClick(dialog->TBVolume, Qt::Key_End);
+        QVERIFY(captureVolume() >= 0.0f && captureVolume() < 0.01f);
+        QTest::keyClick(dialog->TBVolume, Qt::Key_Home);
+        QVERIFY(captureVolume() > 0.99f);
+        dialog->TimerVolume->start();
+        pid_t player = m_server->playAsync(kRecording);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->MeterLevel > 0.3f, 5000);
+        QCOMPARE(PulseServer::waitFor(player), 0);
+        dialog->TimerVolume->stop();
+
+        QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
+        QCOMPARE(DeviceProperties.AudioDetector, kAudioDetectorFast);
+        QVERIFY(dynamic_cast<TQX_FastAudioTriggerDevice*>(TriggerDevice.get()));
+        player = m_server->playAsync(kRecording);
+        QTRY_VERIFY_WITH_TIMEOUT((mainForm.GUITimerTimer(), mainForm.lastCount() >= 1), 5000);
+        QCOMPARE(PulseServer::waitFor(player), 0);
+
+        // Shown again, it shows the stored choice; MIDI greys it out.
+        dialog->show();
+        dialog->FormActivate();
+        QCOMPARE(dialog->CBDetection->currentText(), QStringLiteral("Fast"));
+        QTest::mouseClick(dialog->RBMidi, Qt::LeftButton);
+        QVERIFY(!dialog->CBDetection->isEnabled());
+        QTest::mouseClick(dialog->btnCancel, Qt::LeftButton);
         mainForm.close();
     }
 };

@@ -27,7 +27,7 @@ struct LiveCount {
     // could not take in time is dropped from the printout only, never from
     // the count.
     SpscRing<CountedStroke, 1024> queue;
-    explicit LiveCount(std::int32_t timeLimitMs) : counter(timeLimitMs) {}
+    LiveCount(std::int32_t timeLimitMs, bool fastDetector) : counter(timeLimitMs, fastDetector) {}
 
     // Capture thread.
     void onSamples(const void* data, std::int32_t byteCount)
@@ -53,9 +53,10 @@ void installInterruptHandler()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-int countAudioLive(const std::string& deviceId, const std::string& line, float level, std::int32_t timeLimitMs)
+int countAudioLive(const std::string& deviceId, const std::string& line, float level, std::int32_t timeLimitMs,
+                   bool fastDetector)
 {
-    LiveCount live(timeLimitMs);
+    LiveCount live(timeLimitMs, fastDetector);
     auto graph = std::make_unique<QX_AudioFilterGraph>();
     if (FAILED(graph->BuildGraph(deviceId, QX_SampleHandler::Bind<LiveCount, &LiveCount::onSamples>(&live)))) {
         std::fprintf(stderr, "tempovaro-count: cannot open audio device '%s' (see --list)\n", deviceId.c_str());
@@ -74,7 +75,7 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
         graph->SetInputLine(line, level);
     }
     installInterruptHandler();
-    printCsvHeader(stdout);
+    printCsvHeader(stdout, fastDetector);
     std::fflush(stdout);
     std::fputs("tempovaro-count: waiting for the first stroke\n", stderr);
     if (FAILED(graph->Run())) {

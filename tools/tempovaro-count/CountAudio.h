@@ -6,7 +6,8 @@
 #include <string>
 
 // Returns the exit status: 0, or 1 when the device cannot be opened.
-int countAudioLive(const std::string& deviceId, const std::string& line, float level, std::int32_t timeLimitMs);
+int countAudioLive(const std::string& deviceId, const std::string& line, float level, std::int32_t timeLimitMs,
+                   bool fastDetector = false);
 
 void listAudioDevices(std::FILE* out);
 

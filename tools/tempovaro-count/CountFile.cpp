@@ -110,7 +110,7 @@ bool readSamples(OpenFile& in, Feed&& feed)
 
 } // namespace
 
-int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs)
+int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector)
 {
     // Every file is opened first, so a bad name stops the run before any output.
     std::vector<OpenFile> opened;
@@ -128,8 +128,8 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs)
     for (auto& in : opened) {
         if (opened.size() > 1)
             std::printf("# file %s\n", in.path.c_str());
-        printCsvHeader(stdout);
-        StrokeCounter counter(timeLimitMs);
+        printCsvHeader(stdout, fastDetector);
+        StrokeCounter counter(timeLimitMs, fastDetector);
         // The device's millisecond clock follows the samples, so a recording
         // time ends exactly where it would have live.
         SampleClock clock(counter);

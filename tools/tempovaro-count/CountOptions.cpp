@@ -5,13 +5,15 @@
 #include <cstdlib>
 
 const char* const kCountUsage =
-    "Usage: tempovaro-count [--time SECONDS] FILE...\n"
-    "       tempovaro-count --audio ID [--line NAME] [--level 0..1] [--time SECONDS]\n"
+    "Usage: tempovaro-count [--detector standard|fast] [--time SECONDS] FILE...\n"
+    "       tempovaro-count --audio ID [--line NAME] [--level 0..1] [--detector standard|fast]\n"
+    "                       [--time SECONDS]\n"
     "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS]\n"
     "       tempovaro-count --list | --help | --version\n"
     "\n"
     "Counts drum strokes the way Tempovaro does and prints them as CSV:\n"
     "  stroke,window_end_sample,time_s,interval_samples,level   (audio)\n"
+    "  stroke,onset_sample,time_s,interval_samples,level        (audio, fast)\n"
     "  stroke,time_s,interval_s,level                           (MIDI)\n"
     "followed by a summary line '# strokes N, seconds S, strokes per minute R'.\n"
     "\n"
@@ -21,6 +23,9 @@ const char* const kCountUsage =
     "  --audio ID       measure live from an ALSA capture device (see --list)\n"
     "  --line NAME      input line of that device to record from\n"
     "  --level 0..1     recording level of that line\n"
+    "  --detector NAME  audio detector: standard (default; counts up to about 30\n"
+    "                   strokes per second) or fast (to 40 and more; each stroke\n"
+    "                   at its onset, counted 4 ms after it)\n"
     "  --midi ID        measure live from a MIDI input port (see --list)\n"
     "  --channel 0..16  MIDI channel to count, 0 for all\n"
     "  --note 0..127    MIDI note to count, all when omitted\n"
@@ -62,7 +67,7 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
     options = CountOptions{};
     bool list = false, help = false, version = false, audio = false, midi = false;
     bool lineGiven = false, levelGiven = false, channelGiven = false, noteGiven = false, timeGiven = false;
-    bool onlyFiles = false;
+    bool onlyFiles = false, detectorGiven = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -86,7 +91,7 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
             list = true;
             continue;
         }
-        static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note"};
+        static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note", "--detector"};
         bool known = false;
         for (const char* name : withValue)
             known = known || arg == name;
@@ -131,6 +136,13 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
                 return false;
             }
             channelGiven = true;
+        } else if (arg == "--detector") {
+            if (value != "standard" && value != "fast") {
+                error = "--detector needs standard or fast, not '" + value + "'";
+                return false;
+            }
+            options.fastDetector = value == "fast";
+            detectorGiven = true;
         } else if (arg == "--note") {
             if (!parseInteger(value, 0, 127, options.note)) {
                 error = "--note needs a MIDI note number from 0 to 127, not '" + value + "'";
@@ -167,6 +179,10 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
     }
     if ((channelGiven || noteGiven) && !midi) {
         error = "--channel and --note apply to --midi only";
+        return false;
+    }
+    if (detectorGiven && (midi || list)) {
+        error = "--detector applies to FILE... and --audio only";
         return false;
     }
     if (timeGiven && list) {

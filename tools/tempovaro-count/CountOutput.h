@@ -6,9 +6,11 @@
 #include <cinttypes>
 #include <cstdio>
 
-inline void printCsvHeader(std::FILE* out)
+inline void printCsvHeader(std::FILE* out, bool fastDetector = false)
 {
-    std::fputs("stroke,window_end_sample,time_s,interval_samples,level\n", out);
+    std::fputs(fastDetector ? "stroke,onset_sample,time_s,interval_samples,level\n"
+                            : "stroke,window_end_sample,time_s,interval_samples,level\n",
+               out);
 }
 
 inline void printStroke(std::FILE* out, const CountedStroke& s)

@@ -13,9 +13,14 @@ std::uint32_t sampleTick()
 }
 } // namespace
 
-StrokeCounter::StrokeCounter(std::int32_t timeLimitMs) : m_timeLimitMs(timeLimitMs)
+StrokeCounter::StrokeCounter(std::int32_t timeLimitMs, bool fastDetector) : m_timeLimitMs(timeLimitMs)
 {
-    m_device.Start(timeLimitMs);
+    if (fastDetector) {
+        m_fast = std::make_unique<TQX_FastAudioTriggerDevice>("");
+        m_fast->Start(timeLimitMs);
+    } else {
+        m_device.Start(timeLimitMs);
+    }
 }
 
 CountSummary StrokeCounter::summaryBySamples() const
@@ -25,7 +30,7 @@ CountSummary StrokeCounter::summaryBySamples() const
     std::int64_t elapsedMs = SampleClock::msAt(m_fed) - SampleClock::msAt(m_firstStrokeEnd);
     if (m_timeLimitMs >= 0 && elapsedMs > m_timeLimitMs)
         elapsedMs = m_timeLimitMs;
-    return makeSummary(m_device.GetCount(), elapsedMs);
+    return makeSummary(device().GetCount(), elapsedMs);
 }
 
 CountSummary makeSummary(std::int32_t strokes, std::int64_t elapsedMs)

@@ -3,19 +3,23 @@
 // reports every stroke with the number of samples fed when it was counted.
 // Blocks are cut at the detector's 10 ms window boundaries, so a stroke is
 // always counted at the last sample of a piece: its sample position is exact
-// whatever block sizes the caller hands in.
+// whatever block sizes the caller hands in. With the fast detector the
+// reported sample is the stroke's onset instead (one stroke per piece at
+// most: its refractory time is longer than a window).
 //
 // Allocation-free after construction, so the live mode calls feed() on the
 // capture thread.
 
 #include "QX_AudioTriggerDevice.h"
+#include "QX_FastAudioTriggerDevice.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 struct CountedStroke {
     std::int32_t number = 0;         // 1-based
-    std::int64_t windowEndSample = 0; // samples fed when the stroke was counted
+    std::int64_t windowEndSample = 0; // samples fed when the stroke was counted (fast: its onset)
     std::int32_t intervalSamples = 0;
     float level = 0.0f;
 };
@@ -33,7 +37,7 @@ public:
     static constexpr std::int32_t kWindowSamples = 441;
     static constexpr std::int32_t kSampleRate = 44100;
 
-    explicit StrokeCounter(std::int32_t timeLimitMs);
+    explicit StrokeCounter(std::int32_t timeLimitMs, bool fastDetector = false);
 
     template <class OnStroke>
     void feed(const std::int16_t* samples, std::int64_t count, OnStroke&& onStroke)
@@ -41,22 +45,38 @@ public:
         while (count > 0) {
             const std::int64_t toWindowEnd = kWindowSamples - m_fed % kWindowSamples;
             const std::int64_t n = count < toWindowEnd ? count : toWindowEnd;
-            const std::int32_t before = m_device.GetCount();
+            const std::int32_t before = device().GetCount();
             m_fed += n;
             m_fedShared.store(m_fed, std::memory_order_release);
-            m_device.AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
-            if (m_device.GetCount() != before) {
-                const auto record = m_device.lastStroke();
-                if (m_firstStrokeEnd < 0)
-                    m_firstStrokeEnd = m_fed;
-                onStroke(CountedStroke{m_device.GetCount(), m_fed, record.intervalTicks, record.level});
+            if (m_fast) {
+                m_fast->AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
+                if (m_fast->GetCount() != before) {
+                    const auto onset = m_fast->recentOnset();
+                    if (m_firstStrokeEnd < 0)
+                        m_firstStrokeEnd = m_fed;
+                    onStroke(CountedStroke{m_fast->GetCount(), onset.onsetSample, onset.intervalSamples,
+                                           onset.peakLevel});
+                }
+            } else {
+                m_device.AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
+                if (m_device.GetCount() != before) {
+                    const auto record = m_device.lastStroke();
+                    if (m_firstStrokeEnd < 0)
+                        m_firstStrokeEnd = m_fed;
+                    onStroke(CountedStroke{m_device.GetCount(), m_fed, record.intervalTicks, record.level});
+                }
             }
             samples += n;
             count -= n;
         }
     }
 
-    TQX_AudioTriggerDevice& device() { return m_device; }
+    TQX_TriggerDevice& device() { return m_fast ? static_cast<TQX_TriggerDevice&>(*m_fast) : m_device; }
+    const TQX_TriggerDevice& device() const
+    {
+        return m_fast ? static_cast<const TQX_TriggerDevice&>(*m_fast) : m_device;
+    }
+    bool isFast() const { return m_fast != nullptr; }
     std::int64_t fed() const { return m_fed; }
     // Safe to read from another thread than the one feeding.
     std::int64_t fedShared() const { return m_fedShared.load(std::memory_order_acquire); }
@@ -66,6 +86,7 @@ public:
 
 private:
     TQX_AudioTriggerDevice m_device{""};
+    std::unique_ptr<TQX_FastAudioTriggerDevice> m_fast; // set when counting with the fast detector
     std::int32_t m_timeLimitMs;
     std::int64_t m_fed = 0;
     std::atomic<std::int64_t> m_fedShared{0};

@@ -1,0 +1,289 @@
+#include "QX_FastAudioTriggerDevice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr std::int32_t kSampleRate = 44100;
+constexpr double kSampleScale = 32768.0;
+// Sample values of 32760 and up in either direction count as clipping.
+constexpr std::int32_t kClipSample = 32760;
+
+// One-pole smoothing of the band's power: 0.5 ms for the envelope, 12 ms for
+// the level it is compared with.
+const double kFastCoef = 1.0 - std::exp(-1.0 / (0.0005 * kSampleRate));
+const double kSlowCoef = 1.0 - std::exp(-1.0 / (0.012 * kSampleRate));
+const double kFallCoef = 1.0 - std::exp(-1.0 / (0.002 * kSampleRate));
+constexpr double kDiedAwayRatio = 31.6;
+// The noise floor is the slow level's minimum, allowed to creep up 6 dB per 250 ms.
+const double kNoiseFloorRise = std::pow(4.0, 1.0 / (0.25 * kSampleRate));
+constexpr double kTriggerRatio = 2.0;     // envelope 3 dB over the slow level
+constexpr double kNoiseGateRatio = 4.0;   // and 6 dB over the noise floor
+constexpr double kConfirmRatio = 1.6;     // attack power 2 dB over what came before
+constexpr double kConfirmFloorRatio = 2.0;
+constexpr double kAbsoluteFloor = 1e-7;   // -70 dBFS: digital silence and dither
+constexpr std::int64_t kWarmUpSamples = 441;     // 10 ms for the levels to settle
+constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
+constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset
+constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
+constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
+constexpr std::int64_t kClipHoldSamples = 132;   // 3 ms after the last clipped sample
+constexpr float kRelativePeak = 0.4f;
+// A stroke masks what follows: a candidate's peak must reach a fifth of the
+// loudest recent stroke's peak, halved every 300 ms. Ghost notes after an
+// accent pass (a third of it, measured); a tom's beating ring (a tenth after
+// 120 ms) and its tail after the history's second has run out do not.
+constexpr double kMaskRatio = 0.2;
+const double kMaskDecay = std::pow(0.5, 1.0 / (0.3 * kSampleRate));
+constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
+
+} // namespace
+
+TQX_FastAudioTriggerDevice::TQX_FastAudioTriggerDevice(const std::string& DeviceID,
+                                                       std::unique_ptr<TQX_AudioInput> graph)
+    : m_graph(std::move(graph))
+{
+    if (m_graph)
+        m_graph->BuildGraph(DeviceID, QX_SampleHandler::Bind<TQX_FastAudioTriggerDevice,
+                                                             &TQX_FastAudioTriggerDevice::AnalyzeSamples>(this));
+}
+
+TQX_FastAudioTriggerDevice::~TQX_FastAudioTriggerDevice()
+{
+    // Joins the capture thread before the state it writes goes away.
+    m_graph.reset();
+}
+
+void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
+{
+    m_meter1 = Biquad{};
+    m_meter2 = Biquad{};
+    // The meter's 300 Hz high-pass is computed exactly as the standard
+    // detector computes it, so Level matches it sample for sample.
+    const float w0 = static_cast<float>(2.0 * std::numbers::pi * 300.0 / kSampleRate);
+    const float s = static_cast<float>(std::sin(static_cast<double>(w0)));
+    const float c = static_cast<float>(std::cos(static_cast<double>(w0)));
+    const float alpha = static_cast<float>(static_cast<double>(s) / 2.0);
+    const float a0 = static_cast<float>(1.0 + static_cast<double>(alpha));
+    m_a1 = static_cast<float>(-2.0 * static_cast<double>(c) / static_cast<double>(a0));
+    m_a2 = static_cast<float>((1.0 - static_cast<double>(alpha)) / static_cast<double>(a0));
+    m_b0 = static_cast<float>((1.0 + static_cast<double>(c)) / 2.0 / static_cast<double>(a0));
+    m_b1 = static_cast<float>(-(1.0 + static_cast<double>(c)) / static_cast<double>(a0));
+    m_b2 = m_b0;
+
+    m_fast = 0;
+    m_slow = 0;
+    m_noiseFloor = 0;
+    m_levelBefore = 0;
+    m_maskPeak = 0;
+    m_attackSum = 0;
+    m_attackSamples = 0;
+    m_phase = Phase::Idle;
+    m_sampleIndex = 0;
+    m_quietSample = -1;
+    m_candidateOnset = 0;
+    m_decideAt = 0;
+    m_refractoryEnd = 0;
+    m_lastOnset = -1;
+    m_candidatePeak = 0;
+    m_onsets.fill(Onset{});
+    m_onsetIndex = 0;
+    clearStrokeEvents();
+
+    NewStroke.store(true, std::memory_order_release);
+    HistoryIndex = 0;
+    ResetHistory();
+    TimeLimit.store(timeLimit, std::memory_order_relaxed);
+    StartTick.store(0, std::memory_order_relaxed);
+    if (m_graph)
+        m_graph->Run();
+}
+
+float TQX_FastAudioTriggerDevice::GetMeanInterval()
+{
+    return meanIntervalSeconds(kSampleRate);
+}
+
+bool TQX_FastAudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
+{
+    return m_graph && SUCCEEDED(m_graph->SetInputLine(LineName, InputLevel));
+}
+
+float TQX_FastAudioTriggerDevice::meanRecentPeak() const
+{
+    // Divided by the whole ring of eight, as the standard detector does: the
+    // first few strokes after a pause set a low bar, so ghost notes after a
+    // lone accent still count.
+    float sum = 0.0f;
+    for (const auto& slot : StrokeLevels)
+        sum += slot.load(std::memory_order_relaxed);
+    return sum / 8.0f;
+}
+
+void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteCount)
+{
+    if (IsTimeOver())
+        return;
+    const std::int32_t n = ByteCount / 2;
+    if (n <= 0 || Data == nullptr)
+        return;
+
+    const auto* bytes = static_cast<const unsigned char*>(Data);
+    const double b0 = m_b0, b1 = m_b1, b2 = m_b2, a1 = m_a1, a2 = m_a2;
+    Biquad s1 = m_meter1;
+    Biquad s2 = m_meter2;
+    double fast = m_fast;
+    double slow = m_slow;
+    double noiseFloor = m_noiseFloor;
+    std::int64_t index = m_sampleIndex;
+    float blockPeak = 0.0f;
+
+    for (std::int32_t i = 0; i < n; ++i, ++index) {
+        const auto raw = static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
+
+        // The standard detector's filter, its float steps unchanged.
+        s1.x0 = static_cast<float>(raw / kSampleScale);
+        s1.y0 = static_cast<float>(b0 * s1.x0 + b1 * s1.x1 + b2 * s1.x2 - a1 * s1.y1 - a2 * s1.y2);
+        s1.x2 = s1.x1;
+        s1.x1 = s1.x0;
+        s1.y2 = s1.y1;
+        s1.y1 = s1.y0;
+        s2.x0 = s1.y0;
+        s2.y0 = static_cast<float>(b0 * s2.x0 + b1 * s2.x1 + b2 * s2.x2 - a1 * s2.y1 - a2 * s2.y2);
+        s2.x2 = s2.x1;
+        s2.x1 = s2.x0;
+        s2.y2 = s2.y1;
+        s2.y1 = s2.y0;
+        const float meter = std::fabs(s2.y0);
+        if (meter > blockPeak)
+            blockPeak = meter;
+
+        const double power = static_cast<double>(s2.y0) * s2.y0;
+        fast += kFastCoef * (power - fast);
+
+        if (raw >= kClipSample || raw <= -kClipSample) {
+            // Clipping inside a stroke's refractory time belongs to that stroke.
+            if (m_phase == Phase::Refractory && m_refractoryEnd < index + kClipHoldSamples)
+                m_refractoryEnd = index + kClipHoldSamples;
+        }
+
+        switch (m_phase) {
+        case Phase::Idle:
+            if (index >= kWarmUpSamples && fast > kTriggerRatio * slow
+                && fast > std::max(kAbsoluteFloor, kNoiseGateRatio * noiseFloor)) {
+                if (index - m_quietSample > kMaxRiseSamples) {
+                    // A swell, not an attack: a ringing drum's beating modes
+                    // take longer than 2 ms to rise 3 dB, a stick never does.
+                    m_quietSample = index;
+                    break;
+                }
+                m_phase = Phase::Candidate;
+                m_candidateOnset = m_quietSample + 1;
+                m_decideAt = m_candidateOnset + kAttackSamples;
+                m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
+                m_attackSum = 0;
+                m_attackSamples = 0;
+                m_candidatePeak = fast;
+            } else if (fast <= slow) {
+                m_quietSample = index;
+            }
+            break;
+        case Phase::Candidate:
+            m_attackSum += power;
+            ++m_attackSamples;
+            if (fast > m_candidatePeak)
+                m_candidatePeak = fast;
+            if (index >= m_decideAt)
+                decideCandidate(index);
+            break;
+        case Phase::Refractory:
+            if (index >= m_refractoryEnd) {
+                m_phase = Phase::Idle;
+                m_quietSample = index;
+            }
+            break;
+        }
+
+        // Where the sound has died away (a pad, a choked drum) the level
+        // before follows it down in 2 ms, so a loud stroke does not hide a
+        // soft one 30 ms later; over a ring, whose dips stay within 15 dB,
+        // it keeps its 12 ms.
+        slow += (fast * kDiedAwayRatio < slow ? kFallCoef : kSlowCoef) * (fast - slow);
+        m_maskPeak *= kMaskDecay;
+        // Until the slow level has settled its minimum means nothing.
+        noiseFloor = index < kWarmUpSamples ? slow : noiseFloor * kNoiseFloorRise;
+        if (slow < noiseFloor)
+            noiseFloor = slow;
+        if (noiseFloor < 1e-12)
+            noiseFloor = 1e-12;
+
+        if (m_lastOnset >= 0 && index - m_lastOnset == kHistoryTimeoutSamples) {
+            // A second without a stroke: the old strokes no longer set the bar.
+            ResetHistory();
+            m_lastOnset = -1;
+        }
+    }
+
+    if (blockPeak > Level.load(std::memory_order_relaxed))
+        raiseLevel(blockPeak);
+    m_meter1 = s1;
+    m_meter2 = s2;
+    m_fast = fast;
+    m_slow = slow;
+    m_noiseFloor = noiseFloor;
+    m_sampleIndex = index;
+}
+
+void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
+{
+    const float peak = static_cast<float>(std::sqrt(m_candidatePeak));
+    const float reference = meanRecentPeak();
+    const double attackPower = m_attackSamples > 0 ? m_attackSum / static_cast<double>(m_attackSamples) : 0.0;
+    if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)
+        || peak < kMaskRatio * m_maskPeak) {
+        // A ripple of the ring or an echo: look for the next rise from here.
+        m_phase = Phase::Idle;
+        m_quietSample = index;
+        return;
+    }
+
+    const std::int64_t onset = m_candidateOnset;
+    const std::int32_t interval = m_lastOnset >= 0 ? static_cast<std::int32_t>(onset - m_lastOnset) : EmptyInterval;
+    m_onsets[static_cast<std::size_t>(m_onsetIndex)] = Onset{onset, interval, peak};
+    m_onsetIndex = (m_onsetIndex + 1) % 8;
+    m_lastOnset = onset;
+    // Past full scale the peak is the clipping's overshoot in the filter, not
+    // the drum: it must not mask the next stroke.
+    const double maskPeak = std::min(static_cast<double>(peak), 1.0);
+    if (maskPeak > m_maskPeak)
+        m_maskPeak = maskPeak;
+    RecordStroke(interval, peak);
+    publishStroke(onset, peak);
+
+    // The refractory time grows with the pace up to 30 ms: half the recent
+    // intervals, so a ringing drum's ripples between steady strokes are not
+    // mistaken for strokes, while a sudden faster burst is still counted from
+    // its second stroke on. It needs four real intervals to go by.
+    std::int64_t intervals[4];
+    bool steady = true;
+    for (std::int32_t back = 0; back < 4; ++back) {
+        intervals[back] = recentOnset(back).intervalSamples;
+        steady = steady && intervals[back] != EmptyInterval;
+    }
+    std::int64_t refractory = kRefractorySamples;
+    if (steady) {
+        std::sort(std::begin(intervals), std::end(intervals));
+        const std::int64_t median = (intervals[1] + intervals[2]) / 2;
+        refractory = std::clamp(median / 2, kRefractorySamples, kLongestRefractorySamples);
+    }
+    m_phase = Phase::Refractory;
+    m_refractoryEnd = std::max(onset + refractory, index + 1);
+}
+
+TQX_FastAudioTriggerDevice::Onset TQX_FastAudioTriggerDevice::recentOnset(std::int32_t back) const
+{
+    return m_onsets[static_cast<std::size_t>((m_onsetIndex + 7 - (back & 7)) % 8)];
+}

@@ -1,0 +1,209 @@
+// The fast detector at its limits and on the comparison corpus.
+#include "AudioFeed.h"
+#include "DrumCorpus.h"
+#include "QX_AudioTriggerDevice.h"
+#include "QX_FastAudioTriggerDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::int64_t kTwoMs = 88;
+constexpr std::int64_t kFiveMs = 220;
+
+struct Found {
+    std::int64_t onset;
+    std::int64_t countedAt; // samples fed when the count went up
+    float peak;
+    bool operator==(const Found&) const = default;
+};
+
+std::vector<Found> feedFast(const drum::Samples& s, std::size_t blockSamples = 1)
+{
+    TQX_FastAudioTriggerDevice device("");
+    device.Start(-1);
+    std::vector<Found> found;
+    for (std::size_t at = 0; at < s.size(); at += blockSamples) {
+        const std::size_t n = std::min(blockSamples, s.size() - at);
+        const std::int32_t before = device.GetCount();
+        device.AnalyzeSamples(s.data() + at, static_cast<std::int32_t>(n * 2));
+        for (std::int32_t back = device.GetCount() - before - 1; back >= 0; --back) {
+            const auto onset = device.recentOnset(back);
+            found.push_back({onset.onsetSample, static_cast<std::int64_t>(at + n), onset.peakLevel});
+        }
+    }
+    EXPECT_EQ(device.samplesSinceStart(), static_cast<std::int64_t>(s.size()));
+    return found;
+}
+
+std::vector<std::int64_t> onsets(const std::vector<Found>& found)
+{
+    std::vector<std::int64_t> times;
+    for (const auto& f : found)
+        times.push_back(f.onset);
+    return times;
+}
+
+// Every attack found once, at its onset to within 2 ms, and counted no more
+// than 5 ms of audio after that onset.
+void expectOnsetsOnTime(const drum::Recording& r, const std::vector<Found>& found)
+{
+    ASSERT_EQ(found.size(), r.attacks.size()) << r.name;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        EXPECT_NEAR(static_cast<double>(found[k].onset), static_cast<double>(r.attacks[k]), kTwoMs)
+            << r.name << " stroke " << k;
+        EXPECT_LE(found[k].countedAt - found[k].onset, kFiveMs) << r.name << " stroke " << k;
+    }
+}
+
+class FastDetector : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!drum::kitsPresent())
+            GTEST_SKIP() << "hydrogen-drumkits is not installed";
+    }
+};
+
+} // namespace
+
+TEST(FastDetectorSignals, SilenceAndDigitalNoiseCountNothing)
+{
+    drum::Samples s(3 * drum::kRate, 0);
+    TQX_FastAudioTriggerDevice device("");
+    device.Start(-1);
+    device.AnalyzeSamples(s.data(), static_cast<std::int32_t>(s.size() * 2));
+    EXPECT_EQ(device.GetCount(), 0);
+    EXPECT_EQ(device.GetLevel(), 0.0f);
+    // The lowest bit toggling: dither, far under any stroke.
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<std::int16_t>((i * 7919) % 3) - 1;
+    device.AnalyzeSamples(s.data(), static_cast<std::int32_t>(s.size() * 2));
+    EXPECT_EQ(device.GetCount(), 0);
+    device.AnalyzeSamples(nullptr, 100);
+    device.AnalyzeSamples(s.data(), 1);
+    EXPECT_EQ(device.samplesSinceStart(), static_cast<std::int64_t>(2 * s.size()));
+}
+
+TEST_F(FastDetector, TwoStrokesTwelveMillisecondsApartBothCountAtTheirOnsets)
+{
+    const std::int64_t first = drum::kRate / 2;
+    const std::int64_t twelveMs = drum::kRate * 12 / 1000;
+    const auto r = drum::padAt({{first, 0.8f}, {first + twelveMs, 0.7f}, {first + drum::kRate, 0.8f}}, 2 * drum::kRate);
+    const auto found = feedFast(r.samples);
+    expectOnsetsOnTime(r, found);
+}
+
+TEST_F(FastDetector, OneRingingStrokeAndItsEchoCountOnce)
+{
+    const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Hard.wav");
+    const auto tom = drum::loadHit("The Black Pearl 1.0/PearlTomFloor-Hard.wav");
+    for (const auto* sound : {&hit, &tom}) {
+        // A full second of ring, then a quieter copy 50 ms later as a wall sends it back.
+        auto s = drum::render(*sound, {{drum::kRate / 4, 0.9f}}, 2 * drum::kRate);
+        const auto echo = drum::render(*sound, {{drum::kRate / 4 + drum::kRate / 20, 0.1f}}, 2 * drum::kRate);
+        for (std::size_t i = 0; i < s.size(); ++i)
+            s[i] = static_cast<std::int16_t>(std::clamp(s[i] + echo[i], -32768, 32767));
+        const auto found = feedFast(s);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_NEAR(static_cast<double>(found[0].onset), drum::kRate / 4.0, kTwoMs);
+    }
+}
+
+TEST_F(FastDetector, StrokesRightAfterClippingCount)
+{
+    // One wild accent driven twice past full scale, then a normal stroke
+    // 30 ms later; and a whole roll at 30 per second that clips on every stroke.
+    const std::int64_t first = drum::kRate / 2;
+    const auto accent = drum::padAt({{first, 6.0f}, {first + drum::kRate * 3 / 100, 0.9f}}, 2 * drum::kRate);
+    std::vector<drum::Stroke> roll;
+    for (int k = 0; k < 30; ++k)
+        roll.push_back({first + k * drum::kRate / 30, 6.0f});
+    for (const auto& r : {accent, drum::padAt(roll, 2 * drum::kRate)}) {
+        ASSERT_EQ(*std::max_element(r.samples.begin(), r.samples.end()), 32767) << "the strokes must clip";
+        expectOnsetsOnTime(r, feedFast(r.samples));
+    }
+}
+
+TEST_F(FastDetector, BlocksOfAnySizeGiveTheSameStrokes)
+{
+    // Up to 4096 samples (93 ms) a block holds fewer strokes than the eight
+    // recentOnset remembers.
+    const auto r = drum::snareStrokes(20, 2.0);
+    auto single = feedFast(r.samples, 1);
+    ASSERT_GT(single.size(), 30u);
+    for (auto& f : single)
+        f.countedAt = 0;
+    for (std::size_t block : {441u, 1764u, 4096u}) {
+        auto parted = feedFast(r.samples, block);
+        // Only when the count went up depends on the block; onset and level must not.
+        for (auto& f : parted)
+            f.countedAt = 0;
+        EXPECT_EQ(parted, single) << "blocks of " << block;
+    }
+}
+
+TEST_F(FastDetector, OnsetsOnTimeOnPadAndSnare)
+{
+    expectOnsetsOnTime(drum::padStrokes(40, 2.0), feedFast(drum::padStrokes(40, 2.0).samples));
+    const auto snare = drum::snareStrokes(12, 2.0);
+    expectOnsetsOnTime(snare, feedFast(snare.samples));
+}
+
+TEST_F(FastDetector, LevelReadsAsTheStandardDetectorsMeter)
+{
+    const auto r = drum::noisyRoom();
+    TQX_FastAudioTriggerDevice fast("");
+    TQX_AudioTriggerDevice standard("");
+    fast.Start(-1);
+    standard.Start(-1);
+    for (std::size_t at = 0; at + 1764 <= r.samples.size(); at += 1764) {
+        fast.AnalyzeSamples(r.samples.data() + at, 1764 * 2);
+        standard.AnalyzeSamples(r.samples.data() + at, 1764 * 2);
+        ASSERT_EQ(fast.GetLevel(), standard.GetLevel()) << "block at " << at;
+        fast.ResetLevel();
+        standard.ResetLevel();
+    }
+}
+
+TEST_F(FastDetector, MeetsItsTargetsOnTheCorpus)
+{
+    for (const auto& r : drum::detectorCorpus()) {
+        SCOPED_TRACE(r.name);
+        const auto fast = drum::scoreDetections(r.attacks, onsets(feedFast(r.samples, 1764)));
+        TQX_AudioTriggerDevice device("");
+        device.Start(-1);
+        std::vector<std::int64_t> standardTimes;
+        for (const auto& s : feedInBlocks(device, r.samples, 441))
+            standardTimes.push_back(s.fedSamples);
+        const auto standard = drum::scoreDetections(r.attacks, standardTimes);
+
+        if (r.name.rfind("pad", 0) == 0) {
+            EXPECT_GE(fast.fMeasure(), 0.99);
+        } else if (r.name == "snare mic 20/s") {
+            EXPECT_GE(fast.fMeasure(), 0.95);
+        } else if (r.attacks.empty()) {
+            EXPECT_EQ(fast.detections, 0);
+        } else if (standard.fMeasure() >= 0.99) {
+            // Slower snare, accents and ghosts, noise, echo: where the standard
+            // detector is all but perfect, the fast one keeps up.
+            EXPECT_GE(fast.fMeasure(), standard.fMeasure() - 0.01);
+        }
+    }
+}
+
+TEST(DrumCorpusScore, EachStrokeAndDetectionMatchesOnceWithinItsWindow)
+{
+    // Windows run from 10 ms (441) before to 45 ms (1984) after each attack.
+    const std::vector<std::int64_t> attacks{10000, 20000, 20500};
+    const auto score = drum::scoreDetections(attacks, {9559, 9560, 20400, 20450, 22484, 30000});
+    // 9559 is early; 9560 hits the first; 20400 the second; 20450 the third;
+    // 22484 is past the third's window; 30000 is nowhere.
+    EXPECT_EQ(score.hits, 3);
+    EXPECT_EQ(score.detections, 6);
+    EXPECT_DOUBLE_EQ(score.fMeasure(), 2.0 * 0.5 * 1.0 / 1.5);
+    EXPECT_DOUBLE_EQ(drum::scoreDetections({}, {}).fMeasure(), 1.0);
+    EXPECT_DOUBLE_EQ(drum::scoreDetections({}, {5}).fMeasure(), 0.0);
+}
