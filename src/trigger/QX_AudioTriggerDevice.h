@@ -37,6 +37,7 @@ public:
     bool SetInputLine(const std::string& LineName, float InputLevel);
     // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
     void AnalyzeSamples(const void* Data, std::int32_t ByteCount);
+    CaptureHealth captureHealth() const override;
 
     // A recent stroke's interval (samples) and level (window RMS): Back = 0 is
     // the most recent, up to 7 before it. Read it on the thread that feeds
@@ -54,6 +55,10 @@ private:
     };
 
     std::unique_ptr<TQX_AudioInput> Graph;
+    // User-interface thread: what opening and the last Start gave.
+    bool m_opened = false;
+    bool m_runRequested = false;
+    bool m_runFailed = false;
     float WindowSumSquares = 0.0f;
     std::int32_t WindowSampleCount = 0;
     float WindowPeak = 0.0f;

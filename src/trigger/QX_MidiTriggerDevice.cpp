@@ -16,8 +16,8 @@ TQX_MidiTriggerDevice::TQX_MidiTriggerDevice(const std::string& PortID, std::uni
     : Port(std::move(Port)), NoteFilter(NoteFilter)
 {
     if (this->Port)
-        this->Port->OpenPort(PortID,
-                             QX_NoteHandler::Bind<TQX_MidiTriggerDevice, &TQX_MidiTriggerDevice::HandleNote>(this));
+        m_opened = SUCCEEDED(this->Port->OpenPort(
+            PortID, QX_NoteHandler::Bind<TQX_MidiTriggerDevice, &TQX_MidiTriggerDevice::HandleNote>(this)));
 }
 
 TQX_MidiTriggerDevice::~TQX_MidiTriggerDevice()
@@ -80,6 +80,15 @@ void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity,
     else
         RecordStroke(static_cast<std::int32_t>(static_cast<std::uint32_t>(d)), v);
     LastEventTime = Time;
+}
+
+CaptureHealth TQX_MidiTriggerDevice::captureHealth() const
+{
+    if (!Port)
+        return CaptureHealth::Working;
+    if (!m_opened)
+        return CaptureHealth::OpenFailed;
+    return Port->IsDelivering() ? CaptureHealth::Working : CaptureHealth::StoppedDelivering;
 }
 
 TQX_MidiTriggerDevice::StrokeRecord TQX_MidiTriggerDevice::LastStroke() const

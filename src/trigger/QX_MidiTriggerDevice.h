@@ -22,9 +22,8 @@ class TQX_MidiTriggerDevice : public TQX_TriggerDevice {
 public:
     static constexpr std::int64_t TicksPerSecond = 10000000;
 
-    // Opens PortID on Port (if any) with HandleNote as the note handler; the
-    // result is not examined: a port that failed to open simply never
-    // delivers. NoteFilter points at the setting's note number (-1 = all
+    // Opens PortID on Port (if any) with HandleNote as the note handler; a
+    // port that failed to open simply never delivers (captureHealth says so). NoteFilter points at the setting's note number (-1 = all
     // notes) and must outlive the device; null accepts every note.
     explicit TQX_MidiTriggerDevice(const std::string& PortID, std::unique_ptr<TQX_MidiInput> Port = nullptr,
                                    const std::int32_t* NoteFilter = nullptr);
@@ -37,6 +36,7 @@ public:
     // 0 = all channels, 1..16 = one channel; before Start only.
     void SetChannel(std::int32_t Channel);
     void HandleNote(std::uint8_t Note, std::uint8_t Velocity, std::int64_t Time);
+    CaptureHealth captureHealth() const override;
 
     // The newest history slot (interval in 100 ns units, velocity level), for
     // a caller that reports strokes one by one; read it on the thread that
@@ -49,6 +49,7 @@ public:
 
 private:
     std::unique_ptr<TQX_MidiInput> Port;
+    bool m_opened = false; // what OpenPort gave; user-interface thread
     std::int64_t LastEventTime = 0;
     const std::int32_t* NoteFilter = nullptr;
 };

@@ -22,6 +22,8 @@
 // Time: TimeLimit and elapsed times in milliseconds (-1 = endless); the
 // millisecond tick is tickCountMs() and differences are taken modulo 2^32.
 
+#include "QX_Inputs.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -49,6 +51,9 @@ public:
     bool IsTimeOver() const;
     std::int32_t GetElapsedTime() const;
     void RecordStroke(std::int32_t Interval, float StrokeLevel);
+    // Whether strokes can arrive at all; user-interface thread, cheap enough
+    // for every tick. A device without a capture back-end is always Working.
+    virtual CaptureHealth captureHealth() const { return CaptureHealth::Working; }
 
 protected:
     // Raises Level to v unless it already is higher; capture thread only.

@@ -163,14 +163,50 @@ TEST(MidiCountTool, CountsALivePortLikeTheProgram)
     EXPECT_EQ(out[3], "# strokes 2, seconds 1.000, strokes per minute 120.0");
 }
 
-TEST(MidiCountTool, UnknownPortIsOneLineAndStatusTwo)
+TEST(MidiCountTool, UnknownPortIsOneLineAndStatusOne)
 {
     useNoJackServer();
     const ToolRun run = Tool("--midi '{00000000-0000-0000-0000-000000000000}'").finish();
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(lines(run.err).size(), 1u) << run.err;
     EXPECT_NE(run.err.find("{00000000-0000-0000-0000-000000000000}"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+}
+
+TEST(MidiCountTool, AServerThatDiesEndsTheCountWithWhatWasCounted)
+{
+    auto server = std::make_unique<JackServer>(64);
+    if (!server->binaryFound())
+        GTEST_SKIP() << "jackd is not installed";
+    ASSERT_TRUE(server->running()) << server->log();
+    auto sender = std::make_unique<MidiSender>();
+    ASSERT_TRUE(sender->isOpen());
+    std::string id;
+    for (const auto& line : lines(Tool("--list").finish().out))
+        if (line.rfind("midi\t", 0) == 0 && line.size() > 44 && line.substr(44) == MidiSender::kPortName)
+            id = line.substr(5, 38);
+    ASSERT_EQ(id.size(), 38u);
+
+    Tool tool("--midi '" + id + "'");
+    ASSERT_TRUE(toolConnected(*server));
+    std::this_thread::sleep_for(200ms); // the new connection carries data from a later cycle on
+    for (int i = 0; i < 3; ++i) { // arming note, strokes 1 and 2
+        sender->send({0x99, 36, 100});
+        std::this_thread::sleep_for(100ms);
+    }
+    sender.reset();
+    server->stop();
+    // Without the loss noticed, the endless count would never end by itself.
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("stopped delivering"), std::string::npos) << run.err;
+    const auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 4u) << run.out;
+    // The time runs from stroke 1 to the loss, not on into the dead time.
+    double seconds = -1;
+    ASSERT_EQ(std::sscanf(out[3].c_str(), "# strokes 2, seconds %lf", &seconds), 1) << out[3];
+    EXPECT_GE(seconds, 0.1);
+    EXPECT_LT(seconds, 1.0);
 }
 
 } // namespace
