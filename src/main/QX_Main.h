@@ -46,6 +46,9 @@ public:
     ~TMainForm() override;
 
     void SetCompanions(Companions companions);
+    // Says whether the device dialog drives TriggerDevice (its live meter);
+    // while it does, the window leaves the device alone. Unset: never.
+    void SetDeviceDialogOpenQuery(std::function<bool()> isOpen);
     void ResetMeasurement();
 
     // Menu items.
@@ -97,6 +100,8 @@ public:
     const QImage& backgroundImage() const { return m_image6; }
     const QImage& stopwatchImage() const { return m_image3; }
     QWidget* clientArea() const;
+    // The line the ready display shows while no trigger device delivers; empty otherwise.
+    QString deviceHint() const;
 
 signals:
     // Emitted after the close sequence has stored settings and scores.
@@ -105,6 +110,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class ClientArea;
@@ -125,6 +131,9 @@ private:
     void ApplyDisplayMode();
     void DrawClock();
     void FillScoreGrid();
+    void watchTriggerDevice();
+    void placeDeviceHint();
+    void giveKeysToScoreList();
 
     void setGUITimerEnabled(bool enabled);
     void setLabelText(QLabel* label, const QString& text);
@@ -166,6 +175,10 @@ private:
     ScoreGrid* ResultGrid = nullptr;
     QFrame* PanelCategory = nullptr;
     QLabel* PanelCategoryText = nullptr;
+    QLabel* m_deviceHint = nullptr;
+    // Millisecond tick at which the window last built its trigger device;
+    // a device that does not deliver is built again 2 s after that.
+    std::uint32_t m_deviceBuiltMs = 0;
     QTimer* GUITimer = nullptr;
     bool m_manualTicks = false;
     bool m_guiTimerEnabled = false;
@@ -195,4 +208,5 @@ private:
     QActionGroup* m_viewGroup = nullptr;
 
     Companions m_companions;
+    std::function<bool()> m_deviceDialogOpen;
 };

@@ -69,6 +69,7 @@ int main(int argc, char* argv[])
                                 AboutBox.exec();
                                 MainForm.activateWindow();
                             }});
+    MainForm.SetDeviceDialogOpenQuery([&] { return DeviceSelect.isVisible(); });
     DeviceSelect.OnResetMeasurement = [&] {
         MainForm.ResetMeasurement();
         MainForm.activateWindow();
