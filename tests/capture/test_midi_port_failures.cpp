@@ -132,7 +132,10 @@ TEST(MidiPortJackLost, SourceThatQuitsWhileTheServerRuns)
     auto sender = std::make_unique<MidiSender>();
     ASSERT_TRUE(sender->isOpen());
     QX_DeviceList list;
-    ASSERT_EQ(EnumPorts(list), S_OK);
+    // A loaded machine may take a moment to show the new port.
+    const auto listed = std::chrono::steady_clock::now() + 10s;
+    while (EnumPorts(list) != S_OK && std::chrono::steady_clock::now() < listed)
+        std::this_thread::sleep_for(20ms);
     ASSERT_EQ(list.size(), 1u);
 
     QX_MidiPort port;

@@ -182,7 +182,11 @@ private slots:
         auto sender = std::make_unique<MidiSender>();
         QVERIFY(sender->isOpen());
         QX_DeviceList ports;
-        QCOMPARE(EnumPorts(ports), S_OK);
+        // A loaded machine may take a moment to show the new port.
+        const auto listed = std::chrono::steady_clock::now() + 10s;
+        while (EnumPorts(ports) != S_OK && std::chrono::steady_clock::now() < listed)
+            std::this_thread::sleep_for(20ms);
+        QCOMPARE(ports.size(), std::size_t(1));
 
         start();
         DeviceProperties.TriggerDeviceType = 2;
