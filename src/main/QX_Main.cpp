@@ -310,7 +310,6 @@ void TMainForm::giveKeysToScoreList()
     QApplication::sendEvent(bar, &escape);
     if (ResultGrid->isEnabled() && !ResultGrid->hasFocus())
         ResultGrid->setFocus(Qt::OtherFocusReason);
-
 }
 
 void TMainForm::FormCreate()
