@@ -1,9 +1,11 @@
 // The main window when its trigger device fails or goes away, and the keys a
 // menu left with Escape would otherwise keep from the score list.
 
+#include "DrumRecording.h"
 #include "JackServer.h"
 #include "MainFormHarness.h"
 #include "MidiSender.h"
+#include "PulseServer.h"
 #include "QX_Main.h"
 #include "QX_MidiPort.h"
 #include "ScoreGrid.h"
@@ -174,6 +176,51 @@ private slots:
         server = std::make_unique<JackServer>(64);
         sender = std::make_unique<MidiSender>();
         QVERIFY(server->running() && sender->isOpen());
+        tick(67);
+        QCOMPARE(m_form->deviceHint(), QString());
+        QVERIFY(playUntilRunning());
+        m_form.reset();
+    }
+
+    // The same with audio through a private PulseAudio server.
+    void aPulseServerThatComesBackIsCountedAgain()
+    {
+        if (!PulseServer::binaryPresent())
+            QSKIP("pulseaudio is not installed");
+        const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
+        if (hit.empty())
+            QSKIP("the hydrogen drum kits are not installed");
+        const std::string wav = QDir::current().absoluteFilePath(QStringLiteral("strokes.wav")).toStdString();
+        const auto strokes = drum::evenStrokes(drum::kRate / 4, drum::kRate / 4.0, 4, 0.8f);
+        QVERIFY(drum::writeWav(wav, drum::render(hit, strokes, drum::kRate * 3 / 2, 0.002f)));
+        auto server = std::make_unique<PulseServer>();
+        QVERIFY(server->running());
+
+        start();
+        DeviceProperties.TriggerDeviceType = 1;
+        DeviceProperties.AudioDevice.ID = "pulse";
+        ProgramSettings.TimeLimit = 10000;
+        m_form->ResetClick();
+        const auto playUntilRunning = [&] {
+            const pid_t player = server->playAsync(wav);
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (m_form->measureState() != msRunning && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(20ms);
+                tick();
+            }
+            PulseServer::waitFor(player);
+            return m_form->measureState() == msRunning;
+        };
+        QVERIFY(playUntilRunning());
+        tick(340); // past the recording time
+
+        server->kill();
+        tick(170); // the auto reset re-arms with the server gone
+        QCOMPARE(m_form->measureState(), msReady);
+        QCOMPARE(m_form->deviceHint(), QStringLiteral("Audio device unavailable, retrying"));
+
+        server = std::make_unique<PulseServer>();
+        QVERIFY(server->running());
         tick(67);
         QCOMPARE(m_form->deviceHint(), QString());
         QVERIFY(playUntilRunning());
