@@ -1,5 +1,6 @@
 #include "QX_MidiPort.h"
 
+#include "QX_JackWatch.h"
 #include "QX_MidiPortNames.h"
 #include "SpscRing.h"
 
@@ -144,6 +145,9 @@ struct QX_MidiPort::Impl {
     std::thread m_thread;
     bool m_started = false;
 
+    // Notices a JACK source that went away; none on other back-ends.
+    std::unique_ptr<QX_JackWatch> m_watch;
+
     // Declared last so it goes first: closing it ends the back-end's calls
     // into onMessage before the ring and the semaphore go.
     std::unique_ptr<RtMidiIn> m_in;
@@ -264,6 +268,7 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
         return E_FAIL;
     d.m_onNote = OnNote;
     d.m_in.reset();
+    d.m_watch.reset();
     if (!isGuidText(PortID))
         return E_FAIL;
     try {
@@ -282,6 +287,8 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
                 in->openPort(port.index, kInputPortName);
                 if (!in->isPortOpen())
                     return E_FAIL;
+                if (api == RtMidi::UNIX_JACK)
+                    d.m_watch = QX_JackWatch::watch(in->getPortName(port.index));
                 d.m_in = std::move(in);
                 return S_OK;
             }
@@ -289,6 +296,12 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
     } catch (...) {
     }
     return E_FAIL;
+}
+
+bool QX_MidiPort::IsDelivering() const
+{
+    const Impl& d = *m_impl;
+    return d.m_in && !(d.m_watch && d.m_watch->lost());
 }
 
 void QX_MidiPort::SetChannel(std::int32_t Channel)

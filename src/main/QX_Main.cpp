@@ -21,7 +21,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -42,6 +44,10 @@ constexpr int kMinWindowHeight = 600;
 constexpr int kDesignClientWidth = 792;
 constexpr int kDesignClientHeight = 546;
 constexpr int kSmallFigureAbove = 9999;
+// A device that failed or went away is tried again at this pace: a sound
+// server that restarts comes back within seconds, and an attempt costs only
+// a failed open.
+constexpr std::uint32_t kDeviceRetryMs = 2000;
 
 const QColor kWindowColor{200, 208, 225};
 const QColor kGridColor{226, 234, 251};
@@ -49,6 +55,7 @@ const QColor kFigureLight{151, 160, 176};
 const QColor kFigureRunning{0, 0, 0};
 const QColor kFigureRecord{222, 0, 0};
 const QColor kUnitColor{171, 184, 204};
+const QColor kDeviceHintColor{150, 0, 0};
 
 int roundEven(double v)
 {
@@ -79,6 +86,12 @@ protected:
         m_form->FormPaint(painter, event->rect());
     }
     void resizeEvent(QResizeEvent*) override { m_form->FormResize(); }
+    // A click beside the figure ends whatever the menu bar kept of the keyboard.
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        m_form->giveKeysToScoreList();
+        QWidget::mousePressEvent(event);
+    }
 
 private:
     TMainForm* m_form;
@@ -105,6 +118,11 @@ TMainForm::~TMainForm()
 void TMainForm::setCompanions(Companions companions)
 {
     m_companions = std::move(companions);
+}
+
+void TMainForm::setDeviceDialogOpenQuery(std::function<bool()> isOpen)
+{
+    m_deviceDialogOpen = std::move(isOpen);
 }
 
 void TMainForm::createControls()
@@ -158,6 +176,18 @@ void TMainForm::createControls()
     PanelCategoryText->setObjectName(QStringLiteral("PanelCategoryText"));
     PanelCategoryText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     PanelCategoryText->setAutoFillBackground(true);
+
+    // Below the figure, the unit and the score list, so it hides none of them.
+    m_deviceHint = new QLabel(m_client);
+    m_deviceHint->setObjectName(QStringLiteral("DeviceHint"));
+    QFont hintFont(QStringLiteral("Arial"));
+    hintFont.setBold(true);
+    hintFont.setPointSize(12);
+    m_deviceHint->setFont(hintFont);
+    m_deviceHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_deviceHint->setFocusPolicy(Qt::NoFocus);
+    setLabelColor(m_deviceHint, kDeviceHintColor);
+    m_deviceHint->hide();
 
     GUITimer = new QTimer(this);
     GUITimer->setObjectName(QStringLiteral("GUITimer"));
@@ -226,6 +256,45 @@ void TMainForm::createMenu()
     Contents1 = item(help, "Contents1", QStringLiteral("&Contents"), &TMainForm::Contents1Click);
     help->addSeparator();
     Info1 = item(help, "Info1", QStringLiteral("&About"), &TMainForm::Info1Click);
+
+    // A menu left with Escape leaves the menu bar in keyboard mode, where it
+    // would swallow Space and F1 until a second Escape. The check waits for
+    // the event loop, as moving to the next menu with the arrow keys hides
+    // one menu just before the other opens.
+    for (QMenu* menu : {measurement, time, options, view, help})
+        connect(menu, &QMenu::aboutToHide, this,
+                [this] { QTimer::singleShot(0, this, &TMainForm::giveKeysToScoreList); });
+    // Should the menu bar still hold the keys (a window system that hands
+    // the focus back late), Space and F1 keep their meaning there too.
+    bar->installEventFilter(this);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == menuBar() && event->type() == QEvent::KeyPress && !QApplication::activePopupWidget()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space || key->key() == Qt::Key_F1) {
+            giveKeysToScoreList();
+            ResultGridKeyDown(key);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::giveKeysToScoreList()
+{
+    QMenuBar* bar = menuBar();
+    // The window's own focus child: the window may be inactive for a moment
+    // while the menu's popup goes.
+    if (QApplication::activePopupWidget() || focusWidget() != bar)
+        return;
+    // Escape is how the menu bar itself leaves keyboard mode; it hands the
+    // focus back to the widget that had it before.
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(bar, &escape);
+    if (ResultGrid->isEnabled() && !ResultGrid->hasFocus())
+        ResultGrid->setFocus(Qt::OtherFocusReason);
 }
 
 void TMainForm::FormCreate()
@@ -456,6 +525,48 @@ void TMainForm::RecreateTriggerDevice(std::int32_t TimeLimit)
     TriggerDevice = CreateTriggerDevice(DeviceProperties);
     if (TriggerDevice)
         TriggerDevice->Start(TimeLimit);
+    m_deviceBuiltMs = tickCountMs();
+}
+
+// While the window waits for the first stroke and its device cannot deliver
+// (not opened, or its server or device went away), the device is built anew
+// every kDeviceRetryMs, and one line says why nothing is counted. A device
+// that delivers is never touched.
+void TMainForm::watchTriggerDevice()
+{
+    QString hint;
+    const bool dialogOpen = m_deviceDialogOpen && m_deviceDialogOpen();
+    if (State == msReady && !dialogOpen) {
+        const std::int32_t type = DeviceProperties.TriggerDeviceType;
+        const bool chosen = (type == kTriggerDeviceAudio && !DeviceProperties.AudioDevice.ID.empty()) ||
+                            (type == kTriggerDeviceMidi && !DeviceProperties.MidiDevice.ID.empty());
+        auto delivering = [] { return TriggerDevice && TriggerDevice->captureHealth() == CaptureHealth::Working; };
+        if (chosen && !delivering() &&
+            static_cast<std::uint32_t>(tickCountMs() - m_deviceBuiltMs) >= kDeviceRetryMs) {
+            RecreateTriggerDevice(ProgramSettings.TimeLimit);
+            armRun();
+        }
+        if (!delivering())
+            hint = !chosen    ? QStringLiteral("No trigger device: Options > Select Trigger Device")
+                   : type == kTriggerDeviceAudio ? QStringLiteral("Audio device unavailable, retrying")
+                               : QStringLiteral("MIDI device unavailable, retrying");
+    }
+    if (hint == m_deviceHint->text())
+        return;
+    setLabelText(m_deviceHint, hint);
+    m_deviceHint->setVisible(!hint.isEmpty());
+    placeDeviceHint();
+}
+
+void TMainForm::placeDeviceHint()
+{
+    m_deviceHint->move(clientWidth() / 2 - m_deviceHint->width() / 2,
+                       roundEven(clientHeight() * 0.93) - m_deviceHint->height() / 2);
+}
+
+QString TMainForm::deviceHint() const
+{
+    return m_deviceHint->isHidden() ? QString() : m_deviceHint->text();
 }
 
 void TMainForm::ResetMeasurement()
@@ -481,6 +592,7 @@ void TMainForm::SetTimeLimit(std::int32_t Milliseconds)
 
 void TMainForm::GUITimerTimer()
 {
+    watchTriggerDevice();
     if (!TriggerDevice)
         return;
     const std::int32_t timeLimit = ProgramSettings.TimeLimit;
@@ -817,6 +929,7 @@ void TMainForm::FormResize()
     PanelCategoryText->setGeometry(1, 2, PanelCategory->width() - 2, PanelCategory->height() - 2);
 
     setLabelColor(LabelUnit, kUnitColor);
+    placeDeviceHint();
 
     ClockDrawnSeconds = -1;
     DrawClock();

@@ -56,6 +56,9 @@ public:
     ~TMainForm() override;
 
     void setCompanions(Companions companions);
+    // Says whether the device dialog drives TriggerDevice (its live meter);
+    // while it does, the window leaves the device alone. Unset: never.
+    void setDeviceDialogOpenQuery(std::function<bool()> isOpen);
     void ResetMeasurement();
 
     // Menu items.
@@ -110,6 +113,8 @@ public:
     const QImage& stopwatchImage() const { return m_image3; }
     const RunTracker& runTracker() const { return m_run; }
     QWidget* clientArea() const;
+    // The line the ready display shows while no trigger device delivers; empty otherwise.
+    QString deviceHint() const;
 
 signals:
     // Emitted after the close sequence has stored settings and scores.
@@ -118,6 +123,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     class ClientArea;
@@ -144,6 +150,9 @@ private:
     void collectStrokeEvents();
     void endRunCutShort();
     void reportRun(std::optional<RunRecord> run);
+    void watchTriggerDevice();
+    void placeDeviceHint();
+    void giveKeysToScoreList();
 
     void setGUITimerEnabled(bool enabled);
     void setLabelText(QLabel* label, const QString& text);
@@ -182,6 +191,10 @@ private:
     ScoreGrid* ResultGrid = nullptr;
     QFrame* PanelCategory = nullptr;
     QLabel* PanelCategoryText = nullptr;
+    QLabel* m_deviceHint = nullptr;
+    // Millisecond tick at which the window last built its trigger device;
+    // a device that does not deliver is built again 2 s after that.
+    std::uint32_t m_deviceBuiltMs = 0;
     QTimer* GUITimer = nullptr;
     bool m_manualTicks = false;
     bool m_guiTimerEnabled = false;
@@ -216,4 +229,5 @@ private:
     RunTracker m_run;
     std::uint32_t m_lastProgressTick = 0;
     std::uint64_t m_runDeviceSerial = 0; // the device the run is counted on
+    std::function<bool()> m_deviceDialogOpen;
 };

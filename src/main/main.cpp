@@ -72,6 +72,7 @@ int main(int argc, char* argv[])
                                 AboutBox.exec();
                                 MainForm.activateWindow();
                             }});
+    MainForm.setDeviceDialogOpenQuery([&] { return DeviceSelect.isVisible(); });
     DeviceSelect.OnResetMeasurement = [&] {
         MainForm.ResetMeasurement();
         MainForm.activateWindow();

@@ -29,7 +29,8 @@ TQX_AudioTriggerDevice::TQX_AudioTriggerDevice(const std::string& DeviceID, std:
     // A device that cannot be opened leaves a graph that never calls back:
     // the trigger then simply counts nothing.
     if (Graph)
-        Graph->BuildGraph(DeviceID, QX_SampleHandler::Bind<TQX_AudioTriggerDevice, &TQX_AudioTriggerDevice::AnalyzeSamples>(this));
+        m_opened = SUCCEEDED(Graph->BuildGraph(
+            DeviceID, QX_SampleHandler::Bind<TQX_AudioTriggerDevice, &TQX_AudioTriggerDevice::AnalyzeSamples>(this)));
 }
 
 TQX_AudioTriggerDevice::~TQX_AudioTriggerDevice()
@@ -73,8 +74,22 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     ResetHistory();
     TimeLimit.store(timeLimit, std::memory_order_relaxed);
     StartTick.store(0, std::memory_order_relaxed);
-    if (Graph)
-        Graph->Run();
+    if (Graph) {
+        m_runRequested = true;
+        m_runFailed = FAILED(Graph->Run());
+    }
+}
+
+CaptureHealth TQX_AudioTriggerDevice::captureHealth() const
+{
+    if (!Graph)
+        return CaptureHealth::Working;
+    if (!m_opened)
+        return CaptureHealth::OpenFailed;
+    // The capture thread ends by itself when the device or its server goes away.
+    if (m_runRequested && (m_runFailed || !Graph->IsCapturing()))
+        return CaptureHealth::StoppedDelivering;
+    return CaptureHealth::Working;
 }
 
 float TQX_AudioTriggerDevice::GetMeanInterval()

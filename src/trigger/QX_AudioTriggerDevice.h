@@ -40,6 +40,7 @@ public:
     // Stroke events are stamped with the stroke's peak sample, counted from
     // the first sample analysed after Start.
     std::int64_t ticksPerSecond() const override { return kAudioTicksPerSecond; }
+    CaptureHealth captureHealth() const override;
 
 private:
     // One filter section: the current and two previous inputs and outputs.
@@ -53,6 +54,10 @@ private:
     };
 
     std::unique_ptr<TQX_AudioInput> Graph;
+    // User-interface thread: what opening and the last Start gave.
+    bool m_opened = false;
+    bool m_runRequested = false;
+    bool m_runFailed = false;
     float WindowSumSquares = 0.0f;
     std::int32_t WindowSampleCount = 0;
     float WindowPeak = 0.0f;

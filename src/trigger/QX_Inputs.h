@@ -10,6 +10,14 @@
 #include <cstdint>
 #include <string>
 
+// Whether a trigger device's capture back-end can deliver. Working covers a
+// device opened but not started yet, and a device with no back-end at all.
+enum class CaptureHealth : std::uint8_t {
+    Working,
+    OpenFailed,        // the device or port did not open
+    StoppedDelivering, // it opened, then went away (server ended, device unplugged)
+};
+
 // One audio capture stream. BuildGraph opens the device without starting it;
 // Run starts the capture thread, which calls OnSamples once per block. The
 // destructor stops and joins that thread before returning.
@@ -19,6 +27,8 @@ public:
     virtual HRESULT BuildGraph(const std::string& DeviceID, QX_SampleHandler OnSamples) = 0;
     virtual HRESULT Run() = 0;
     virtual HRESULT SetInputLine(const std::string& LineName, float Level) = 0;
+    // False once a started capture has ended by itself; any thread.
+    virtual bool IsCapturing() const { return true; }
 };
 
 // One MIDI input port with its reader thread. OpenPort opens without reading;
@@ -31,4 +41,6 @@ public:
     virtual void SetChannel(std::int32_t Channel) = 0;
     virtual void Resume() = 0;
     virtual void Terminate() = 0;
+    // False once an opened port has gone away (its server or its source); any thread.
+    virtual bool IsDelivering() const { return true; }
 };

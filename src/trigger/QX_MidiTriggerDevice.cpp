@@ -18,8 +18,8 @@ TQX_MidiTriggerDevice::TQX_MidiTriggerDevice(const std::string& PortID, std::uni
     : Port(std::move(Port)), m_noteFilter(NoteFilter)
 {
     if (this->Port)
-        this->Port->OpenPort(PortID,
-                             QX_NoteHandler::Bind<TQX_MidiTriggerDevice, &TQX_MidiTriggerDevice::HandleNote>(this));
+        m_opened = SUCCEEDED(this->Port->OpenPort(
+            PortID, QX_NoteHandler::Bind<TQX_MidiTriggerDevice, &TQX_MidiTriggerDevice::HandleNote>(this)));
 }
 
 TQX_MidiTriggerDevice::~TQX_MidiTriggerDevice()
@@ -84,4 +84,13 @@ void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity,
         publishStroke(Time, v, Note);
     }
     LastEventTime = Time;
+}
+
+CaptureHealth TQX_MidiTriggerDevice::captureHealth() const
+{
+    if (!Port)
+        return CaptureHealth::Working;
+    if (!m_opened)
+        return CaptureHealth::OpenFailed;
+    return Port->IsDelivering() ? CaptureHealth::Working : CaptureHealth::StoppedDelivering;
 }

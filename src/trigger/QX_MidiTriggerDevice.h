@@ -21,9 +21,9 @@
 
 class TQX_MidiTriggerDevice : public TQX_TriggerDevice {
 public:
-    // Opens PortID on Port (if any) with HandleNote as the note handler; the
-    // result is not examined: a port that failed to open simply never
-    // delivers. NoteFilter points at the setting's note number (-1 = all
+    // Opens PortID on Port (if any) with HandleNote as the note handler; a
+    // port that failed to open simply never delivers (captureHealth says so).
+    // NoteFilter points at the setting's note number (-1 = all
     // notes) and must outlive the device; null accepts every note.
     explicit TQX_MidiTriggerDevice(const std::string& PortID, std::unique_ptr<TQX_MidiInput> Port = nullptr,
                                    const std::int32_t* NoteFilter = nullptr);
@@ -38,9 +38,11 @@ public:
     void HandleNote(std::uint8_t Note, std::uint8_t Velocity, std::int64_t Time);
     // Stroke events carry the message's own 100 ns time stamp.
     std::int64_t ticksPerSecond() const override { return kMidiTicksPerSecond; }
+    CaptureHealth captureHealth() const override;
 
 private:
     std::unique_ptr<TQX_MidiInput> Port;
+    bool m_opened = false; // what OpenPort gave; user-interface thread
     std::int64_t LastEventTime = 0;
     const std::int32_t* m_noteFilter = nullptr;
 };

@@ -32,6 +32,8 @@
 #include "SpscRing.h"
 #include "StrokeEvent.h"
 
+#include "QX_Inputs.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -62,6 +64,9 @@ public:
     bool IsTimeOver() const;
     std::int32_t GetElapsedTime() const;
     void RecordStroke(std::int32_t Interval, float StrokeLevel);
+    // Whether strokes can arrive at all; user-interface thread, cheap enough
+    // for every tick. A device without a capture back-end is always Working.
+    virtual CaptureHealth captureHealth() const { return CaptureHealth::Working; }
 
     static constexpr std::size_t kStrokeEventCapacity = 4096;
     // Ticks per second of StrokeEvent::tick: samples for the audio devices,

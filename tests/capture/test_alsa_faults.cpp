@@ -78,9 +78,14 @@ TEST_F(AlsaFaults, ServerKilledDuringCaptureEndsTheThreadQuietly)
     ASSERT_EQ(tap.Run(), S_OK);
     ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }));
 
+    auto watched = CreateAudioTriggerDevice("pulse");
+    watched->Start(-1);
+    EXPECT_EQ(watched->captureHealth(), CaptureHealth::Working);
+
     const double cpuBefore = processCpuSeconds();
     g_server->kill();
     ASSERT_TRUE(waitUntil([&] { return !tap.graph().IsCapturing(); }));
+    EXPECT_TRUE(waitUntil([&] { return watched->captureHealth() == CaptureHealth::StoppedDelivering; }));
     // A loop spinning on the dead stream would have used the whole wait.
     EXPECT_LT(processCpuSeconds() - cpuBefore, 1.0);
     EXPECT_EQ(tap.Run(), E_FAIL);

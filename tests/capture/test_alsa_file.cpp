@@ -119,3 +119,15 @@ TEST_F(AlsaFile, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
     // also empties the history after a second, so only the count is compared).
     EXPECT_EQ(device->GetCount(), counted.strokes());
 }
+
+TEST_F(AlsaFile, ADeviceThatDoesNotOpenSaysSo)
+{
+    auto working = CreateAudioTriggerDevice("drumfile");
+    working->Start(-1);
+    EXPECT_EQ(working->captureHealth(), CaptureHealth::Working);
+    for (const char* id : {"", "no-such-device"}) {
+        auto missing = CreateAudioTriggerDevice(id);
+        missing->Start(-1);
+        EXPECT_EQ(missing->captureHealth(), CaptureHealth::OpenFailed) << id;
+    }
+}

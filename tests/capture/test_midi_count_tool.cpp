@@ -122,14 +122,60 @@ TEST(MidiCountTool, CountsALivePortLikeTheProgram)
     EXPECT_EQ(out.back().rfind("# strokes " + std::to_string(strokes.size()) + ", seconds ", 0), 0u) << out.back();
 }
 
-TEST(MidiCountTool, UnknownPortIsOneLineAndStatusTwo)
+TEST(MidiCountTool, UnknownPortIsOneLineAndStatusOne)
 {
     useNoJackServer();
     const ToolRun run = runCountTool({"--midi", "{00000000-0000-0000-0000-000000000000}"});
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, 1);
     EXPECT_EQ(linesOf(run.err).size(), 1u) << run.err;
     EXPECT_NE(run.err.find("{00000000-0000-0000-0000-000000000000}"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+}
+
+TEST(MidiCountTool, AServerThatDiesEndsTheCountWithWhatWasCounted)
+{
+    auto server = std::make_unique<JackServer>(64);
+    if (!server->binaryFound())
+        GTEST_SKIP() << "jackd is not installed";
+    ASSERT_TRUE(server->running()) << server->log();
+    auto sender = std::make_unique<MidiSender>();
+    ASSERT_TRUE(sender->isOpen());
+    std::string id;
+    for (const auto& line : linesOf(runCountTool({"--list"}).out))
+        if (line.rfind("midi\t", 0) == 0 && line.size() > 44 && line.substr(44) == MidiSender::kPortName)
+            id = line.substr(5, 38);
+    ASSERT_EQ(id.size(), 38u);
+
+    ToolProcess tool(countTool({"--midi", id}));
+    // Probe strokes until the tool has counted one, so the connection is up;
+    // then one more stroke, and the server goes.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            if (!strokeLines(tool.outSoFar()).empty())
+                return true;
+            sender->send({0x99, 36, 100});
+            return false;
+        },
+        10000, 100));
+    std::this_thread::sleep_for(100ms); // the second stroke's interval
+    sender->send({0x99, 36, 100});
+    ASSERT_TRUE(waitUntil([&] { return strokeLines(tool.outSoFar()).size() >= 2; }));
+    sender.reset();
+    server->stop();
+    // Without the loss noticed, the endless count would never end by itself.
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("stopped delivering"), std::string::npos) << run.err;
+    const auto strokes = strokeLines(run.out);
+    const auto out = linesOf(run.out);
+    ASSERT_GE(strokes.size(), 2u) << run.out;
+    ASSERT_FALSE(out.empty());
+    // The time runs from stroke 1 to the loss, not on into the dead time.
+    double seconds = -1;
+    const std::string summary = "# strokes " + std::to_string(strokes.size()) + ", seconds %lf";
+    ASSERT_EQ(std::sscanf(out.back().c_str(), summary.c_str(), &seconds), 1) << out.back();
+    EXPECT_GE(seconds, 0.05);
+    EXPECT_LT(seconds, 2.0);
 }
 
 } // namespace

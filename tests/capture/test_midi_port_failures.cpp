@@ -49,6 +49,7 @@ TEST(MidiPortWithoutMidi, EmptyListNoExceptionAndADeviceThatCountsNothing)
     ASSERT_TRUE(device);
     device->SetChannel(10);
     device->Start(-1);
+    EXPECT_EQ(device->captureHealth(), CaptureHealth::OpenFailed);
     EXPECT_EQ(device->GetCount(), 0);
     EXPECT_EQ(device->GetLastNote(), -1);
     EXPECT_TRUE(returnsWithin(10s, [&] { device.reset(); }));
@@ -108,14 +109,43 @@ TEST(MidiPortJackLost, ServerStoppedUnderAnOpenPort)
     const int counted = 2;
     EXPECT_EQ(device->GetCount(), counted);
 
+    EXPECT_EQ(device->captureHealth(), CaptureHealth::Working);
     server.stop();
     sender->send({0x99, 36, 100});
-    std::this_thread::sleep_for(50ms); // let the clients notice the server is gone
+    EXPECT_TRUE(waitUntil([&] { return device->captureHealth() != CaptureHealth::Working; }, 5000));
+    EXPECT_EQ(device->captureHealth(), CaptureHealth::StoppedDelivering);
+    EXPECT_FALSE(idle.IsDelivering());
     EXPECT_EQ(device->GetCount(), counted);
     EXPECT_TRUE(returnsWithin(10s, [&] {
         device.reset();
         sender.reset();
     }));
+}
+
+TEST(MidiPortJackLost, SourceThatQuitsWhileTheServerRuns)
+{
+    JackServer server(64);
+    if (!server.binaryFound())
+        GTEST_SKIP() << "jackd is not installed";
+    ASSERT_TRUE(server.running()) << server.log();
+    auto sender = std::make_unique<MidiSender>();
+    ASSERT_TRUE(sender->isOpen());
+    QX_DeviceList list;
+    // A loaded machine may take a moment to show the new port.
+    const auto listed = std::chrono::steady_clock::now() + 10s;
+    while (EnumPorts(list) != S_OK && std::chrono::steady_clock::now() < listed)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(list.size(), 1u);
+
+    QX_MidiPort port;
+    ASSERT_EQ(port.OpenPort(list[0].ID, {}), S_OK);
+    port.Resume();
+    EXPECT_TRUE(port.IsDelivering());
+    sender.reset(); // its port is unregistered
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (port.IsDelivering() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(port.IsDelivering());
 }
 
 } // namespace

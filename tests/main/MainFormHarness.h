@@ -34,8 +34,10 @@ public:
             RecordStroke(intervalMs, 0.5f);
     }
     std::int32_t limitMs() const { return TimeLimit.load(); }
+    CaptureHealth captureHealth() const override { return health; }
 
     bool started = false;
+    CaptureHealth health = CaptureHealth::Working;
 };
 
 // Installs the factory seam for its lifetime; `current` is the device the
@@ -46,6 +48,7 @@ public:
     {
         SetTriggerDeviceFactory([this](const TQX_DeviceProperties&) {
             auto device = std::make_unique<ManualTriggerDevice>();
+            device->health = nextHealth;
             current = device.get();
             ++built;
             return std::unique_ptr<TQX_TriggerDevice>(std::move(device));
@@ -61,6 +64,7 @@ public:
 
     ManualTriggerDevice* current = nullptr;
     int built = 0;
+    CaptureHealth nextHealth = CaptureHealth::Working; // of every device built from now on
 };
 
 // What a new process starts with: zeroed globals. Files stay unless asked.

@@ -10,6 +10,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -205,3 +207,91 @@ TEST_F(CountTool, FastDetectorCountsFortyStrokesPerSecondAtTheirOnsets)
               static_cast<int>(pad.attacks.size()) * 9 / 10);
 }
 
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+void writeFloatWav(const std::string& path, const std::vector<float>& samples)
+{
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_write_float(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(f);
+}
+
+} // namespace
+
+TEST_F(CountTool, DamagedRecordingsAreRefusedOrCountedWithAWarning)
+{
+    // A header that claims an absurd rate is refused before any reading,
+    // naming the rate; nothing that looks like a result is printed.
+    const std::string wav = readFile(path("roll.wav"));
+    ASSERT_EQ(wav.compare(36, 4, "data"), 0) << "expected a plain 44-byte WAV header";
+    for (const std::uint32_t rate : {1u, 2u, 50u, 3999u, 768001u}) {
+        std::string bytes = wav;
+        const std::uint32_t byteRate = rate * 2;
+        std::memcpy(bytes.data() + 24, &rate, 4);
+        std::memcpy(bytes.data() + 28, &byteRate, 4);
+        writeFile(path("rate.wav"), bytes);
+        const auto refused = runCountTool({path("rate.wav")});
+        const auto err = linesOf(refused.err);
+        EXPECT_EQ(refused.status, 2) << rate;
+        ASSERT_EQ(err.size(), 1u) << rate;
+        EXPECT_NE(err[0].find(" " + std::to_string(rate) + " Hz"), std::string::npos) << err[0];
+        EXPECT_EQ(refused.out, "") << rate;
+    }
+
+    std::filesystem::create_directory(path("takes.wav"));
+    const auto dir = runCountTool({path("takes.wav")});
+    const auto dirErr = linesOf(dir.err);
+    EXPECT_EQ(dir.status, 2);
+    ASSERT_EQ(dirErr.size(), 1u);
+    EXPECT_NE(dirErr[0].find("is a directory"), std::string::npos) << dirErr[0];
+
+    // Cut off after 3.1 of its 6 s: counted like the 3.1 s that are there.
+    const std::size_t keptSamples = 44100 * 31 / 10;
+    writeFile(path("cut.wav"), wav.substr(0, 44 + 2 * keptSamples));
+    ASSERT_TRUE(drum::writeWav(path("part.wav"),
+                               drum::Samples(m_roll.begin(), m_roll.begin() + static_cast<std::ptrdiff_t>(keptSamples))));
+    const auto cut = runCountTool({path("cut.wav")});
+    EXPECT_EQ(cut.status, 0);
+    EXPECT_EQ(cut.out, runCountTool({path("part.wav")}).out);
+    EXPECT_GT(cut.strokes(), 15);
+    const auto cutErr = linesOf(cut.err);
+    ASSERT_EQ(cutErr.size(), 1u);
+    EXPECT_NE(cutErr[0].find("3.100 s of the 6.000 s"), std::string::npos) << cutErr[0];
+
+    // NaN and infinite samples count as silence, with their number on stderr.
+    std::vector<float> clean(m_roll.begin(), m_roll.end());
+    for (auto& x : clean)
+        x /= 32768.0f;
+    std::vector<float> damaged = clean;
+    const std::size_t bad[] = {100, 30000, clean.size() - 1};
+    damaged[bad[0]] = std::numeric_limits<float>::quiet_NaN();
+    damaged[bad[1]] = std::numeric_limits<float>::infinity();
+    damaged[bad[2]] = -std::numeric_limits<float>::infinity();
+    for (const std::size_t i : bad)
+        clean[i] = 0.0f;
+    writeFloatWav(path("clean.wav"), clean);
+    writeFloatWav(path("nan.wav"), damaged);
+    const auto nan = runCountTool({path("nan.wav")});
+    EXPECT_EQ(nan.status, 0);
+    EXPECT_EQ(nan.out, runCountTool({path("clean.wav")}).out);
+    EXPECT_EQ(nan.strokes(), 40);
+    const auto nanErr = linesOf(nan.err);
+    ASSERT_EQ(nanErr.size(), 1u);
+    EXPECT_NE(nanErr[0].find(" 3 samples"), std::string::npos) << nanErr[0];
+}

@@ -49,6 +49,7 @@ public:
     void SetChannel(std::int32_t Channel) override { m_port->SetChannel(Channel); }
     void Resume() override { m_port->Resume(); }
     void Terminate() override { m_port->Terminate(); }
+    bool IsDelivering() const override { return m_port->IsDelivering(); }
 
     // Before Start: the device whose strokes are reported.
     void attach(const TQX_MidiTriggerDevice* device) { m_device = device; }
@@ -104,7 +105,7 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
 {
     if (!portListed(portId)) {
         std::fprintf(stderr, "tempovaro-count: no MIDI input port '%s' (see --list)\n", portId.c_str());
-        return 2;
+        return 1;
     }
     // The note filter lives as long as the device, like the program's setting.
     static std::int32_t noteFilter = -1;
@@ -128,6 +129,7 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
     device->Start(timeLimitMs);
 
     std::int32_t printed = 0;
+    bool portLost = false;
     const auto printQueued = [&] {
         MidiStroke stroke;
         while (strokes.pop(stroke)) {
@@ -143,6 +145,11 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
             break;
         if (interruptRequested())
             break;
+        // Ending here keeps the summary's time to the time the port delivered.
+        if (device->captureHealth() == CaptureHealth::StoppedDelivering) {
+            portLost = true;
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::int64_t elapsedMs = 0;
@@ -155,6 +162,10 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
     device.reset();
     printQueued();
     printSummary(stdout, makeSummary(printed, elapsedMs));
+    if (portLost) {
+        std::fprintf(stderr, "tempovaro-count: the MIDI input port '%s' stopped delivering\n", portId.c_str());
+        return 1;
+    }
     return 0;
 }
 

@@ -33,7 +33,7 @@ const char* const kCountUsage =
     "\n"
     "Live measurements wait for the first stroke and end after the recording\n"
     "time, or on Ctrl+C without one. Exit status: 0 done, 1 device cannot be\n"
-    "opened, 2 bad command line or unreadable file.\n";
+    "opened or stopped delivering, 2 bad command line or unreadable file.\n";
 
 namespace {
 

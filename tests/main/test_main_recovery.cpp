@@ -1,0 +1,242 @@
+// The main window when its trigger device fails or goes away, and the keys a
+// menu left with Escape would otherwise keep from the score list.
+
+#include "DrumRecording.h"
+#include "JackServer.h"
+#include "MainFormHarness.h"
+#include "MidiSender.h"
+#include "PulseServer.h"
+#include "QX_Main.h"
+#include "QX_MidiPort.h"
+#include "ScoreGrid.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+class MainRecoveryTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DeviceFactoryGuard> m_devices;
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<TMainForm> m_form;
+    bool m_dialogOpen = false;
+    int m_helpShown = 0;
+
+    void start()
+    {
+        resetGlobals();
+        m_form = std::make_unique<TMainForm>(nullptr, true);
+        m_form->setCompanions({{}, [this] { ++m_helpShown; }, {}});
+        m_form->setDeviceDialogOpenQuery([this] { return m_dialogOpen; });
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            m_clock->advance(30);
+            m_form->GUITimerTimer();
+        }
+    }
+
+private slots:
+    void init()
+    {
+        removeStoredState();
+        m_clock = std::make_unique<FakeClock>(1000);
+        m_dialogOpen = false;
+        m_helpShown = 0;
+    }
+    void cleanup()
+    {
+        m_form.reset();
+        m_devices.reset();
+        m_clock.reset();
+    }
+
+    void aDeviceThatCannotDeliverIsRetriedEveryTwoSeconds()
+    {
+        m_devices = std::make_unique<DeviceFactoryGuard>();
+        m_devices->nextHealth = CaptureHealth::OpenFailed;
+        start(); // no device chosen yet: nothing to retry, only where to choose one
+        tick(100);
+        QCOMPARE(m_form->deviceHint(), QStringLiteral("No trigger device: Options > Select Trigger Device"));
+        const auto* hint = m_form->findChild<QLabel*>(QStringLiteral("DeviceHint"));
+        QVERIFY(!hint->geometry().intersects(m_form->findChild<QLabel*>(QStringLiteral("LabelValue"))->geometry()));
+        QVERIFY(m_form->clientArea()->rect().contains(hint->geometry()));
+
+        DeviceProperties.AudioDevice.ID = "pulse";
+        m_form->ResetClick();
+        int built = m_devices->built;
+        tick(66); // 1.98 s after the build
+        QCOMPARE(m_form->deviceHint(), QStringLiteral("Audio device unavailable, retrying"));
+        QCOMPARE(m_devices->built, built);
+        tick(1 + 67 * 4); // then every 2 s of the clock, however often it ticks
+        QCOMPARE(m_devices->built, built + 5);
+
+        // Back: the line goes, and a delivering device is left alone.
+        m_devices->nextHealth = CaptureHealth::Working;
+        tick(67);
+        built = m_devices->built;
+        tick(67 * 5);
+        QCOMPARE(m_devices->built, built);
+        QCOMPARE(m_form->deviceHint(), QString());
+
+        // Gone during a measurement: the run is not cut short.
+        m_devices->current->Stroke();
+        tick();
+        m_devices->current->health = CaptureHealth::StoppedDelivering;
+        tick(100);
+        QCOMPARE(m_form->measureState(), msRunning);
+        QCOMPARE(m_devices->built, built);
+
+        // While the device dialog drives the device, the window keeps out.
+        m_form->ResetClick();
+        m_devices->current->health = CaptureHealth::StoppedDelivering;
+        m_dialogOpen = true;
+        built = m_devices->built;
+        tick(200);
+        QCOMPARE(m_devices->built, built);
+        QCOMPARE(m_form->deviceHint(), QString());
+    }
+
+    void keysReachTheScoreListAfterAMenuIsLeft()
+    {
+        m_devices = std::make_unique<DeviceFactoryGuard>();
+        start();
+        QMenuBar* bar = m_form->menuBar();
+        const auto spaceAndF1Work = [&](int helpShown) {
+            // Sent to the window, as typed: they reach whichever widget holds the keys.
+            const int built = m_devices->built;
+            QTest::keyClick(m_form->windowHandle(), Qt::Key_Space);
+            QCOMPARE(m_devices->built, built + 1);
+            QTest::keyClick(m_form->windowHandle(), Qt::Key_F1);
+            QCOMPARE(m_helpShown, helpShown);
+        };
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions().constFirst()).center());
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        spaceAndF1Work(1);
+
+        bar->setFocus(Qt::MenuBarFocusReason); // as Alt leaves it
+        QTest::mouseClick(m_form->clientArea(), Qt::LeftButton, {}, QPoint(300, 300));
+        QCOMPARE(m_form->focusWidget(), m_form->findChild<ScoreGrid*>(QStringLiteral("ResultGrid")));
+        spaceAndF1Work(2);
+    }
+
+    // The real MIDI port on a private JACK server that dies after a
+    // measurement and comes back after the auto reset has re-armed.
+    void aJackServerThatComesBackIsCountedAgain()
+    {
+        auto server = std::make_unique<JackServer>(64);
+        if (!server->binaryFound())
+            QSKIP("jackd is not installed");
+        QVERIFY(server->running());
+        auto sender = std::make_unique<MidiSender>();
+        QVERIFY(sender->isOpen());
+        QX_DeviceList ports;
+        const auto listed = std::chrono::steady_clock::now() + 10s; // slow on a loaded machine
+        while (EnumPorts(ports) != S_OK && std::chrono::steady_clock::now() < listed)
+            std::this_thread::sleep_for(20ms);
+        QCOMPARE(ports.size(), std::size_t(1));
+
+        start();
+        DeviceProperties.TriggerDeviceType = 2;
+        DeviceProperties.MidiDevice = ports.front();
+        DeviceProperties.MidiNoteNr = -1;
+        ProgramSettings.TimeLimit = 10000;
+        m_form->ResetClick();
+        const auto playUntilRunning = [&] { // the new connection needs a cycle or two
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (m_form->measureState() != msRunning && std::chrono::steady_clock::now() < deadline) {
+                sender->send({0x99, 36, 100});
+                std::this_thread::sleep_for(20ms);
+                tick();
+            }
+            return m_form->measureState() == msRunning;
+        };
+        QVERIFY(playUntilRunning());
+        tick(340); // past the recording time
+
+        sender.reset();
+        server->stop();
+        tick(170); // the auto reset re-arms with the server gone
+        QCOMPARE(m_form->measureState(), msReady);
+        QCOMPARE(m_form->deviceHint(), QStringLiteral("MIDI device unavailable, retrying"));
+
+        server = std::make_unique<JackServer>(64);
+        sender = std::make_unique<MidiSender>();
+        QVERIFY(server->running() && sender->isOpen());
+        tick(67);
+        QCOMPARE(m_form->deviceHint(), QString());
+        QVERIFY(playUntilRunning());
+        m_form.reset();
+    }
+
+    // The same with audio through a private PulseAudio server.
+    void aPulseServerThatComesBackIsCountedAgain()
+    {
+        if (!PulseServer::binaryPresent())
+            QSKIP("pulseaudio is not installed");
+        const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
+        if (hit.empty())
+            QSKIP("the hydrogen drum kits are not installed");
+        const std::string wav = QDir::current().absoluteFilePath(QStringLiteral("strokes.wav")).toStdString();
+        const auto strokes = drum::evenStrokes(drum::kRate / 4, drum::kRate / 4.0, 4, 0.8f);
+        QVERIFY(drum::writeWav(wav, drum::render(hit, strokes, drum::kRate * 3 / 2, 0.002f)));
+        auto server = std::make_unique<PulseServer>();
+        QVERIFY(server->running());
+
+        start();
+        DeviceProperties.TriggerDeviceType = 1;
+        DeviceProperties.AudioDevice.ID = "pulse";
+        ProgramSettings.TimeLimit = 10000;
+        m_form->ResetClick();
+        const auto playUntilRunning = [&] {
+            const pid_t player = server->playAsync(wav);
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (m_form->measureState() != msRunning && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(20ms);
+                tick();
+            }
+            PulseServer::waitFor(player);
+            return m_form->measureState() == msRunning;
+        };
+        QVERIFY(playUntilRunning());
+        tick(340); // past the recording time
+
+        server->kill();
+        tick(170); // the auto reset re-arms with the server gone
+        QCOMPARE(m_form->measureState(), msReady);
+        QCOMPARE(m_form->deviceHint(), QStringLiteral("Audio device unavailable, retrying"));
+
+        server = std::make_unique<PulseServer>();
+        QVERIFY(server->running());
+        tick(67);
+        QCOMPARE(m_form->deviceHint(), QString());
+        QVERIFY(playUntilRunning());
+        m_form.reset();
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    // Never touch the real store or score file, even when run by hand.
+    QTemporaryDir work;
+    if (!work.isValid() || !QDir::setCurrent(work.path()))
+        return 2;
+    qputenv("XDG_CONFIG_HOME", QDir(work.path()).absoluteFilePath(QStringLiteral("xdg")).toLocal8Bit());
+    QApplication app(argc, argv);
+    MainRecoveryTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_main_recovery.moc"
