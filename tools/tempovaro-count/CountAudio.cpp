@@ -1,6 +1,7 @@
 #include "CountAudio.h"
 
 #include "CountOutput.h"
+#include "CountReport.h"
 #include "QX_AlsaAudio.h"
 #include "QX_Clock.h"
 #include "StrokeCounter.h"
@@ -50,7 +51,8 @@ void installInterruptHandler()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-int countAudioLive(const std::string& deviceId, const std::string& line, float level, std::int32_t timeLimitMs)
+int countAudioLive(const std::string& deviceId, const std::string& line, float level, std::int32_t timeLimitMs,
+                   bool report)
 {
     LiveCount live(timeLimitMs);
     auto graph = std::make_unique<QX_AudioFilterGraph>();
@@ -71,7 +73,8 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
         graph->SetInputLine(line, level);
     }
     installInterruptHandler();
-    printCsvHeader(stdout);
+    if (!report)
+        printCsvHeader(stdout);
     std::fflush(stdout);
     std::fputs("tempovaro-count: waiting for the first stroke\n", stderr);
     if (FAILED(graph->Run())) {
@@ -83,6 +86,8 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
     std::chrono::steady_clock::time_point firstStroke{};
     bool started = false;
     bool deviceLost = false;
+    RunRecord run;
+    run.recordingTimeMs = timeLimitMs;
     const auto printQueued = [&] {
         CountedStroke stroke;
         while (live.queue.pop(stroke)) {
@@ -90,7 +95,10 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
                 started = true;
                 firstStroke = std::chrono::steady_clock::now();
             }
-            printStroke(stdout, stroke);
+            if (report)
+                run.strokes.push_back({stroke.windowEndSample, stroke.level, -1});
+            else
+                printStroke(stdout, stroke);
         }
         std::fflush(stdout);
     };
@@ -116,6 +124,10 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
     // Stopping the capture joins its thread; what it counted until then is final.
     graph.reset();
     printQueued();
+    if (report) {
+        run.ranToEnd = timeLimitMs >= 0 && elapsedMs >= timeLimitMs;
+        printReport(stdout, run);
+    }
     printSummary(stdout, makeSummary(device.GetCount(), elapsedMs));
     if (deviceLost) {
         std::fprintf(stderr, "tempovaro-count: the audio device '%s' stopped delivering\n", deviceId.c_str());

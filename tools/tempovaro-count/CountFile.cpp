@@ -1,6 +1,7 @@
 #include "CountFile.h"
 
 #include "CountOutput.h"
+#include "CountReport.h"
 #include "StrokeCounter.h"
 
 #include <samplerate.h>
@@ -110,7 +111,7 @@ bool readSamples(OpenFile& in, Feed&& feed)
 
 } // namespace
 
-int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs)
+int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool report)
 {
     // Every file is opened first, so a bad name stops the run before any output.
     std::vector<OpenFile> opened;
@@ -128,14 +129,29 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs)
     for (auto& in : opened) {
         if (opened.size() > 1)
             std::printf("# file %s\n", in.path.c_str());
-        printCsvHeader(stdout);
+        if (!report)
+            printCsvHeader(stdout);
         StrokeCounter counter(timeLimitMs);
         // The device's millisecond clock follows the samples, so a recording
         // time ends exactly where it would have live.
         SampleClock clock(counter);
+        RunRecord run;
+        run.recordingTimeMs = timeLimitMs;
         const bool complete = readSamples(in, [&](const std::int16_t* samples, std::int64_t n) {
-            counter.feed(samples, n, [](const CountedStroke& s) { printStroke(stdout, s); });
+            counter.feed(samples, n, [&](const CountedStroke& s) {
+                if (report)
+                    run.strokes.push_back({s.windowEndSample, s.level, -1});
+                else
+                    printStroke(stdout, s);
+            });
         });
+        if (report) {
+            // Timed when the recording lasted the whole time on the device's own clock.
+            run.ranToEnd = timeLimitMs >= 0 && !run.strokes.empty() &&
+                           SampleClock::msAt(counter.fed()) - SampleClock::msAt(run.strokes.front().tick) >=
+                               static_cast<std::uint32_t>(timeLimitMs);
+            printReport(stdout, run);
+        }
         printSummary(stdout, counter.summaryBySamples());
         if (!complete) {
             std::fprintf(stderr, "tempovaro-count: cannot convert '%s' to 44,100 Hz\n", in.path.c_str());

@@ -9,7 +9,9 @@
 // Counts Note On messages from portId live (channel 0 = all, note -1 = all,
 // timeLimitMs -1 = endless) and prints them like the audio mode. Returns the
 // program's exit status.
-int countMidiLive(const std::string& portId, int channel, int note /* -1 = all */, std::int32_t timeLimitMs);
+// With report, the run's figures are printed at the end instead of each stroke.
+int countMidiLive(const std::string& portId, int channel, int note /* -1 = all */, std::int32_t timeLimitMs,
+                  bool report);
 
 // Prints the MIDI input ports, one per line.
 void listMidiPorts(std::FILE* out);

@@ -15,6 +15,7 @@ struct CountOptions {
     float level = -1.0f;           // --level; -1 = keep the line's level
     int channel = 0;               // --channel, 0 = all
     int note = -1;                 // --note, -1 = all
+    bool report = false;           // --report: the run's figures instead of each stroke
 };
 
 // Parses argv (without the program name). On failure returns false and sets

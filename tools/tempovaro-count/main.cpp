@@ -34,11 +34,11 @@ int main(int argc, char** argv)
         listMidiPorts(stdout);
         return 0;
     case CountOptions::Mode::Audio:
-        return countAudioLive(options.deviceId, options.line, options.level, options.timeLimitMs);
+        return countAudioLive(options.deviceId, options.line, options.level, options.timeLimitMs, options.report);
     case CountOptions::Mode::Midi:
-        return countMidiLive(options.deviceId, options.channel, options.note, options.timeLimitMs);
+        return countMidiLive(options.deviceId, options.channel, options.note, options.timeLimitMs, options.report);
     case CountOptions::Mode::Files:
         break;
     }
-    return countFiles(options.files, options.timeLimitMs);
+    return countFiles(options.files, options.timeLimitMs, options.report);
 }
