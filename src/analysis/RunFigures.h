@@ -90,6 +90,7 @@ public:
     // Amortised O(1).
     void addStroke(double timeS);
 
+    void reserve(std::size_t strokes);
     std::size_t strokeCount() const { return m_times.size(); }
     const std::vector<double>& times() const { return m_times; }
 
@@ -112,6 +113,7 @@ public:
 
 private:
     void settleMarks();
+    IntervalMark markOf(std::size_t i) const;
     void extendSpeed(double untilS, std::vector<SpeedPoint>& out, std::size_t& lo, std::size_t& hi,
                      std::int64_t& nextTenth) const;
     double runSeconds() const;
@@ -132,6 +134,7 @@ private:
     std::size_t m_first10 = 0;          // strokes before 10 s
     std::size_t m_lastFrom = 0;         // first stroke after the run's end minus 10 s
 
+    std::vector<IntervalMark> m_marks;  // the settled intervals' marks
     std::size_t m_settledMarks = 0;
     std::int32_t m_settledDoubles = 0, m_settledMisses = 0;
 
