@@ -386,6 +386,8 @@ void RunReportWindow::showFigures(const RunFigures& figures)
 
 void RunReportWindow::clearCharts()
 {
+    m_speedLine.clear();
+    m_intervalLine.clear();
     for (QXYSeries* series :
          std::initializer_list<QXYSeries*>{m_speedSeries, m_intervalSeries, m_doubleSeries, m_missSeries})
         series->clear();
@@ -422,24 +424,24 @@ void RunReportWindow::showRun(const RunRecord& run)
     showNote(run, static_cast<std::size_t>(analysis.figures.strokes));
     showFigures(analysis.figures);
 
-    QList<QPointF> speed, intervals, doubles, misses;
-    speed.reserve(static_cast<qsizetype>(analysis.speed.size()));
+    m_speedLine.clear();
+    m_intervalLine.clear();
+    QList<QPointF> doubles, misses;
     std::int32_t maxPerSecond = 0;
     for (const SpeedPoint& p : analysis.speed) {
-        speed.append(QPointF(p.timeS, p.strokesPerSecond));
+        m_speedLine.add(QPointF(p.timeS, p.strokesPerSecond));
         maxPerSecond = std::max(maxPerSecond, p.strokesPerSecond);
     }
-    intervals.reserve(static_cast<qsizetype>(analysis.intervals.size()));
     for (const MarkedInterval& i : analysis.intervals) {
         const QPointF point(i.stroke, i.ms);
-        intervals.append(point);
+        m_intervalLine.add(point);
         if (i.mark == IntervalMark::SuspectedDouble)
             doubles.append(point);
         else if (i.mark == IntervalMark::SuspectedMiss)
             misses.append(point);
     }
-    m_speedSeries->replace(speed);
-    m_intervalSeries->replace(intervals);
+    m_speedSeries->replace(m_speedLine.points());
+    m_intervalSeries->replace(m_intervalLine.points());
     m_doubleSeries->replace(doubles);
     m_missSeries->replace(misses);
     const double endS = analysis.figures.seconds.value_or(0.0);
@@ -466,23 +468,24 @@ void RunReportWindow::followLive(const RunRecord& inProgress)
     for (std::size_t i = m_analyzer->strokeCount(); i < strokes.size(); ++i)
         m_analyzer->addStroke(static_cast<double>(strokes[i].tick - m_liveFirstTick) / perSecond);
 
-    // Only what the new strokes settled is appended.
+    // Only what the new strokes settled is added; each line is handed over
+    // whole, so its chart lays it out once per call, not once per point.
     const auto& speed = m_analyzer->settledSpeedCurve();
-    QList<QPointF> points;
-    for (; m_speedShown < speed.size(); ++m_speedShown) {
-        const SpeedPoint& p = speed[m_speedShown];
-        points.append(QPointF(p.timeS, p.strokesPerSecond));
-        m_maxPerSecond = std::max(m_maxPerSecond, p.strokesPerSecond);
+    if (m_speedShown < speed.size()) {
+        for (; m_speedShown < speed.size(); ++m_speedShown) {
+            const SpeedPoint& p = speed[m_speedShown];
+            m_speedLine.add(QPointF(p.timeS, p.strokesPerSecond));
+            m_maxPerSecond = std::max(m_maxPerSecond, p.strokesPerSecond);
+        }
+        m_speedSeries->replace(m_speedLine.points());
     }
-    if (!points.isEmpty())
-        m_speedSeries->append(points);
-    points.clear();
-    for (; m_intervalsShown < m_analyzer->intervalCount(); ++m_intervalsShown) {
-        const MarkedInterval i = m_analyzer->interval(m_intervalsShown);
-        points.append(QPointF(i.stroke, i.ms));
+    if (m_intervalsShown < m_analyzer->intervalCount()) {
+        for (; m_intervalsShown < m_analyzer->intervalCount(); ++m_intervalsShown) {
+            const MarkedInterval i = m_analyzer->interval(m_intervalsShown);
+            m_intervalLine.add(QPointF(i.stroke, i.ms));
+        }
+        m_intervalSeries->replace(m_intervalLine.points());
     }
-    if (!points.isEmpty())
-        m_intervalSeries->append(points);
     // Marks are drawn once they are final, so a marker never jumps away.
     for (; m_marksShown < m_analyzer->settledIntervals(); ++m_marksShown) {
         const MarkedInterval i = m_analyzer->interval(m_marksShown);

@@ -6,14 +6,15 @@
 //
 // showRun() shows a finished or stored run in full. followLive() follows a
 // run in progress: the caller hands in the record so far, at most every
-// 100 ms; only the strokes added since the last call are analysed and only
-// their chart points appended, so a call costs the same at stroke 20 as at
-// stroke 20,000. setJournalStatus() shows one plain line about the journal.
+// 100 ms; only the strokes added since the last call are analysed, and the
+// charts draw a thinned line of at most about two thousand points, so a call
+// costs about the same at stroke 20 as at stroke 20,000. setJournalStatus() shows one plain line about the journal.
 //
 // Modeless; a parent's window owns it, but it is a window of its own.
 // Threads: user-interface thread only.
 
 #include "RunFigures.h"
+#include "ThinnedLine.h"
 
 #include <QString>
 #include <QWidget>
@@ -71,6 +72,8 @@ private:
     QScatterSeries* m_missSeries = nullptr;
     QValueAxis* m_intervalX = nullptr;
     QValueAxis* m_intervalY = nullptr;
+    ThinnedLine m_speedLine;
+    ThinnedLine m_intervalLine;
 
     // Following a run: what has been analysed and drawn so far.
     bool m_live = false;

@@ -151,6 +151,40 @@ private slots:
         QCOMPARE(labelText(window, "result"), QStringLiteral("Record"));
         QCOMPARE(seriesNamed(window, "Strokes per second")->count(), 291);
     }
+
+    void longRunsAreThinnedWithoutLosingSpikes()
+    {
+        // 5,000 strokes 50 ms apart with a wobble, one lost near the end.
+        RunRecord run;
+        run.startUtcMs = 1;
+        std::int64_t tick = 0;
+        for (int i = 0; i < 5000; ++i) {
+            if (i != 4321)
+                run.strokes.push_back({tick, 0.5f, -1});
+            tick += 2205 + (i * 7919 % 13) * 20;
+        }
+        RunReportWindow window;
+        window.show();
+        RunRecord live = run;
+        for (std::size_t n = 0; n <= run.strokes.size(); n += 9) {
+            live.strokes.assign(run.strokes.begin(), run.strokes.begin() + static_cast<std::ptrdiff_t>(n));
+            window.followLive(live);
+        }
+        live.strokes = run.strokes;
+        window.followLive(live);
+        const QList<QPointF> followed = seriesNamed(window, "Interval")->points();
+
+        window.showRun(run);
+        const QList<QPointF> shown = seriesNamed(window, "Interval")->points();
+        QCOMPARE(followed, shown);
+        QVERIFY(shown.size() <= 2048);
+        QCOMPARE(shown.front().x(), 2.0);
+        QCOMPARE(shown.back().x(), static_cast<double>(run.strokes.size()));
+        const auto highest = std::max_element(shown.begin(), shown.end(),
+                                              [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
+        QCOMPARE(highest->x(), 4322.0); // strokes 1 .. 4,321 come before the lost one
+        QCOMPARE(seriesNamed(window, "Suspected miss")->count(), 1);
+    }
 };
 
 QTEST_MAIN(TestRunReport)
