@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGraphicsLayout>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
@@ -324,6 +325,16 @@ void RunReportWindow::buildCharts(QVBoxLayout* column)
         view->setMinimumHeight(180);
         column->addWidget(view, 1);
     }
+}
+
+void RunReportWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Like the help window: Escape puts the report away.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void RunReportWindow::setJournalStatus(const QString& text)

@@ -43,6 +43,9 @@ public:
     // The value text shown for a figure by its report name ("strokes_per_minute").
     QString figureText(const QString& name) const;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void buildHeader(class QGridLayout* grid);
     QWidget* buildFigures();

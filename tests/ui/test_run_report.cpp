@@ -70,7 +70,6 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        QCOMPARE(window.windowTitle(), QStringLiteral("Run Report"));
         QCOMPARE(labelText(window, "recordingTime"), QStringLiteral("30 s"));
         QCOMPARE(labelText(window, "result"), QStringLiteral("Record"));
         QCOMPARE(labelText(window, "device"), QStringLiteral("Audio: USB Audio CODEC \u2013 Mic"));
@@ -150,6 +149,8 @@ private slots:
         window.showRun(finished);
         QCOMPARE(labelText(window, "result"), QStringLiteral("Record"));
         QCOMPARE(seriesNamed(window, "Strokes per second")->count(), 291);
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
     }
 
     void longRunsAreThinnedWithoutLosingSpikes()
