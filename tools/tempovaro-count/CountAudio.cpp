@@ -1,6 +1,7 @@
 #include "CountAudio.h"
 
 #include "CountOutput.h"
+#include "CountReport.h"
 #include "QX_AlsaAudio.h"
 #include "QX_Clock.h"
 #include "StrokeCounter.h"
@@ -54,7 +55,7 @@ void installInterruptHandler()
 }
 
 int countAudioLive(const std::string& deviceId, const std::string& line, float level, std::int32_t timeLimitMs,
-                   bool fastDetector)
+                   bool fastDetector, bool report)
 {
     LiveCount live(timeLimitMs, fastDetector);
     auto graph = std::make_unique<QX_AudioFilterGraph>();
@@ -75,7 +76,8 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
         graph->SetInputLine(line, level);
     }
     installInterruptHandler();
-    printCsvHeader(stdout, fastDetector);
+    if (!report)
+        printCsvHeader(stdout, fastDetector);
     std::fflush(stdout);
     std::fputs("tempovaro-count: waiting for the first stroke\n", stderr);
     if (FAILED(graph->Run())) {
@@ -87,6 +89,8 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
     std::chrono::steady_clock::time_point firstStroke{};
     bool started = false;
     bool deviceLost = false;
+    RunRecord run;
+    run.recordingTimeMs = timeLimitMs;
     const auto printQueued = [&] {
         CountedStroke stroke;
         while (live.queue.pop(stroke)) {
@@ -94,7 +98,10 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
                 started = true;
                 firstStroke = std::chrono::steady_clock::now();
             }
-            printStroke(stdout, stroke);
+            if (report)
+                run.strokes.push_back({stroke.windowEndSample, stroke.level, -1});
+            else
+                printStroke(stdout, stroke);
         }
         std::fflush(stdout);
     };
@@ -120,6 +127,10 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
     // Stopping the capture joins its thread; what it counted until then is final.
     graph.reset();
     printQueued();
+    if (report) {
+        run.ranToEnd = timeLimitMs >= 0 && elapsedMs >= timeLimitMs;
+        printReport(stdout, run);
+    }
     printSummary(stdout, makeSummary(device.GetCount(), elapsedMs));
     if (deviceLost) {
         std::fprintf(stderr, "tempovaro-count: the audio device '%s' stopped delivering\n", deviceId.c_str());

@@ -1,6 +1,7 @@
 #include "CountFile.h"
 
 #include "CountOutput.h"
+#include "CountReport.h"
 #include "StrokeCounter.h"
 
 #include <samplerate.h>
@@ -246,7 +247,7 @@ void warnIfCutOff(const OpenFile& in, sf_count_t framesRead)
 
 } // namespace
 
-int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector)
+int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector, bool report)
 {
     // Every file is opened first, so a bad name stops the run before any output.
     std::vector<OpenFile> opened;
@@ -268,15 +269,23 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, 
         }
         if (opened.size() > 1)
             std::printf("# file %s\n", in.path.c_str());
-        printCsvHeader(stdout, fastDetector);
+        if (!report)
+            printCsvHeader(stdout, fastDetector);
         StrokeCounter counter(timeLimitMs, fastDetector);
         // The device's millisecond clock follows the samples, so a recording
         // time ends exactly where it would have live.
         SampleClock clock(counter);
+        RunRecord run;
+        run.recordingTimeMs = timeLimitMs;
         const bool complete = reader.read(
             in,
             [&](const std::int16_t* samples, std::int64_t n) {
-                counter.feed(samples, n, [](const CountedStroke& s) { printStroke(stdout, s); });
+                counter.feed(samples, n, [&](const CountedStroke& s) {
+                    if (report)
+                        run.strokes.push_back({s.windowEndSample, s.level, -1});
+                    else
+                        printStroke(stdout, s);
+                });
             },
             error);
         if (!complete) {
@@ -285,6 +294,13 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, 
             std::fprintf(stderr, "tempovaro-count: cannot convert '%s' to 44,100 Hz: %s\n", in.path.c_str(),
                          error.c_str());
             return 2;
+        }
+        if (report) {
+            // Timed when the recording lasted the whole time on the device's own clock.
+            run.ranToEnd = timeLimitMs >= 0 && !run.strokes.empty() &&
+                           SampleClock::msAt(counter.fed()) - SampleClock::msAt(run.strokes.front().tick) >=
+                               static_cast<std::uint32_t>(timeLimitMs);
+            printReport(stdout, run);
         }
         printSummary(stdout, counter.summaryBySamples());
         if (reader.nonFiniteSamples() > 0)

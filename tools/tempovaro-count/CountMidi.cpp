@@ -2,6 +2,7 @@
 
 #include "CountAudio.h"
 #include "CountOutput.h"
+#include "CountReport.h"
 #include "QX_Clock.h"
 #include "QX_MidiPort.h"
 #include "QX_MidiTriggerDevice.h"
@@ -101,7 +102,7 @@ bool portListed(const std::string& portId)
 
 } // namespace
 
-int countMidiLive(const std::string& portId, int channel, int note, std::int32_t timeLimitMs)
+int countMidiLive(const std::string& portId, int channel, int note, std::int32_t timeLimitMs, bool report)
 {
     if (!portListed(portId)) {
         std::fprintf(stderr, "tempovaro-count: no MIDI input port '%s' (see --list)\n", portId.c_str());
@@ -123,17 +124,24 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
     device->SetChannel(channel);
 
     installInterruptHandler();
-    std::fputs("stroke,time_s,interval_s,level\n", stdout);
+    if (!report)
+        std::fputs("stroke,time_s,interval_s,level\n", stdout);
     std::fflush(stdout);
     std::fputs("tempovaro-count: waiting for notes (the first one arms, the second is stroke 1)\n", stderr);
     device->Start(timeLimitMs);
 
     std::int32_t printed = 0;
     bool portLost = false;
+    RunRecord run;
+    run.recordingTimeMs = timeLimitMs;
+    run.ticksPerSecond = kMidiTicksPerSecond;
     const auto printQueued = [&] {
         MidiStroke stroke;
         while (strokes.pop(stroke)) {
-            printMidiStroke(stdout, stroke);
+            if (report)
+                run.strokes.push_back({stroke.sinceFirst100ns, stroke.level, -1});
+            else
+                printMidiStroke(stdout, stroke);
             printed = stroke.number;
         }
         std::fflush(stdout);
@@ -161,6 +169,10 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
     // every stroke there will be, and the summary counts what was printed.
     device.reset();
     printQueued();
+    if (report) {
+        run.ranToEnd = timeLimitMs >= 0 && elapsedMs >= timeLimitMs;
+        printReport(stdout, run);
+    }
     printSummary(stdout, makeSummary(printed, elapsedMs));
     if (portLost) {
         std::fprintf(stderr, "tempovaro-count: the MIDI input port '%s' stopped delivering\n", portId.c_str());

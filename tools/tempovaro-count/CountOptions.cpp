@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 const char* const kCountUsage =
-    "Usage: tempovaro-count [--detector standard|fast] [--time SECONDS] FILE...\n"
+    "Usage: tempovaro-count [--detector standard|fast] [--time SECONDS] [--report] FILE...\n"
     "       tempovaro-count --audio ID [--line NAME] [--level 0..1] [--detector standard|fast]\n"
-    "                       [--time SECONDS]\n"
-    "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS]\n"
+    "                       [--time SECONDS] [--report]\n"
+    "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS] [--report]\n"
     "       tempovaro-count --list | --help | --version\n"
     "\n"
     "Counts drum strokes the way Tempovaro does and prints them as CSV:\n"
@@ -30,10 +30,22 @@ const char* const kCountUsage =
     "  --channel 0..16  MIDI channel to count, 0 for all\n"
     "  --note 0..127    MIDI note to count, all when omitted\n"
     "  --list           list audio devices with their input lines, and MIDI ports\n"
+    "  --report         print the run's figures instead of each stroke (below)\n"
     "\n"
     "Live measurements wait for the first stroke and end after the recording\n"
     "time, or on Ctrl+C without one. Exit status: 0 done, 1 device cannot be\n"
-    "opened or stopped delivering, 2 bad command line or unreadable file.\n";
+    "opened or stopped delivering, 2 bad command line or unreadable file.\n"
+    "\n"
+    "With --report the stroke lines give way to 'figure,value' lines, in this\n"
+    "order: strokes, seconds, strokes_per_minute, mean_interval_ms,\n"
+    "interval_sd_ms, evenness_cv_percent, longest_gap_ms, best_second,\n"
+    "first_10s_per_second, last_10s_per_second, fatigue_percent,\n"
+    "hand_balance_percent, suspected_doubles, suspected_misses. Times are\n"
+    "measured from the first stroke; a run counted with --time that lasts the\n"
+    "whole time is measured over that time, any other over its strokes.\n"
+    "Seconds have four decimals, milliseconds one, rates and percentages two;\n"
+    "a figure the run is too short for has an empty value. The summary line\n"
+    "follows.\n";
 
 namespace {
 
@@ -91,7 +103,11 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
             list = true;
             continue;
         }
-        static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note", "--detector"};
+        if (arg == "--report") {
+            options.report = true;
+            continue;
+        }
+                static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note", "--detector"};
         bool known = false;
         for (const char* name : withValue)
             known = known || arg == name;
@@ -187,6 +203,10 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
     }
     if (timeGiven && list) {
         error = "--time does not apply to --list";
+        return false;
+    }
+    if (options.report && list) {
+        error = "--report does not apply to --list";
         return false;
     }
     options.mode = list ? CountOptions::Mode::List

@@ -16,6 +16,7 @@ struct CountOptions {
     int channel = 0;               // --channel, 0 = all
     int note = -1;                 // --note, -1 = all
     bool fastDetector = false;     // --detector fast (files and --audio)
+    bool report = false;           // --report: the run's figures instead of each stroke
 };
 
 // Parses argv (without the program name). On failure returns false and sets

@@ -35,11 +35,11 @@ int main(int argc, char** argv)
         return 0;
     case CountOptions::Mode::Audio:
         return countAudioLive(options.deviceId, options.line, options.level, options.timeLimitMs,
-                              options.fastDetector);
+                              options.fastDetector, options.report);
     case CountOptions::Mode::Midi:
-        return countMidiLive(options.deviceId, options.channel, options.note, options.timeLimitMs);
+        return countMidiLive(options.deviceId, options.channel, options.note, options.timeLimitMs, options.report);
     case CountOptions::Mode::Files:
         break;
     }
-    return countFiles(options.files, options.timeLimitMs, options.fastDetector);
+    return countFiles(options.files, options.timeLimitMs, options.fastDetector, options.report);
 }
