@@ -4,6 +4,7 @@
 #include "QX_DeviceSelect.h"
 #include "QX_Help.h"
 #include "QX_Main.h"
+#include "RunKeeper.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -67,11 +68,22 @@ int main(int argc, char* argv[])
     // A dialog that closes hands the keys (Space, F1) back to the main window,
     // which a bare X server would otherwise give to whatever window happens to
     // lie under the mouse pointer.
-    MainForm.setCompanions({[&] { DeviceSelect.showModeless(); }, [&] { HelpWindow.ShowHelp(); },
-                            [&] {
-                                AboutBox.exec();
-                                MainForm.activateWindow();
-                            }});
+    // Runs go to the journal and the run report, both made when first needed.
+    RunKeeper Runs;
+    TMainForm::Companions companions;
+    companions.ShowDeviceDialog = [&] { DeviceSelect.showModeless(); };
+    companions.ShowHelp = [&] { HelpWindow.ShowHelp(); };
+    companions.ShowAboutModal = [&] {
+        AboutBox.exec();
+        MainForm.activateWindow();
+    };
+    companions.ShowRunReport = [&] {
+        const RunTracker& tracker = MainForm.runTracker();
+        Runs.showReport(tracker.inProgress() ? &tracker.current() : nullptr);
+    };
+    companions.RunEnded = [&](const RunRecord& run) { Runs.runEnded(run); };
+    companions.RunProgress = [&](const RunRecord& run) { Runs.runProgress(run); };
+    MainForm.setCompanions(std::move(companions));
     MainForm.setDeviceDialogOpenQuery([&] { return DeviceSelect.isVisible(); });
     DeviceSelect.OnResetMeasurement = [&] {
         MainForm.ResetMeasurement();

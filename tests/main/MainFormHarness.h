@@ -27,12 +27,16 @@ public:
     }
     float GetMeanInterval() override { return meanIntervalSeconds(kTicksPerSecond); }
 
-    // One stroke, unless the recording time is over (as the real devices do).
-    void Stroke(std::int32_t intervalMs = EmptyInterval)
+    // One stroke, unless the recording time is over (as the real devices do),
+    // published as an event at atMs on the device's millisecond ticks.
+    void Stroke(std::int32_t intervalMs = EmptyInterval, std::int64_t atMs = 0)
     {
-        if (!IsTimeOver())
-            RecordStroke(intervalMs, 0.5f);
+        if (IsTimeOver())
+            return;
+        RecordStroke(intervalMs, 0.5f);
+        publishStroke(atMs, 0.5f);
     }
+    std::int64_t ticksPerSecond() const override { return kTicksPerSecond; }
     std::int32_t limitMs() const { return TimeLimit.load(); }
     CaptureHealth captureHealth() const override { return health; }
 

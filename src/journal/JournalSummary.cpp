@@ -1,0 +1,20 @@
+#include "JournalSummary.h"
+
+#include "RunFigures.h"
+
+RunSummary summarizeRun(const RunRecord& run)
+{
+    RunSummary summary;
+    if (run.strokes.empty()) {
+        // A run kept without stroke times (a score brought in from the score
+        // list): its rate is the count over the recording time.
+        if (run.recordingTimeMs > 0 && run.count > 0)
+            summary.strokesPerMinute = 60000.0 * run.count / run.recordingTimeMs;
+        return summary;
+    }
+    const RunFigures figures = analyzeRun(run).figures;
+    summary.strokesPerMinute = figures.strokesPerMinute;
+    summary.evennessCvPercent = figures.evennessCvPercent;
+    summary.fatiguePercent = figures.fatiguePercent;
+    return summary;
+}

@@ -1,0 +1,157 @@
+// The main window's run notebook: which runs reach the journal, how each
+// ended, and with exactly which strokes.
+
+#include "MainFormHarness.h"
+#include "QX_Main.h"
+
+#include <QAction>
+#include <QTest>
+
+#include <vector>
+
+class MainRunsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DeviceFactoryGuard> m_devices;
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<TMainForm> m_form;
+    std::vector<RunRecord> m_ended;
+    int m_progressCalls = 0;
+    std::size_t m_lastProgressStrokes = 0;
+
+    void start()
+    {
+        resetGlobals();
+        m_form = std::make_unique<TMainForm>(nullptr, true);
+        TMainForm::Companions companions;
+        companions.RunEnded = [this](const RunRecord& run) { m_ended.push_back(run); };
+        companions.RunProgress = [this](const RunRecord& run) {
+            ++m_progressCalls;
+            m_lastProgressStrokes = run.strokes.size();
+        };
+        m_form->setCompanions(std::move(companions));
+    }
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            m_clock->advance(30);
+            m_form->GUITimerTimer();
+        }
+    }
+    void choose(const char* action) { m_form->findChild<QAction*>(QLatin1String(action))->trigger(); }
+    ManualTriggerDevice* device() const { return m_devices->current; }
+
+private slots:
+    void init()
+    {
+        removeStoredState();
+        m_clock = std::make_unique<FakeClock>(1000);
+        m_devices = std::make_unique<DeviceFactoryGuard>();
+        m_ended.clear();
+        m_progressCalls = 0;
+        start();
+    }
+    void cleanup()
+    {
+        m_form.reset();
+        m_devices.reset();
+        m_clock.reset();
+        removeStoredState();
+    }
+
+    // A timed run ends once, as the score list's record, with every stroke at
+    // its exact tick; the device that listens after it adds nothing.
+    void timedRunEndsOnceWithItsStrokes()
+    {
+        choose("NT10");
+        for (const std::int64_t atMs : {0, 95, 210, 330})
+            device()->Stroke(100, atMs);
+        for (int i = 0; i < 400 && m_form->measureState() != msRecord; ++i)
+            tick();
+        QCOMPARE(m_form->measureState(), msRecord);
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        const RunRecord& run = m_ended.front();
+        QCOMPARE(run.result, RunResult::Record);
+        QVERIFY(run.ranToEnd);
+        QCOMPARE(run.count, m_form->lastCount());
+        QCOMPARE(run.count, 4);
+        QCOMPARE(run.recordingTimeMs, 10000);
+        QCOMPARE(run.ticksPerSecond, std::int64_t(1000));
+        QCOMPARE(run.strokes.size(), std::size_t(4));
+        QCOMPARE(run.strokes[2].tick, std::int64_t(210));
+        QVERIFY(run.startUtcMs > 0);
+
+        device()->Stroke(100, 0); // the listener after the run
+        tick(10);
+        m_form->ResetClick();
+        QCOMPARE(m_ended.size(), std::size_t(1));
+    }
+
+    // An endless run, or a timed one stopped early, is kept as cut short when
+    // it is reset or the program closes; a measurement nobody played is no run.
+    void runsCutShortByResetOrClose()
+    {
+        choose("Endless");
+        m_form->ResetClick();
+        QVERIFY(m_ended.empty());
+
+        device()->Stroke(EmptyIntervalForTest, 0);
+        device()->Stroke(120, 120);
+        tick(3);
+        m_form->ResetClick();
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].result, RunResult::CutShort);
+        QVERIFY(!m_ended[0].ranToEnd);
+        QCOMPARE(m_ended[0].recordingTimeMs, -1);
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(2));
+
+        choose("NT30");
+        device()->Stroke(EmptyIntervalForTest, 0);
+        tick(2);
+        m_form->close();
+        QCOMPARE(m_ended.size(), std::size_t(2));
+        QCOMPARE(m_ended[1].result, RunResult::CutShort);
+        QCOMPARE(m_ended[1].recordingTimeMs, 30000);
+        QCOMPARE(m_ended[1].count, 1);
+    }
+
+    // The device dialog puts its own device in place for its meter: the run
+    // ends there with what was played, and the meter's strokes join no run.
+    void aDeviceReplacedFromOutsideEndsTheRun()
+    {
+        choose("Endless");
+        device()->Stroke(EmptyIntervalForTest, 0);
+        tick();
+        auto meter = std::make_unique<ManualTriggerDevice>();
+        ManualTriggerDevice* meterDevice = meter.get();
+        TriggerDevice = std::move(meter);
+        meterDevice->Stroke(EmptyIntervalForTest, 5);
+        tick(3);
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(1));
+        m_form->ResetClick(); // the dialog closes and the window re-arms
+        QCOMPARE(m_ended.size(), std::size_t(1));
+    }
+
+    // The live report follows at most every 100 ms, and only while strokes come.
+    void liveProgressIsThrottled()
+    {
+        choose("Endless");
+        for (int i = 0; i < 34; ++i) { // about a second, a stroke a tick
+            device()->Stroke(30, i * 30);
+            tick();
+        }
+        QVERIFY(m_progressCalls >= 8);
+        QVERIFY(m_progressCalls <= 11);
+        QVERIFY(m_lastProgressStrokes >= 30);
+        const int calls = m_progressCalls;
+        tick(20);
+        QCOMPARE(m_progressCalls, calls);
+    }
+
+private:
+    static constexpr std::int32_t EmptyIntervalForTest = TQX_TriggerDevice::EmptyInterval;
+};
+
+QTEST_MAIN(MainRunsTest)
+#include "test_main_runs.moc"
