@@ -6,7 +6,9 @@
 #include "DrumRecording.h"
 #include "MainFormHarness.h"
 #include "PulseServer.h"
+#include "JournalDatabase.h"
 #include "QX_Main.h"
+#include "RunKeeper.h"
 #include "ScoreGrid.h"
 
 #include <QElapsedTimer>
@@ -51,6 +53,11 @@ private slots:
         resetGlobals();
 
         auto form = std::make_unique<TMainForm>();
+        const QString journalPath = QDir::current().absoluteFilePath(QStringLiteral("journal.sqlite"));
+        RunKeeper runs(journalPath);
+        TMainForm::Companions companions;
+        companions.RunEnded = [&](const RunRecord& run) { runs.runEnded(run); };
+        form->setCompanions(std::move(companions));
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         QVERIFY(!form->deviceDialogDue());
@@ -72,6 +79,23 @@ private slots:
         auto* grid = form->findChild<ScoreGrid*>(QStringLiteral("ResultGrid"));
         QCOMPARE(grid->Cell(0, 1), QString::number(kStrokes));
         QCOMPARE(form->findChild<QLabel*>(QStringLiteral("PanelCategoryText"))->text(), QStringLiteral("10 Seconds"));
+
+        // The journal holds the run with the score's count and each stroke,
+        // their times a quarter of a second apart at the device's sample clock.
+        QVERIFY(runs.waitForJournal(10000));
+        JournalDatabase journal(journalPath);
+        QVERIFY(journal.open());
+        const auto stored = journal.listRuns();
+        QCOMPARE(stored.size(), std::size_t(1));
+        const auto run = journal.loadRun(stored.front().run.id);
+        QVERIFY(run);
+        QCOMPARE(run->run.count, kStrokes);
+        QCOMPARE(run->run.result, RunResult::Record);
+        QCOMPARE(run->run.recordingTimeMs, 10000);
+        QCOMPARE(run->run.strokes.size(), std::size_t(kStrokes));
+        const std::int64_t span = run->run.strokes.back().tick - run->run.strokes.front().tick;
+        QVERIFY2(std::llabs(span - (kStrokes - 1) * drum::kRate / 4) < 441, qPrintable(QString::number(span)));
+        QVERIFY(run->summary.strokesPerMinute);
 
         form->close();
         form.reset();
