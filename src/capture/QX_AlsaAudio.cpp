@@ -254,7 +254,7 @@ HRESULT QX_AudioFilterGraph::SetInputLine(const std::string& LineName, float Lev
     return S_OK;
 }
 
-bool QX_AudioFilterGraph::IsCapturing() const
+bool QX_AudioFilterGraph::isCapturing() const
 {
     return m_capture && m_capture->running.load(std::memory_order_acquire);
 }

@@ -43,7 +43,7 @@ public:
     HRESULT SetInputLine(const std::string& LineName, float Level) override;
 
     // True while the capture thread runs (it ends by itself when the device goes away).
-    bool IsCapturing() const override;
+    bool isCapturing() const override;
 
     struct Capture;
 

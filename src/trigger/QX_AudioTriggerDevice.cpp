@@ -87,7 +87,7 @@ CaptureHealth TQX_AudioTriggerDevice::captureHealth() const
     if (!m_opened)
         return CaptureHealth::OpenFailed;
     // The capture thread ends by itself when the device or its server goes away.
-    if (m_runRequested && (m_runFailed || !Graph->IsCapturing()))
+    if (m_runRequested && (m_runFailed || !Graph->isCapturing()))
         return CaptureHealth::StoppedDelivering;
     return CaptureHealth::Working;
 }

@@ -28,7 +28,7 @@ public:
     virtual HRESULT Run() = 0;
     virtual HRESULT SetInputLine(const std::string& LineName, float Level) = 0;
     // False once a started capture has ended by itself; any thread.
-    virtual bool IsCapturing() const { return true; }
+    virtual bool isCapturing() const { return true; }
 };
 
 // One MIDI input port with its reader thread. OpenPort opens without reading;

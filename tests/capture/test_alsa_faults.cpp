@@ -84,7 +84,7 @@ TEST_F(AlsaFaults, ServerKilledDuringCaptureEndsTheThreadQuietly)
 
     const double cpuBefore = processCpuSeconds();
     g_server->kill();
-    ASSERT_TRUE(waitUntil([&] { return !tap.graph().IsCapturing(); }));
+    ASSERT_TRUE(waitUntil([&] { return !tap.graph().isCapturing(); }));
     EXPECT_TRUE(waitUntil([&] { return watched->captureHealth() == CaptureHealth::StoppedDelivering; }));
     // A loop spinning on the dead stream would have used the whole wait.
     EXPECT_LT(processCpuSeconds() - cpuBefore, 1.0);

@@ -131,7 +131,7 @@ TEST_F(AlsaPipeWire, ServerKilledDuringCaptureEndsTheCaptureQuietly)
     ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }));
 
     g_server->kill();
-    ASSERT_TRUE(waitUntil([&] { return !tap.graph().IsCapturing(); }));
+    ASSERT_TRUE(waitUntil([&] { return !tap.graph().isCapturing(); }));
     EXPECT_EQ(tap.Run(), E_FAIL);
     EXPECT_FALSE(stats.inHandler.load());
     QX_AudioFilterGraph again;

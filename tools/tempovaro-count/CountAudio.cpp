@@ -112,7 +112,7 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
             break;
         if (interruptRequested())
             break;
-        if (!graph->IsCapturing()) {
+        if (!graph->isCapturing()) {
             deviceLost = true;
             break;
         }
