@@ -8,6 +8,7 @@ const char* const kCountUsage =
     "Usage: tempovaro-count [--time SECONDS] FILE...\n"
     "       tempovaro-count --audio ID [--line NAME] [--level 0..1] [--time SECONDS]\n"
     "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS]\n"
+    "       tempovaro-count --journal | --journal-run ID\n"
     "       tempovaro-count --list | --help | --version\n"
     "\n"
     "Counts drum strokes the way Tempovaro does and prints them as CSV:\n"
@@ -25,10 +26,16 @@ const char* const kCountUsage =
     "  --channel 0..16  MIDI channel to count, 0 for all\n"
     "  --note 0..127    MIDI note to count, all when omitted\n"
     "  --list           list audio devices with their input lines, and MIDI ports\n"
+    "  --journal        print the practice journal's runs, newest first:\n"
+    "                   id,start,recording_time_s,count,strokes_per_minute,\n"
+    "                   evenness_cv_percent,fatigue_percent,result,device\n"
+    "  --journal-run ID print one journal run's strokes:\n"
+    "                   stroke,time_s,interval_s,level[,note]\n"
     "\n"
     "Live measurements wait for the first stroke and end after the recording\n"
-    "time, or on Ctrl+C without one. Exit status: 0 done, 1 device cannot be\n"
-    "opened, 2 bad command line or unreadable file.\n";
+    "time, or on Ctrl+C without one. The journal is read, never written, from\n"
+    "$XDG_DATA_HOME/Tempovaro/journal.sqlite. Exit status: 0 done, 1 device or\n"
+    "journal cannot be opened or no such run, 2 bad command line or unreadable file.\n";
 
 namespace {
 
@@ -63,6 +70,7 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
     bool list = false, help = false, version = false, audio = false, midi = false;
     bool lineGiven = false, levelGiven = false, channelGiven = false, noteGiven = false, timeGiven = false;
     bool onlyFiles = false;
+    bool journal = false, journalRun = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -84,6 +92,25 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
         }
         if (arg == "--list") {
             list = true;
+            continue;
+        }
+        if (arg == "--journal") {
+            journal = true;
+            continue;
+        }
+        if (arg == "--journal-run") {
+            long long id = 0;
+            char* end = nullptr;
+            errno = 0;
+            if (i + 1 < args.size())
+                id = std::strtoll(args[i + 1].c_str(), &end, 10);
+            if (i + 1 >= args.size() || args[i + 1].empty() || errno != 0 || *end != '\0' || id < 1) {
+                error = "--journal-run needs a run id (a whole number from 1, see --journal)";
+                return false;
+            }
+            options.journalRunId = id;
+            journalRun = true;
+            ++i;
             continue;
         }
         static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note"};
@@ -148,13 +175,18 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
         options.mode = CountOptions::Mode::Version;
         return true;
     }
-    const int modes = (list ? 1 : 0) + (audio ? 1 : 0) + (midi ? 1 : 0) + (options.files.empty() ? 0 : 1);
+    const int modes = (list ? 1 : 0) + (audio ? 1 : 0) + (midi ? 1 : 0) + (options.files.empty() ? 0 : 1) +
+                      (journal ? 1 : 0) + (journalRun ? 1 : 0);
     if (modes == 0) {
         error = "nothing to count: give FILE..., --audio ID, --midi ID or --list (see --help)";
         return false;
     }
     if (modes > 1) {
-        error = "give only one of FILE..., --audio, --midi and --list";
+        error = "give only one of FILE..., --audio, --midi, --list, --journal and --journal-run";
+        return false;
+    }
+    if ((journal || journalRun) && timeGiven) {
+        error = "--time does not apply to the journal";
         return false;
     }
     if ((lineGiven || levelGiven) && !audio) {
@@ -173,7 +205,9 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
         error = "--time does not apply to --list";
         return false;
     }
-    options.mode = list ? CountOptions::Mode::List
+    options.mode = journal    ? CountOptions::Mode::Journal
+                 : journalRun ? CountOptions::Mode::JournalRun
+                 : list ? CountOptions::Mode::List
                  : audio ? CountOptions::Mode::Audio
                  : midi  ? CountOptions::Mode::Midi
                          : CountOptions::Mode::Files;

@@ -6,7 +6,7 @@
 #include <vector>
 
 struct CountOptions {
-    enum class Mode { Files, List, Audio, Midi, Help, Version };
+    enum class Mode { Files, List, Audio, Midi, Help, Version, Journal, JournalRun };
     Mode mode = Mode::Files;
     std::vector<std::string> files;
     std::int32_t timeLimitMs = -1; // -1 = endless
@@ -15,6 +15,7 @@ struct CountOptions {
     float level = -1.0f;           // --level; -1 = keep the line's level
     int channel = 0;               // --channel, 0 = all
     int note = -1;                 // --note, -1 = all
+    std::int64_t journalRunId = 0; // --journal-run
 };
 
 // Parses argv (without the program name). On failure returns false and sets

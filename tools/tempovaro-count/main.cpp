@@ -2,6 +2,7 @@
 // detector as Tempovaro, and prints them as CSV.
 #include "CountAudio.h"
 #include "CountFile.h"
+#include "CountJournal.h"
 #include "CountMidi.h"
 #include "CountOptions.h"
 
@@ -37,6 +38,10 @@ int main(int argc, char** argv)
         return countAudioLive(options.deviceId, options.line, options.level, options.timeLimitMs);
     case CountOptions::Mode::Midi:
         return countMidiLive(options.deviceId, options.channel, options.note, options.timeLimitMs);
+    case CountOptions::Mode::Journal:
+        return printJournalRuns(stdout);
+    case CountOptions::Mode::JournalRun:
+        return printJournalRun(options.journalRunId, stdout);
     case CountOptions::Mode::Files:
         break;
     }
