@@ -18,6 +18,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -99,10 +100,18 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
     m_table->installEventFilter(this);
-    const int charWidth = m_table->fontMetrics().averageCharWidth();
-    const int widths[] = {18, 8, 7, 11, 14, 11, 10};
-    for (int c = 0; c < 7; ++c)
-        m_table->setColumnWidth(c, widths[c] * charWidth);
+    // Widths from the header and a wide sample of each column, not from the
+    // rows: measuring 10,000 rows would cost more than listing them.
+    const QFontMetrics metrics(m_table->font());
+    const QFontMetrics headerMetrics(m_table->horizontalHeader()->font());
+    const QString samples[] = {
+        QLocale().toString(QDateTime(QDate(2026, 12, 30), QTime(23, 59)), QLocale::ShortFormat),
+        tr("Endless"), QStringLiteral("99999"), QLocale().toString(9999.9, 'f', 1),
+        QLocale().toString(99.9, 'f', 1), QLocale().toString(-99.9, 'f', 1), tr("Cut short")};
+    for (int c = 0; c < 7; ++c) {
+        const int header = headerMetrics.horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString());
+        m_table->setColumnWidth(c, std::max(header + 28, metrics.horizontalAdvance(samples[c]) + 16));
+    }
 
     auto* filters = new QHBoxLayout;
     auto* timeLabel = new QLabel(tr("Recording &time:"), this);
