@@ -184,8 +184,9 @@ void JournalWindow::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (!m_openTried) {
         m_openTried = true;
+        // The question waits until the window is on screen behind it.
         if (ensureOpen())
-            offerImport();
+            QMetaObject::invokeMethod(this, &JournalWindow::offerImport, Qt::QueuedConnection);
     }
     refresh();
 }
@@ -204,6 +205,8 @@ bool JournalWindow::ensureOpen()
 
 void JournalWindow::offerImport()
 {
+    if (!m_db)
+        return;
     const std::optional<std::int64_t> count = m_db->countRuns();
     if (!count || *count != 0 || m_db->isReadOnly())
         return;
@@ -222,11 +225,14 @@ void JournalWindow::offerImport()
             .arg(file);
     if (!m_confirm(this, question))
         return;
+    if (!m_db)
+        return;
     const ScoreImport done = importScoreFile(*m_db, m_scoreFilePath, QTimeZone::systemTimeZone());
     if (done.outcome == ScoreImport::Outcome::Imported)
-        setStatus(tr("%n score(s) brought in from %1.", nullptr, done.added).arg(file));
+        m_notice = tr("%n score(s) brought in from %1.", nullptr, done.added).arg(file);
     else
-        setStatus(tr("The scores could not be brought in (%1).").arg(m_db->problemReason()));
+        m_notice = tr("The scores could not be brought in (%1).").arg(m_db->problemReason());
+    refresh();
 }
 
 std::optional<std::int32_t> JournalWindow::chosenRecordingTime() const
@@ -259,7 +265,10 @@ void JournalWindow::refresh()
     const auto period = static_cast<JournalPeriod>(m_period->currentData().toInt());
     const auto time = chosenRecordingTime();
     std::vector<JournalRun> runs = m_db->listRuns(journalFilter(time, period, QDateTime::currentMSecsSinceEpoch()));
-    const bool readFailed = m_db->problem() != JournalProblem::None && m_db->problem() != JournalProblem::NewerSchema;
+    // listRuns leaves an earlier failure (a locked delete) standing; only an
+    // empty list can be a failed read.
+    const bool readFailed = runs.empty() && m_db->problem() != JournalProblem::None &&
+                            m_db->problem() != JournalProblem::NewerSchema;
     m_chart->showRuns(runs, time);
     m_model->setRuns(std::move(runs));
     if (readFailed)
