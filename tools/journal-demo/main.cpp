@@ -1,7 +1,8 @@
-// journal-demo [RUNS]: writes RUNS (default 300) made-up runs over the last
-// year into $XDG_DATA_HOME/Tempovaro/journal.sqlite (set XDG_DATA_HOME to a
-// scratch folder: it adds to whatever journal is there) and shows the journal
-// window with the 60 s runs charted. A drummer who practises a few times a
+// journal-demo [RUNS [SECONDS]]: writes RUNS (default 300) made-up runs over
+// the last year into $XDG_DATA_HOME/Tempovaro/journal.sqlite (set
+// XDG_DATA_HOME to a scratch folder: it adds to whatever journal is there)
+// and shows the journal window with the runs of SECONDS charted (default 60;
+// -1 endless, 0 all recording times). A drummer who practises a few times a
 // week and slowly gets faster, with the odd bad day.
 #include "JournalDatabase.h"
 #include "JournalWindow.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv)
         }
     }
     JournalWindow* w = showJournalWindow({});
-    w->setRecordingTimeFilter(60000);
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
+    w->setRecordingTimeFilter(seconds == 0 ? std::nullopt : std::optional<std::int32_t>(seconds < 0 ? -1 : seconds * 1000));
     return app.exec();
 }
