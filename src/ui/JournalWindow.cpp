@@ -191,6 +191,17 @@ void JournalWindow::showEvent(QShowEvent* event)
     refresh();
 }
 
+void JournalWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Runs finished while the drummer was in the main window show up when
+    // the journal comes back to the front; an unchanged journal keeps its
+    // selection and scroll position.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_db && m_db->isOpen() &&
+        m_db->countRuns() != m_listedTotal)
+        refresh();
+}
+
 bool JournalWindow::ensureOpen()
 {
     if (m_db && m_db->isOpen())
@@ -271,6 +282,7 @@ void JournalWindow::refresh()
                             m_db->problem() != JournalProblem::NewerSchema;
     m_chart->showRuns(runs, time);
     m_model->setRuns(std::move(runs));
+    m_listedTotal = m_db->countRuns();
     if (readFailed)
         setStatus(tr("The journal could not be read (%1).").arg(m_db->problemReason()));
     else

@@ -74,7 +74,8 @@ public:
     QString statusText() const;
 
 public slots:
-    // Lists the runs again, e.g. after a run was written.
+    // Lists the runs again, e.g. after a run was written. The window also
+    // does this itself when it becomes active and the journal has changed.
     void refresh();
 
 signals:
@@ -82,6 +83,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -103,6 +105,7 @@ private:
     std::unique_ptr<JournalDatabase> m_db;
     bool m_openTried = false;
     QString m_notice;
+    std::optional<std::int64_t> m_listedTotal; // runs in the journal at the last listing
     Confirm m_confirm;
     ChooseFile m_chooseFile;
     Warn m_warn;

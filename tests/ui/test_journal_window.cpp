@@ -160,6 +160,20 @@ private slots:
         QVERIFY(!w.loadRun(second));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray(16000, '\x7f'));
+
+        // A run written while the drummer was elsewhere shows on coming back.
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QTRY_VERIFY(!w.isActiveWindow());
+        {
+            JournalDatabase writer(path);
+            QVERIFY(writer.open());
+            QVERIFY(writer.addRun(stored(1'800'000'000'000, 30000, 500, RunResult::Record)));
+        }
+        w.activateWindow();
+        QTRY_COMPARE(w.model()->rowCount(), 3);
+        QCOMPARE(w.model()->runAt(0).run.count, 500);
     }
 
     void anEmptyJournalOffersTheScoresAndABadJournalOnlySaysSo()
