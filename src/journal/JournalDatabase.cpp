@@ -369,19 +369,9 @@ void JournalDatabase::rollback()
     QSqlQuery(QSqlDatabase::database(m_connection, false)).exec(QStringLiteral("ROLLBACK"));
 }
 
-std::optional<std::int64_t> JournalDatabase::addRun(const RunRecord& run)
+std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, const RunSummary& summary)
 {
-    RunSummary summary;
-    // The figures are a bonus: a run is kept even when they cannot be computed.
-    try {
-        if (m_summaryHook)
-            summary = m_summaryHook(run);
-    } catch (...) {
-        summary = RunSummary{};
-    }
     const QByteArray blob = packStrokes(run.strokes);
-    if (!begin())
-        return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     std::int64_t id = 0;
     {
@@ -411,7 +401,6 @@ std::optional<std::int64_t> JournalDatabase::addRun(const RunRecord& run)
         if (!q.exec()) {
             fail(q.lastError());
             q = QSqlQuery();
-            rollback();
             return std::nullopt;
         }
         id = q.lastInsertId().toLongLong();
@@ -424,20 +413,91 @@ std::optional<std::int64_t> JournalDatabase::addRun(const RunRecord& run)
         if (!q.exec()) {
             fail(q.lastError());
             q = QSqlQuery();
-            rollback();
             return std::nullopt;
         }
     }
+    return id;
+}
+
+std::optional<std::int64_t> JournalDatabase::addRun(const RunRecord& run)
+{
+    RunSummary summary;
+    // The figures are a bonus: a run is kept even when they cannot be computed.
+    try {
+        if (m_summaryHook)
+            summary = m_summaryHook(run);
+    } catch (...) {
+        summary = RunSummary{};
+    }
+    if (!begin())
+        return std::nullopt;
+    const std::optional<std::int64_t> id = insertRun(run, summary);
+    if (!id) {
+        rollback();
+        return std::nullopt;
+    }
+    if (!commit())
+        return std::nullopt;
+    return id;
+}
+
+std::optional<int> JournalDatabase::addImportedRuns(const std::vector<ImportedRun>& runs)
+{
+    if (!begin())
+        return std::nullopt;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    int added = 0;
+    {
+        QSqlQuery known(db), remember(db);
+        known.prepare(QStringLiteral("SELECT 1 FROM imported_scores WHERE score_key = ?"));
+        remember.prepare(QStringLiteral("INSERT INTO imported_scores (score_key, run_id) VALUES (?, ?)"));
+        for (const ImportedRun& imported : runs) {
+            known.addBindValue(imported.key);
+            if (!known.exec()) {
+                fail(known.lastError());
+                known = QSqlQuery();
+                remember = QSqlQuery();
+                rollback();
+                return std::nullopt;
+            }
+            const bool seen = known.next();
+            known.finish();
+            if (seen)
+                continue;
+            const std::optional<std::int64_t> id = insertRun(imported.run, imported.summary);
+            if (id) {
+                remember.addBindValue(imported.key);
+                remember.addBindValue(QVariant::fromValue<qint64>(*id));
+            }
+            if (!id || !remember.exec()) {
+                if (id)
+                    fail(remember.lastError());
+                known = QSqlQuery();
+                remember = QSqlQuery();
+                rollback();
+                return std::nullopt;
+            }
+            ++added;
+        }
+    }
+    if (!commit())
+        return std::nullopt;
+    return added;
+}
+
+bool JournalDatabase::commit()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery commit(db);
     if (!commit.exec(QStringLiteral("COMMIT"))) {
         fail(commit.lastError());
         commit = QSqlQuery();
         rollback();
-        return std::nullopt;
+        return false;
     }
     m_problem = m_version > kJournalSchemaVersion ? JournalProblem::NewerSchema : JournalProblem::None;
     m_problemDetail.clear();
-    return id;
+    return true;
 }
 
 bool JournalDatabase::setSummary(std::int64_t id, const RunSummary& summary)

@@ -59,6 +59,14 @@ struct JournalRun {
     RunSummary summary;
 };
 
+// A run made from a score of the score file, and the key that stays the same
+// each time that score is read, so importing a file twice adds it once.
+struct ImportedRun {
+    QString key;
+    RunRecord run;
+    RunSummary summary;
+};
+
 // Which runs listRuns returns, newest first.
 struct RunFilter {
     std::optional<std::int32_t> recordingTimeMs; // only runs of this recording time (-1 endless)
@@ -111,6 +119,10 @@ public:
 
     // Writes one run and its strokes in one transaction; the new id.
     std::optional<std::int64_t> addRun(const RunRecord& run);
+    // Adds, in one transaction, the runs whose key was never imported before,
+    // and remembers their keys (also after the run is deleted, so a deleted
+    // score stays deleted); how many were added.
+    std::optional<int> addImportedRuns(const std::vector<ImportedRun>& runs);
     // Fills in figures computed later.
     bool setSummary(std::int64_t id, const RunSummary& summary);
     std::vector<JournalRun> listRuns(const RunFilter& filter = {});
@@ -129,7 +141,10 @@ private:
     void fail(JournalProblem problem, const QString& detail);
     void fail(const QSqlError& error);
     bool begin();
+    bool commit();
     void rollback();
+    // Inside a transaction: the run's row and its strokes; rolls nothing back.
+    std::optional<std::int64_t> insertRun(const RunRecord& run, const RunSummary& summary);
 
     QString m_path;
     QString m_connection;

@@ -44,6 +44,14 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
         "ALTER TABLE runs ADD COLUMN fatigue_percent REAL",
         "CREATE INDEX runs_by_time_and_start ON runs(recording_time_ms, start_utc_ms)",
     },
+    // 3: the scores already brought in from a score file, by a key made of
+    // the score itself. The key outlives its run, so a score the drummer
+    // deleted from the journal is not brought back by the next import.
+    {
+        "CREATE TABLE imported_scores ("
+        " score_key TEXT PRIMARY KEY,"
+        " run_id INTEGER NOT NULL)",
+    },
 }};
 
 bool run(QSqlQuery& q, const QString& sql, QString* error, int* errorCode)

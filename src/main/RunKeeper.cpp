@@ -1,6 +1,7 @@
 #include "RunKeeper.h"
 
 #include "JournalSummary.h"
+#include "JournalWindow.h"
 #include "JournalWriter.h"
 #include "QX_RunReport.h"
 
@@ -72,6 +73,21 @@ void RunKeeper::showStoredRun(const RunRecord& run)
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+void RunKeeper::showJournal()
+{
+    if (!m_journalWindow) {
+        m_journalWindow = m_journalPath.isEmpty() ? std::make_unique<JournalWindow>()
+                                                  : std::make_unique<JournalWindow>(m_journalPath);
+        connect(m_journalWindow.get(), &JournalWindow::openRunRequested, this, [this](qint64 id) {
+            if (const auto run = m_journalWindow->loadRun(id))
+                showStoredRun(*run);
+        });
+    }
+    m_journalWindow->show();
+    m_journalWindow->raise();
+    m_journalWindow->activateWindow();
 }
 
 bool RunKeeper::waitForJournal(int timeoutMs)

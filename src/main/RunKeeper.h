@@ -3,12 +3,12 @@
 // to the journal (written on the journal writer's own thread) and shown in
 // the run report window; the run in progress is followed there live.
 //
-// Both the journal writer and the report window are made when first needed,
-// so starting the program costs nothing for them: a drummer who never opens
-// the report pays for the journal only at the end of the first run.
+// The journal writer and the report and journal windows are made when first
+// needed, so starting the program costs nothing for them: a drummer who never
+// opens the report pays for the journal only at the end of the first run.
 //
-// Threads: user-interface thread only. Ownership: owns the writer and the
-// window (the window has no parent, so it is a window of its own).
+// Threads: user-interface thread only. Ownership: owns the writer and both
+// windows (they have no parent, so each is a window of its own).
 
 #include "RunRecord.h"
 
@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+class JournalWindow;
 class JournalWriter;
 class RunReportWindow;
 
@@ -35,8 +36,11 @@ public:
     void showReport(const RunRecord* inProgress);
     // Shows a run from the journal in the report window.
     void showStoredRun(const RunRecord& run);
+    // Opens the journal window; a run opened there shows in the report.
+    void showJournal();
 
     RunReportWindow* reportWindow() const { return m_report.get(); }
+    JournalWindow* journalWindow() const { return m_journalWindow.get(); }
     JournalWriter* journal() const { return m_journal.get(); }
     const std::optional<RunRecord>& lastRun() const { return m_lastRun; }
     // Waits (bounded) until the journal has tried every run handed to it.
@@ -50,6 +54,7 @@ private:
     QString m_journalPath;
     std::unique_ptr<JournalWriter> m_journal;
     std::unique_ptr<RunReportWindow> m_report;
+    std::unique_ptr<JournalWindow> m_journalWindow;
     std::optional<RunRecord> m_lastRun;
     QString m_journalStatus;
 };

@@ -81,6 +81,7 @@ int main(int argc, char* argv[])
         const RunTracker& tracker = MainForm.runTracker();
         Runs.showReport(tracker.inProgress() ? &tracker.current() : nullptr);
     };
+    companions.ShowJournal = [&] { Runs.showJournal(); };
     companions.RunEnded = [&](const RunRecord& run) { Runs.runEnded(run); };
     companions.RunProgress = [&](const RunRecord& run) { Runs.runProgress(run); };
     MainForm.setCompanions(std::move(companions));

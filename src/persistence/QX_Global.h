@@ -13,6 +13,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -128,6 +131,22 @@ bool LoadScores();
 // a failed write leaves the old file whole). Always true.
 bool SaveScores();
 inline constexpr const char* kScoreFileName = "Tempovaro.qxs";
+
+// A score file's first 16,000 bytes, read without changing or moving the
+// file: LoadScores reads through it, and the journal's import reads a score
+// file it must leave exactly as it found it.
+struct ScoreFileBytes {
+    enum class State { Missing, Unreadable, Read };
+    State state = State::Missing;
+    QByteArray bytes;      // at most 16,000
+    qint64 fileBytes = 0;  // the file's whole size
+};
+ScoreFileBytes readScoreFile(const QString& path);
+// The scores of a whole, well-formed file, empty slots left out, in file
+// order; nothing when the file is short or any slot holds values the program
+// never writes (a recording time other than 10..60 s, a negative count, a
+// date that is not a finite day between 1899 and 9999).
+std::optional<std::vector<TQX_Score>> parseScoreFile(const QByteArray& bytes);
 
 // The current local date and time as days since 30 December 1899.
 double nowAsDate();

@@ -115,35 +115,73 @@ bool LoadScores()
         return false;
 
     s_keepUnreadableFile = false;
-    QFile file(name);
-    // Only a plain file is read: opening a pipe under that name would block
-    // the start-up until some other program wrote to it.
-    bool readFailed = !info.isFile() || !file.open(QIODevice::ReadOnly);
-    if (!readFailed) {
-        // Only the first 16,000 bytes count; a final partial record overwrites
-        // only the leading bytes of its slot.
-        std::array<unsigned char, kFileBytes> bytes{};
-        qint64 got = 0;
-        while (got < kFileBytes) {
-            const qint64 n = file.read(reinterpret_cast<char*>(bytes.data()) + got, kFileBytes - got);
-            if (n < 0)
-                readFailed = true;
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        for (qint64 offset = 0; offset < got; offset += kRecordBytes) {
-            const auto slot = static_cast<size_t>(offset / kRecordBytes);
-            Record r = encodeScore(Scores[slot]);
-            std::memcpy(r.data(), bytes.data() + offset,
-                        static_cast<size_t>(std::min<qint64>(kRecordBytes, got - offset)));
-            Scores[slot] = decodeScore(r);
-        }
-        file.close();
+    const ScoreFileBytes read = readScoreFile(name);
+    const bool readFailed = read.state != ScoreFileBytes::State::Read;
+    const auto got = static_cast<qint64>(read.bytes.size());
+    // A final partial record overwrites only the leading bytes of its slot.
+    for (qint64 offset = 0; offset < got; offset += kRecordBytes) {
+        const auto slot = static_cast<size_t>(offset / kRecordBytes);
+        Record r = encodeScore(Scores[slot]);
+        std::memcpy(r.data(), read.bytes.constData() + offset,
+                    static_cast<size_t>(std::min<qint64>(kRecordBytes, got - offset)));
+        Scores[slot] = decodeScore(r);
     }
     if (readFailed)
         s_keepUnreadableFile = !moveToFreeBackupName(name);
     return true;
+}
+
+ScoreFileBytes readScoreFile(const QString& path)
+{
+    ScoreFileBytes out;
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return out;
+    out.state = ScoreFileBytes::State::Unreadable;
+    // Only a plain file is read: opening a pipe under that name would block
+    // until some other program wrote to it.
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return out;
+    out.fileBytes = file.size();
+    // Only the first 16,000 bytes count.
+    out.bytes.resize(kFileBytes);
+    qint64 got = 0;
+    while (got < kFileBytes) {
+        const qint64 n = file.read(out.bytes.data() + got, kFileBytes - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    const bool failed = got < kFileBytes && file.error() != QFileDevice::NoError;
+    out.bytes.resize(got);
+    if (failed)
+        return out;
+    out.state = ScoreFileBytes::State::Read;
+    return out;
+}
+
+std::optional<std::vector<TQX_Score>> parseScoreFile(const QByteArray& bytes)
+{
+    if (bytes.size() < kFileBytes)
+        return std::nullopt;
+    // 1 January 10000 in days since 30 December 1899.
+    constexpr double kLastDate = 2958466.0;
+    std::vector<TQX_Score> scores;
+    for (int slot = 0; slot < MaxScores; ++slot) {
+        Record r;
+        std::memcpy(r.data(), bytes.constData() + slot * kRecordBytes, kRecordBytes);
+        const TQX_Score s = decodeScore(r);
+        // The score list ends at the first empty date; what lies behind it is
+        // never shown, so a stray slot there is no damage either.
+        if (s.Date == 0.0 && s.Strokes == 0 && s.Seconds == 0)
+            continue;
+        const bool timeKnown = s.Seconds >= 10 && s.Seconds <= 60 && s.Seconds % 10 == 0;
+        if (!timeKnown || s.Strokes < 0 || !(s.Date > 0.0 && s.Date < kLastDate))
+            return std::nullopt;
+        scores.push_back(s);
+    }
+    return scores;
 }
 
 bool SaveScores()

@@ -54,6 +54,10 @@ TEST(CountOptions, LiveModes)
     EXPECT_EQ(parse({"--help", "--bogus-after-help"}).ok, false); // unknown options always fail
     EXPECT_EQ(parse({"a.wav", "--help"}).options.mode, CountOptions::Mode::Help);
     EXPECT_EQ(parse({"--version"}).options.mode, CountOptions::Mode::Version);
+    EXPECT_EQ(parse({"--journal"}).options.mode, CountOptions::Mode::Journal);
+    const auto run = parse({"--journal-run", "9000000000"});
+    EXPECT_EQ(run.options.mode, CountOptions::Mode::JournalRun);
+    EXPECT_EQ(run.options.journalRunId, 9000000000LL);
 }
 
 TEST(CountOptions, BadCommandLinesGiveOneLineOfExplanation)
@@ -78,6 +82,12 @@ TEST(CountOptions, BadCommandLinesGiveOneLineOfExplanation)
         {"--audio", "pulse", "a.wav"},
         {"--audio", "pulse", "--midi", "x"},
         {"--list", "--time", "10"},
+        {"--journal-run"},
+        {"--journal-run", "0"},
+        {"--journal-run", "12x"},
+        {"--journal", "a.wav"},
+        {"--journal", "--journal-run", "3"},
+        {"--journal", "--time", "10"},
     };
     for (const auto& args : bad) {
         const auto p = parse(args);

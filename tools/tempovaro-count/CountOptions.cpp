@@ -9,6 +9,7 @@ const char* const kCountUsage =
     "       tempovaro-count --audio ID [--line NAME] [--level 0..1] [--detector standard|fast]\n"
     "                       [--time SECONDS] [--report]\n"
     "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS] [--report]\n"
+    "       tempovaro-count --journal | --journal-run ID\n"
     "       tempovaro-count --list | --help | --version\n"
     "\n"
     "Counts drum strokes the way Tempovaro does and prints them as CSV:\n"
@@ -31,10 +32,17 @@ const char* const kCountUsage =
     "  --note 0..127    MIDI note to count, all when omitted\n"
     "  --list           list audio devices with their input lines, and MIDI ports\n"
     "  --report         print the run's figures instead of each stroke (below)\n"
+    "  --journal        print the practice journal's runs, newest first:\n"
+    "                   id,start,recording_time_s,count,strokes_per_minute,\n"
+    "                   evenness_cv_percent,fatigue_percent,result,device\n"
+    "  --journal-run ID print one journal run's strokes:\n"
+    "                   stroke,time_s,interval_s,level[,note]\n"
     "\n"
     "Live measurements wait for the first stroke and end after the recording\n"
-    "time, or on Ctrl+C without one. Exit status: 0 done, 1 device cannot be\n"
-    "opened or stopped delivering, 2 bad command line or unreadable file.\n"
+    "time, or on Ctrl+C without one. The journal is read, never written, from\n"
+    "$XDG_DATA_HOME/Tempovaro/journal.sqlite. Exit status: 0 done, 1 device or\n"
+    "journal cannot be opened, a device stopped delivering or no such run, 2 bad\n"
+    "command line or unreadable file.\n"
     "\n"
     "With --report the stroke lines give way to 'figure,value' lines, in this\n"
     "order: strokes, seconds, strokes_per_minute, mean_interval_ms,\n"
@@ -80,6 +88,7 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
     bool list = false, help = false, version = false, audio = false, midi = false;
     bool lineGiven = false, levelGiven = false, channelGiven = false, noteGiven = false, timeGiven = false;
     bool onlyFiles = false, detectorGiven = false;
+    bool journal = false, journalRun = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -107,7 +116,26 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
             options.report = true;
             continue;
         }
-                static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note", "--detector"};
+        if (arg == "--journal") {
+            journal = true;
+            continue;
+        }
+        if (arg == "--journal-run") {
+            long long id = 0;
+            char* end = nullptr;
+            errno = 0;
+            if (i + 1 < args.size())
+                id = std::strtoll(args[i + 1].c_str(), &end, 10);
+            if (i + 1 >= args.size() || args[i + 1].empty() || errno != 0 || *end != '\0' || id < 1) {
+                error = "--journal-run needs a run id (a whole number from 1, see --journal)";
+                return false;
+            }
+            options.journalRunId = id;
+            journalRun = true;
+            ++i;
+            continue;
+        }
+        static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note", "--detector"};
         bool known = false;
         for (const char* name : withValue)
             known = known || arg == name;
@@ -176,13 +204,18 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
         options.mode = CountOptions::Mode::Version;
         return true;
     }
-    const int modes = (list ? 1 : 0) + (audio ? 1 : 0) + (midi ? 1 : 0) + (options.files.empty() ? 0 : 1);
+    const int modes = (list ? 1 : 0) + (audio ? 1 : 0) + (midi ? 1 : 0) + (options.files.empty() ? 0 : 1) +
+                      (journal ? 1 : 0) + (journalRun ? 1 : 0);
     if (modes == 0) {
         error = "nothing to count: give FILE..., --audio ID, --midi ID or --list (see --help)";
         return false;
     }
     if (modes > 1) {
-        error = "give only one of FILE..., --audio, --midi and --list";
+        error = "give only one of FILE..., --audio, --midi, --list, --journal and --journal-run";
+        return false;
+    }
+    if ((journal || journalRun) && timeGiven) {
+        error = "--time does not apply to the journal";
         return false;
     }
     if ((lineGiven || levelGiven) && !audio) {
@@ -197,7 +230,7 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
         error = "--channel and --note apply to --midi only";
         return false;
     }
-    if (detectorGiven && (midi || list)) {
+    if (detectorGiven && (midi || list || journal || journalRun)) {
         error = "--detector applies to FILE... and --audio only";
         return false;
     }
@@ -205,11 +238,13 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
         error = "--time does not apply to --list";
         return false;
     }
-    if (options.report && list) {
-        error = "--report does not apply to --list";
+    if (options.report && (list || journal || journalRun)) {
+        error = "--report does not apply to --list or the journal";
         return false;
     }
-    options.mode = list ? CountOptions::Mode::List
+    options.mode = journal    ? CountOptions::Mode::Journal
+                 : journalRun ? CountOptions::Mode::JournalRun
+                 : list ? CountOptions::Mode::List
                  : audio ? CountOptions::Mode::Audio
                  : midi  ? CountOptions::Mode::Midi
                          : CountOptions::Mode::Files;

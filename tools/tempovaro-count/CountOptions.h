@@ -6,7 +6,7 @@
 #include <vector>
 
 struct CountOptions {
-    enum class Mode { Files, List, Audio, Midi, Help, Version };
+    enum class Mode { Files, List, Audio, Midi, Help, Version, Journal, JournalRun };
     Mode mode = Mode::Files;
     std::vector<std::string> files;
     std::int32_t timeLimitMs = -1; // -1 = endless
@@ -17,6 +17,7 @@ struct CountOptions {
     int note = -1;                 // --note, -1 = all
     bool fastDetector = false;     // --detector fast (files and --audio)
     bool report = false;           // --report: the run's figures instead of each stroke
+    std::int64_t journalRunId = 0; // --journal-run
 };
 
 // Parses argv (without the program name). On failure returns false and sets

@@ -2,6 +2,7 @@
 // detector as Tempovaro, and prints them as CSV.
 #include "CountAudio.h"
 #include "CountFile.h"
+#include "CountJournal.h"
 #include "CountMidi.h"
 #include "CountOptions.h"
 
@@ -38,6 +39,10 @@ int main(int argc, char** argv)
                               options.fastDetector, options.report);
     case CountOptions::Mode::Midi:
         return countMidiLive(options.deviceId, options.channel, options.note, options.timeLimitMs, options.report);
+    case CountOptions::Mode::Journal:
+        return printJournalRuns(stdout);
+    case CountOptions::Mode::JournalRun:
+        return printJournalRun(options.journalRunId, stdout);
     case CountOptions::Mode::Files:
         break;
     }

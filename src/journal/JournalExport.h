@@ -1,0 +1,36 @@
+#pragma once
+// JournalExport: the journal's runs as CSV, with the journal table's columns,
+// for the journal window's export and tempovaro-count --journal, and the one
+// function that writes an export file.
+//
+// Columns: id,start,recording_time_s,count,strokes_per_minute,
+// evenness_cv_percent,fatigue_percent,result,device. start is ISO 8601 with
+// the UTC offset of the given zone (2026-03-29T23:45:00+02:00); an endless
+// run's recording time is "endless"; a figure never computed is an empty
+// field. Numbers always with a dot.
+//
+// Threads: pure functions, and saveExport touches only its file; any thread.
+
+#include "JournalDatabase.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTimeZone>
+
+#include <cstdint>
+#include <vector>
+
+// 2026-03-29T23:45:00+02:00; a whole-second time, the offset as +HH:MM.
+QString isoDateTime(std::int64_t utcMs, const QTimeZone& zone);
+// "Record", "Finished", "Cut short".
+QString runResultText(RunResult result);
+// The device as the drummer knows it: the listed name, and the input line
+// for audio; "Score list" for runs imported from a score file.
+QString runDeviceText(const RunDevice& device);
+
+QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone);
+
+// Replaces path with bytes whole or not at all: a failed write never leaves
+// a partial file under that name. False with a short reason ("Permission
+// denied") when it could not.
+bool saveExport(const QString& path, const QByteArray& bytes, QString* reason);

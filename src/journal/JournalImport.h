@@ -1,0 +1,43 @@
+#pragma once
+// JournalImport: brings the scores of a score file ("Tempovaro.qxs") into the
+// journal as runs without stroke times, once each. The file is only read,
+// through the score file's own pure reader: a damaged file imports nothing
+// and stays exactly as it is.
+//
+// Threads: the caller's, with a JournalDatabase it owns. Units: a score's
+// date is local days since 30 December 1899 (time of day as the fraction);
+// journal times are milliseconds since 1970-01-01 UTC.
+
+#include "JournalDatabase.h"
+#include "QX_Global.h"
+
+#include <QTimeZone>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// A score date read in the given zone, as milliseconds since 1970 UTC.
+std::int64_t scoreDateToUtcMs(double date, const QTimeZone& zone);
+
+// The run a score stands for: it started its recording time before the
+// moment the score was taken, reached its end and was Finished.
+ImportedRun importedRunFromScore(const TQX_Score& score, const QTimeZone& zone);
+
+struct ScoreImport {
+    enum class Outcome {
+        NoFile,   // no score file, or one without scores
+        Damaged,  // unreadable, short or holding values never written: nothing imported
+        Imported, // added new runs (none when every score was already in)
+        Failed,   // the journal could not be written: see the database's problem
+    };
+    Outcome outcome = Outcome::NoFile;
+    int scores = 0; // well-formed scores in the file
+    int added = 0;  // runs added now
+};
+
+// The scores of a file, or nothing when there is no file or it is damaged;
+// outcome tells which.
+std::optional<std::vector<TQX_Score>> readScoresForImport(const QString& path, ScoreImport::Outcome* outcome);
+
+ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTimeZone& zone);

@@ -1,0 +1,43 @@
+#pragma once
+// JournalProgressChart: the journal window's progress chart for one
+// recording time: every run as a point over its date, the best so far as a
+// step line, the best of each week as a line, records marked, and the plain
+// figures under it. Without a chosen recording time it shows a short note
+// instead, since counts of different recording times do not compare.
+//
+// Thread: the user-interface thread. Units: dates as milliseconds since 1970
+// UTC, shown in the local zone; values are counts, or strokes per minute for
+// endless runs. Owns its chart view and labels (Qt parents).
+
+#include "JournalDatabase.h"
+
+#include <QWidget>
+
+#include <optional>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QLabel;
+class QStackedWidget;
+
+class JournalProgressChart : public QWidget {
+    Q_OBJECT
+public:
+    explicit JournalProgressChart(QWidget* parent = nullptr);
+
+    // runs: the listed runs of recordingTimeMs (-1 endless), any order;
+    // nothing chosen shows the note.
+    void showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs);
+
+    // For tests and the benchmark: what is on display.
+    QChart* chart() const;
+    QString figuresText() const;
+    bool showsNote() const;
+
+private:
+    QStackedWidget* m_stack;
+    QLabel* m_note;
+    QChartView* m_view;
+    QLabel* m_figures;
+};

@@ -1,0 +1,217 @@
+// The journal window, offscreen: its table sorts and filters hand-made runs
+// the way a drummer reads them, Enter opens a run through the hook, Delete
+// asks once and deletes only from the journal, and the window never crashes
+// on a journal it cannot open.
+#include "JournalProgressChart.h"
+#include "JournalTableModel.h"
+#include "JournalWindow.h"
+
+#include <QChart>
+#include <QDateTime>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr std::int64_t kDayMs = 86'400'000;
+
+JournalRun hand(std::int64_t id, int count, std::optional<double> perMinute, std::string device,
+                std::int32_t recordingTimeMs = 30000)
+{
+    JournalRun j;
+    j.run.id = id;
+    j.run.startUtcMs = 1'700'000'000'000 + id * kDayMs;
+    j.run.recordingTimeMs = recordingTimeMs;
+    j.run.count = count;
+    j.run.device = {1, std::move(device), "", 0, -1, 0};
+    j.summary.strokesPerMinute = perMinute;
+    return j;
+}
+
+std::vector<std::int64_t> idsInView(const JournalTableModel& m)
+{
+    std::vector<std::int64_t> ids;
+    for (int row = 0; row < m.rowCount(); ++row)
+        ids.push_back(m.index(row, 0).data(Qt::UserRole).toLongLong());
+    return ids;
+}
+
+RunRecord stored(std::int64_t startUtcMs, std::int32_t recordingTimeMs, int count, RunResult result)
+{
+    RunRecord r;
+    r.startUtcMs = startUtcMs;
+    r.recordingTimeMs = recordingTimeMs;
+    r.count = count;
+    r.result = result;
+    r.device = {2, "Pad", "", 0, -1, 0};
+    return r;
+}
+
+} // namespace
+
+class TestJournalWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private slots:
+    void theTableSortsNumbersAsNumbersAndEmptyFiguresLast()
+    {
+        JournalTableModel m;
+        m.setRuns({hand(1, 9, 18.0, "b"), hand(2, 100, std::nullopt, "C"), hand(3, 10, 240.5, "a"),
+                   hand(4, 55, std::nullopt, "a", -1)});
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{4, 3, 2, 1})); // newest first
+        m.sort(JournalTableModel::ColCount, Qt::AscendingOrder);
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{1, 3, 4, 2}));
+        m.sort(JournalTableModel::ColStrokesPerMinute, Qt::AscendingOrder);
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{1, 3, 4, 2}));
+        m.sort(JournalTableModel::ColStrokesPerMinute, Qt::DescendingOrder);
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{3, 1, 4, 2}));
+        // Endless is the longest recording time; equal keys keep the newest first.
+        m.sort(JournalTableModel::ColRecordingTime, Qt::DescendingOrder);
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{4, 3, 2, 1}));
+        m.sort(JournalTableModel::ColDevice, Qt::AscendingOrder);
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{4, 3, 1, 2}));
+        // New rows come in under the chosen sort.
+        m.setRuns({hand(5, 1, 1.0, "z"), hand(6, 1, 1.0, "A")});
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{6, 5}));
+        QCOMPARE(m.index(0, JournalTableModel::ColRecordingTime).data().toString(), QString("30 s"));
+        QCOMPARE(m.index(0, JournalTableModel::ColEvenness).data().toString(), QString());
+    }
+
+    void filtersPickTheRecordingTimeAndThePeriod()
+    {
+        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+        const QString path = m_dir.filePath("filters.sqlite");
+        {
+            JournalDatabase db(path);
+            QVERIFY(db.open());
+            for (const auto& [ageDays, ms] : std::vector<std::pair<int, std::int32_t>>{
+                     {2, 30000}, {2, -1}, {20, 30000}, {200, 30000}, {400, 60000}})
+                QVERIFY(db.addRun(stored(now - ageDays * kDayMs, ms, 100 + ageDays, RunResult::Finished)));
+        }
+        JournalWindow w(path, m_dir.filePath("none.qxs"));
+        w.show();
+        QCOMPARE(w.model()->rowCount(), 5);
+        QVERIFY(w.progressChart()->showsNote());
+        const struct {
+            std::optional<std::int32_t> time;
+            JournalPeriod period;
+            int rows;
+        } rows[] = {{std::nullopt, JournalPeriod::LastWeek, 2}, {30000, JournalPeriod::LastMonth, 2},
+                    {30000, JournalPeriod::LastYear, 3},        {60000, JournalPeriod::LastYear, 0},
+                    {60000, JournalPeriod::All, 1},             {-1, JournalPeriod::All, 1}};
+        for (const auto& r : rows) {
+            w.setRecordingTimeFilter(r.time);
+            w.setPeriodFilter(r.period);
+            QCOMPARE(w.model()->rowCount(), r.rows);
+        }
+        // The chart follows the chosen recording time and period.
+        w.setRecordingTimeFilter(30000);
+        QVERIFY(!w.progressChart()->showsNote());
+        QVERIFY(w.progressChart()->figuresText().contains("Runs: 3"));
+        QVERIFY(w.progressChart()->figuresText().contains("Best: 300 strokes"));
+        QCOMPARE(w.progressChart()->chart()->series().size(), 4);
+    }
+
+    void enterOpensARunAndDeleteAsksOnceAndSparesTheScoreFile()
+    {
+        const QString path = m_dir.filePath("delete.sqlite");
+        const QString scores = m_dir.filePath("Tempovaro.qxs");
+        {
+            JournalDatabase db(path);
+            QVERIFY(db.open());
+            for (int k = 0; k < 3; ++k)
+                QVERIFY(db.addRun(stored(1'700'000'000'000 + k * kDayMs, 30000, 100 + k, RunResult::Record)));
+        }
+        QFile f(scores);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.write(QByteArray(16000, '\x7f')) == 16000);
+        f.close();
+
+        JournalWindow w(path, scores);
+        QStringList questions;
+        bool answer = false;
+        w.setConfirm([&](QWidget*, const QString& q) {
+            questions << q;
+            return answer;
+        });
+        w.show();
+        QCoreApplication::processEvents();
+        QVERIFY(questions.isEmpty()); // a journal with runs is never offered an import
+        QSignalSpy open(&w, &JournalWindow::openRunRequested);
+        w.table()->setFocus();
+        w.table()->selectRow(1);
+        const qint64 second = w.model()->runAt(1).run.id;
+        QTest::keyClick(w.table(), Qt::Key_Return);
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(open.front().front().toLongLong(), second);
+        QCOMPARE(w.loadRun(second)->count, 101);
+
+        QTest::keyClick(w.table(), Qt::Key_Delete);
+        QCOMPARE(questions.size(), 1);
+        QCOMPARE(w.model()->rowCount(), 3);
+        answer = true;
+        QTest::keyClick(w.table(), Qt::Key_Delete);
+        QCOMPARE(questions.size(), 2);
+        QCOMPARE(w.model()->rowCount(), 2);
+        QVERIFY(!w.loadRun(second));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray(16000, '\x7f'));
+
+        // A run written while the drummer was elsewhere shows on coming back.
+        QWidget elsewhere;
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QTRY_VERIFY(!w.isActiveWindow());
+        {
+            JournalDatabase writer(path);
+            QVERIFY(writer.open());
+            QVERIFY(writer.addRun(stored(1'800'000'000'000, 30000, 500, RunResult::Record)));
+        }
+        w.activateWindow();
+        QTRY_COMPARE(w.model()->rowCount(), 3);
+        QCOMPARE(w.model()->runAt(0).run.count, 500);
+    }
+
+    void anEmptyJournalOffersTheScoresAndABadJournalOnlySaysSo()
+    {
+        const QString scores = m_dir.filePath("offer.qxs");
+        QByteArray bytes(16000, '\0');
+        const qint32 strokes = 250, seconds = 60;
+        const double date = 46000.5;
+        std::memcpy(bytes.data(), &strokes, 4);
+        std::memcpy(bytes.data() + 4, &seconds, 4);
+        std::memcpy(bytes.data() + 8, &date, 8);
+        QFile f(scores);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == 16000);
+        f.close();
+        int asked = 0;
+        {
+            JournalWindow w(m_dir.filePath("offer.sqlite"), scores);
+            w.setConfirm([&](QWidget*, const QString&) { return ++asked > 0; });
+            w.show();
+            QTRY_COMPARE(asked, 1);
+            QCOMPARE(w.model()->rowCount(), 1);
+            QCOMPARE(w.model()->runAt(0).run.count, 250);
+        }
+
+        // A journal under a regular file cannot exist: a status line, no crash.
+        JournalWindow bad(m_dir.filePath("offer.qxs/journal.sqlite"), scores);
+        QString warned;
+        bad.setWarn([&](QWidget*, const QString& m) { warned = m; });
+        bad.show();
+        QVERIFY(bad.statusText().contains("cannot be opened"));
+        QCOMPARE(bad.model()->rowCount(), 0);
+        // An export that cannot be written names the file and leaves none.
+        const QString target = m_dir.filePath("offer.qxs/runs.csv");
+        QVERIFY(!bad.exportRunsTo(target));
+        QVERIFY(warned.contains(target));
+        QVERIFY(!QFile::exists(target));
+    }
+};
+
+QTEST_MAIN(TestJournalWindow)
+#include "test_journal_window.moc"

@@ -1,0 +1,75 @@
+#include "CountJournal.h"
+
+#include "JournalCsv.h"
+#include "JournalDatabase.h"
+#include "JournalExport.h"
+
+#include <QCoreApplication>
+#include <QTimeZone>
+
+#include <memory>
+
+namespace {
+
+// QtSql finds its SQLite driver through the application's plugin paths.
+std::unique_ptr<QCoreApplication> qtApp()
+{
+    if (QCoreApplication::instance())
+        return nullptr;
+    static int argc = 1;
+    static char name[] = "tempovaro-count";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+bool openJournal(JournalDatabase& db)
+{
+    JournalDatabase::Options options;
+    options.readOnly = true;
+    if (db.open(options))
+        return true;
+    std::fprintf(stderr, "tempovaro-count: the journal %s cannot be opened: %s\n", qPrintable(db.path()),
+                 qPrintable(db.problemReason()));
+    return false;
+}
+
+bool write(const QByteArray& bytes, std::FILE* out)
+{
+    return std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), out) ==
+               static_cast<std::size_t>(bytes.size()) &&
+           std::fflush(out) == 0;
+}
+
+} // namespace
+
+int printJournalRuns(std::FILE* out)
+{
+    const auto app = qtApp();
+    JournalDatabase db;
+    if (!openJournal(db))
+        return 1;
+    const std::vector<JournalRun> runs = db.listRuns();
+    if (db.problem() != JournalProblem::None && db.problem() != JournalProblem::NewerSchema) {
+        std::fprintf(stderr, "tempovaro-count: the journal %s cannot be read: %s\n", qPrintable(db.path()),
+                     qPrintable(db.problemReason()));
+        return 1;
+    }
+    return write(runsCsv(runs, QTimeZone::systemTimeZone()), out) ? 0 : 1;
+}
+
+int printJournalRun(std::int64_t id, std::FILE* out)
+{
+    const auto app = qtApp();
+    JournalDatabase db;
+    if (!openJournal(db))
+        return 1;
+    const std::optional<JournalRun> run = db.loadRun(id);
+    if (!run) {
+        std::fprintf(stderr, "tempovaro-count: the journal has no run %lld (see --journal)\n",
+                     static_cast<long long>(id));
+        return 1;
+    }
+    if (db.problem() == JournalProblem::Damaged)
+        std::fprintf(stderr, "tempovaro-count: run %lld's strokes are damaged\n", static_cast<long long>(id));
+    return write(strokesCsv(run->run), out) ? 0 : 1;
+}
