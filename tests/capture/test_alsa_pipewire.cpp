@@ -106,15 +106,23 @@ TEST_F(AlsaPipeWire, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
     ASSERT_EQ(counted.status, 0);
     ASSERT_EQ(counted.strokes(), 24);
 
-    AudioTapStats stats;
-    TQX_AudioTriggerDevice device("pipewire", std::make_unique<AudioTap>(stats));
-    ASSERT_TRUE(device.SetInputLine("Capture", 1.0f));
-    device.Start(-1);
-    ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }));
-    ASSERT_EQ(g_server->play(roll), 0);
-    const auto until = stats.samples.load() + 22050;
-    ASSERT_TRUE(waitUntil([&] { return stats.samples.load() >= until; }));
-    EXPECT_EQ(device.GetCount(), counted.strokes());
+    // Played in real time: under a sanitizer on a loaded machine the server
+    // can glitch a period, which clicks like a stroke. A take that disagrees
+    // is played once more; a detector or capture that miscounts does it both
+    // times.
+    int live = -1;
+    for (int take = 0; take < 2 && live != counted.strokes(); ++take) {
+        AudioTapStats stats;
+        TQX_AudioTriggerDevice device("pipewire", std::make_unique<AudioTap>(stats));
+        ASSERT_TRUE(device.SetInputLine("Capture", 1.0f));
+        device.Start(-1);
+        ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }));
+        ASSERT_EQ(g_server->play(roll), 0);
+        const auto until = stats.samples.load() + 22050;
+        ASSERT_TRUE(waitUntil([&] { return stats.samples.load() >= until; }));
+        live = device.GetCount();
+    }
+    EXPECT_EQ(live, counted.strokes());
 }
 
 // Last in the file: it ends the server.
