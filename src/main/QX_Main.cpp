@@ -213,9 +213,9 @@ void TMainForm::createMenu()
     QMenu* measurement = bar->addMenu(QStringLiteral("&Measurement"));
     Reset = item(measurement, "Reset", QStringLiteral("&Reset     Space"), &TMainForm::ResetClick);
     measurement->addSeparator();
-    RunReport = item(measurement, "RunReport", QStringLiteral("Run &Report..."), &TMainForm::RunReportClick);
+    RunReport = item(measurement, "RunReport", QStringLiteral("Run &Report…"), &TMainForm::RunReportClick);
     RunReport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-    Journal = item(measurement, "Journal", QStringLiteral("&Journal..."), &TMainForm::JournalClick);
+    Journal = item(measurement, "Journal", QStringLiteral("&Journal…"), &TMainForm::JournalClick);
     Journal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
     measurement->addSeparator();
     Exit = item(measurement, "Exit", QStringLiteral("E&xit"), &TMainForm::ExitClick);
@@ -680,10 +680,12 @@ void TMainForm::collectStrokeEvents()
     // The device that listens after a finished run is drained too, so its
     // ring never fills; its strokes belong to no run.
     const std::size_t added = TriggerDevice->drainStrokeEvents([this](const StrokeEvent& e) { m_run.addStroke(e); });
-    if (!m_run.armed())
+    if (added == 0 || !m_run.armed())
         return;
+    // Events are refused only while the ring is full, so a drain that found
+    // none has no new losses to count.
     m_run.setDroppedEvents(TriggerDevice->droppedStrokeEvents());
-    if (added == 0 || !m_companions.RunProgress)
+    if (!m_companions.RunProgress)
         return;
     const std::uint32_t now = tickCountMs();
     if (now - m_lastProgressTick >= kRunProgressIntervalMs) {

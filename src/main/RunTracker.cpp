@@ -21,15 +21,6 @@ void RunTracker::disarm()
     m_run.strokes.clear();
 }
 
-void RunTracker::addStroke(const StrokeEvent& event)
-{
-    if (!m_armed)
-        return;
-    if (m_run.strokes.empty())
-        m_run.startUtcMs = m_nowUtcMs();
-    m_run.strokes.push_back(event);
-}
-
 void RunTracker::setDroppedEvents(std::uint64_t dropped)
 {
     if (m_armed)

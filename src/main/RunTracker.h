@@ -32,7 +32,16 @@ public:
     // keeps listening after a finished run).
     void disarm();
 
-    void addStroke(const StrokeEvent& event);
+    // On every tick with strokes: kept inline, it is the whole cost the
+    // notebook adds to the tick.
+    void addStroke(const StrokeEvent& event)
+    {
+        if (!m_armed)
+            return;
+        if (m_run.strokes.empty())
+            m_run.startUtcMs = m_nowUtcMs();
+        m_run.strokes.push_back(event);
+    }
     // Events the device counted but could not hand over (its ring was full).
     void setDroppedEvents(std::uint64_t dropped);
 

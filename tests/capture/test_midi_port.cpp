@@ -296,14 +296,18 @@ TEST_F(MidiPortJack, NoteFilterOnALivePort)
     ASSERT_TRUE(connectionsReady(sender, lastNoteIs));
     const int counted = device->GetCount();
     auto t = Clock::now();
+    std::vector<Clock::time_point> sent;
     for (const std::uint8_t note : {38, 36, 38, 36, 38}) {
         t += std::chrono::milliseconds(30);
         std::this_thread::sleep_until(t);
-        sender.send({0x90, note, 80});
+        sent.push_back(sender.send({0x90, note, 80}));
     }
     ASSERT_TRUE(flushed(sender, lastNoteIs));
     EXPECT_EQ(device->GetCount() - counted, 2);
-    EXPECT_NEAR(device->GetMeanInterval(), 0.060, server->intervalToleranceSeconds());
+    // The two counted intervals run from the first 38 to the last; measured
+    // against when the notes really went out, which a loaded machine delays.
+    const double spanS = std::chrono::duration<double>(sent.back() - sent.front()).count();
+    EXPECT_NEAR(device->GetMeanInterval(), spanS / 2, server->intervalToleranceSeconds());
 }
 
 } // namespace
