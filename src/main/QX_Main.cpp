@@ -1,4 +1,5 @@
 #include "QX_Main.h"
+#include "QX_Palette.h"
 
 #include "DisplayText.h"
 #include "QX_Defaults.h"
@@ -49,8 +50,6 @@ constexpr int kSmallFigureAbove = 9999;
 // a failed open.
 constexpr std::uint32_t kDeviceRetryMs = 2000;
 
-const QColor kWindowColor{200, 208, 225};
-const QColor kGridColor{226, 234, 251};
 const QColor kFigureLight{151, 160, 176};
 const QColor kFigureRunning{0, 0, 0};
 const QColor kFigureRecord{222, 0, 0};
@@ -355,7 +354,7 @@ void TMainForm::FormCreate()
     DrawClock();
     ClockDrawnSeconds = -1;
 
-    ResultGrid->SetColor(kGridColor);
+    ResultGrid->SetColor(kPanelColor);
     ResultGrid->SetCell(0, 0, QStringLiteral("Strokes"));
     ResultGrid->SetCell(1, 0, QStringLiteral("Date"));
 
@@ -813,7 +812,7 @@ void TMainForm::FillScoreGrid()
         // and still readable on the list's pale blue.
         ResultGrid->setEnabled(false);
         ResultGrid->SetFontColor(
-            readableGreyedText(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text), kGridColor));
+            readableGreyedText(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text), kPanelColor));
         return;
     }
     const bool wasEnabled = ResultGrid->isEnabled();

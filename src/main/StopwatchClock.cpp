@@ -1,4 +1,5 @@
 #include "StopwatchClock.h"
+#include "QX_Palette.h"
 
 #include "QX_Graphics.h"
 
@@ -10,7 +11,6 @@
 
 namespace {
 
-const QColor kSectorColor{108, 127, 157};
 const QColor kMarkRed{220, 0, 0};
 const QColor kMarkPale{255, 190, 190};
 
@@ -55,8 +55,8 @@ void composeClock(QImage& canvas, const QImage& face, std::int32_t seconds, std:
             spanDeg -= 360.0;
         QPainter painter(&canvas);
         painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setPen(QPen(kSectorColor, 1));
-        painter.setBrush(kSectorColor);
+        painter.setPen(QPen(kSlateColor, 1));
+        painter.setBrush(kSlateColor);
         // GDI-style corners (cx-rs+1, cy-rs+1)..(cx+rs+1, cy+rs+1), right and bottom edges excluded.
         painter.drawPie(QRect(cx - rs + 1, cy - rs + 1, 2 * rs - 1, 2 * rs - 1), roundEven(startDeg * 16),
                         roundEven(spanDeg * 16));

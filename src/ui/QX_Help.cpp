@@ -1,4 +1,5 @@
 #include "QX_Help.h"
+#include "QX_Palette.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -10,7 +11,6 @@
 
 namespace {
 
-const QColor kHeadingBand(200, 208, 225);
 const QColor kHeadingText(0, 0, 128);
 const QColor kSkyBlue(166, 202, 240);
 const QColor kWarning(128, 0, 0);
@@ -176,7 +176,7 @@ void THelpWindow::FormCreate()
         if (frame->metaObject() != &QFrame::staticMetaObject)
             continue;
         QPalette pal = frame->palette();
-        pal.setColor(QPalette::Window, kHeadingBand);
+        pal.setColor(QPalette::Window, kWindowColor);
         pal.setColor(QPalette::WindowText, kHeadingText);
         frame->setPalette(pal);
         frame->setAutoFillBackground(true);

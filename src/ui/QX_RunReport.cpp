@@ -1,4 +1,5 @@
 #include "QX_RunReport.h"
+#include "QX_Palette.h"
 
 #include <QChart>
 #include <QChartView>
@@ -18,16 +19,13 @@
 
 namespace {
 
-// The main window's blue-grey family, with one calm blue for the speed and
+// Beside the program's palette: one calm blue for the speed and
 // two muted warning colours that stay apart for colour-blind eyes.
-const QColor kWindowColor{200, 208, 225};
-const QColor kPanelColor{226, 234, 251};
 const QColor kPlotColor{246, 248, 252};
 const QColor kCaptionColor{96, 108, 130};
 const QColor kValueColor{24, 32, 56};
 const QColor kGridLineColor{214, 221, 234};
 const QColor kSpeedColor{71, 122, 202};
-const QColor kIntervalColor{108, 127, 157};
 const QColor kDoubleColor{196, 64, 64};
 const QColor kMissColor{222, 150, 32};
 
@@ -294,7 +292,7 @@ void RunReportWindow::buildCharts(QVBoxLayout* column)
     m_intervalChart = makeChart(QStringLiteral("Intervals"));
     m_intervalSeries = new QLineSeries;
     m_intervalSeries->setName(QStringLiteral("Interval"));
-    m_intervalSeries->setPen(QPen(kIntervalColor, 1.0));
+    m_intervalSeries->setPen(QPen(kSlateColor, 1.0));
     m_doubleSeries = new QScatterSeries;
     m_doubleSeries->setName(QStringLiteral("Suspected double"));
     m_doubleSeries->setMarkerShape(QScatterSeries::MarkerShapeCircle);
