@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace {
 
@@ -60,18 +59,8 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
 {
     m_meter1 = Biquad{};
     m_meter2 = Biquad{};
-    // The meter's 300 Hz high-pass is computed exactly as the standard
-    // detector computes it, so Level matches it sample for sample.
-    const float w0 = static_cast<float>(2.0 * std::numbers::pi * 300.0 / kSampleRate);
-    const float s = static_cast<float>(std::sin(static_cast<double>(w0)));
-    const float c = static_cast<float>(std::cos(static_cast<double>(w0)));
-    const float alpha = static_cast<float>(static_cast<double>(s) / 2.0);
-    const float a0 = static_cast<float>(1.0 + static_cast<double>(alpha));
-    m_a1 = static_cast<float>(-2.0 * static_cast<double>(c) / static_cast<double>(a0));
-    m_a2 = static_cast<float>((1.0 - static_cast<double>(alpha)) / static_cast<double>(a0));
-    m_b0 = static_cast<float>((1.0 + static_cast<double>(c)) / 2.0 / static_cast<double>(a0));
-    m_b1 = static_cast<float>(-(1.0 + static_cast<double>(c)) / static_cast<double>(a0));
-    m_b2 = m_b0;
+    // The same high-pass as the standard detector, so Level matches it sample for sample.
+    m_highPass = highPass300Hz(kSampleRate);
 
     m_fast = 0;
     m_slow = 0;
@@ -131,7 +120,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         return;
 
     const auto* bytes = static_cast<const unsigned char*>(Data);
-    const double b0 = m_b0, b1 = m_b1, b2 = m_b2, a1 = m_a1, a2 = m_a2;
+    const double b0 = m_highPass.b0, b1 = m_highPass.b1, b2 = m_highPass.b2, a1 = m_highPass.a1,
+                 a2 = m_highPass.a2;
     Biquad s1 = m_meter1;
     Biquad s2 = m_meter2;
     double fast = m_fast;
@@ -144,24 +134,13 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         const auto raw = static_cast<std::int16_t>(
             static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
 
-        // The standard detector's filter, its float steps unchanged.
-        s1.x0 = static_cast<float>(raw / kSampleScale);
-        s1.y0 = static_cast<float>(b0 * s1.x0 + b1 * s1.x1 + b2 * s1.x2 - a1 * s1.y1 - a2 * s1.y2);
-        s1.x2 = s1.x1;
-        s1.x1 = s1.x0;
-        s1.y2 = s1.y1;
-        s1.y1 = s1.y0;
-        s2.x0 = s1.y0;
-        s2.y0 = static_cast<float>(b0 * s2.x0 + b1 * s2.x1 + b2 * s2.x2 - a1 * s2.y1 - a2 * s2.y2);
-        s2.x2 = s2.x1;
-        s2.x1 = s2.x0;
-        s2.y2 = s2.y1;
-        s2.y1 = s2.y0;
-        const float meter = std::fabs(s2.y0);
+        const float filtered = s2.step(s1.step(static_cast<float>(raw / kSampleScale), b0, b1, b2, a1, a2), b0,
+                                       b1, b2, a1, a2);
+        const float meter = std::fabs(filtered);
         if (meter > blockPeak)
             blockPeak = meter;
 
-        const double power = static_cast<double>(s2.y0) * s2.y0;
+        const double power = static_cast<double>(filtered) * filtered;
         fast += kFastCoef * (power - fast);
 
         if (raw >= kClipSample || raw <= -kClipSample) {

@@ -47,6 +47,7 @@
 // 0..1 scale of full-scale 16-bit; the history's intervals are in samples.
 // Ownership: the device owns its capture back-end (none in tests and tools).
 
+#include "Biquad.h"
 #include "QX_Inputs.h"
 #include "QX_TriggerDevice.h"
 
@@ -79,10 +80,6 @@ public:
     std::int64_t samplesSinceStart() const { return m_sampleIndex; }
 
 private:
-    struct Biquad {
-        float x0 = 0, x1 = 0, x2 = 0;
-        float y0 = 0, y1 = 0, y2 = 0;
-    };
     enum class Phase : std::uint8_t { Idle, Candidate, Refractory };
 
     float meanRecentPeak() const;
@@ -93,7 +90,7 @@ private:
     // The standard detector's meter filter.
     Biquad m_meter1;
     Biquad m_meter2;
-    float m_a1 = 0, m_a2 = 0, m_b0 = 0, m_b1 = 0, m_b2 = 0;
+    BiquadCoefficients m_highPass;
 
     // Power of the filtered signal (full scale = 1): envelope, the level it
     // is compared with, and the noise floor.
