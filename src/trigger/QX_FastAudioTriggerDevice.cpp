@@ -19,12 +19,14 @@ constexpr double kDiedAwayRatio = 31.6;
 // The noise floor is the slow level's minimum, allowed to creep up 6 dB per 250 ms.
 const double kNoiseFloorRise = std::pow(4.0, 1.0 / (0.25 * kSampleRate));
 constexpr double kTriggerRatio = 2.0;     // envelope 3 dB over the slow level
-constexpr double kNoiseGateRatio = 4.0;   // and 6 dB over the noise floor
+constexpr double kNoiseGateRatio = 3.0;   // and 4.8 dB over the noise floor
 constexpr double kConfirmRatio = 1.6;     // attack power 2 dB over what came before
-constexpr double kConfirmFloorRatio = 2.0;
+constexpr double kConfirmFloorRatio = 1.2;
 constexpr double kAbsoluteFloor = 1e-7;   // -70 dBFS: digital silence and dither
 constexpr std::int64_t kWarmUpSamples = 441;     // 10 ms for the levels to settle
 constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
+// Once the envelope has risen 3 dB it has 3 ms to clear the noise gate.
+constexpr std::int64_t kGateSamples = 132;
 constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset
 constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
@@ -35,6 +37,12 @@ constexpr float kRelativePeak = 0.4f;
 // accent pass (a third of it, measured); a tom's beating ring (a tenth after
 // 120 ms) and its tail after the history's second has run out do not.
 constexpr double kMaskRatio = 0.2;
+// A candidate whose attack is less than 6 dB over what came before rises out
+// of a ring: it must reach 0.45 of the loudest recent peak. A floor tom's
+// beating ring reaches 0.29 to 0.49 of it, a ringing snare's weaker hand 0.64
+// and up; ghost notes rise out of near silence and never meet this test.
+constexpr double kClearAttackRatio = 4.0;
+constexpr double kRingMaskRatio = 0.45;
 const double kMaskDecay = std::pow(0.5, 1.0 / (0.3 * kSampleRate));
 constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
@@ -72,6 +80,7 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     m_phase = Phase::Idle;
     m_sampleIndex = 0;
     m_quietSample = -1;
+    m_riseSample = -1;
     m_candidateOnset = 0;
     m_decideAt = 0;
     m_refractoryEnd = 0;
@@ -151,23 +160,32 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
 
         switch (m_phase) {
         case Phase::Idle:
-            if (index >= kWarmUpSamples && fast > kTriggerRatio * slow
-                && fast > std::max(kAbsoluteFloor, kNoiseGateRatio * noiseFloor)) {
-                if (index - m_quietSample > kMaxRiseSamples) {
-                    // A swell, not an attack: a ringing drum's beating modes
-                    // take longer than 2 ms to rise 3 dB, a stick never does.
-                    m_quietSample = index;
-                    break;
+            if (index >= kWarmUpSamples && fast > kTriggerRatio * slow) {
+                if (m_riseSample < 0) {
+                    if (index - m_quietSample > kMaxRiseSamples) {
+                        // A swell, not an attack: a ringing drum's beating modes
+                        // take longer than 2 ms to rise 3 dB, a stick never does.
+                        m_quietSample = index;
+                        break;
+                    }
+                    m_riseSample = index;
                 }
-                m_phase = Phase::Candidate;
-                m_candidateOnset = m_quietSample + 1;
-                m_decideAt = m_candidateOnset + kAttackSamples;
-                m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
-                m_attackSum = 0;
-                m_attackSamples = 0;
-                m_candidatePeak = fast;
+                if (fast > std::max(kAbsoluteFloor, kNoiseGateRatio * noiseFloor)) {
+                    m_phase = Phase::Candidate;
+                    m_candidateOnset = m_quietSample + 1;
+                    m_decideAt = m_candidateOnset + kAttackSamples;
+                    m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
+                    m_attackSum = 0;
+                    m_attackSamples = 0;
+                    m_candidatePeak = fast;
+                    m_riseSample = -1;
+                } else if (index - m_quietSample > kGateSamples) {
+                    m_quietSample = index;
+                    m_riseSample = -1;
+                }
             } else if (fast <= slow) {
                 m_quietSample = index;
+                m_riseSample = -1;
             }
             break;
         case Phase::Candidate:
@@ -182,6 +200,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
             if (index >= m_refractoryEnd) {
                 m_phase = Phase::Idle;
                 m_quietSample = index;
+                m_riseSample = -1;
             }
             break;
         }
@@ -221,11 +240,13 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const float peak = static_cast<float>(std::sqrt(m_candidatePeak));
     const float reference = meanRecentPeak();
     const double attackPower = m_attackSamples > 0 ? m_attackSum / static_cast<double>(m_attackSamples) : 0.0;
+    const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore;
     if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)
-        || peak < kMaskRatio * m_maskPeak) {
+        || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;
+        m_riseSample = -1;
         return;
     }
 

@@ -129,6 +129,16 @@ Recording snareStrokes(double perSecond, double seconds)
     return build(rateName("snare mic", perSecond), hit, strokes, static_cast<std::int64_t>((seconds + 1.0) * kRate));
 }
 
+Recording otherSnareStrokes(double perSecond, double seconds)
+{
+    const auto hit = loadHit("ColomboAcousticDrumkit/snare-opaque-normal-mic-normal_shot2.flac");
+    auto strokes = handStrokes(evenTimes(perSecond, seconds), 0.5f, 17);
+    for (std::size_t k = 0; k < strokes.size(); ++k)
+        strokes[k].gain *= k % 4 == 0 ? 1.0f : (k % 4 == 2 ? 0.6f : 0.5f);
+    return build(rateName("other snare mic", perSecond), hit, strokes,
+                 static_cast<std::int64_t>((seconds + 1.0) * kRate));
+}
+
 Recording acceleratingRoll(double fromPerSecond, double toPerSecond, double seconds)
 {
     std::vector<double> times;
@@ -195,6 +205,8 @@ std::vector<Recording> detectorCorpus()
         corpus.push_back(padStrokes(rate));
     for (double rate : {8, 12, 16, 20, 25, 30})
         corpus.push_back(snareStrokes(rate));
+    for (double rate : {12, 20})
+        corpus.push_back(otherSnareStrokes(rate));
     corpus.push_back(acceleratingRoll(4, 40, 8));
     corpus.push_back(accentsAndGhosts());
     corpus.push_back(floorTom());

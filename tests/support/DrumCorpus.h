@@ -42,6 +42,9 @@ Recording padStrokes(double perSecond, double seconds = 5.0);
 Recording padAt(const std::vector<Stroke>& strokes, std::int64_t lengthSamples);
 // The same on a snare by microphone, its wires and shell ringing for a second.
 Recording snareStrokes(double perSecond, double seconds = 5.0);
+// Another kit's snare by microphone (ColomboAcousticDrumkit), played in
+// fours: an accent, then three strokes 4 to 8 dB down.
+Recording otherSnareStrokes(double perSecond, double seconds = 5.0);
 // A pad roll speeding up evenly from fromPerSecond to toPerSecond.
 Recording acceleratingRoll(double fromPerSecond, double toPerSecond, double seconds);
 // Sixteenths at 8 per second: accents from the hard velocity layer, the three
