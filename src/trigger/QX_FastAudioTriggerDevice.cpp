@@ -37,12 +37,13 @@ constexpr float kRelativePeak = 0.4f;
 // accent pass (a third of it, measured); a tom's beating ring (a tenth after
 // 120 ms) and its tail after the history's second has run out do not.
 constexpr double kMaskRatio = 0.2;
-// A candidate whose attack is less than 6 dB over what came before rises out
-// of a ring: it must reach 0.45 of the loudest recent peak. A floor tom's
-// beating ring reaches 0.29 to 0.49 of it, a ringing snare's weaker hand 0.64
-// and up; ghost notes rise out of near silence and never meet this test.
+// A candidate less than 6 dB over what came before and without new treble
+// rises out of a ring: it must reach 0.45 of the loudest recent peak (a floor
+// tom's beating ring reaches 0.29 to 0.53 of it; a snare's weaker hand under
+// its ring 0.64 and up; softer strokes under an accent bring treble).
 constexpr double kClearAttackRatio = 4.0;
 constexpr double kRingMaskRatio = 0.45;
+constexpr double kStrikeEdgeRatio = 0.8;
 const double kMaskDecay = std::pow(0.5, 1.0 / (0.3 * kSampleRate));
 constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
@@ -72,6 +73,10 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
 
     m_fast = 0;
     m_slow = 0;
+    m_lastInput = 0;
+    m_edgeSlow = 0;
+    m_edgeBefore = 0;
+    m_edgeAttackSum = 0;
     m_noiseFloor = 0;
     m_levelBefore = 0;
     m_maskPeak = 0;
@@ -135,6 +140,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
     Biquad s2 = m_meter2;
     double fast = m_fast;
     double slow = m_slow;
+    double lastInput = m_lastInput;
+    double edgeSlow = m_edgeSlow;
     double noiseFloor = m_noiseFloor;
     std::int64_t index = m_sampleIndex;
     float blockPeak = 0.0f;
@@ -151,6 +158,11 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
 
         const double power = static_cast<double>(filtered) * filtered;
         fast += kFastCoef * (power - fast);
+        // The step from the last sample: rises 6 dB per octave, so it weighs
+        // the stick's click far above a drum's low partials.
+        const double input = raw / kSampleScale;
+        const double edgePower = (input - lastInput) * (input - lastInput);
+        lastInput = input;
 
         if (raw >= kClipSample || raw <= -kClipSample) {
             // Clipping inside a stroke's refractory time belongs to that stroke.
@@ -176,6 +188,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
                     m_decideAt = m_candidateOnset + kAttackSamples;
                     m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
                     m_attackSum = 0;
+                    m_edgeBefore = edgeSlow;
+                    m_edgeAttackSum = 0;
                     m_attackSamples = 0;
                     m_candidatePeak = fast;
                     m_riseSample = -1;
@@ -190,6 +204,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
             break;
         case Phase::Candidate:
             m_attackSum += power;
+            m_edgeAttackSum += edgePower;
             ++m_attackSamples;
             if (fast > m_candidatePeak)
                 m_candidatePeak = fast;
@@ -210,6 +225,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         // soft one 30 ms later; over a ring, whose dips stay within 15 dB,
         // it keeps its 12 ms.
         slow += (fast * kDiedAwayRatio < slow ? kFallCoef : kSlowCoef) * (fast - slow);
+        edgeSlow += kSlowCoef * (edgePower - edgeSlow);
         m_maskPeak *= kMaskDecay;
         // Until the slow level has settled its minimum means nothing.
         noiseFloor = index < kWarmUpSamples ? slow : noiseFloor * kNoiseFloorRise;
@@ -231,6 +247,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
     m_meter2 = s2;
     m_fast = fast;
     m_slow = slow;
+    m_lastInput = lastInput;
+    m_edgeSlow = edgeSlow;
     m_noiseFloor = noiseFloor;
     m_sampleIndex = index;
 }
@@ -240,7 +258,10 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const float peak = static_cast<float>(std::sqrt(m_candidatePeak));
     const float reference = meanRecentPeak();
     const double attackPower = m_attackSamples > 0 ? m_attackSum / static_cast<double>(m_attackSamples) : 0.0;
-    const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore;
+    const double edgePower = m_attackSamples > 0 ? m_edgeAttackSum / static_cast<double>(m_attackSamples) : 0.0;
+    // Under 6 dB over the level before and without new treble: the partials
+    // already sounding swell, nothing struck.
+    const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
     if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)
         || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak) {
         // A ripple of the ring or an echo: look for the next rise from here.

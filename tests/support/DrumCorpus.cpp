@@ -139,6 +139,17 @@ Recording otherSnareStrokes(double perSecond, double seconds)
                  static_cast<std::int64_t>((seconds + 1.0) * kRate));
 }
 
+Recording snareAccentsInThrees(double perSecond, double seconds)
+{
+    const auto hit = loadHit(kKit + "PearlSnare-Hard.wav");
+    auto strokes = handStrokes(evenTimes(perSecond, seconds), 0.5f, 19);
+    for (std::size_t k = 0; k < strokes.size(); ++k)
+        if (k % 3 != 0)
+            strokes[k].gain *= k % 2 == 0 ? 0.3f : 0.375f; // the weaker hand's 0.8 makes both 0.3
+    return build(rateName("snare accents in threes", perSecond), hit, strokes,
+                 static_cast<std::int64_t>((seconds + 1.0) * kRate));
+}
+
 Recording acceleratingRoll(double fromPerSecond, double toPerSecond, double seconds)
 {
     std::vector<double> times;
@@ -207,6 +218,7 @@ std::vector<Recording> detectorCorpus()
         corpus.push_back(snareStrokes(rate));
     for (double rate : {12, 20})
         corpus.push_back(otherSnareStrokes(rate));
+    corpus.push_back(snareAccentsInThrees(12));
     corpus.push_back(acceleratingRoll(4, 40, 8));
     corpus.push_back(accentsAndGhosts());
     corpus.push_back(floorTom());

@@ -45,6 +45,9 @@ Recording snareStrokes(double perSecond, double seconds = 5.0);
 // Another kit's snare by microphone (ColomboAcousticDrumkit), played in
 // fours: an accent, then three strokes 4 to 8 dB down.
 Recording otherSnareStrokes(double perSecond, double seconds = 5.0);
+// Accents in threes on the hard snare by microphone: an accent, then two
+// strokes 10 dB down while it still rings.
+Recording snareAccentsInThrees(double perSecond, double seconds = 5.0);
 // A pad roll speeding up evenly from fromPerSecond to toPerSecond.
 Recording acceleratingRoll(double fromPerSecond, double toPerSecond, double seconds);
 // Sixteenths at 8 per second: accents from the hard velocity layer, the three
