@@ -3,8 +3,8 @@
 // their input through. The rounding is part of the detectors' contract: the
 // standard detector's reference tests fix its output bit for bit, and the
 // fast detector's Level must equal it sample for sample. So every file that
-// includes this header compiles with -ffp-contract=off (a fused multiply-add
-// would round differently).
+// calls these functions compiles with -ffp-contract=off (a fused multiply-add
+// would round differently); the device headers only need the types.
 //
 // Plain values, no threads of their own: a detector owns its sections and
 // steps them on whichever thread feeds it samples. Levels are on the 0..1
