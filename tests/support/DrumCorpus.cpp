@@ -228,4 +228,43 @@ std::vector<Recording> detectorCorpus()
     return corpus;
 }
 
+std::vector<Recording> kitSweep()
+{
+    const char* const hits[] = {
+        "The Black Pearl 1.0/PearlSnare-Med.wav",
+        "The Black Pearl 1.0/PearlSnare-Hard.wav",
+        "The Black Pearl 1.0/PearlTomFloor-Med.wav",
+        "The Black Pearl 1.0/PearlTom1-Med.wav",
+        "ForzeeStereo/Snare-2.wav",
+        "ForzeeStereo/SnareOff-2.wav",
+        "ColomboAcousticDrumkit/snare-opaque-normal-mic-normal_shot3.flac",
+        "ColomboAcousticDrumkit/snare-opaque-normal-mic-rimshot2.flac",
+        "Millo_MultiLayered2/jsnare_03.flac",
+        "ElectricEmpireKit/EE_Snare_Ring.flac",
+        "Millo-Drums_v.1/snare1.flac",
+    };
+    const std::vector<std::vector<float>> patterns{{1.0f, 0.8f}, {1.0f, 0.5f, 0.5f, 0.5f}, {1.0f, 0.35f, 0.35f}};
+    std::vector<Recording> sweep;
+    for (const char* path : hits) {
+        const auto hit = loadHit(path);
+        if (hit.empty())
+            continue;
+        for (double rate : {8, 12, 16, 20}) {
+            for (std::size_t p = 0; p < patterns.size(); ++p) {
+                std::mt19937 rng(42);
+                std::uniform_real_distribution<double> jitter(-0.0005 * kRate, 0.0005 * kRate);
+                std::uniform_real_distribution<float> spread(0.9f, 1.0f);
+                std::vector<Stroke> strokes;
+                const auto times = evenTimes(rate, 5.0);
+                for (std::size_t k = 0; k < times.size(); ++k)
+                    strokes.push_back({static_cast<std::int64_t>(std::llround(times[k] + jitter(rng))),
+                                       0.5f * spread(rng) * patterns[p][k % patterns[p].size()]});
+                sweep.push_back(build(rateName(path, rate) + " pattern " + std::to_string(p + 1), hit, strokes,
+                                      6 * kRate));
+            }
+        }
+    }
+    return sweep;
+}
+
 } // namespace drum

@@ -65,4 +65,10 @@ Recording roomNoise();
 // Every recording above at the rates the comparison table shows.
 std::vector<Recording> detectorCorpus();
 
+// A wider check than the table: snares and toms of several kits by
+// microphone, 8 to 20 strokes per second, in three patterns (two hands 2 dB
+// apart; an accent and three strokes 6 dB down; an accent and two strokes
+// 9 dB down). Named "kit/sample rate/s pattern".
+std::vector<Recording> kitSweep();
+
 } // namespace drum
