@@ -6,6 +6,8 @@
 //
 //   bench_fast_detector            print the table, then run the benchmarks
 //   bench_fast_detector --table    print the table only
+//   bench_fast_detector --sweep    Standard and Fast on drum::kitSweep(), rows
+//                                  where Fast is more than 0.01 behind marked <<<
 #include "AudioFeed.h"
 #include "DrumCorpus.h"
 #include "QX_AudioTriggerDevice.h"
@@ -88,6 +90,25 @@ void printTable()
     std::fflush(stdout);
 }
 
+void printSweep()
+{
+    int behind = 0;
+    double fastSum = 0.0, standardSum = 0.0;
+    const auto sweep = drum::kitSweep();
+    for (const auto& r : sweep) {
+        const auto standard = drum::scoreDetections(r.attacks, standardDetections(r.samples));
+        const auto fast = drum::scoreDetections(r.attacks, fastDetections(r.samples));
+        const bool worse = fast.fMeasure() < standard.fMeasure() - 0.01;
+        behind += worse ? 1 : 0;
+        fastSum += fast.fMeasure();
+        standardSum += standard.fMeasure();
+        std::printf("%-75s Standard %.3f  Fast %.3f (%.3f / %.3f)%s\n", r.name.c_str(), standard.fMeasure(),
+                    fast.fMeasure(), fast.precision(), fast.recall(), worse ? "  <<<" : "");
+    }
+    std::printf("%zu recordings: mean F Standard %.4f, Fast %.4f; Fast more than 0.01 behind on %d\n", sweep.size(),
+                standardSum / static_cast<double>(sweep.size()), fastSum / static_cast<double>(sweep.size()), behind);
+}
+
 const drum::Samples& minute()
 {
     static const drum::Samples samples = [] {
@@ -129,6 +150,10 @@ int main(int argc, char** argv)
     if (!drum::kitsPresent()) {
         std::fprintf(stderr, "hydrogen-drumkits is not installed\n");
         return 1;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--sweep") == 0) {
+        printSweep();
+        return 0;
     }
     printTable();
     if (argc > 1 && std::strcmp(argv[1], "--table") == 0)

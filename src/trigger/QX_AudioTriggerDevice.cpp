@@ -1,7 +1,6 @@
 #include "QX_AudioTriggerDevice.h"
 
 #include <cmath>
-#include <numbers>
 
 namespace {
 
@@ -57,19 +56,12 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     m_samplesSinceStart = 0;
     clearStrokeEvents();
 
-    // 300 Hz high-pass, Q = 1: keeps the stick's attack, drops stage rumble
-    // and hum. The named intermediates are rounded to float on purpose; the
-    // coefficients follow from them in double.
-    const float w0 = static_cast<float>(2.0 * std::numbers::pi * 300.0 / kSampleRate);
-    const float s = static_cast<float>(std::sin(static_cast<double>(w0)));
-    const float c = static_cast<float>(std::cos(static_cast<double>(w0)));
-    const float alpha = static_cast<float>(static_cast<double>(s) / 2.0);
-    const float a0 = static_cast<float>(1.0 + static_cast<double>(alpha));
-    A1 = static_cast<float>(-2.0 * static_cast<double>(c) / static_cast<double>(a0));
-    A2 = static_cast<float>((1.0 - static_cast<double>(alpha)) / static_cast<double>(a0));
-    B0 = static_cast<float>((1.0 + static_cast<double>(c)) / 2.0 / static_cast<double>(a0));
-    B1 = static_cast<float>(-(1.0 + static_cast<double>(c)) / static_cast<double>(a0));
-    B2 = B0;
+    const BiquadCoefficients k = highPass300Hz(kSampleRate);
+    A1 = k.a1;
+    A2 = k.a2;
+    B0 = k.b0;
+    B1 = k.b1;
+    B2 = k.b2;
 
     ResetHistory();
     TimeLimit.store(timeLimit, std::memory_order_relaxed);
@@ -202,15 +194,4 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     WindowPeakPos = peakPos;
     GapCounter = gap;
     m_samplesSinceStart = firstSample + n;
-}
-
-float TQX_AudioTriggerDevice::Biquad::step(float x, double b0, double b1, double b2, double a1, double a2)
-{
-    x0 = x;
-    y0 = static_cast<float>(b0 * x0 + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2);
-    x2 = x1;
-    x1 = x0;
-    y2 = y1;
-    y1 = y0;
-    return y0;
 }

@@ -19,6 +19,7 @@
 // command-line tool) it opens no hardware and is fed by calling
 // AnalyzeSamples directly.
 
+#include "Biquad.h"
 #include "QX_Inputs.h"
 #include "QX_TriggerDevice.h"
 
@@ -43,16 +44,6 @@ public:
     CaptureHealth captureHealth() const override;
 
 private:
-    // One filter section: the current and two previous inputs and outputs.
-    struct Biquad {
-        float x0 = 0, x1 = 0, x2 = 0;
-        float y0 = 0, y1 = 0, y2 = 0;
-
-        // Takes x as the new input, returns the new output and shifts the
-        // history; the sum is formed in double and rounded to float once.
-        float step(float x, double b0, double b1, double b2, double a1, double a2);
-    };
-
     std::unique_ptr<TQX_AudioInput> Graph;
     // User-interface thread: what opening and the last Start gave.
     bool m_opened = false;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace {
 
@@ -20,12 +19,14 @@ constexpr double kDiedAwayRatio = 31.6;
 // The noise floor is the slow level's minimum, allowed to creep up 6 dB per 250 ms.
 const double kNoiseFloorRise = std::pow(4.0, 1.0 / (0.25 * kSampleRate));
 constexpr double kTriggerRatio = 2.0;     // envelope 3 dB over the slow level
-constexpr double kNoiseGateRatio = 4.0;   // and 6 dB over the noise floor
+constexpr double kNoiseGateRatio = 3.0;   // and 4.8 dB over the noise floor
 constexpr double kConfirmRatio = 1.6;     // attack power 2 dB over what came before
-constexpr double kConfirmFloorRatio = 2.0;
+constexpr double kConfirmFloorRatio = 1.2;
 constexpr double kAbsoluteFloor = 1e-7;   // -70 dBFS: digital silence and dither
 constexpr std::int64_t kWarmUpSamples = 441;     // 10 ms for the levels to settle
 constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
+// Once the envelope has risen 3 dB it has 3 ms to clear the noise gate.
+constexpr std::int64_t kGateSamples = 132;
 constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset
 constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
@@ -36,6 +37,13 @@ constexpr float kRelativePeak = 0.4f;
 // accent pass (a third of it, measured); a tom's beating ring (a tenth after
 // 120 ms) and its tail after the history's second has run out do not.
 constexpr double kMaskRatio = 0.2;
+// A candidate less than 6 dB over what came before and without new treble
+// rises out of a ring: it must reach 0.45 of the loudest recent peak (a floor
+// tom's beating ring reaches 0.29 to 0.53 of it; a snare's weaker hand under
+// its ring 0.64 and up; softer strokes under an accent bring treble).
+constexpr double kClearAttackRatio = 4.0;
+constexpr double kRingMaskRatio = 0.45;
+constexpr double kStrikeEdgeRatio = 0.8;
 const double kMaskDecay = std::pow(0.5, 1.0 / (0.3 * kSampleRate));
 constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
@@ -60,21 +68,15 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
 {
     m_meter1 = Biquad{};
     m_meter2 = Biquad{};
-    // The meter's 300 Hz high-pass is computed exactly as the standard
-    // detector computes it, so Level matches it sample for sample.
-    const float w0 = static_cast<float>(2.0 * std::numbers::pi * 300.0 / kSampleRate);
-    const float s = static_cast<float>(std::sin(static_cast<double>(w0)));
-    const float c = static_cast<float>(std::cos(static_cast<double>(w0)));
-    const float alpha = static_cast<float>(static_cast<double>(s) / 2.0);
-    const float a0 = static_cast<float>(1.0 + static_cast<double>(alpha));
-    m_a1 = static_cast<float>(-2.0 * static_cast<double>(c) / static_cast<double>(a0));
-    m_a2 = static_cast<float>((1.0 - static_cast<double>(alpha)) / static_cast<double>(a0));
-    m_b0 = static_cast<float>((1.0 + static_cast<double>(c)) / 2.0 / static_cast<double>(a0));
-    m_b1 = static_cast<float>(-(1.0 + static_cast<double>(c)) / static_cast<double>(a0));
-    m_b2 = m_b0;
+    // The same high-pass as the standard detector, so Level matches it sample for sample.
+    m_highPass = highPass300Hz(kSampleRate);
 
     m_fast = 0;
     m_slow = 0;
+    m_lastInput = 0;
+    m_edgeSlow = 0;
+    m_edgeBefore = 0;
+    m_edgeAttackSum = 0;
     m_noiseFloor = 0;
     m_levelBefore = 0;
     m_maskPeak = 0;
@@ -83,6 +85,7 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     m_phase = Phase::Idle;
     m_sampleIndex = 0;
     m_quietSample = -1;
+    m_riseSample = -1;
     m_candidateOnset = 0;
     m_decideAt = 0;
     m_refractoryEnd = 0;
@@ -131,11 +134,14 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         return;
 
     const auto* bytes = static_cast<const unsigned char*>(Data);
-    const double b0 = m_b0, b1 = m_b1, b2 = m_b2, a1 = m_a1, a2 = m_a2;
+    const double b0 = m_highPass.b0, b1 = m_highPass.b1, b2 = m_highPass.b2, a1 = m_highPass.a1,
+                 a2 = m_highPass.a2;
     Biquad s1 = m_meter1;
     Biquad s2 = m_meter2;
     double fast = m_fast;
     double slow = m_slow;
+    double lastInput = m_lastInput;
+    double edgeSlow = m_edgeSlow;
     double noiseFloor = m_noiseFloor;
     std::int64_t index = m_sampleIndex;
     float blockPeak = 0.0f;
@@ -144,25 +150,19 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         const auto raw = static_cast<std::int16_t>(
             static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
 
-        // The standard detector's filter, its float steps unchanged.
-        s1.x0 = static_cast<float>(raw / kSampleScale);
-        s1.y0 = static_cast<float>(b0 * s1.x0 + b1 * s1.x1 + b2 * s1.x2 - a1 * s1.y1 - a2 * s1.y2);
-        s1.x2 = s1.x1;
-        s1.x1 = s1.x0;
-        s1.y2 = s1.y1;
-        s1.y1 = s1.y0;
-        s2.x0 = s1.y0;
-        s2.y0 = static_cast<float>(b0 * s2.x0 + b1 * s2.x1 + b2 * s2.x2 - a1 * s2.y1 - a2 * s2.y2);
-        s2.x2 = s2.x1;
-        s2.x1 = s2.x0;
-        s2.y2 = s2.y1;
-        s2.y1 = s2.y0;
-        const float meter = std::fabs(s2.y0);
+        const float filtered = s2.step(s1.step(static_cast<float>(raw / kSampleScale), b0, b1, b2, a1, a2), b0,
+                                       b1, b2, a1, a2);
+        const float meter = std::fabs(filtered);
         if (meter > blockPeak)
             blockPeak = meter;
 
-        const double power = static_cast<double>(s2.y0) * s2.y0;
+        const double power = static_cast<double>(filtered) * filtered;
         fast += kFastCoef * (power - fast);
+        // The step from the last sample: rises 6 dB per octave, so it weighs
+        // the stick's click far above a drum's low partials.
+        const double input = raw / kSampleScale;
+        const double edgePower = (input - lastInput) * (input - lastInput);
+        lastInput = input;
 
         if (raw >= kClipSample || raw <= -kClipSample) {
             // Clipping inside a stroke's refractory time belongs to that stroke.
@@ -172,27 +172,39 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
 
         switch (m_phase) {
         case Phase::Idle:
-            if (index >= kWarmUpSamples && fast > kTriggerRatio * slow
-                && fast > std::max(kAbsoluteFloor, kNoiseGateRatio * noiseFloor)) {
-                if (index - m_quietSample > kMaxRiseSamples) {
-                    // A swell, not an attack: a ringing drum's beating modes
-                    // take longer than 2 ms to rise 3 dB, a stick never does.
-                    m_quietSample = index;
-                    break;
+            if (index >= kWarmUpSamples && fast > kTriggerRatio * slow) {
+                if (m_riseSample < 0) {
+                    if (index - m_quietSample > kMaxRiseSamples) {
+                        // A swell, not an attack: a ringing drum's beating modes
+                        // take longer than 2 ms to rise 3 dB, a stick never does.
+                        m_quietSample = index;
+                        break;
+                    }
+                    m_riseSample = index;
                 }
-                m_phase = Phase::Candidate;
-                m_candidateOnset = m_quietSample + 1;
-                m_decideAt = m_candidateOnset + kAttackSamples;
-                m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
-                m_attackSum = 0;
-                m_attackSamples = 0;
-                m_candidatePeak = fast;
+                if (fast > std::max(kAbsoluteFloor, kNoiseGateRatio * noiseFloor)) {
+                    m_phase = Phase::Candidate;
+                    m_candidateOnset = m_quietSample + 1;
+                    m_decideAt = m_candidateOnset + kAttackSamples;
+                    m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
+                    m_attackSum = 0;
+                    m_edgeBefore = edgeSlow;
+                    m_edgeAttackSum = 0;
+                    m_attackSamples = 0;
+                    m_candidatePeak = fast;
+                    m_riseSample = -1;
+                } else if (index - m_quietSample > kGateSamples) {
+                    m_quietSample = index;
+                    m_riseSample = -1;
+                }
             } else if (fast <= slow) {
                 m_quietSample = index;
+                m_riseSample = -1;
             }
             break;
         case Phase::Candidate:
             m_attackSum += power;
+            m_edgeAttackSum += edgePower;
             ++m_attackSamples;
             if (fast > m_candidatePeak)
                 m_candidatePeak = fast;
@@ -203,6 +215,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
             if (index >= m_refractoryEnd) {
                 m_phase = Phase::Idle;
                 m_quietSample = index;
+                m_riseSample = -1;
             }
             break;
         }
@@ -212,6 +225,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         // soft one 30 ms later; over a ring, whose dips stay within 15 dB,
         // it keeps its 12 ms.
         slow += (fast * kDiedAwayRatio < slow ? kFallCoef : kSlowCoef) * (fast - slow);
+        edgeSlow += kSlowCoef * (edgePower - edgeSlow);
         m_maskPeak *= kMaskDecay;
         // Until the slow level has settled its minimum means nothing.
         noiseFloor = index < kWarmUpSamples ? slow : noiseFloor * kNoiseFloorRise;
@@ -233,6 +247,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
     m_meter2 = s2;
     m_fast = fast;
     m_slow = slow;
+    m_lastInput = lastInput;
+    m_edgeSlow = edgeSlow;
     m_noiseFloor = noiseFloor;
     m_sampleIndex = index;
 }
@@ -242,11 +258,16 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const float peak = static_cast<float>(std::sqrt(m_candidatePeak));
     const float reference = meanRecentPeak();
     const double attackPower = m_attackSamples > 0 ? m_attackSum / static_cast<double>(m_attackSamples) : 0.0;
+    const double edgePower = m_attackSamples > 0 ? m_edgeAttackSum / static_cast<double>(m_attackSamples) : 0.0;
+    // Under 6 dB over the level before and without new treble: the partials
+    // already sounding swell, nothing struck.
+    const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
     if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)
-        || peak < kMaskRatio * m_maskPeak) {
+        || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;
+        m_riseSample = -1;
         return;
     }
 

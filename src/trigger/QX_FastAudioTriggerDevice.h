@@ -13,29 +13,46 @@
 //      a noise floor: the 12 ms level's minimum, allowed to creep up 6 dB per
 //      250 ms.
 //   2. A candidate starts when the envelope rises 3 dB over the level before
-//      and 6 dB over the noise floor. Its onset is the last sample at which
-//      the envelope was still at or below the level before (at most 2 ms
-//      back): where the attack begins.
+//      and, within 3 ms of its onset, 4.8 dB over the noise floor. Its onset
+//      is the last sample at which the envelope was still at or below the
+//      level before: where the attack begins. The 2 ms limit on the rise applies to the
+//      3 dB step only: under a snare ringing at 20/s the "noise floor" is
+//      the ring, and a weaker stroke clears it only after 2 to 2.5 ms.
 //   3. 4 ms after the onset the candidate is a stroke if the mean power of
-//      those 4 ms is 2 dB over the level before, and its peak reaches 0.4 of
-//      the mean peak of the last eight strokes (the sum divided by eight, as
-//      the standard detector does, so ghost notes after a lone accent pass;
-//      a ringing drum's ripples and echoes do not), and a fifth of the
-//      loudest recent stroke's peak, halved every 300 ms (a stroke masks its
-//      own ring). An envelope that takes over 2 ms to rise is a ring's
-//      swell, never a candidate.
+//      those 4 ms is 2 dB over the level before (the slow level, or 0.8 dB
+//      over the noise floor), and its peak reaches 0.4 of the mean peak of
+//      the last eight strokes (the sum divided by eight, as the standard
+//      detector does, so ghost notes after a lone accent pass; a ringing
+//      drum's ripples and echoes do not), and a fifth of the loudest recent
+//      stroke's peak, halved every 300 ms (a stroke masks its own ring).
+//      A candidate whose attack is under 6 dB over the level before and
+//      whose treble (the power of the step between input samples, which
+//      rises 6 dB per octave) stays under 0.8 of what came before rises out
+//      of a ring without a strike: it must reach 0.45 of that peak. The
+//      floor tom's beating ring reached 0.29 to 0.53 of it with a treble
+//      ratio of 0.32 to 0.77; strokes 9 dB under an accent on a ringing
+//      snare reached 0.40 to 0.52 of it but brought treble (0.80 and up), and
+//      the snare's weaker hand at 20 to 30/s reached 0.64 and up. An envelope
+//      that takes over 2 ms to rise 3 dB is a ring's swell, never a candidate.
 //   4. Refractory time from the onset: 11.8 ms, or half the median of the last
 //      four intervals up to 30 ms, so a ringing drum's ripples between steady
 //      strokes are not counted; extended while the input clips, as a clipped
 //      stroke's distorted ring fakes attacks.
 // A stroke is counted 4 ms after its onset. Measured on the corpus of
-// tests/support/DrumCorpus (bench_fast_detector; table in the README):
-// F = 1.000 on a choked pad at 4 to 40 strokes per second and 0.980 on a
-// ringing snare by microphone at 20/s; nothing in 20 s of room noise. A
-// 2.5 kHz band, tried first, lost the snare's attack under its wires (F 0.43
-// at 20/s); a rise over the recent minimum counted the ring's ripples; a
-// 10 ms refractory time counted the snare's own second burst 11.3 to 11.6 ms after
-// the attack.
+// tests/support/DrumCorpus (bench_fast_detector --table; in the README):
+// F = 1.000 on a choked pad at 4 to 40 strokes per second, 1.000 on a ringing
+// snare by microphone up to 20/s (0.945 at 25/s, 0.969 at 30/s), 0.976 on the
+// floor tom (Standard 0.930), nowhere more than 0.01 under Standard; nothing
+// in 20 s of room noise. Before the last changes the snare at 20/s was 0.980
+// (a noise gate 6 dB over the ring and a confirmation floor 3 dB over it held
+// the weaker hand's attack back past the 2 ms rise limit) and the floor tom
+// 0.889 (ten beats of its ring counted). The ring rule without the treble
+// test lost the strokes 10 dB under an accent (0.919 against Standard's
+// 0.992); at 0.55 without it, strokes 8 dB down on another kit's snare. A
+// 2.5 kHz band as the detector itself, tried first, lost the snare's attack
+// under its wires (F 0.43 at 20/s); a rise over the recent minimum counted
+// the ring's ripples; a 10 ms refractory time counted the snare's own second
+// burst 11.3 to 11.6 ms after the attack.
 //
 // Threads: AnalyzeSamples runs on the capture thread (or the caller's thread
 // without a back-end): no allocation, lock or system call, one pass per
@@ -47,6 +64,7 @@
 // 0..1 scale of full-scale 16-bit; the history's intervals are in samples.
 // Ownership: the device owns its capture back-end (none in tests and tools).
 
+#include "Biquad.h"
 #include "QX_Inputs.h"
 #include "QX_TriggerDevice.h"
 
@@ -79,10 +97,6 @@ public:
     std::int64_t samplesSinceStart() const { return m_sampleIndex; }
 
 private:
-    struct Biquad {
-        float x0 = 0, x1 = 0, x2 = 0;
-        float y0 = 0, y1 = 0, y2 = 0;
-    };
     enum class Phase : std::uint8_t { Idle, Candidate, Refractory };
 
     float meanRecentPeak() const;
@@ -93,17 +107,24 @@ private:
     // The standard detector's meter filter.
     Biquad m_meter1;
     Biquad m_meter2;
-    float m_a1 = 0, m_a2 = 0, m_b0 = 0, m_b1 = 0, m_b2 = 0;
+    BiquadCoefficients m_highPass;
 
     // Power of the filtered signal (full scale = 1): envelope, the level it
     // is compared with, and the noise floor.
     double m_fast = 0;
     double m_slow = 0;
     double m_noiseFloor = 0;
+    // Power of the step between input samples (the treble a strike adds),
+    // over 12 ms, and its sum over a candidate's attack.
+    double m_lastInput = 0;
+    double m_edgeSlow = 0;
+    double m_edgeBefore = 0;
+    double m_edgeAttackSum = 0;
 
     Phase m_phase = Phase::Idle;
     std::int64_t m_sampleIndex = 0;
     std::int64_t m_quietSample = -1;     // last sample at or below the slow level
+    std::int64_t m_riseSample = -1;      // first sample 3 dB over it since then
     std::int64_t m_candidateOnset = 0;
     std::int64_t m_decideAt = 0;         // end of the attack's measurement
     std::int64_t m_refractoryEnd = 0;

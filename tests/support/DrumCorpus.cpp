@@ -129,6 +129,27 @@ Recording snareStrokes(double perSecond, double seconds)
     return build(rateName("snare mic", perSecond), hit, strokes, static_cast<std::int64_t>((seconds + 1.0) * kRate));
 }
 
+Recording otherSnareStrokes(double perSecond, double seconds)
+{
+    const auto hit = loadHit("ColomboAcousticDrumkit/snare-opaque-normal-mic-normal_shot2.flac");
+    auto strokes = handStrokes(evenTimes(perSecond, seconds), 0.5f, 17);
+    for (std::size_t k = 0; k < strokes.size(); ++k)
+        strokes[k].gain *= k % 4 == 0 ? 1.0f : (k % 4 == 2 ? 0.6f : 0.5f);
+    return build(rateName("other snare mic", perSecond), hit, strokes,
+                 static_cast<std::int64_t>((seconds + 1.0) * kRate));
+}
+
+Recording snareAccentsInThrees(double perSecond, double seconds)
+{
+    const auto hit = loadHit(kKit + "PearlSnare-Hard.wav");
+    auto strokes = handStrokes(evenTimes(perSecond, seconds), 0.5f, 19);
+    for (std::size_t k = 0; k < strokes.size(); ++k)
+        if (k % 3 != 0)
+            strokes[k].gain *= k % 2 == 0 ? 0.3f : 0.375f; // the weaker hand's 0.8 makes both 0.3
+    return build(rateName("snare accents in threes", perSecond), hit, strokes,
+                 static_cast<std::int64_t>((seconds + 1.0) * kRate));
+}
+
 Recording acceleratingRoll(double fromPerSecond, double toPerSecond, double seconds)
 {
     std::vector<double> times;
@@ -195,6 +216,9 @@ std::vector<Recording> detectorCorpus()
         corpus.push_back(padStrokes(rate));
     for (double rate : {8, 12, 16, 20, 25, 30})
         corpus.push_back(snareStrokes(rate));
+    for (double rate : {12, 20})
+        corpus.push_back(otherSnareStrokes(rate));
+    corpus.push_back(snareAccentsInThrees(12));
     corpus.push_back(acceleratingRoll(4, 40, 8));
     corpus.push_back(accentsAndGhosts());
     corpus.push_back(floorTom());
@@ -202,6 +226,45 @@ std::vector<Recording> detectorCorpus()
     corpus.push_back(snareWithEcho());
     corpus.push_back(roomNoise());
     return corpus;
+}
+
+std::vector<Recording> kitSweep()
+{
+    const char* const hits[] = {
+        "The Black Pearl 1.0/PearlSnare-Med.wav",
+        "The Black Pearl 1.0/PearlSnare-Hard.wav",
+        "The Black Pearl 1.0/PearlTomFloor-Med.wav",
+        "The Black Pearl 1.0/PearlTom1-Med.wav",
+        "ForzeeStereo/Snare-2.wav",
+        "ForzeeStereo/SnareOff-2.wav",
+        "ColomboAcousticDrumkit/snare-opaque-normal-mic-normal_shot3.flac",
+        "ColomboAcousticDrumkit/snare-opaque-normal-mic-rimshot2.flac",
+        "Millo_MultiLayered2/jsnare_03.flac",
+        "ElectricEmpireKit/EE_Snare_Ring.flac",
+        "Millo-Drums_v.1/snare1.flac",
+    };
+    const std::vector<std::vector<float>> patterns{{1.0f, 0.8f}, {1.0f, 0.5f, 0.5f, 0.5f}, {1.0f, 0.35f, 0.35f}};
+    std::vector<Recording> sweep;
+    for (const char* path : hits) {
+        const auto hit = loadHit(path);
+        if (hit.empty())
+            continue;
+        for (double rate : {8, 12, 16, 20}) {
+            for (std::size_t p = 0; p < patterns.size(); ++p) {
+                std::mt19937 rng(42);
+                std::uniform_real_distribution<double> jitter(-0.0005 * kRate, 0.0005 * kRate);
+                std::uniform_real_distribution<float> spread(0.9f, 1.0f);
+                std::vector<Stroke> strokes;
+                const auto times = evenTimes(rate, 5.0);
+                for (std::size_t k = 0; k < times.size(); ++k)
+                    strokes.push_back({static_cast<std::int64_t>(std::llround(times[k] + jitter(rng))),
+                                       0.5f * spread(rng) * patterns[p][k % patterns[p].size()]});
+                sweep.push_back(build(rateName(path, rate) + " pattern " + std::to_string(p + 1), hit, strokes,
+                                      6 * kRate));
+            }
+        }
+    }
+    return sweep;
 }
 
 } // namespace drum

@@ -42,6 +42,12 @@ Recording padStrokes(double perSecond, double seconds = 5.0);
 Recording padAt(const std::vector<Stroke>& strokes, std::int64_t lengthSamples);
 // The same on a snare by microphone, its wires and shell ringing for a second.
 Recording snareStrokes(double perSecond, double seconds = 5.0);
+// Another kit's snare by microphone (ColomboAcousticDrumkit), played in
+// fours: an accent, then three strokes 4 to 8 dB down.
+Recording otherSnareStrokes(double perSecond, double seconds = 5.0);
+// Accents in threes on the hard snare by microphone: an accent, then two
+// strokes 10 dB down while it still rings.
+Recording snareAccentsInThrees(double perSecond, double seconds = 5.0);
 // A pad roll speeding up evenly from fromPerSecond to toPerSecond.
 Recording acceleratingRoll(double fromPerSecond, double toPerSecond, double seconds);
 // Sixteenths at 8 per second: accents from the hard velocity layer, the three
@@ -58,5 +64,11 @@ Recording roomNoise();
 
 // Every recording above at the rates the comparison table shows.
 std::vector<Recording> detectorCorpus();
+
+// A wider check than the table: snares and toms of several kits by
+// microphone, 8 to 20 strokes per second, in three patterns (two hands 2 dB
+// apart; an accent and three strokes 6 dB down; an accent and two strokes
+// 9 dB down). Named "kit/sample rate/s pattern".
+std::vector<Recording> kitSweep();
 
 } // namespace drum

@@ -182,15 +182,18 @@ TEST_F(FastDetector, MeetsItsTargetsOnTheCorpus)
 
         if (r.name.rfind("pad", 0) == 0) {
             EXPECT_GE(fast.fMeasure(), 0.99);
-        } else if (r.name == "snare mic 20/s") {
-            EXPECT_GE(fast.fMeasure(), 0.95);
-        } else if (r.attacks.empty()) {
-            EXPECT_EQ(fast.detections, 0);
-        } else if (standard.fMeasure() >= 0.99) {
-            // Slower snare, accents and ghosts, noise, echo: where the standard
-            // detector is all but perfect, the fast one keeps up.
-            EXPECT_GE(fast.fMeasure(), standard.fMeasure() - 0.01);
         }
+        if (r.name == "snare mic 20/s") {
+            EXPECT_GE(fast.fMeasure(), 0.95);
+        }
+        if (r.attacks.empty()) {
+            EXPECT_EQ(fast.detections, 0);
+        }
+        // Nowhere behind the standard detector: not where it is all but
+        // perfect, and not on the ringing drums (the floor tom's beating
+        // ring, another kit's snare at 20/s) where it is not.
+        EXPECT_GE(fast.fMeasure(), standard.fMeasure() - 0.01)
+            << "precision " << fast.precision() << " recall " << fast.recall();
     }
 }
 
