@@ -54,8 +54,21 @@ TQX_FastAudioTriggerDevice::TQX_FastAudioTriggerDevice(const std::string& Device
     : m_graph(std::move(graph))
 {
     if (m_graph)
-        m_graph->BuildGraph(DeviceID, QX_SampleHandler::Bind<TQX_FastAudioTriggerDevice,
-                                                             &TQX_FastAudioTriggerDevice::AnalyzeSamples>(this));
+        m_opened = SUCCEEDED(m_graph->BuildGraph(
+            DeviceID,
+            QX_SampleHandler::Bind<TQX_FastAudioTriggerDevice, &TQX_FastAudioTriggerDevice::AnalyzeSamples>(this)));
+}
+
+CaptureHealth TQX_FastAudioTriggerDevice::captureHealth() const
+{
+    if (!m_graph)
+        return CaptureHealth::Working;
+    if (!m_opened)
+        return CaptureHealth::OpenFailed;
+    // The capture thread ends by itself when the device or its server goes away.
+    if (m_runRequested && (m_runFailed || !m_graph->isCapturing()))
+        return CaptureHealth::StoppedDelivering;
+    return CaptureHealth::Working;
 }
 
 TQX_FastAudioTriggerDevice::~TQX_FastAudioTriggerDevice()
@@ -100,8 +113,10 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     ResetHistory();
     TimeLimit.store(timeLimit, std::memory_order_relaxed);
     StartTick.store(0, std::memory_order_relaxed);
-    if (m_graph)
-        m_graph->Run();
+    if (m_graph) {
+        m_runRequested = true;
+        m_runFailed = FAILED(m_graph->Run());
+    }
 }
 
 float TQX_FastAudioTriggerDevice::GetMeanInterval()

@@ -80,6 +80,7 @@ public:
 
     void Start(std::int32_t TimeLimit) override;
     float GetMeanInterval() override;
+    CaptureHealth captureHealth() const override;
     // True when the capture back-end accepted the line (false without one).
     bool SetInputLine(const std::string& LineName, float InputLevel);
     // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
@@ -103,6 +104,10 @@ private:
     void decideCandidate(std::int64_t index);
 
     std::unique_ptr<TQX_AudioInput> m_graph;
+    // What opening and starting the back-end gave, for captureHealth.
+    bool m_opened = false;
+    bool m_runRequested = false;
+    bool m_runFailed = false;
 
     // The standard detector's meter filter.
     Biquad m_meter1;

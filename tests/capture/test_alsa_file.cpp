@@ -120,14 +120,22 @@ TEST_F(AlsaFile, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
     EXPECT_EQ(device->GetCount(), counted.strokes());
 }
 
+// Either detector: the main window's retry and hint depend on it.
 TEST_F(AlsaFile, ADeviceThatDoesNotOpenSaysSo)
 {
-    auto working = CreateAudioTriggerDevice("drumfile");
-    working->Start(-1);
-    EXPECT_EQ(working->captureHealth(), CaptureHealth::Working);
-    for (const char* id : {"", "no-such-device"}) {
-        auto missing = CreateAudioTriggerDevice(id);
-        missing->Start(-1);
-        EXPECT_EQ(missing->captureHealth(), CaptureHealth::OpenFailed) << id;
+    using Factory = std::unique_ptr<TQX_TriggerDevice> (*)(const std::string&);
+    const Factory factories[] = {
+        [](const std::string& id) -> std::unique_ptr<TQX_TriggerDevice> { return CreateAudioTriggerDevice(id); },
+        [](const std::string& id) -> std::unique_ptr<TQX_TriggerDevice> { return CreateFastAudioTriggerDevice(id); },
+    };
+    for (const Factory create : factories) {
+        auto working = create("drumfile");
+        working->Start(-1);
+        EXPECT_EQ(working->captureHealth(), CaptureHealth::Working);
+        for (const char* id : {"", "no-such-device"}) {
+            auto missing = create(id);
+            missing->Start(-1);
+            EXPECT_EQ(missing->captureHealth(), CaptureHealth::OpenFailed) << id;
+        }
     }
 }
