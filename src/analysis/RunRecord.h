@@ -16,6 +16,20 @@ enum class RunResult : std::int32_t {
     Record = 2,   // a finished run whose score was a new record
 };
 
+// How a run ended, as the windows and the journal's exports write it.
+inline const char* runResultName(RunResult result)
+{
+    switch (result) {
+    case RunResult::Record:
+        return "Record";
+    case RunResult::Finished:
+        return "Finished";
+    case RunResult::CutShort:
+        break;
+    }
+    return "Cut short";
+}
+
 struct RunDevice {
     std::int32_t type = 0;   // 1 audio, 2 MIDI (the trigger device types)
     std::string name;        // the device's name as listed

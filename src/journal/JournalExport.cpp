@@ -1,9 +1,9 @@
 #include "JournalExport.h"
 
 #include "JournalCsv.h"
+#include "QX_AtomicFile.h"
 
 #include <QDateTime>
-#include <QSaveFile>
 
 #include <cstdlib>
 
@@ -27,15 +27,7 @@ QString isoDateTime(std::int64_t utcMs, const QTimeZone& zone)
 
 QString runResultText(RunResult result)
 {
-    switch (result) {
-    case RunResult::Record:
-        return QStringLiteral("Record");
-    case RunResult::Finished:
-        return QStringLiteral("Finished");
-    case RunResult::CutShort:
-        break;
-    }
-    return QStringLiteral("Cut short");
+    return QString::fromLatin1(runResultName(result));
 }
 
 QString runDeviceText(const RunDevice& device)
@@ -66,24 +58,10 @@ QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone)
 
 bool saveExport(const QString& path, const QByteArray& bytes, QString* reason)
 {
-    // Unbuffered, so a short write on a full disk shows in write()'s count
-    // instead of being committed as a truncated file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (reason)
-            *reason = file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        if (reason)
-            *reason = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (reason)
-            *reason = file.errorString();
-        return false;
-    }
-    return true;
+    // The program's one atomic write: every byte checked, renamed over the
+    // target, never through a link to something that is not a plain file.
+    const AtomicWriteResult written = writeFileAtomically(path, bytes);
+    if (!written && reason)
+        *reason = written.error;
+    return written.ok;
 }

@@ -140,15 +140,7 @@ QString recordingTimeText(std::int32_t ms)
 
 QString resultText(const RunRecord& run)
 {
-    switch (run.result) {
-    case RunResult::Record:
-        return QStringLiteral("Record");
-    case RunResult::Finished:
-        return QStringLiteral("Finished");
-    case RunResult::CutShort:
-        break;
-    }
-    return QStringLiteral("Cut short");
+    return QString::fromLatin1(runResultName(run.result));
 }
 
 QString deviceText(const RunDevice& device)
