@@ -660,6 +660,7 @@ void TMainForm::armRun()
         device.note = DeviceProperties.loadMidiNoteNr();
     } else {
         device.line = DeviceProperties.AudioChannel.Name;
+        device.detector = DeviceProperties.AudioDetector;
     }
     m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
     m_runDeviceSerial = TriggerDevice->serial();

@@ -154,9 +154,11 @@ QString deviceText(const RunDevice& device)
         return QStringLiteral("MIDI: %1, %2, %3").arg(name, channel, note);
     }
     if (device.type == 1) {
+        // Which detector counted matters when two runs are compared.
+        const QString detector = device.detector == 1 ? QStringLiteral(", Fast detector") : QString();
         if (device.line.empty())
-            return QStringLiteral("Audio: %1").arg(name);
-        return QStringLiteral("Audio: %1 \u2013 %2").arg(name, QString::fromStdString(device.line));
+            return QStringLiteral("Audio: %1%2").arg(name, detector);
+        return QStringLiteral("Audio: %1 \u2013 %2%3").arg(name, QString::fromStdString(device.line), detector);
     }
     return device.name.empty() ? kEmpty : name;
 }
