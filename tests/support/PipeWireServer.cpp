@@ -72,7 +72,7 @@ context.objects = [
 ]
 )conf";
 
-// WirePlumber's own configuration without the parts that need D-Bus or
+// WirePlumber's own configuration without the pieces that need D-Bus or
 // hardware (logind, Bluetooth, device reservation, the card monitors): the
 // stock scripts that pick default nodes and link streams are what we want.
 const char* const kSessionConfig = R"conf(context.properties = {

@@ -251,7 +251,7 @@ double watchSdf(double x, double y)
                      bodySdf(x, y)});
 }
 
-// A part's own colour, darkened into an outline along its edge so parts read
+// A shape's own colour, darkened into an outline along its edge so shapes read
 // apart from each other and the watch ends in a dark line, never in backdrop.
 Rgb outlined(Rgb inner, double sdf)
 {
@@ -554,7 +554,7 @@ struct PlugPart {
     Rgb colour;
 };
 
-// The part of the plug at (x, y), the last one drawn winning; false where
+// The colour of the plug at (x, y), the shape drawn last winning; false where
 // there is none.
 bool plugSample(double x, double y, Rgb& out)
 {

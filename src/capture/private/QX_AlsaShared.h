@@ -25,7 +25,7 @@ inline void quietAlsa()
     (void)once;
 }
 
-// The parts of a PCM name such as "plughw:CARD=PCH,DEV=0" or "hw:1,0".
+// A PCM name such as "plughw:CARD=PCH,DEV=0" or "hw:1,0", taken apart.
 struct PcmName {
     std::string plugin;     // before the colon; empty without one
     std::string card;       // CARD=, else the first argument after the colon; may be empty
