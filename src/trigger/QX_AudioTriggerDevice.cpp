@@ -25,18 +25,12 @@ constexpr std::int32_t kSampleRate = 44100;
 TQX_AudioTriggerDevice::TQX_AudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> graph)
     : Graph(std::move(graph))
 {
-    // A device that cannot be opened leaves a graph that never calls back:
-    // the trigger then simply counts nothing.
-    if (Graph)
-        m_opened = SUCCEEDED(Graph->BuildGraph(
-            DeviceID, QX_SampleHandler::Bind<TQX_AudioTriggerDevice, &TQX_AudioTriggerDevice::AnalyzeSamples>(this)));
+    Graph.open(DeviceID, QX_SampleHandler::Bind<TQX_AudioTriggerDevice, &TQX_AudioTriggerDevice::AnalyzeSamples>(this));
 }
 
 TQX_AudioTriggerDevice::~TQX_AudioTriggerDevice()
 {
-    // The graph's destructor joins the capture thread; only then may the
-    // fields it writes go.
-    Graph.reset();
+    Graph.stop();
 }
 
 void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
@@ -66,22 +60,12 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     ResetHistory();
     TimeLimit.store(timeLimit, std::memory_order_relaxed);
     StartTick.store(0, std::memory_order_relaxed);
-    if (Graph) {
-        m_runRequested = true;
-        m_runFailed = FAILED(Graph->Run());
-    }
+    Graph.run();
 }
 
 CaptureHealth TQX_AudioTriggerDevice::captureHealth() const
 {
-    if (!Graph)
-        return CaptureHealth::Working;
-    if (!m_opened)
-        return CaptureHealth::OpenFailed;
-    // The capture thread ends by itself when the device or its server goes away.
-    if (m_runRequested && (m_runFailed || !Graph->isCapturing()))
-        return CaptureHealth::StoppedDelivering;
-    return CaptureHealth::Working;
+    return Graph.health();
 }
 
 float TQX_AudioTriggerDevice::GetMeanInterval()
@@ -91,7 +75,7 @@ float TQX_AudioTriggerDevice::GetMeanInterval()
 
 bool TQX_AudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
 {
-    return Graph && SUCCEEDED(Graph->SetInputLine(LineName, InputLevel));
+    return Graph.setInputLine(LineName, InputLevel);
 }
 
 void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteCount)

@@ -20,6 +20,7 @@
 // AnalyzeSamples directly.
 
 #include "Biquad.h"
+#include "CaptureGraph.h"
 #include "QX_Inputs.h"
 #include "QX_TriggerDevice.h"
 
@@ -44,11 +45,7 @@ public:
     CaptureHealth captureHealth() const override;
 
 private:
-    std::unique_ptr<TQX_AudioInput> Graph;
-    // User-interface thread: what opening and the last Start gave.
-    bool m_opened = false;
-    bool m_runRequested = false;
-    bool m_runFailed = false;
+    CaptureGraph Graph;
     float WindowSumSquares = 0.0f;
     std::int32_t WindowSampleCount = 0;
     float WindowPeak = 0.0f;

@@ -53,28 +53,19 @@ TQX_FastAudioTriggerDevice::TQX_FastAudioTriggerDevice(const std::string& Device
                                                        std::unique_ptr<TQX_AudioInput> graph)
     : m_graph(std::move(graph))
 {
-    if (m_graph)
-        m_opened = SUCCEEDED(m_graph->BuildGraph(
-            DeviceID,
-            QX_SampleHandler::Bind<TQX_FastAudioTriggerDevice, &TQX_FastAudioTriggerDevice::AnalyzeSamples>(this)));
+    m_graph.open(DeviceID,
+                 QX_SampleHandler::Bind<TQX_FastAudioTriggerDevice, &TQX_FastAudioTriggerDevice::AnalyzeSamples>(this));
 }
 
 CaptureHealth TQX_FastAudioTriggerDevice::captureHealth() const
 {
-    if (!m_graph)
-        return CaptureHealth::Working;
-    if (!m_opened)
-        return CaptureHealth::OpenFailed;
-    // The capture thread ends by itself when the device or its server goes away.
-    if (m_runRequested && (m_runFailed || !m_graph->isCapturing()))
-        return CaptureHealth::StoppedDelivering;
-    return CaptureHealth::Working;
+    return m_graph.health();
 }
 
 TQX_FastAudioTriggerDevice::~TQX_FastAudioTriggerDevice()
 {
     // Joins the capture thread before the state it writes goes away.
-    m_graph.reset();
+    m_graph.stop();
 }
 
 void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
@@ -113,10 +104,7 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     ResetHistory();
     TimeLimit.store(timeLimit, std::memory_order_relaxed);
     StartTick.store(0, std::memory_order_relaxed);
-    if (m_graph) {
-        m_runRequested = true;
-        m_runFailed = FAILED(m_graph->Run());
-    }
+    m_graph.run();
 }
 
 float TQX_FastAudioTriggerDevice::GetMeanInterval()
@@ -126,7 +114,7 @@ float TQX_FastAudioTriggerDevice::GetMeanInterval()
 
 bool TQX_FastAudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
 {
-    return m_graph && SUCCEEDED(m_graph->SetInputLine(LineName, InputLevel));
+    return m_graph.setInputLine(LineName, InputLevel);
 }
 
 float TQX_FastAudioTriggerDevice::meanRecentPeak() const

@@ -65,6 +65,7 @@
 // Ownership: the device owns its capture back-end (none in tests and tools).
 
 #include "Biquad.h"
+#include "CaptureGraph.h"
 #include "QX_Inputs.h"
 #include "QX_TriggerDevice.h"
 
@@ -103,11 +104,7 @@ private:
     float meanRecentPeak() const;
     void decideCandidate(std::int64_t index);
 
-    std::unique_ptr<TQX_AudioInput> m_graph;
-    // What opening and starting the back-end gave, for captureHealth.
-    bool m_opened = false;
-    bool m_runRequested = false;
-    bool m_runFailed = false;
+    CaptureGraph m_graph;
 
     // The standard detector's meter filter.
     Biquad m_meter1;

@@ -1,0 +1,59 @@
+#pragma once
+// CaptureGraph: an audio trigger device's hold on its capture back-end, the
+// same for both detectors. The device's constructor opens it, each Start
+// runs it, the main window asks how it is doing, and the device's destructor
+// stops it first, so the capture thread is joined before the fields it
+// writes go.
+//
+// Threads: user-interface thread only; the back-end calls the sample
+// handler on its own capture thread. Without a back-end (tests, the
+// command-line tool) it opens nothing and always reports Working.
+
+#include "QX_Inputs.h"
+
+#include <memory>
+#include <string>
+
+class CaptureGraph {
+public:
+    explicit CaptureGraph(std::unique_ptr<TQX_AudioInput> input) : m_input(std::move(input)) {}
+
+    // A device that cannot be opened leaves a graph that never calls back:
+    // the trigger then simply counts nothing, and health() says so.
+    void open(const std::string& deviceId, QX_SampleHandler onSamples)
+    {
+        if (m_input)
+            m_opened = SUCCEEDED(m_input->BuildGraph(deviceId, onSamples));
+    }
+    void run()
+    {
+        if (!m_input)
+            return;
+        m_runRequested = true;
+        m_runFailed = FAILED(m_input->Run());
+    }
+    // True when the back-end accepted the line (false without one).
+    bool setInputLine(const std::string& lineName, float level)
+    {
+        return m_input && SUCCEEDED(m_input->SetInputLine(lineName, level));
+    }
+    CaptureHealth health() const
+    {
+        if (!m_input)
+            return CaptureHealth::Working;
+        if (!m_opened)
+            return CaptureHealth::OpenFailed;
+        // The capture thread ends by itself when the device or its server goes away.
+        if (m_runRequested && (m_runFailed || !m_input->isCapturing()))
+            return CaptureHealth::StoppedDelivering;
+        return CaptureHealth::Working;
+    }
+    // Frees the back-end, which stops and joins its capture thread.
+    void stop() { m_input.reset(); }
+
+private:
+    std::unique_ptr<TQX_AudioInput> m_input;
+    bool m_opened = false;
+    bool m_runRequested = false;
+    bool m_runFailed = false;
+};
