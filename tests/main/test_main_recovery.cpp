@@ -9,6 +9,7 @@
 #include "QX_Main.h"
 #include "QX_MidiPort.h"
 #include "ScoreGrid.h"
+#include "WaitUntil.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -16,10 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <chrono>
-#include <thread>
-
-using namespace std::chrono_literals;
 
 class MainRecoveryTest : public QObject {
     Q_OBJECT
@@ -144,9 +141,8 @@ private slots:
         auto sender = std::make_unique<MidiSender>();
         QVERIFY(sender->isOpen());
         QX_DeviceList ports;
-        const auto listed = std::chrono::steady_clock::now() + 10s; // slow on a loaded machine
-        while (EnumPorts(ports) != S_OK && std::chrono::steady_clock::now() < listed)
-            std::this_thread::sleep_for(20ms);
+        // Slow on a loaded machine.
+        QVERIFY(waitUntil([&] { return EnumPorts(ports) == S_OK; }, 10000, 20));
         QCOMPARE(ports.size(), std::size_t(1));
 
         start();
@@ -156,13 +152,13 @@ private slots:
         ProgramSettings.TimeLimit = 10000;
         m_form->ResetClick();
         const auto playUntilRunning = [&] { // the new connection needs a cycle or two
-            const auto deadline = std::chrono::steady_clock::now() + 10s;
-            while (m_form->measureState() != msRunning && std::chrono::steady_clock::now() < deadline) {
-                sender->send({0x99, 36, 100});
-                std::this_thread::sleep_for(20ms);
-                tick();
-            }
-            return m_form->measureState() == msRunning;
+            return waitUntil(
+                [&] {
+                    sender->send({0x99, 36, 100});
+                    tick();
+                    return m_form->measureState() == msRunning;
+                },
+                10000, 20);
         };
         QVERIFY(playUntilRunning());
         tick(340); // past the recording time
@@ -203,13 +199,14 @@ private slots:
         m_form->ResetClick();
         const auto playUntilRunning = [&] {
             const pid_t player = server->playAsync(wav);
-            const auto deadline = std::chrono::steady_clock::now() + 10s;
-            while (m_form->measureState() != msRunning && std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(20ms);
-                tick();
-            }
+            const bool running = waitUntil(
+                [&] {
+                    tick();
+                    return m_form->measureState() == msRunning;
+                },
+                10000, 20);
             PulseServer::waitFor(player);
-            return m_form->measureState() == msRunning;
+            return running;
         };
         QVERIFY(playUntilRunning());
         tick(340); // past the recording time
