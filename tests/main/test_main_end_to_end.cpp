@@ -8,6 +8,7 @@
 #include "PulseServer.h"
 #include "JournalDatabase.h"
 #include "QX_Main.h"
+#include "QtTestInTemporaryFolder.h"
 #include "RunKeeper.h"
 #include "ScoreGrid.h"
 
@@ -112,13 +113,6 @@ private slots:
 
 int main(int argc, char* argv[])
 {
-    // Never touch the real store or score file, even when run by hand.
-    QTemporaryDir work;
-    if (!work.isValid() || !QDir::setCurrent(work.path()))
-        return 2;
-    qputenv("XDG_CONFIG_HOME", QDir(work.path()).absoluteFilePath(QStringLiteral("xdg")).toLocal8Bit());
-    QApplication app(argc, argv);
-    MainEndToEndTest test;
-    return QTest::qExec(&test, argc, argv);
+    return runQtTestInTemporaryFolder<MainEndToEndTest>(argc, argv);
 }
 #include "test_main_end_to_end.moc"

@@ -7,6 +7,7 @@
 #include "MidiSender.h"
 #include "PulseServer.h"
 #include "QX_Main.h"
+#include "QtTestInTemporaryFolder.h"
 #include "QX_MidiPort.h"
 #include "ScoreGrid.h"
 #include "WaitUntil.h"
@@ -16,7 +17,6 @@
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
-
 
 class MainRecoveryTest : public QObject {
     Q_OBJECT
@@ -227,13 +227,6 @@ private slots:
 
 int main(int argc, char* argv[])
 {
-    // Never touch the real store or score file, even when run by hand.
-    QTemporaryDir work;
-    if (!work.isValid() || !QDir::setCurrent(work.path()))
-        return 2;
-    qputenv("XDG_CONFIG_HOME", QDir(work.path()).absoluteFilePath(QStringLiteral("xdg")).toLocal8Bit());
-    QApplication app(argc, argv);
-    MainRecoveryTest test;
-    return QTest::qExec(&test, argc, argv);
+    return runQtTestInTemporaryFolder<MainRecoveryTest>(argc, argv);
 }
 #include "test_main_recovery.moc"
