@@ -103,9 +103,7 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     const std::int64_t firstSample = m_samplesSinceStart;
 
     for (std::int32_t i = 0; i < n; ++i) {
-        // Little-endian on every host, and no alignment assumed for Data.
-        const auto raw = static_cast<std::int16_t>(
-            static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
+        const std::int16_t raw = sampleAt(bytes, i);
         const float x = static_cast<float>(raw / kSampleScale);
 
         // Only positive clipping raises the floor; -32768 is a normal full-scale sample.

@@ -150,8 +150,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
     float blockPeak = 0.0f;
 
     for (std::int32_t i = 0; i < n; ++i, ++index) {
-        const auto raw = static_cast<std::int16_t>(
-            static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
+        const std::int16_t raw = sampleAt(bytes, i);
 
         const float filtered = s2.step(s1.step(static_cast<float>(raw / kSampleScale), b0, b1, b2, a1, a2), b0,
                                        b1, b2, a1, a2);

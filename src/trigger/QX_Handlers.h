@@ -21,6 +21,14 @@ struct QX_SampleHandler {
     }
 };
 
+// Sample i of such a block: little-endian on every host, and no alignment
+// assumed for the data.
+inline std::int16_t sampleAt(const unsigned char* bytes, std::int32_t i)
+{
+    return static_cast<std::int16_t>(
+        static_cast<std::uint16_t>(bytes[2 * i] | (static_cast<unsigned>(bytes[2 * i + 1]) << 8)));
+}
+
 // OnNote(Note, Velocity, Time): one accepted Note On; Time in 100 ns units.
 struct QX_NoteHandler {
     void* Target = nullptr;
