@@ -48,6 +48,9 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     m_section1 = Biquad{};
     m_section2 = Biquad{};
     m_samplesSinceStart = 0;
+    // Start holds the dead time like a stroke: the first windows are compared
+    // with the rest floor, not with the room, and would count its noise.
+    m_strokeSinceClear = true;
     clearStrokeEvents();
 
     const BiquadCoefficients k = highPass300Hz(kSampleRate);
@@ -132,6 +135,7 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
             // A second without a stroke: the old strokes no longer set the bar.
             ResetHistory();
             gap = 0;
+            m_strokeSinceClear = false;
         }
 
         if (windowCount == kWindowSamples) {
@@ -151,7 +155,8 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
             // makes the test easier, not harder.
             const bool levelOk = levelSum == 0.0 || static_cast<double>(rms) / (levelSum / 8.0) > kRelativeLevel;
 
-            if (static_cast<double>(rms) > kRiseFactor * static_cast<double>(PrevWindowRms) && gap > kDeadTimeSamples &&
+            const bool deadTimeOver = gap > kDeadTimeSamples || !m_strokeSinceClear;
+            if (static_cast<double>(rms) > kRiseFactor * static_cast<double>(PrevWindowRms) && deadTimeOver &&
                 levelOk) {
                 // The interval runs from the previous stroke's peak sample to this one's.
                 RecordStroke(static_cast<std::int32_t>(gap + peakPos - kWindowSamples), rms);
@@ -159,6 +164,7 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
                 // the peak is the window's peakPos-th sample.
                 publishStroke(firstSample + i - kWindowSamples + peakPos, rms);
                 gap = kWindowSamples - peakPos;
+                m_strokeSinceClear = true;
             }
             peak = 0.0f;
             peakPos = 0;

@@ -6,7 +6,10 @@
 // is rectified and measured in 10 ms windows of 441 samples. A stroke is a
 // window whose RMS jumps by more than 40 % over the previous one, more than
 // 30 ms after the previous stroke's peak, and not much weaker than the recent
-// strokes. All time constants are counted in samples.
+// strokes. All time constants are counted in samples. The 30 ms dead time
+// follows Start and every counted stroke, but not the emptying of the
+// history after a second without strokes: a stroke right after that second
+// is the first of a new phrase, with nothing to be too close to.
 //
 // Threads: AnalyzeSamples runs on the capture thread (or the caller's thread
 // when the device has no capture back-end); it allocates nothing and takes no
@@ -58,4 +61,5 @@ private:
     float A1 = 0, A2 = 0, B0 = 0, B1 = 0, B2 = 0;
     // Samples analysed since Start; written by the capture thread only.
     std::int64_t m_samplesSinceStart = 0;
+    bool m_strokeSinceClear = false;
 };

@@ -124,21 +124,26 @@ TEST(AudioTrigger, DeadTimeRejectsStrokesTooSoonAfterStartOrTheLastStroke)
     }
 }
 
-TEST(AudioTrigger, PauseEmptiesTheHistoryAndRestartsTheGap)
+TEST(AudioTrigger, PauseEmptiesTheHistoryAndNoDeadTimeFollowsIt)
 {
     // After 44,101 samples without a stroke the history is emptied and the
-    // gap restarts: a click whose window ends 881 samples later is too soon,
-    // one whose window ends 1763 samples later counts from the reset.
-    {
+    // gap restarts from there; the next stroke, however soon, counts with the
+    // samples from that moment to its peak as interval.
+    for (const std::size_t click : {44600u, 45500u}) {
         Started t;
-        t.feed(clicks(60000, {44600}));
-        EXPECT_EQ(t.device.GetCount(), 0);
+        const auto strokes = feedInBlocks(t.device, clicks(60000, {click}), 441);
+        ASSERT_EQ(strokes.size(), 1u) << click;
+        EXPECT_EQ(strokes[0].interval, static_cast<std::int32_t>(click) - 44100);
     }
-    {
+    // Strokes a whole second apart (and a little more) each fall just after
+    // the history was emptied: all ten count.
+    for (const double apart : {44100.0, 44100.0 * 1.02, 44100.0 + 441.0 * 2.5}) {
+        std::vector<std::size_t> at;
+        for (int k = 0; k < 10; ++k)
+            at.push_back(static_cast<std::size_t>(4410 + k * apart));
         Started t;
-        const auto strokes = feedInBlocks(t.device, clicks(60000, {45500}), 441);
-        ASSERT_EQ(strokes.size(), 1u);
-        EXPECT_EQ(strokes[0].interval, 45500 - 44100);
+        t.feed(clicks(at.back() + 4410, at));
+        EXPECT_EQ(t.device.GetCount(), 10) << apart << " samples apart";
     }
 }
 
