@@ -199,23 +199,31 @@ TEST(AudioTrigger, OddByteCountIgnoresTheLastByte)
     EXPECT_EQ(t.device.GetLevel(), 0.0f);
 }
 
-TEST(AudioTrigger, NothingMovesOnceTheRecordingTimeIsOver)
+// The recording time runs on the samples from the first stroke's onset: a
+// stroke exactly at its end counts, one a sample later does not, however
+// late the blocks arrive on the wall clock; then nothing moves any more.
+TEST(AudioTrigger, RecordingTimeEndsOnTheSampleClock)
 {
-    FakeClock clock(5000);
-    Started t(10000);
-    t.feed(clicks(44100, {4410}));
-    ASSERT_EQ(t.device.GetCount(), 1);
-    const Signal more = clicks(44100, {22050}, 30000);
-
-    clock.advance(10000); // exactly the limit: still counting
-    t.feed(more);
-    EXPECT_EQ(t.device.GetCount(), 2);
-
-    t.device.ResetLevel();
-    clock.advance(1);
-    t.feed(more);
-    EXPECT_EQ(t.device.GetCount(), 2);
-    EXPECT_EQ(t.device.GetLevel(), 0.0f);
+    constexpr std::size_t kFirst = 4410;
+    constexpr std::size_t kEnd = kFirst + 441000; // 10 s of samples later
+    for (const std::size_t last : {kEnd - 1, kEnd, kEnd + 1}) {
+        FakeClock clock(5000);
+        Started t(10000);
+        const Signal signal = clicks(kEnd + 4410, {kFirst, kFirst + 22050, last});
+        for (std::size_t at = 0; at < signal.size(); at += 1764) {
+            clock.advance(3600000); // an hour late each block: the wall clock has no say
+            t.device.AnalyzeSamples(signal.data() + at, 2 * 1764);
+        }
+        EXPECT_EQ(t.device.GetCount(), last <= kEnd ? 3 : 2) << last;
+        std::vector<StrokeEvent> events;
+        t.device.drainStrokeEvents(events);
+        ASSERT_EQ(events.size(), static_cast<std::size_t>(t.device.GetCount()));
+        EXPECT_EQ(events.back().tick, static_cast<std::int64_t>(last <= kEnd ? last : kFirst + 22050));
+        EXPECT_TRUE(t.device.IsTimeOver());
+        t.device.ResetLevel();
+        t.feed(clicks(4410, {100}, 30000));
+        EXPECT_EQ(t.device.GetLevel(), 0.0f);
+    }
 }
 
 TEST(AudioTrigger, RelativeLevelDividesTheHistorySumByEight)
