@@ -87,8 +87,9 @@ private slots:
         QCOMPARE(m_ended.size(), std::size_t(1));
     }
 
-    // An endless run, or a timed one stopped early, is kept as cut short when
-    // it is reset or the program closes; a measurement nobody played is no run.
+    // An endless run is kept as stopped, a timed one stopped early as cut
+    // short, when it is reset or the program closes; a measurement nobody
+    // played is no run.
     void runsCutShortByResetOrClose()
     {
         choose("Endless");
@@ -100,7 +101,7 @@ private slots:
         tick(3);
         m_form->ResetClick();
         QCOMPARE(m_ended.size(), std::size_t(1));
-        QCOMPARE(m_ended[0].result, RunResult::CutShort);
+        QCOMPARE(m_ended[0].result, RunResult::Stopped);
         QVERIFY(!m_ended[0].ranToEnd);
         QCOMPARE(m_ended[0].recordingTimeMs, -1);
         QCOMPARE(m_ended[0].strokes.size(), std::size_t(2));
