@@ -605,7 +605,7 @@ void TMainForm::GUITimerTimer()
     }
 
     if (elapsed == timeLimit) {
-        if (State == msRunning)
+        if (State == msRunning && recordingComplete())
             EndMeasurement();
     } else if (State == msReady && (timeLimit < 0 || elapsed > 0)) {
         SetDisplayState(msRunning);
@@ -626,8 +626,32 @@ void TMainForm::GUITimerTimer()
     }
 }
 
+// The window's clock says the recording time is over, but the device judges
+// its last strokes on its own clock and may still need the capture's last
+// blocks: the end waits for it, at most the device's endWaitMs, tick by tick.
+bool TMainForm::recordingComplete()
+{
+    if (TriggerDevice->IsTimeOver())
+        return true;
+    const std::uint32_t now = tickCountMs();
+    if (!m_endWaitStarted) {
+        m_endWaitStarted = true;
+        m_endWaitSinceMs = now;
+    }
+    return static_cast<std::int64_t>(static_cast<std::uint32_t>(now - m_endWaitSinceMs)) >=
+           TriggerDevice->endWaitMs();
+}
+
 void TMainForm::EndMeasurement()
 {
+    // Every stroke of the run is in: the score, the figure, the journal's
+    // count and its strokes are the same number.
+    if (!TriggerDevice->IsTimeOver())
+        TriggerDevice->finishInput();
+    collectStrokeEvents();
+    LastCount = TriggerDevice->GetCount();
+    if (ProgramSettings.DisplayMode == kDisplayModeCount)
+        showCount();
     const std::int32_t seconds = ProgramSettings.TimeLimit / 1000;
     // The best is taken before the new score joins the table: a count equal to
     // it is no record.
@@ -635,9 +659,6 @@ void TMainForm::EndMeasurement()
     AddScore(TQX_Score{LastCount, seconds, nowAsDate()});
     FillScoreGrid();
     SetDisplayState(best < LastCount ? msRecord : msFinished);
-    // Strokes counted since the last tick belong to this run; the journal
-    // keeps the count the score list shows.
-    collectStrokeEvents();
     reportRun(m_run.finish(LastCount, State == msRecord));
     // The fresh device keeps reporting strokes, which holds off the auto reset
     // while the drummer keeps playing; its count is never shown.
@@ -663,6 +684,7 @@ void TMainForm::armRun()
         device.detector = DeviceProperties.AudioDetector;
     }
     m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
+    m_endWaitStarted = false;
     m_runDeviceSerial = TriggerDevice->serial();
     m_lastProgressTick = tickCountMs();
 }
@@ -701,6 +723,11 @@ void TMainForm::endRunCutShort()
     collectStrokeEvents();
     if (!m_run.armed())
         return;
+    // The device goes next; its last stroke's event must not go with it.
+    if (TriggerDevice) {
+        TriggerDevice->finishInput();
+        collectStrokeEvents();
+    }
     reportRun(m_run.cutShort(TriggerDevice ? TriggerDevice->GetCount() : 0));
 }
 
@@ -734,13 +761,8 @@ void TMainForm::RefreshValue()
     LastCount = TriggerDevice->GetCount();
     switch (mode) {
     case kDisplayModeCount:
-        if (TriggerDevice->FetchNewStroke()) {
-            if (LastCount > kSmallFigureAbove) {
-                setLabelFontSize(LabelValue, ValueFontSizeSmall);
-                placeValueLabelTop();
-            }
-            setLabelText(LabelValue, QString::number(LastCount));
-        }
+        if (TriggerDevice->FetchNewStroke())
+            showCount();
         break;
     case kDisplayModeBpm: {
         const float bpm = strokeRate * 60.0f * ProgramSettings.BpmFactor;
@@ -753,6 +775,16 @@ void TMainForm::RefreshValue()
     default:
         break;
     }
+    centreLabel(LabelValue);
+}
+
+void TMainForm::showCount()
+{
+    if (LastCount > kSmallFigureAbove) {
+        setLabelFontSize(LabelValue, ValueFontSizeSmall);
+        placeValueLabelTop();
+    }
+    setLabelText(LabelValue, QString::number(LastCount));
     centreLabel(LabelValue);
 }
 

@@ -161,7 +161,7 @@ private slots:
                 10000, 20);
         };
         QVERIFY(playUntilRunning());
-        tick(340); // past the recording time
+        tick(354); // past the recording time and the audio device's wait for its last blocks
 
         sender.reset();
         server->stop();
@@ -209,7 +209,7 @@ private slots:
             return running;
         };
         QVERIFY(playUntilRunning());
-        tick(340); // past the recording time
+        tick(354); // past the recording time and the audio device's wait for its last blocks
 
         server->kill();
         tick(170); // the auto reset re-arms with the server gone

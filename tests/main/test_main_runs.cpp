@@ -5,6 +5,7 @@
 #include "QX_Main.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QTest>
 
 #include <vector>
@@ -148,6 +149,47 @@ private slots:
         const int calls = m_progressCalls;
         tick(20);
         QCOMPARE(m_progressCalls, calls);
+    }
+
+    // The window's clock reaching the recording time does not end the run
+    // while the device may still deliver strokes played inside it: a stroke
+    // played just before the end but delivered after it is in the score, the
+    // figure and the journal alike. A device that never says it is done
+    // holds the end back by its wait, no longer.
+    void runEndWaitsForTheDevicesOwnClock_data()
+    {
+        QTest::addColumn<bool>("deviceCloses");
+        QTest::newRow("the device closes its recording") << true;
+        QTest::newRow("the device stays silent") << false;
+    }
+    void runEndWaitsForTheDevicesOwnClock()
+    {
+        QFETCH(bool, deviceCloses);
+        choose("NT10");
+        device()->waitMs = 420;
+        const std::uint32_t first = m_clock->get();
+        device()->Stroke(EmptyIntervalForTest, first);
+        while (m_clock->get() - first < 10000)
+            tick();
+        QCOMPARE(m_form->measureState(), msRunning); // the clock is full, the device not done
+        device()->Stroke(100, first + 9990);
+        tick();
+        QCOMPARE(m_form->measureState(), msRunning);
+        if (deviceCloses) {
+            device()->closeTime();
+            tick();
+        } else {
+            tick(12); // 420 ms after the clock filled, less one tick
+            QCOMPARE(m_form->measureState(), msRunning);
+            tick();
+        }
+        QCOMPARE(m_form->measureState(), msRecord);
+        QCOMPARE(Scores[0].Strokes, 2);
+        QCOMPARE(m_form->findChild<QLabel*>(QStringLiteral("LabelValue"))->text(), QStringLiteral("2"));
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].count, 2);
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(2));
+        QCOMPARE(m_ended[0].result, RunResult::Record);
     }
 
 private:
