@@ -530,22 +530,34 @@ void TMainForm::RecreateTriggerDevice(std::int32_t TimeLimit)
 // While the window waits for the first stroke and its device cannot deliver
 // (not opened, or its server or device went away), the device is built anew
 // every kDeviceRetryMs, and one line says why nothing is counted. A device
-// that delivers is never touched.
+// that delivers is never touched. A device that stops delivering during a
+// run ends the run as lost, without a score, and the retry takes over.
 void TMainForm::watchTriggerDevice()
 {
     QString hint;
     const bool dialogOpen = m_deviceDialogOpen && m_deviceDialogOpen();
-    if (State == msReady && !dialogOpen) {
-        const std::int32_t type = DeviceProperties.TriggerDeviceType;
+    const std::int32_t type = DeviceProperties.TriggerDeviceType;
+    auto delivering = [] { return TriggerDevice && TriggerDevice->captureHealth() == CaptureHealth::Working; };
+    if (State == msRunning && m_run.inProgress() && !dialogOpen && TriggerDevice &&
+        TriggerDevice->serial() == m_runDeviceSerial && !delivering() && !TriggerDevice->IsTimeOver())
+        endRunDeviceLost();
+    if (m_deviceLost && TriggerDevice && TriggerDevice->GetCount() > 0)
+        m_deviceLost = false; // the next run has begun
+    // An endless measurement nobody has played yet waits like a timed one.
+    const bool waiting = State == msReady || (State == msRunning && ProgramSettings.TimeLimit < 0 && !m_run.inProgress());
+    if (waiting && !dialogOpen) {
         const bool chosen = (type == kTriggerDeviceAudio && !DeviceProperties.AudioDevice.ID.empty()) ||
                             (type == kTriggerDeviceMidi && !DeviceProperties.MidiDevice.ID.empty());
-        auto delivering = [] { return TriggerDevice && TriggerDevice->captureHealth() == CaptureHealth::Working; };
         if (chosen && !delivering() &&
             static_cast<std::uint32_t>(tickCountMs() - m_deviceBuiltMs) >= kDeviceRetryMs) {
             RecreateTriggerDevice(ProgramSettings.TimeLimit);
             armRun();
         }
-        if (!delivering())
+        if (m_deviceLost)
+            hint = type == kTriggerDeviceAudio
+                       ? QStringLiteral("Audio device stopped during the run: no score kept, retrying")
+                       : QStringLiteral("MIDI device stopped during the run: no score kept, retrying");
+        else if (!delivering())
             hint = !chosen    ? QStringLiteral("No trigger device: Options > Select Trigger Device")
                    : type == kTriggerDeviceAudio ? QStringLiteral("Audio device unavailable, retrying")
                                : QStringLiteral("MIDI device unavailable, retrying");
@@ -574,6 +586,7 @@ void TMainForm::ResetMeasurement()
     QCoreApplication::processEvents();
     SetDisplayState(msUndefined);
     SetDisplayState(msReady);
+    m_deviceLost = false;
     endRunCutShort();
     RecreateTriggerDevice(ProgramSettings.TimeLimit);
     armRun();
@@ -664,6 +677,19 @@ void TMainForm::EndMeasurement()
     // while the drummer keeps playing; its count is never shown.
     RecreateTriggerDevice(kTimeLimitEndless);
     IdleTime = 0;
+}
+
+void TMainForm::endRunDeviceLost()
+{
+    // The capture thread has ended; a stroke whose onset waited for it is published now.
+    TriggerDevice->finishInput();
+    collectStrokeEvents();
+    LastCount = TriggerDevice->GetCount();
+    reportRun(m_run.deviceLost(LastCount));
+    SetDisplayState(msReady);
+    m_deviceLost = true;
+    RecreateTriggerDevice(ProgramSettings.TimeLimit);
+    armRun();
 }
 
 void TMainForm::armRun()

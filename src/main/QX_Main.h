@@ -113,7 +113,8 @@ public:
     const QImage& stopwatchImage() const { return m_image3; }
     const RunTracker& runTracker() const { return m_run; }
     QWidget* clientArea() const;
-    // The line the ready display shows while no trigger device delivers; empty otherwise.
+    // The line the ready display shows while no trigger device delivers, or
+    // after a run whose device stopped delivering; empty otherwise.
     QString deviceHint() const;
 
 signals:

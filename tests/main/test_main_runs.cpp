@@ -192,6 +192,56 @@ private slots:
         QCOMPARE(m_ended[0].result, RunResult::Record);
     }
 
+    // A device that stops delivering during a run ends it: the journal keeps
+    // the strokes as lost, no score is stored, the hint line says so until the
+    // next run begins, and the device is tried again every 2 s meanwhile.
+    void aDeviceLostDuringARunEndsItWithoutAScore_data()
+    {
+        QTest::addColumn<QString>("time");
+        QTest::newRow("timed") << QStringLiteral("NT10");
+        QTest::newRow("endless") << QStringLiteral("Endless");
+    }
+    void aDeviceLostDuringARunEndsItWithoutAScore()
+    {
+        QFETCH(QString, time);
+        DeviceProperties.TriggerDeviceType = kTriggerDeviceAudio;
+        DeviceProperties.AudioDevice.ID = "pulse";
+        choose(time.toLatin1().constData());
+        for (int k = 0; k < 3; ++k) {
+            device()->Stroke(100);
+            tick();
+        }
+        QCOMPARE(m_form->measureState(), msRunning);
+        QVERIFY(m_form->deviceHint().isEmpty());
+
+        m_devices->nextHealth = CaptureHealth::OpenFailed; // the server is gone
+        device()->health = CaptureHealth::StoppedDelivering;
+        const int built = m_devices->built;
+        tick();
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].result, RunResult::DeviceLost);
+        QCOMPARE(m_ended[0].count, 3);
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(3));
+        QVERIFY(!m_ended[0].ranToEnd);
+        QCOMPARE(Scores[0].Date, 0.0);
+        QVERIFY(m_form->deviceHint().contains(QStringLiteral("stopped during the run")));
+        QCOMPARE(m_devices->built, built + 1);
+        tick(60); // 1.8 s
+        QCOMPARE(m_devices->built, built + 1);
+        tick(7);
+        QCOMPARE(m_devices->built, built + 2);
+        QCOMPARE(m_ended.size(), std::size_t(1));
+
+        m_devices->nextHealth = CaptureHealth::Working; // back again
+        tick(67);
+        QCOMPARE(m_devices->built, built + 3);
+        QVERIFY(m_form->deviceHint().contains(QStringLiteral("stopped during the run")));
+        device()->Stroke(100);
+        tick();
+        QVERIFY(m_form->deviceHint().isEmpty());
+        QCOMPARE(m_form->measureState(), msRunning);
+    }
+
 private:
     static constexpr std::int32_t EmptyIntervalForTest = TQX_TriggerDevice::EmptyInterval;
 };
