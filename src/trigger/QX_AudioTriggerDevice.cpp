@@ -31,6 +31,11 @@ const double kLevelBeforeCoef = 1.0 - std::exp(-1.0 / (0.012 * kSampleRate));
 constexpr double kOnsetRise = 4.0;
 // Below -70 dBFS is silence and dither: a rise out of it starts at this level.
 constexpr double kQuietPower = 1e-7;
+// Nor is an attack's onset before the envelope is within 15 dB of the
+// attack's peak: a stroke after silence would otherwise start on the sample's
+// faint lead-in, a stroke over a ring only where it clears the ring, and the
+// first stroke of a roll would read 1 ms early against the others.
+constexpr double kPeakShare = 0.03;
 
 } // namespace
 
@@ -235,16 +240,24 @@ void TQX_AudioTriggerDevice::resolveOnset(std::int64_t availableEnd)
     const std::int64_t to = std::min(availableEnd, p.detectEnd + kWindowSamples);
     const auto at = [this](std::int64_t k) { return m_recent[static_cast<std::size_t>(k % kRecentSamples)]; };
     // The power's envelope over 0.5 ms against the level before it (12 ms,
-    // starting from the mean power of the window before the search): the
-    // onset follows the last sample at which the envelope was no higher
-    // than that level, once it has risen 6 dB over it.
+    // starting from the mean power of the window before the search, and never
+    // under 15 dB below the attack's peak): the onset follows the last sample
+    // at which the envelope was no higher than that level, once it has risen
+    // 6 dB over it.
+    double attackPeak = p.background;
+    double envelope = p.background;
+    for (std::int64_t k = p.searchFrom; k < to; ++k) {
+        envelope += kEnvelopeCoef * (static_cast<double>(at(k)) * at(k) - envelope);
+        attackPeak = std::max(attackPeak, envelope);
+    }
+    const double floorPower = std::max(kQuietPower, kPeakShare * attackPeak);
     double fast = p.background, slow = p.background;
     std::int64_t quiet = p.searchFrom - 1;
     std::int64_t onset = -1;
     for (std::int64_t k = p.searchFrom; k < to; ++k) {
         const double power = static_cast<double>(at(k)) * at(k);
         fast += kEnvelopeCoef * (power - fast);
-        const double before = std::max(slow, kQuietPower);
+        const double before = std::max(slow, floorPower);
         if (fast <= before)
             quiet = k;
         else if (fast > kOnsetRise * before) {
