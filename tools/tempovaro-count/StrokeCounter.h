@@ -61,7 +61,7 @@ public:
             else
                 m_device.AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
             noteCounted(before);
-            deliver(onStroke);
+            deliver(onStroke, false);
             samples += n;
             count -= n;
         }
@@ -74,7 +74,7 @@ public:
         const std::int32_t before = device().GetCount();
         device().finishInput();
         noteCounted(before);
-        deliver(onStroke);
+        deliver(onStroke, true);
     }
 
     TQX_TriggerDevice& device() { return m_fast ? static_cast<TQX_TriggerDevice&>(*m_fast) : m_device; }
@@ -106,14 +106,21 @@ private:
         }
     }
 
+    // A standard stroke near a timed run's end is counted with its onset, a
+    // window after the window that found it; its row names that window.
     template <class OnStroke>
-    void deliver(OnStroke& onStroke)
+    void deliver(OnStroke& onStroke, bool finishing)
     {
         device().drainStrokeEvents([&](const StrokeEvent& e) {
             if (m_countedHead == m_countedTail)
                 return;
             const Counted c = m_counted[static_cast<std::size_t>(m_countedHead++ % m_counted.size())];
-            onStroke(CountedStroke{c.number, m_fast ? e.tick : c.windowEnd, c.intervalSamples, e.level, e.tick});
+            std::int64_t windowEnd = c.windowEnd;
+            if (finishing)
+                windowEnd -= windowEnd % kWindowSamples;
+            else if (windowEnd == m_fed)
+                windowEnd -= kWindowSamples;
+            onStroke(CountedStroke{c.number, m_fast ? e.tick : windowEnd, c.intervalSamples, e.level, e.tick});
         });
     }
 
