@@ -1,7 +1,9 @@
 // The main window's run notebook: which runs reach the journal, how each
 // ended, and with exactly which strokes.
 
+#include "DrumRecording.h"
 #include "MainFormHarness.h"
+#include "QX_AudioTriggerDevice.h"
 #include "QX_Main.h"
 
 #include <QAction>
@@ -240,6 +242,66 @@ private slots:
         tick();
         QVERIFY(m_form->deviceHint().isEmpty());
         QCOMPARE(m_form->measureState(), msRunning);
+    }
+
+    // A 10 s run on the standard detector, its blocks delivered late: the
+    // count on the window, in the score list and in the journal, and the
+    // strokes the journal keeps, are the strokes whose onset lies within
+    // 10 s of the first one's, as a device fed the whole recording at once
+    // (tempovaro-count --time) counts them, whatever the delay and wherever
+    // the last stroke falls before the end.
+    void countAndStoredStrokesAgreeWhateverTheCaptureDelay_data()
+    {
+        QTest::addColumn<double>("lastBeforeEndMs");
+        QTest::addColumn<int>("delayMs");
+        for (const double before : {0.5, 10.0, 57.0, 80.0})
+            for (const int delay : {0, 70, 150})
+                QTest::addRow("last stroke %.1f ms before the end, delivered %d ms late", before, delay)
+                    << before << delay;
+    }
+    void countAndStoredStrokesAgreeWhateverTheCaptureDelay()
+    {
+        QFETCH(double, lastBeforeEndMs);
+        QFETCH(int, delayMs);
+        const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
+        if (hit.empty())
+            QSKIP("the hydrogen drum kits are not installed");
+        // 121 strokes at about 12/s, the 121st lastBeforeEndMs before the end.
+        const double interval = (441000.0 - lastBeforeEndMs * 44.1) / 120;
+        const auto samples = drum::render(hit, drum::evenStrokes(22050, interval, 130), 13 * 44100, 0.002f);
+
+        TQX_AudioTriggerDevice whole("");
+        whole.Start(10000);
+        whole.AnalyzeSamples(samples.data(), static_cast<std::int32_t>(samples.size() * 2));
+        QCOMPARE(whole.GetCount(), 121);
+
+        TQX_AudioTriggerDevice* audio = nullptr;
+        SetTriggerDeviceFactory([&audio](const TQX_DeviceProperties&) {
+            auto device = std::make_unique<TQX_AudioTriggerDevice>("");
+            audio = device.get();
+            return std::unique_ptr<TQX_TriggerDevice>(std::move(device));
+        });
+        choose("NT10");
+        TQX_AudioTriggerDevice* const runDevice = audio;
+        // Blocks of 40 ms, each delivered delayMs after its last sample was played.
+        const std::uint32_t startMs = m_clock->get();
+        std::size_t delivered = 0;
+        for (std::uint32_t ms = 0; ms < 13000 && m_form->measureState() != msRecord; ms += 10) {
+            m_clock->set(startMs + ms);
+            while ((delivered + 1) * 40 + static_cast<std::size_t>(delayMs) <= ms &&
+                   (delivered + 1) * 1764 <= samples.size()) {
+                runDevice->AnalyzeSamples(samples.data() + delivered * 1764, 2 * 1764);
+                ++delivered;
+            }
+            if (ms % 30 == 0)
+                m_form->GUITimerTimer();
+        }
+        QCOMPARE(m_form->measureState(), msRecord);
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].count, whole.GetCount());
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(121));
+        QCOMPARE(Scores[0].Strokes, 121);
+        QCOMPARE(m_form->findChild<QLabel*>(QStringLiteral("LabelValue"))->text(), QStringLiteral("121"));
     }
 
 private:
