@@ -121,11 +121,13 @@ std::uint64_t TQX_TriggerDevice::droppedStrokeEvents() const
 
 void TQX_TriggerDevice::publishStroke(std::int64_t tick, float level, std::int32_t note)
 {
-    if (m_endTick < 0) {
+    if (!m_hasEnd) {
         const std::int32_t limit = TimeLimit.load(kRelaxed);
         // Whole milliseconds are whole ticks at both tick rates.
-        if (limit >= 0)
-            m_endTick = tick + static_cast<std::int64_t>(limit) * ticksPerSecond() / 1000;
+        if (limit >= 0) {
+            m_hasEnd = true;
+            m_endTick = tick + static_cast<std::int64_t>(limit) * ticksPerSecond() / 1000 - 1;
+        }
     }
     m_strokeEvents.push(StrokeEvent{tick, level, note});
 }
@@ -140,7 +142,7 @@ void TQX_TriggerDevice::clearStrokeEvents()
 {
     m_strokeEvents.drain([](const StrokeEvent&) {});
     m_droppedAtStart.store(m_strokeEvents.droppedCount(), kRelaxed);
-    m_endTick = -1;
+    m_hasEnd = false;
     m_closed = false;
     m_closedShared.store(false, kRelaxed);
 }

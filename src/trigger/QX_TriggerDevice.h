@@ -122,14 +122,15 @@ protected:
     void clearStrokeEvents();
 
     // Capture thread: whether a stroke whose own time is tick (device ticks)
-    // falls inside the recording time. True while no stroke has been
-    // published: the first one starts the time.
-    bool withinRecordingTime(std::int64_t tick) const { return m_endTick < 0 || tick <= m_endTick; }
+    // falls inside the recording time, which is less than TimeLimit after the
+    // first stroke's. True while no stroke has been published: the first one
+    // starts the time.
+    bool withinRecordingTime(std::int64_t tick) const { return !m_hasEnd || tick <= m_endTick; }
     // Capture thread: every stroke whose time is at most tick has been judged.
     // Closes the recording once that reaches its end; true when it is closed.
     bool settledThrough(std::int64_t tick)
     {
-        if (m_endTick >= 0 && tick >= m_endTick)
+        if (m_hasEnd && tick >= m_endTick)
             closeRecording();
         return m_closed;
     }
@@ -158,9 +159,13 @@ private:
     // never goes back, so the run's losses are the difference.
     std::atomic<std::uint64_t> m_droppedAtStart{0};
     const std::uint64_t m_serial;
-    // The last tick inside the recording time, -1 until the first stroke is
-    // published or when endless; capture thread only once Start has run.
-    std::int64_t m_endTick = -1;
+    // The last tick inside the recording time, once the first stroke is
+    // published (never when endless): the time runs from the first stroke's
+    // tick for TimeLimit, that tick included and the end excluded, so a run
+    // at 12 strokes a second counts 120 in 10 s. Capture thread only once
+    // Start has run.
+    bool m_hasEnd = false;
+    std::int64_t m_endTick = 0;
     bool m_closed = false;
     // m_closed for other threads: stored with release after the last event
     // is pushed, so a reader that sees it drains every stroke of the run.

@@ -200,12 +200,13 @@ TEST(AudioTrigger, OddByteCountIgnoresTheLastByte)
 }
 
 // The recording time runs on the samples from the first stroke's onset: a
-// stroke exactly at its end counts, one a sample later does not, however
-// late the blocks arrive on the wall clock; then nothing moves any more.
+// stroke on its last sample counts, one on the sample after it (10 s after
+// the first) does not, however late the blocks arrive on the wall clock;
+// then nothing moves any more.
 TEST(AudioTrigger, RecordingTimeEndsOnTheSampleClock)
 {
     constexpr std::size_t kFirst = 4410;
-    constexpr std::size_t kEnd = kFirst + 441000; // 10 s of samples later
+    constexpr std::size_t kEnd = kFirst + 441000 - 1; // the last sample of 10 s
     for (const std::size_t last : {kEnd - 1, kEnd, kEnd + 1}) {
         FakeClock clock(5000);
         Started t(10000);

@@ -291,7 +291,7 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, 
         counter.finish(onStroke);
         // Timed when the recording lasted the whole time from the first onset.
         run.ranToEnd = timeLimitMs >= 0 && !run.strokes.empty() &&
-                       counter.fed() - 1 >= run.strokes.front().tick + std::int64_t{timeLimitMs} * 441 / 10;
+                       counter.fed() >= run.strokes.front().tick + std::int64_t{timeLimitMs} * 441 / 10;
         if (report)
             printReport(stdout, run);
         printSummary(stdout, countSummary(counter.device().GetCount(), run));
