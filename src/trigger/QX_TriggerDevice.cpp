@@ -123,10 +123,12 @@ void TQX_TriggerDevice::publishStroke(std::int64_t tick, float level, std::int32
 {
     if (!m_hasEnd) {
         const std::int32_t limit = TimeLimit.load(kRelaxed);
-        // Whole milliseconds are whole ticks at both tick rates.
+        // A stroke in the last millisecond is left out: in an even roll whose
+        // pace divides the recording time it is the stroke that lands on the
+        // end, and a sample of difference in its onset must not decide the count.
         if (limit >= 0) {
             m_hasEnd = true;
-            m_endTick = tick + static_cast<std::int64_t>(limit) * ticksPerSecond() / 1000 - 1;
+            m_endTick = tick + (static_cast<std::int64_t>(limit) - 1) * ticksPerSecond() / 1000 - 1;
         }
     }
     m_strokeEvents.push(StrokeEvent{tick, level, note});

@@ -122,9 +122,9 @@ protected:
     void clearStrokeEvents();
 
     // Capture thread: whether a stroke whose own time is tick (device ticks)
-    // falls inside the recording time, which is less than TimeLimit after the
-    // first stroke's. True while no stroke has been published: the first one
-    // starts the time.
+    // falls inside the recording time: less than TimeLimit less 1 ms after
+    // the first stroke's. True while no stroke has been published: the first
+    // one starts the time.
     bool withinRecordingTime(std::int64_t tick) const { return !m_hasEnd || tick <= m_endTick; }
     // Capture thread: every stroke whose time is at most tick has been judged.
     // Closes the recording once that reaches its end; true when it is closed.
@@ -161,9 +161,9 @@ private:
     const std::uint64_t m_serial;
     // The last tick inside the recording time, once the first stroke is
     // published (never when endless): the time runs from the first stroke's
-    // tick for TimeLimit, that tick included and the end excluded, so a run
-    // at 12 strokes a second counts 120 in 10 s. Capture thread only once
-    // Start has run.
+    // tick for TimeLimit, that tick included and the end's last millisecond
+    // excluded, so an even roll at 12 strokes a second counts 120 in 10 s.
+    // Capture thread only once Start has run.
     bool m_hasEnd = false;
     std::int64_t m_endTick = 0;
     bool m_closed = false;

@@ -199,14 +199,14 @@ TEST(AudioTrigger, OddByteCountIgnoresTheLastByte)
     EXPECT_EQ(t.device.GetLevel(), 0.0f);
 }
 
-// The recording time runs on the samples from the first stroke's onset: a
-// stroke on its last sample counts, one on the sample after it (10 s after
-// the first) does not, however late the blocks arrive on the wall clock;
-// then nothing moves any more.
+// The recording time runs on the samples from the first stroke's onset to
+// 1 ms before its end: a stroke on its last sample counts, one on the next
+// sample does not, however late the blocks arrive on the wall clock; then
+// nothing moves any more.
 TEST(AudioTrigger, RecordingTimeEndsOnTheSampleClock)
 {
     constexpr std::size_t kFirst = 4410;
-    constexpr std::size_t kEnd = kFirst + 441000 - 1; // the last sample of 10 s
+    constexpr std::size_t kEnd = kFirst + 440955 - 1; // the last sample of 9.999 s
     for (const std::size_t last : {kEnd - 1, kEnd, kEnd + 1}) {
         FakeClock clock(5000);
         Started t(10000);
