@@ -157,46 +157,31 @@ private slots:
     // while the device may still deliver strokes played inside it: a stroke
     // played just before the end but delivered after it is in the score, the
     // figure and the journal alike. A device that never says it is done
-    // holds the end back by its wait, no longer.
-    void runEndWaitsForTheDevicesOwnClock_data()
-    {
-        QTest::addColumn<bool>("deviceCloses");
-        QTest::newRow("the device closes its recording") << true;
-        QTest::newRow("the device stays silent") << false;
-    }
+    // holds the end back by its wait, no longer (one that does is the
+    // standard detector's case below).
     void runEndWaitsForTheDevicesOwnClock()
     {
-        QFETCH(bool, deviceCloses);
         choose("NT10");
         device()->waitMs = 420;
         const std::uint32_t first = m_clock->get();
         device()->Stroke(EmptyIntervalForTest, first);
         while (m_clock->get() - first < 10000)
             tick();
-        QCOMPARE(m_form->measureState(), msRunning); // the clock is full, the device not done
         device()->Stroke(100, first + 9990);
-        tick();
+        tick(13); // 420 ms after the clock filled, less one tick
         QCOMPARE(m_form->measureState(), msRunning);
-        if (deviceCloses) {
-            device()->closeTime();
-            tick();
-        } else {
-            tick(12); // 420 ms after the clock filled, less one tick
-            QCOMPARE(m_form->measureState(), msRunning);
-            tick();
-        }
+        tick();
         QCOMPARE(m_form->measureState(), msRecord);
         QCOMPARE(Scores[0].Strokes, 2);
         QCOMPARE(m_form->findChild<QLabel*>(QStringLiteral("LabelValue"))->text(), QStringLiteral("2"));
         QCOMPARE(m_ended.size(), std::size_t(1));
         QCOMPARE(m_ended[0].count, 2);
         QCOMPARE(m_ended[0].strokes.size(), std::size_t(2));
-        QCOMPARE(m_ended[0].result, RunResult::Record);
     }
 
     // A device that stops delivering during a run ends it: the journal keeps
     // the strokes as lost, no score is stored, the hint line says so until the
-    // next run begins, and the device is tried again every 2 s meanwhile.
+    // next run begins, and the ready state's retry takes over.
     void aDeviceLostDuringARunEndsItWithoutAScore_data()
     {
         QTest::addColumn<QString>("time");
@@ -228,15 +213,11 @@ private slots:
         QCOMPARE(Scores[0].Date, 0.0);
         QVERIFY(m_form->deviceHint().contains(QStringLiteral("stopped during the run")));
         QCOMPARE(m_devices->built, built + 1);
-        tick(60); // 1.8 s
-        QCOMPARE(m_devices->built, built + 1);
-        tick(7);
-        QCOMPARE(m_devices->built, built + 2);
-        QCOMPARE(m_ended.size(), std::size_t(1));
 
         m_devices->nextHealth = CaptureHealth::Working; // back again
         tick(67);
-        QCOMPARE(m_devices->built, built + 3);
+        QCOMPARE(m_devices->built, built + 2);
+        QCOMPARE(m_ended.size(), std::size_t(1));
         QVERIFY(m_form->deviceHint().contains(QStringLiteral("stopped during the run")));
         device()->Stroke(100);
         tick();

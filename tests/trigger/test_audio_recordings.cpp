@@ -124,21 +124,16 @@ std::vector<std::int64_t> strokeTimes(const drum::Samples& s)
     return ticks;
 }
 
-double meanOf(const std::vector<double>& v)
+// Mean and population standard deviation.
+std::pair<double, double> meanAndSd(const std::vector<double>& v)
 {
-    double sum = 0;
+    double sum = 0, squares = 0;
     for (double x : v)
         sum += x;
-    return sum / static_cast<double>(v.size());
-}
-
-double sdOf(const std::vector<double>& v)
-{
-    const double m = meanOf(v);
-    double sum = 0;
+    const double mean = sum / static_cast<double>(v.size());
     for (double x : v)
-        sum += (x - m) * (x - m);
-    return std::sqrt(sum / static_cast<double>(v.size()));
+        squares += (x - mean) * (x - mean);
+    return {mean, std::sqrt(squares / static_cast<double>(v.size()))};
 }
 
 template <class Device>
@@ -153,8 +148,9 @@ void expectOnsetsAndEvenness(const char* detector)
         std::vector<double> errorsMs;
         for (std::size_t k = 0; k < ticks.size(); ++k)
             errorsMs.push_back(static_cast<double>(ticks[k] - r.attacks[k]) / 44.1);
-        EXPECT_LT(sdOf(errorsMs), 1.0) << detector << ", " << r.name;
-        EXPECT_LT(std::fabs(meanOf(errorsMs)), 1.0) << detector << ", " << r.name;
+        const auto [mean, sd] = meanAndSd(errorsMs);
+        EXPECT_LT(sd, 1.0) << detector << ", " << r.name;
+        EXPECT_LT(std::fabs(mean), 1.0) << detector << ", " << r.name;
     }
     // A perfectly even roll reads even at any pace, wherever its strokes
     // fall against the 10 ms windows: interval spread under 0.5 % of the mean.
@@ -166,7 +162,8 @@ void expectOnsetsAndEvenness(const char* detector)
         std::vector<double> intervals;
         for (std::size_t k = 1; k < ticks.size(); ++k)
             intervals.push_back(static_cast<double>(ticks[k] - ticks[k - 1]));
-        EXPECT_LT(100.0 * sdOf(intervals) / meanOf(intervals), 0.5) << detector << " at " << perSecond;
+        const auto [mean, sd] = meanAndSd(intervals);
+        EXPECT_LT(100.0 * sd / mean, 0.5) << detector << " at " << perSecond;
     }
 }
 
