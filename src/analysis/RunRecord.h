@@ -11,9 +11,11 @@
 #include <vector>
 
 enum class RunResult : std::int32_t {
-    CutShort = 0, // an endless run, or a timed run reset or closed before its end
-    Finished = 1, // a timed run that reached its end and made a score
-    Record = 2,   // a finished run whose score was a new record
+    CutShort = 0,   // a timed run reset or closed before its end
+    Finished = 1,   // a timed run that reached its end and made a score
+    Record = 2,     // a finished run whose score was a new record
+    Stopped = 3,    // an endless run, ended by a reset (its normal end) or by closing
+    DeviceLost = 4, // the trigger device stopped delivering during the run; no score
 };
 
 // How a run ended, as the windows and the journal's exports write it.
@@ -24,10 +26,21 @@ inline const char* runResultName(RunResult result)
         return "Record";
     case RunResult::Finished:
         return "Finished";
+    case RunResult::Stopped:
+        return "Stopped";
+    case RunResult::DeviceLost:
+        return "Device lost";
     case RunResult::CutShort:
         break;
     }
     return "Cut short";
+}
+
+// The result stored as a number; an unknown number reads as cut short.
+inline RunResult runResultFromCode(std::int32_t code)
+{
+    return code >= 0 && code <= static_cast<std::int32_t>(RunResult::DeviceLost) ? static_cast<RunResult>(code)
+                                                                                   : RunResult::CutShort;
 }
 
 struct RunDevice {

@@ -100,8 +100,7 @@ JournalRun rowToRun(const QSqlQuery& q)
     r.recordingTimeMs = q.value(2).toInt();
     r.ranToEnd = q.value(3).toInt() != 0;
     r.count = q.value(4).toInt();
-    const int result = q.value(5).toInt();
-    r.result = result == 1 ? RunResult::Finished : result == 2 ? RunResult::Record : RunResult::CutShort;
+    r.result = runResultFromCode(q.value(5).toInt());
     r.device.type = q.value(6).toInt();
     r.device.name = q.value(7).toString().toStdString();
     r.device.line = q.value(8).toString().toStdString();

@@ -22,7 +22,7 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
         " recording_time_ms INTEGER NOT NULL," // -1 endless
         " ran_to_end INTEGER NOT NULL,"
         " stroke_count INTEGER NOT NULL,"
-        " result INTEGER NOT NULL,"            // 0 cut short, 1 finished, 2 record
+        " result INTEGER NOT NULL,"            // RunResult: 0 cut short, 1 finished, 2 record, 3 stopped, 4 device lost
         " device_type INTEGER NOT NULL,"       // 1 audio, 2 MIDI
         " device_name TEXT NOT NULL,"
         " device_line TEXT NOT NULL,"

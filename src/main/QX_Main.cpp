@@ -530,22 +530,34 @@ void TMainForm::RecreateTriggerDevice(std::int32_t TimeLimit)
 // While the window waits for the first stroke and its device cannot deliver
 // (not opened, or its server or device went away), the device is built anew
 // every kDeviceRetryMs, and one line says why nothing is counted. A device
-// that delivers is never touched.
+// that delivers is never touched. A device that stops delivering during a
+// run ends the run as lost, without a score, and the retry takes over.
 void TMainForm::watchTriggerDevice()
 {
     QString hint;
     const bool dialogOpen = m_deviceDialogOpen && m_deviceDialogOpen();
-    if (State == msReady && !dialogOpen) {
-        const std::int32_t type = DeviceProperties.TriggerDeviceType;
+    const std::int32_t type = DeviceProperties.TriggerDeviceType;
+    auto delivering = [] { return TriggerDevice && TriggerDevice->captureHealth() == CaptureHealth::Working; };
+    if (State == msRunning && m_run.inProgress() && !dialogOpen && TriggerDevice &&
+        TriggerDevice->serial() == m_runDeviceSerial && !delivering() && !TriggerDevice->IsTimeOver())
+        endRunDeviceLost();
+    if (m_deviceLost && TriggerDevice && TriggerDevice->GetCount() > 0)
+        m_deviceLost = false; // the next run has begun
+    // An endless measurement nobody has played yet waits like a timed one.
+    const bool waiting = State == msReady || (State == msRunning && ProgramSettings.TimeLimit < 0 && !m_run.inProgress());
+    if (waiting && !dialogOpen) {
         const bool chosen = (type == kTriggerDeviceAudio && !DeviceProperties.AudioDevice.ID.empty()) ||
                             (type == kTriggerDeviceMidi && !DeviceProperties.MidiDevice.ID.empty());
-        auto delivering = [] { return TriggerDevice && TriggerDevice->captureHealth() == CaptureHealth::Working; };
         if (chosen && !delivering() &&
             static_cast<std::uint32_t>(tickCountMs() - m_deviceBuiltMs) >= kDeviceRetryMs) {
             RecreateTriggerDevice(ProgramSettings.TimeLimit);
             armRun();
         }
-        if (!delivering())
+        if (m_deviceLost)
+            hint = type == kTriggerDeviceAudio
+                       ? QStringLiteral("Audio device stopped during the run: no score kept, retrying")
+                       : QStringLiteral("MIDI device stopped during the run: no score kept, retrying");
+        else if (!delivering())
             hint = !chosen    ? QStringLiteral("No trigger device: Options > Select Trigger Device")
                    : type == kTriggerDeviceAudio ? QStringLiteral("Audio device unavailable, retrying")
                                : QStringLiteral("MIDI device unavailable, retrying");
@@ -574,6 +586,7 @@ void TMainForm::ResetMeasurement()
     QCoreApplication::processEvents();
     SetDisplayState(msUndefined);
     SetDisplayState(msReady);
+    m_deviceLost = false;
     endRunCutShort();
     RecreateTriggerDevice(ProgramSettings.TimeLimit);
     armRun();
@@ -605,7 +618,7 @@ void TMainForm::GUITimerTimer()
     }
 
     if (elapsed == timeLimit) {
-        if (State == msRunning)
+        if (State == msRunning && recordingComplete())
             EndMeasurement();
     } else if (State == msReady && (timeLimit < 0 || elapsed > 0)) {
         SetDisplayState(msRunning);
@@ -626,8 +639,32 @@ void TMainForm::GUITimerTimer()
     }
 }
 
+// The window's clock says the recording time is over, but the device judges
+// its last strokes on its own clock and may still need the capture's last
+// blocks: the end waits for it, at most the device's endWaitMs, tick by tick.
+bool TMainForm::recordingComplete()
+{
+    if (TriggerDevice->IsTimeOver())
+        return true;
+    const std::uint32_t now = tickCountMs();
+    if (!m_endWaitStarted) {
+        m_endWaitStarted = true;
+        m_endWaitSinceMs = now;
+    }
+    return static_cast<std::int64_t>(static_cast<std::uint32_t>(now - m_endWaitSinceMs)) >=
+           TriggerDevice->endWaitMs();
+}
+
 void TMainForm::EndMeasurement()
 {
+    // Every stroke of the run is in: the score, the figure, the journal's
+    // count and its strokes are the same number.
+    if (!TriggerDevice->IsTimeOver())
+        TriggerDevice->finishInput();
+    collectStrokeEvents();
+    LastCount = TriggerDevice->GetCount();
+    if (ProgramSettings.DisplayMode == kDisplayModeCount)
+        showCount();
     const std::int32_t seconds = ProgramSettings.TimeLimit / 1000;
     // The best is taken before the new score joins the table: a count equal to
     // it is no record.
@@ -635,14 +672,24 @@ void TMainForm::EndMeasurement()
     AddScore(TQX_Score{LastCount, seconds, nowAsDate()});
     FillScoreGrid();
     SetDisplayState(best < LastCount ? msRecord : msFinished);
-    // Strokes counted since the last tick belong to this run; the journal
-    // keeps the count the score list shows.
-    collectStrokeEvents();
     reportRun(m_run.finish(LastCount, State == msRecord));
     // The fresh device keeps reporting strokes, which holds off the auto reset
     // while the drummer keeps playing; its count is never shown.
     RecreateTriggerDevice(kTimeLimitEndless);
     IdleTime = 0;
+}
+
+void TMainForm::endRunDeviceLost()
+{
+    // The capture thread has ended; a stroke whose onset waited for it is published now.
+    TriggerDevice->finishInput();
+    collectStrokeEvents();
+    LastCount = TriggerDevice->GetCount();
+    reportRun(m_run.deviceLost(LastCount));
+    SetDisplayState(msReady);
+    m_deviceLost = true;
+    RecreateTriggerDevice(ProgramSettings.TimeLimit);
+    armRun();
 }
 
 void TMainForm::armRun()
@@ -663,6 +710,7 @@ void TMainForm::armRun()
         device.detector = DeviceProperties.AudioDetector;
     }
     m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
+    m_endWaitStarted = false;
     m_runDeviceSerial = TriggerDevice->serial();
     m_lastProgressTick = tickCountMs();
 }
@@ -701,6 +749,11 @@ void TMainForm::endRunCutShort()
     collectStrokeEvents();
     if (!m_run.armed())
         return;
+    // The device goes next; its last stroke's event must not go with it.
+    if (TriggerDevice) {
+        TriggerDevice->finishInput();
+        collectStrokeEvents();
+    }
     reportRun(m_run.cutShort(TriggerDevice ? TriggerDevice->GetCount() : 0));
 }
 
@@ -734,13 +787,8 @@ void TMainForm::RefreshValue()
     LastCount = TriggerDevice->GetCount();
     switch (mode) {
     case kDisplayModeCount:
-        if (TriggerDevice->FetchNewStroke()) {
-            if (LastCount > kSmallFigureAbove) {
-                setLabelFontSize(LabelValue, ValueFontSizeSmall);
-                placeValueLabelTop();
-            }
-            setLabelText(LabelValue, QString::number(LastCount));
-        }
+        if (TriggerDevice->FetchNewStroke())
+            showCount();
         break;
     case kDisplayModeBpm: {
         const float bpm = strokeRate * 60.0f * ProgramSettings.BpmFactor;
@@ -753,6 +801,16 @@ void TMainForm::RefreshValue()
     default:
         break;
     }
+    centreLabel(LabelValue);
+}
+
+void TMainForm::showCount()
+{
+    if (LastCount > kSmallFigureAbove) {
+        setLabelFontSize(LabelValue, ValueFontSizeSmall);
+        placeValueLabelTop();
+    }
+    setLabelText(LabelValue, QString::number(LastCount));
     centreLabel(LabelValue);
 }
 

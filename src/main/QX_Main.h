@@ -43,7 +43,7 @@ public:
         std::function<void()> ShowAboutModal;   // returns when the box is closed
         std::function<void()> ShowRunReport{};    // modeless
         std::function<void()> ShowJournal{};      // modeless
-        // A run ended (finished, record or cut short) with at least one stroke.
+        // A run ended (finished, record, cut short, stopped or device lost) with at least one stroke.
         std::function<void(const RunRecord&)> RunEnded{};
         // The run in progress, at most every kRunProgressIntervalMs while strokes come in.
         std::function<void(const RunRecord&)> RunProgress{};
@@ -113,7 +113,8 @@ public:
     const QImage& stopwatchImage() const { return m_image3; }
     const RunTracker& runTracker() const { return m_run; }
     QWidget* clientArea() const;
-    // The line the ready display shows while no trigger device delivers; empty otherwise.
+    // The line the ready display shows while no trigger device delivers, or
+    // after a run whose device stopped delivering; empty otherwise.
     QString deviceHint() const;
 
 signals:
@@ -140,7 +141,10 @@ private:
     void RecreateTriggerDevice(std::int32_t TimeLimit);
     void SetTimeLimit(std::int32_t Milliseconds);
     void EndMeasurement();
+    bool recordingComplete();
+    void endRunDeviceLost();
     void RefreshValue();
+    void showCount();
     void ApplyDisplayMode();
     void DrawClock();
     void FillScoreGrid();
@@ -229,5 +233,12 @@ private:
     RunTracker m_run;
     std::uint32_t m_lastProgressTick = 0;
     std::uint64_t m_runDeviceSerial = 0; // the device the run is counted on
+    // The window's clock reached the recording time at m_endWaitSinceMs and
+    // the device had not yet closed its recording.
+    bool m_endWaitStarted = false;
+    std::uint32_t m_endWaitSinceMs = 0;
+    // The last run ended because its device stopped delivering; said on the
+    // hint line until the next run begins or the user resets.
+    bool m_deviceLost = false;
     std::function<bool()> m_deviceDialogOpen;
 };

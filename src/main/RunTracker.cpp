@@ -34,7 +34,12 @@ std::optional<RunRecord> RunTracker::finish(std::int32_t count, bool record)
 
 std::optional<RunRecord> RunTracker::cutShort(std::int32_t count)
 {
-    return take(count, false, RunResult::CutShort);
+    return take(count, false, m_run.recordingTimeMs < 0 ? RunResult::Stopped : RunResult::CutShort);
+}
+
+std::optional<RunRecord> RunTracker::deviceLost(std::int32_t count)
+{
+    return take(count, false, RunResult::DeviceLost);
 }
 
 std::optional<RunRecord> RunTracker::take(std::int32_t count, bool ranToEnd, RunResult result)

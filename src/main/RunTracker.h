@@ -6,9 +6,10 @@
 // shows.
 //
 // A run begins at its first stroke (an armed measurement nobody played is no
-// run) and ends exactly once: finished when a timed run reaches its end, cut
-// short when the measurement is re-armed, the device changes or the program
-// closes after at least one stroke.
+// run) and ends exactly once: finished when a timed run reaches its end; cut
+// short (a timed run) or stopped (an endless one, whose normal end that is)
+// when the measurement is re-armed, the device changes or the program
+// closes; device lost when the trigger device stops delivering.
 //
 // Threads: user-interface thread only. Time: the wall clock is injected
 // (milliseconds since 1970 UTC) and read once per run, at its first stroke.
@@ -52,9 +53,11 @@ public:
     // The run reached its recording time: a finished run (or a record) with
     // the count the window shows. Nothing when no stroke was counted.
     std::optional<RunRecord> finish(std::int32_t count, bool record);
-    // The run stops before its end (or an endless run stops). Nothing when no
-    // stroke was counted.
+    // A timed run stops before its end, or an endless run stops. Nothing when
+    // no stroke was counted.
     std::optional<RunRecord> cutShort(std::int32_t count);
+    // The device stopped delivering: the run keeps its strokes, never a score.
+    std::optional<RunRecord> deviceLost(std::int32_t count);
 
 private:
     std::optional<RunRecord> take(std::int32_t count, bool ranToEnd, RunResult result);

@@ -11,8 +11,13 @@
 
 #include "QX_Inputs.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+
+// How late a capture's last blocks may arrive: ten periods, the whole ALSA
+// buffer. A block later than that has been lost to an overrun anyway.
+inline constexpr std::int32_t kCaptureDeliveryMs = 400;
 
 class CaptureGraph {
 public:

@@ -221,6 +221,9 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
             }
             break;
         }
+        // A candidate's onset is never before the last quiet sample.
+        if (settledThrough(m_phase == Phase::Candidate ? m_candidateOnset - 1 : m_quietSample))
+            break;
 
         // Where the sound has died away (a pad, a choked drum) the level
         // before follows it down in 2 ms, so a loud stroke does not hide a
@@ -274,6 +277,10 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     }
 
     const std::int64_t onset = m_candidateOnset;
+    if (!withinRecordingTime(onset)) {
+        closeRecording();
+        return;
+    }
     const std::int32_t interval = m_lastOnset >= 0 ? static_cast<std::int32_t>(onset - m_lastOnset) : EmptyInterval;
     m_onsets[static_cast<std::size_t>(m_onsetIndex)] = Onset{onset, interval, peak};
     m_onsetIndex = (m_onsetIndex + 1) % 8;

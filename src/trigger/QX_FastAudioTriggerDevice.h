@@ -82,6 +82,8 @@ public:
     void Start(std::int32_t TimeLimit) override;
     float GetMeanInterval() override;
     CaptureHealth captureHealth() const override;
+    // The capture's delay plus the 10 ms a stroke takes to be decided.
+    std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 10; }
     // True when the capture back-end accepted the line (false without one).
     bool SetInputLine(const std::string& LineName, float InputLevel);
     // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.

@@ -69,6 +69,11 @@ void TQX_MidiTriggerDevice::HandleNote(std::uint8_t Note, std::uint8_t Velocity,
     raiseLevel(v);
     if (IsTimeOver())
         return;
+    // Stamps only grow: a note past the end closes the recording, counted or not.
+    if (!withinRecordingTime(Time)) {
+        closeRecording();
+        return;
+    }
     if (m_noteFilter) {
         // The user-interface thread may change the setting while we play;
         // the next message sees the new value.

@@ -39,6 +39,8 @@ public:
     // Stroke events carry the message's own 100 ns time stamp.
     std::int64_t ticksPerSecond() const override { return kMidiTicksPerSecond; }
     CaptureHealth captureHealth() const override;
+    // A note's stamp is its own time; only the transport's delay is waited for.
+    std::int32_t endWaitMs() const override { return 100; }
 
 private:
     std::unique_ptr<TQX_MidiInput> Port;

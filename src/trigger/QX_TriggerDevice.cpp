@@ -56,12 +56,7 @@ void TQX_TriggerDevice::ResetHistory()
 
 bool TQX_TriggerDevice::IsTimeOver() const
 {
-    const std::int32_t limit = TimeLimit.load(kRelaxed);
-    const std::uint32_t start = StartTick.load(kRelaxed);
-    if (limit < 0 || start == 0)
-        return false;
-    const std::uint32_t elapsed = tickCountMs() - start;
-    return elapsed > static_cast<std::uint32_t>(limit);
+    return m_closedShared.load(std::memory_order_acquire);
 }
 
 std::int32_t TQX_TriggerDevice::GetElapsedTime() const
@@ -126,13 +121,32 @@ std::uint64_t TQX_TriggerDevice::droppedStrokeEvents() const
 
 void TQX_TriggerDevice::publishStroke(std::int64_t tick, float level, std::int32_t note)
 {
+    if (!m_hasEnd) {
+        const std::int32_t limit = TimeLimit.load(kRelaxed);
+        // A stroke in the last millisecond is left out: in an even roll whose
+        // pace divides the recording time it is the stroke that lands on the
+        // end, and a sample of difference in its onset must not decide the count.
+        if (limit >= 0) {
+            m_hasEnd = true;
+            m_endTick = tick + (static_cast<std::int64_t>(limit) - 1) * ticksPerSecond() / 1000 - 1;
+        }
+    }
     m_strokeEvents.push(StrokeEvent{tick, level, note});
+}
+
+void TQX_TriggerDevice::closeRecording()
+{
+    m_closed = true;
+    m_closedShared.store(true, std::memory_order_release);
 }
 
 void TQX_TriggerDevice::clearStrokeEvents()
 {
     m_strokeEvents.drain([](const StrokeEvent&) {});
     m_droppedAtStart.store(m_strokeEvents.droppedCount(), kRelaxed);
+    m_hasEnd = false;
+    m_closed = false;
+    m_closedShared.store(false, kRelaxed);
 }
 
 TQX_TriggerDevice::StrokeRecord TQX_TriggerDevice::lastStroke(std::int32_t back) const

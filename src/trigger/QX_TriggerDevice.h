@@ -21,6 +21,12 @@
 //
 // Time: TimeLimit and elapsed times in milliseconds (-1 = endless); the
 // millisecond tick is tickCountMs() and differences are taken modulo 2^32.
+// GetElapsedTime runs on that tick, for the stopwatch. Which strokes fall
+// inside the recording time is judged on the device's own clock instead
+// (samples, MIDI stamps): a stroke counts when its own time is at most
+// TimeLimit after the first stroke's, however late the capture delivers it.
+// Once every stroke that could still fall inside has been judged, the
+// device closes its recording (IsTimeOver) and counts nothing more.
 //
 // Stroke events: besides the count, every counted stroke is published as a
 // StrokeEvent (its time in the device's own ticks, its level, its note) into
@@ -61,9 +67,19 @@ public:
     std::int32_t GetLastNote() const;
     bool FetchNewStroke();
     void ResetHistory();
+    // True once the recording time is over on the device's own clock and
+    // every stroke inside it is counted and published; any thread.
     bool IsTimeOver() const;
     std::int32_t GetElapsedTime() const;
     void RecordStroke(std::int32_t Interval, float StrokeLevel);
+    // How long the window may wait, after GetElapsedTime has reached the
+    // limit, for IsTimeOver: the capture's delivery delay plus the time the
+    // detector looks ahead. 0 for a device judged on the window's own tick.
+    virtual std::int32_t endWaitMs() const { return 0; }
+    // User-interface thread, when a run ends early or the capture has gone:
+    // stops the capture (joining its thread) and publishes a counted stroke
+    // whose event still waits for input that will not come.
+    virtual void finishInput() {}
     // Whether strokes can arrive at all; user-interface thread, cheap enough
     // for every tick. A device without a capture back-end is always Working.
     virtual CaptureHealth captureHealth() const { return CaptureHealth::Working; }
@@ -101,8 +117,25 @@ protected:
     // Never blocks or allocates; a full ring only counts the event as dropped.
     void publishStroke(std::int64_t tick, float level, std::int32_t note = -1);
     // User-interface thread, from Start: forgets the events of the previous
-    // run that nobody drained and starts the dropped count afresh.
+    // run that nobody drained and starts the dropped count afresh, and opens
+    // the recording time again (no first stroke yet).
     void clearStrokeEvents();
+
+    // Capture thread: whether a stroke whose own time is tick (device ticks)
+    // falls inside the recording time: less than TimeLimit less 1 ms after
+    // the first stroke's. True while no stroke has been published: the first
+    // one starts the time.
+    bool withinRecordingTime(std::int64_t tick) const { return !m_hasEnd || tick <= m_endTick; }
+    // Capture thread: every stroke whose time is at most tick has been judged.
+    // Closes the recording once that reaches its end; true when it is closed.
+    bool settledThrough(std::int64_t tick)
+    {
+        if (m_hasEnd && tick >= m_endTick)
+            closeRecording();
+        return m_closed;
+    }
+    // Capture thread: nothing more is counted in this run.
+    void closeRecording();
 
     // Raises Level to v unless it already is higher; capture thread only.
     void raiseLevel(float v);
@@ -126,6 +159,17 @@ private:
     // never goes back, so the run's losses are the difference.
     std::atomic<std::uint64_t> m_droppedAtStart{0};
     const std::uint64_t m_serial;
+    // The last tick inside the recording time, once the first stroke is
+    // published (never when endless): the time runs from the first stroke's
+    // tick for TimeLimit, that tick included and the end's last millisecond
+    // excluded, so an even roll at 12 strokes a second counts 120 in 10 s.
+    // Capture thread only once Start has run.
+    bool m_hasEnd = false;
+    std::int64_t m_endTick = 0;
+    bool m_closed = false;
+    // m_closed for other threads: stored with release after the last event
+    // is pushed, so a reader that sees it drains every stroke of the run.
+    std::atomic<bool> m_closedShared{false};
 };
 
 // The one active trigger device, or none. Replaced and freed on the

@@ -192,7 +192,7 @@ TEST_F(AlsaPulse, CommandLineToolListsAndMeasuresLive)
     const auto live = runCountTool({"--audio", "pulse", "--line", "Capture", "--level", "1", "--time", "1"});
     EXPECT_EQ(PulseServer::waitFor(player), 0);
     ASSERT_EQ(live.status, 0);
-    EXPECT_EQ(live.out.rfind("stroke,window_end_sample,time_s,interval_samples,level\n", 0), 0u);
+    EXPECT_EQ(live.out.rfind("stroke,window_end_sample,time_s,interval_samples,level,onset_sample\n", 0), 0u);
     // Eight strokes a second: the first plus those within the next 1000 ms.
     EXPECT_GE(live.strokes(), 8);
     EXPECT_LE(live.strokes(), 10);

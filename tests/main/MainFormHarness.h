@@ -4,6 +4,7 @@
 // (globals zeroed, no store file, no score file) for each start.
 
 #include "FakeClock.h"
+#include "QX_Clock.h"
 #include "QX_Defaults.h"
 #include "QX_Global.h"
 #include "QX_TriggerDevice.h"
@@ -27,21 +28,32 @@ public:
     }
     float GetMeanInterval() override { return meanIntervalSeconds(kTicksPerSecond); }
 
-    // One stroke, unless the recording time is over (as the real devices do),
-    // published as an event at atMs on the device's millisecond ticks.
-    void Stroke(std::int32_t intervalMs = EmptyInterval, std::int64_t atMs = 0)
+    // One stroke at atMs on the device's millisecond ticks (by default the
+    // millisecond tick now), unless that is past the recording time from the
+    // first one (as the real devices judge).
+    void Stroke(std::int32_t intervalMs = EmptyInterval, std::int64_t atMs = -1)
     {
+        if (atMs < 0)
+            atMs = tickCountMs();
         if (IsTimeOver())
             return;
+        if (!withinRecordingTime(atMs)) {
+            closeRecording();
+            return;
+        }
         RecordStroke(intervalMs, 0.5f);
         publishStroke(atMs, 0.5f);
     }
+    // The device's own clock has passed the end of the recording time.
+    void closeTime() { closeRecording(); }
+    std::int32_t endWaitMs() const override { return waitMs; }
     std::int64_t ticksPerSecond() const override { return kTicksPerSecond; }
     std::int32_t limitMs() const { return TimeLimit.load(); }
     CaptureHealth captureHealth() const override { return health; }
 
     bool started = false;
     CaptureHealth health = CaptureHealth::Working;
+    std::int32_t waitMs = 0; // 0: the window's own clock ends the run
 };
 
 // Installs the factory seam for its lifetime; `current` is the device the

@@ -1,10 +1,13 @@
 // The main window's run notebook: which runs reach the journal, how each
 // ended, and with exactly which strokes.
 
+#include "DrumRecording.h"
 #include "MainFormHarness.h"
+#include "QX_AudioTriggerDevice.h"
 #include "QX_Main.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QTest>
 
 #include <vector>
@@ -87,8 +90,9 @@ private slots:
         QCOMPARE(m_ended.size(), std::size_t(1));
     }
 
-    // An endless run, or a timed one stopped early, is kept as cut short when
-    // it is reset or the program closes; a measurement nobody played is no run.
+    // An endless run is kept as stopped, a timed one stopped early as cut
+    // short, when it is reset or the program closes; a measurement nobody
+    // played is no run.
     void runsCutShortByResetOrClose()
     {
         choose("Endless");
@@ -100,7 +104,7 @@ private slots:
         tick(3);
         m_form->ResetClick();
         QCOMPARE(m_ended.size(), std::size_t(1));
-        QCOMPARE(m_ended[0].result, RunResult::CutShort);
+        QCOMPARE(m_ended[0].result, RunResult::Stopped);
         QVERIFY(!m_ended[0].ranToEnd);
         QCOMPARE(m_ended[0].recordingTimeMs, -1);
         QCOMPARE(m_ended[0].strokes.size(), std::size_t(2));
@@ -147,6 +151,138 @@ private slots:
         const int calls = m_progressCalls;
         tick(20);
         QCOMPARE(m_progressCalls, calls);
+    }
+
+    // The window's clock reaching the recording time does not end the run
+    // while the device may still deliver strokes played inside it: a stroke
+    // played just before the end but delivered after it is in the score, the
+    // figure and the journal alike. A device that never says it is done
+    // holds the end back by its wait, no longer (one that does is the
+    // standard detector's case below).
+    void runEndWaitsForTheDevicesOwnClock()
+    {
+        choose("NT10");
+        device()->waitMs = 420;
+        const std::uint32_t first = m_clock->get();
+        device()->Stroke(EmptyIntervalForTest, first);
+        while (m_clock->get() - first < 10000)
+            tick();
+        device()->Stroke(100, first + 9990);
+        tick(13); // 420 ms after the clock filled, less one tick
+        QCOMPARE(m_form->measureState(), msRunning);
+        tick();
+        QCOMPARE(m_form->measureState(), msRecord);
+        QCOMPARE(Scores[0].Strokes, 2);
+        QCOMPARE(m_form->findChild<QLabel*>(QStringLiteral("LabelValue"))->text(), QStringLiteral("2"));
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].count, 2);
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(2));
+    }
+
+    // A device that stops delivering during a run ends it: the journal keeps
+    // the strokes as lost, no score is stored, the hint line says so until the
+    // next run begins, and the ready state's retry takes over.
+    void aDeviceLostDuringARunEndsItWithoutAScore_data()
+    {
+        QTest::addColumn<QString>("time");
+        QTest::newRow("timed") << QStringLiteral("NT10");
+        QTest::newRow("endless") << QStringLiteral("Endless");
+    }
+    void aDeviceLostDuringARunEndsItWithoutAScore()
+    {
+        QFETCH(QString, time);
+        DeviceProperties.TriggerDeviceType = kTriggerDeviceAudio;
+        DeviceProperties.AudioDevice.ID = "pulse";
+        choose(time.toLatin1().constData());
+        for (int k = 0; k < 3; ++k) {
+            device()->Stroke(100);
+            tick();
+        }
+        QCOMPARE(m_form->measureState(), msRunning);
+        QVERIFY(m_form->deviceHint().isEmpty());
+
+        m_devices->nextHealth = CaptureHealth::OpenFailed; // the server is gone
+        device()->health = CaptureHealth::StoppedDelivering;
+        const int built = m_devices->built;
+        tick();
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].result, RunResult::DeviceLost);
+        QCOMPARE(m_ended[0].count, 3);
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(3));
+        QVERIFY(!m_ended[0].ranToEnd);
+        QCOMPARE(Scores[0].Date, 0.0);
+        QVERIFY(m_form->deviceHint().contains(QStringLiteral("stopped during the run")));
+        QCOMPARE(m_devices->built, built + 1);
+
+        m_devices->nextHealth = CaptureHealth::Working; // back again
+        tick(67);
+        QCOMPARE(m_devices->built, built + 2);
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QVERIFY(m_form->deviceHint().contains(QStringLiteral("stopped during the run")));
+        device()->Stroke(100);
+        tick();
+        QVERIFY(m_form->deviceHint().isEmpty());
+        QCOMPARE(m_form->measureState(), msRunning);
+    }
+
+    // A 10 s run on the standard detector, its blocks delivered late: the
+    // count on the window, in the score list and in the journal, and the
+    // strokes the journal keeps, are the strokes whose onset lies less than
+    // 10 s (less 1 ms) after the first one's, as a device fed the whole recording at once
+    // (tempovaro-count --time) counts them, whatever the delay and wherever
+    // the last stroke falls before the end.
+    void countAndStoredStrokesAgreeWhateverTheCaptureDelay_data()
+    {
+        QTest::addColumn<double>("lastBeforeEndMs");
+        QTest::addColumn<int>("delayMs");
+        for (const double before : {1.5, 10.0, 57.0, 80.0})
+            for (const int delay : {0, 70, 150})
+                QTest::addRow("last stroke %.1f ms before the end, delivered %d ms late", before, delay)
+                    << before << delay;
+    }
+    void countAndStoredStrokesAgreeWhateverTheCaptureDelay()
+    {
+        QFETCH(double, lastBeforeEndMs);
+        QFETCH(int, delayMs);
+        const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
+        if (hit.empty())
+            QSKIP("the hydrogen drum kits are not installed");
+        // 121 strokes at about 12/s, the 121st lastBeforeEndMs before the end.
+        const double interval = (441000.0 - lastBeforeEndMs * 44.1) / 120;
+        const auto samples = drum::render(hit, drum::evenStrokes(22050, interval, 130), 13 * 44100, 0.002f);
+
+        TQX_AudioTriggerDevice whole("");
+        whole.Start(10000);
+        whole.AnalyzeSamples(samples.data(), static_cast<std::int32_t>(samples.size() * 2));
+        QCOMPARE(whole.GetCount(), 121);
+
+        TQX_AudioTriggerDevice* audio = nullptr;
+        SetTriggerDeviceFactory([&audio](const TQX_DeviceProperties&) {
+            auto device = std::make_unique<TQX_AudioTriggerDevice>("");
+            audio = device.get();
+            return std::unique_ptr<TQX_TriggerDevice>(std::move(device));
+        });
+        choose("NT10");
+        TQX_AudioTriggerDevice* const runDevice = audio;
+        // Blocks of 40 ms, each delivered delayMs after its last sample was played.
+        const std::uint32_t startMs = m_clock->get();
+        std::size_t delivered = 0;
+        for (std::uint32_t ms = 0; ms < 13000 && m_form->measureState() != msRecord; ms += 10) {
+            m_clock->set(startMs + ms);
+            while ((delivered + 1) * 40 + static_cast<std::size_t>(delayMs) <= ms &&
+                   (delivered + 1) * 1764 <= samples.size()) {
+                runDevice->AnalyzeSamples(samples.data() + delivered * 1764, 2 * 1764);
+                ++delivered;
+            }
+            if (ms % 30 == 0)
+                m_form->GUITimerTimer();
+        }
+        QCOMPARE(m_form->measureState(), msRecord);
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QCOMPARE(m_ended[0].count, whole.GetCount());
+        QCOMPARE(m_ended[0].strokes.size(), std::size_t(121));
+        QCOMPARE(Scores[0].Strokes, 121);
+        QCOMPARE(m_form->findChild<QLabel*>(QStringLiteral("LabelValue"))->text(), QStringLiteral("121"));
     }
 
 private:

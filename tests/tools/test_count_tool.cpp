@@ -61,35 +61,39 @@ TEST_F(CountTool, PrintsEveryStrokeOfTheDetectorAsCsv)
         expected.push_back({s.fedSamples, s.interval, s.level});
     ASSERT_EQ(expected.size(), 40u);
     ASSERT_EQ(out.size(), expected.size() + 2);
-    EXPECT_EQ(out.front(), "stroke,window_end_sample,time_s,interval_samples,level");
+    EXPECT_EQ(out.front(), "stroke,window_end_sample,time_s,interval_samples,level,onset_sample");
+    std::vector<long long> onsets;
     for (std::size_t k = 0; k < expected.size(); ++k) {
         char line[128];
-        std::snprintf(line, sizeof line, "%zu,%lld,%.6f,%d,%.9g", k + 1, static_cast<long long>(expected[k].fedSamples),
+        std::snprintf(line, sizeof line, "%zu,%lld,%.6f,%d,%.9g,", k + 1, static_cast<long long>(expected[k].fedSamples),
                       expected[k].fedSamples / 44100.0, expected[k].interval, static_cast<double>(expected[k].level));
-        EXPECT_EQ(out[k + 1], line);
+        ASSERT_EQ(out[k + 1].rfind(line, 0), 0u) << out[k + 1];
+        onsets.push_back(std::stoll(out[k + 1].substr(std::strlen(line))));
+        // The onset lies in the window before the one that counted it, or in that one.
+        EXPECT_GE(onsets.back(), expected[k].fedSamples - 2 * 441);
+        EXPECT_LT(onsets.back(), expected[k].fedSamples);
     }
-    // From the first stroke to the end of the recording.
-    const double seconds = (1000 + (6 * 44100) * 10 / 441 - (1000 + expected[0].fedSamples * 10 / 441)) / 1000.0;
+    // Untimed: from the first stroke to the last, as the run report figures it.
+    const double seconds = static_cast<double>(onsets.back() - onsets.front()) / 44100.0;
     char summary[128];
     std::snprintf(summary, sizeof summary, "# strokes 40, seconds %.3f, strokes per minute %.1f", seconds,
-                  40 * 60.0 / seconds);
+                  39 * 60.0 / seconds);
     EXPECT_EQ(out.back(), summary);
 }
 
-TEST_F(CountTool, RecordingTimeStopsTheCountAsTheSampleClockRunsOut)
+TEST_F(CountTool, RecordingTimeEndsOnTheStrokesOwnTimes)
 {
     const auto all = lines(runCountTool({path("roll.wav")}).out);
     const auto timed = runCountTool({"--time", "2", path("roll.wav")});
     ASSERT_EQ(timed.status, 0);
     const auto out = lines(timed.out);
 
-    // A stroke counts while its block ends no more than 2000 ms (1 ms per
-    // 44.1 samples) after the first stroke's window.
-    auto endOf = [](const std::string& line) { return std::stoll(line.substr(line.find(',') + 1)); };
-    const long long first = endOf(all[1]);
+    // A stroke counts when its onset is less than 2 s less 1 ms of samples after the first one's.
+    auto onsetOf = [](const std::string& line) { return std::stoll(line.substr(line.rfind(',') + 1)); };
+    const long long first = onsetOf(all[1]);
     std::size_t expected = 0;
     for (std::size_t k = 1; k + 1 < all.size(); ++k)
-        if (endOf(all[k]) * 10 / 441 - first * 10 / 441 <= 2000)
+        if (onsetOf(all[k]) - first < 1999 * 441 / 10)
             ++expected;
     ASSERT_GT(expected, 10u);
     ASSERT_LT(expected, 40u);
@@ -149,7 +153,7 @@ TEST_F(CountTool, SeveralFilesAndAnEmptyOne)
     const auto out = lines(result.out);
     ASSERT_GE(out.size(), 6u);
     EXPECT_EQ(out[0], "# file " + path("empty.wav"));
-    EXPECT_EQ(out[1], "stroke,window_end_sample,time_s,interval_samples,level");
+    EXPECT_EQ(out[1], "stroke,window_end_sample,time_s,interval_samples,level,onset_sample");
     EXPECT_EQ(out[2], "# strokes 0, seconds 0.000, strokes per minute 0.0");
     EXPECT_EQ(out[3], "# file " + path("roll.wav"));
     EXPECT_EQ(out.back().rfind("# strokes 40,", 0), 0u);

@@ -119,8 +119,10 @@ private:
             peakPos = inWindow;
         }
         ++gap;
-        if (gap > 44100)
+        if (gap > 44100) {
             emptyHistory();
+            strokeSinceEmptied = false;
+        }
         if (inWindow != 441)
             return;
 
@@ -135,7 +137,8 @@ private:
                 levelSum += l;
         const bool levelOk = levelSum == 0.0 || static_cast<double>(rms) / (levelSum / 8.0) > 0.35;
         const bool rise = static_cast<double>(rms) > 1.4 * static_cast<double>(prevRms);
-        if (rise && gap > 1323 && levelOk) {
+        // After a second's silence empties the history, no dead time until the next stroke.
+        if (rise && (gap > 1323 || !strokeSinceEmptied) && levelOk) {
             const auto interval = static_cast<std::int32_t>(gap + peakPos - 441);
             ++count;
             intervals[slot] = interval;
@@ -143,6 +146,7 @@ private:
             slot = (slot + 1) % 8;
             strokes.push_back({fed, interval, rms});
             gap = 441 - peakPos;
+            strokeSinceEmptied = true;
         }
         peak = 0.0f;
         peakPos = 0;
@@ -160,6 +164,7 @@ private:
     std::int32_t inWindow = 0;
     std::int32_t peakPos = 0;
     std::int64_t gap = 0;
+    bool strokeSinceEmptied = true; // Start holds the dead time too
     std::int64_t fed = 0;
     std::int32_t slot = 0;
     std::array<std::int32_t, 8> intervals{};

@@ -1,11 +1,14 @@
 // The detector on recordings mixed from real drum samples at known times.
 #include "AudioFeed.h"
+#include "DrumCorpus.h"
 #include "DrumRecording.h"
 #include "QX_AudioTriggerDevice.h"
+#include "QX_FastAudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -99,4 +102,75 @@ TEST_F(AudioRecordings, DrumRollFasterThanTheDeadTimeCountsAtMostOneStrokePerThi
     EXPECT_LT(found.size(), 80u);
     for (std::size_t k = 1; k < found.size(); ++k)
         EXPECT_GT(found[k].interval, 1323 - 441) << "stroke " << k;
+}
+
+namespace {
+
+template <class Device>
+std::vector<std::int64_t> strokeTimes(const drum::Samples& s)
+{
+    Device device("");
+    device.Start(-1);
+    std::vector<StrokeEvent> events;
+    for (std::size_t at = 0; at < s.size(); at += 1764) {
+        device.AnalyzeSamples(s.data() + at, static_cast<std::int32_t>(std::min<std::size_t>(1764, s.size() - at) * 2));
+        device.drainStrokeEvents(events);
+    }
+    device.finishInput();
+    device.drainStrokeEvents(events);
+    std::vector<std::int64_t> ticks;
+    for (const auto& e : events)
+        ticks.push_back(e.tick);
+    return ticks;
+}
+
+// Mean and population standard deviation.
+std::pair<double, double> meanAndSd(const std::vector<double>& v)
+{
+    double sum = 0, squares = 0;
+    for (double x : v)
+        sum += x;
+    const double mean = sum / static_cast<double>(v.size());
+    for (double x : v)
+        squares += (x - mean) * (x - mean);
+    return {mean, std::sqrt(squares / static_cast<double>(v.size()))};
+}
+
+template <class Device>
+void expectOnsetsAndEvenness(const char* detector)
+{
+    // Published stroke times are the attacks' onsets: one event per stroke,
+    // within 1 ms standard deviation of where each attack begins.
+    for (const auto& r : {drum::snareStrokes(8), drum::snareStrokes(16), drum::otherSnareStrokes(12),
+                          drum::accentsAndGhosts(), drum::noisyRoom()}) {
+        const auto ticks = strokeTimes<Device>(r.samples);
+        ASSERT_EQ(ticks.size(), r.attacks.size()) << detector << ", " << r.name;
+        std::vector<double> errorsMs;
+        for (std::size_t k = 0; k < ticks.size(); ++k)
+            errorsMs.push_back(static_cast<double>(ticks[k] - r.attacks[k]) / 44.1);
+        const auto [mean, sd] = meanAndSd(errorsMs);
+        EXPECT_LT(sd, 1.0) << detector << ", " << r.name;
+        EXPECT_LT(std::fabs(mean), 1.0) << detector << ", " << r.name;
+    }
+    // A perfectly even roll reads even at any pace, wherever its strokes
+    // fall against the 10 ms windows: interval spread under 0.5 % of the mean.
+    const auto hit = drum::loadHit("ColomboAcousticDrumkit/snare-opaque-normal-mic-normal_shot2.flac");
+    for (const double perSecond : {8.0, 12.0, 16.0}) {
+        const auto played = drum::evenStrokes(11025, 44100 / perSecond, static_cast<int>(perSecond * 10));
+        const auto ticks = strokeTimes<Device>(drum::render(hit, played, 12 * 44100, 0.002f));
+        ASSERT_EQ(ticks.size(), played.size()) << detector << " at " << perSecond;
+        std::vector<double> intervals;
+        for (std::size_t k = 1; k < ticks.size(); ++k)
+            intervals.push_back(static_cast<double>(ticks[k] - ticks[k - 1]));
+        const auto [mean, sd] = meanAndSd(intervals);
+        EXPECT_LT(100.0 * sd / mean, 0.5) << detector << " at " << perSecond;
+    }
+}
+
+} // namespace
+
+TEST_F(AudioRecordings, StrokeTimesAreTheAttacksOnsetsWithBothDetectors)
+{
+    expectOnsetsAndEvenness<TQX_AudioTriggerDevice>("standard");
+    expectOnsetsAndEvenness<TQX_FastAudioTriggerDevice>("fast");
 }

@@ -124,21 +124,26 @@ TEST(AudioTrigger, DeadTimeRejectsStrokesTooSoonAfterStartOrTheLastStroke)
     }
 }
 
-TEST(AudioTrigger, PauseEmptiesTheHistoryAndRestartsTheGap)
+TEST(AudioTrigger, PauseEmptiesTheHistoryAndNoDeadTimeFollowsIt)
 {
     // After 44,101 samples without a stroke the history is emptied and the
-    // gap restarts: a click whose window ends 881 samples later is too soon,
-    // one whose window ends 1763 samples later counts from the reset.
-    {
+    // gap restarts from there; the next stroke, however soon, counts with the
+    // samples from that moment to its peak as interval.
+    for (const std::size_t click : {44600u, 45500u}) {
         Started t;
-        t.feed(clicks(60000, {44600}));
-        EXPECT_EQ(t.device.GetCount(), 0);
+        const auto strokes = feedInBlocks(t.device, clicks(60000, {click}), 441);
+        ASSERT_EQ(strokes.size(), 1u) << click;
+        EXPECT_EQ(strokes[0].interval, static_cast<std::int32_t>(click) - 44100);
     }
-    {
+    // Strokes a whole second apart (and a little more) each fall just after
+    // the history was emptied: all ten count.
+    for (const double apart : {44100.0, 44100.0 * 1.02, 44100.0 + 441.0 * 2.5}) {
+        std::vector<std::size_t> at;
+        for (int k = 0; k < 10; ++k)
+            at.push_back(static_cast<std::size_t>(4410 + k * apart));
         Started t;
-        const auto strokes = feedInBlocks(t.device, clicks(60000, {45500}), 441);
-        ASSERT_EQ(strokes.size(), 1u);
-        EXPECT_EQ(strokes[0].interval, 45500 - 44100);
+        t.feed(clicks(at.back() + 4410, at));
+        EXPECT_EQ(t.device.GetCount(), 10) << apart << " samples apart";
     }
 }
 
@@ -194,23 +199,32 @@ TEST(AudioTrigger, OddByteCountIgnoresTheLastByte)
     EXPECT_EQ(t.device.GetLevel(), 0.0f);
 }
 
-TEST(AudioTrigger, NothingMovesOnceTheRecordingTimeIsOver)
+// The recording time runs on the samples from the first stroke's onset to
+// 1 ms before its end: a stroke on its last sample counts, one on the next
+// sample does not, however late the blocks arrive on the wall clock; then
+// nothing moves any more.
+TEST(AudioTrigger, RecordingTimeEndsOnTheSampleClock)
 {
-    FakeClock clock(5000);
-    Started t(10000);
-    t.feed(clicks(44100, {4410}));
-    ASSERT_EQ(t.device.GetCount(), 1);
-    const Signal more = clicks(44100, {22050}, 30000);
-
-    clock.advance(10000); // exactly the limit: still counting
-    t.feed(more);
-    EXPECT_EQ(t.device.GetCount(), 2);
-
-    t.device.ResetLevel();
-    clock.advance(1);
-    t.feed(more);
-    EXPECT_EQ(t.device.GetCount(), 2);
-    EXPECT_EQ(t.device.GetLevel(), 0.0f);
+    constexpr std::size_t kFirst = 4410;
+    constexpr std::size_t kEnd = kFirst + 440955 - 1; // the last sample of 9.999 s
+    for (const std::size_t last : {kEnd - 1, kEnd, kEnd + 1}) {
+        FakeClock clock(5000);
+        Started t(10000);
+        const Signal signal = clicks(kEnd + 4410, {kFirst, kFirst + 22050, last});
+        for (std::size_t at = 0; at < signal.size(); at += 1764) {
+            clock.advance(3600000); // an hour late each block: the wall clock has no say
+            t.device.AnalyzeSamples(signal.data() + at, 2 * 1764);
+        }
+        EXPECT_EQ(t.device.GetCount(), last <= kEnd ? 3 : 2) << last;
+        std::vector<StrokeEvent> events;
+        t.device.drainStrokeEvents(events);
+        ASSERT_EQ(events.size(), static_cast<std::size_t>(t.device.GetCount()));
+        EXPECT_EQ(events.back().tick, static_cast<std::int64_t>(last <= kEnd ? last : kFirst + 22050));
+        EXPECT_TRUE(t.device.IsTimeOver());
+        t.device.ResetLevel();
+        t.feed(clicks(4410, {100}, 30000));
+        EXPECT_EQ(t.device.GetLevel(), 0.0f);
+    }
 }
 
 TEST(AudioTrigger, RelativeLevelDividesTheHistorySumByEight)

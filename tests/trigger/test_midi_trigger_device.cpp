@@ -130,23 +130,31 @@ TEST(MidiTrigger, VelocityGivesTheLevel)
     EXPECT_FLOAT_EQ(d.GetLevel(), 1.0f / 127.0f);
 }
 
+// The recording time runs on the notes' stamps from the first counted one to
+// 1 ms before its end: a note stamped just inside counts whenever it arrives,
+// the first one past it closes the recording; then only note and level move.
 TEST(MidiTrigger, AfterTheTimeIsOverOnlyNoteAndLevelMove)
 {
     FakeClock clock(1000);
     Probe d("");
     d.Start(10000);
-    d.HandleNote(36, 10, kT0);
-    d.HandleNote(36, 10, kT0 + kSecond / 10);
-    ASSERT_EQ(d.GetCount(), 1);
-    clock.advance(10001);
-    ASSERT_TRUE(d.IsTimeOver());
+    // Notes every half second: the first arms, stroke 1 starts the time and
+    // the 21st note after it is stamped on the last 100 ns inside.
+    const std::int64_t end = kT0 + 21 * kSecond / 2 - kSecond / 1000;
+    for (int k = 0; k <= 21; ++k) {
+        clock.advance(k == 21 ? 60000 : 500);
+        d.HandleNote(36, 10, k == 21 ? end - 1 : kT0 + k * kSecond / 2);
+    }
+    EXPECT_EQ(d.GetCount(), 21) << "the last one stamped inside the end, however late it came";
+    EXPECT_FALSE(d.IsTimeOver());
     ASSERT_TRUE(d.FetchNewStroke());
 
-    d.HandleNote(42, 120, kT0 + kSecond / 5);
+    d.HandleNote(42, 120, end);
+    EXPECT_TRUE(d.IsTimeOver());
+    d.HandleNote(42, 127, end + 2);
     EXPECT_EQ(d.GetLastNote(), 42);
-    EXPECT_FLOAT_EQ(d.GetLevel(), 120.0f / 127.0f);
-    EXPECT_EQ(d.GetCount(), 1);
-    EXPECT_EQ(d.filledSlots(), 1);
+    EXPECT_EQ(d.GetLevel(), 1.0f);
+    EXPECT_EQ(d.GetCount(), 21);
     EXPECT_FALSE(d.FetchNewStroke());
 }
 

@@ -3,7 +3,6 @@
 #include "CountOutput.h"
 #include "CountReport.h"
 #include "QX_AlsaAudio.h"
-#include "QX_Clock.h"
 #include "StrokeCounter.h"
 #include "SpscRing.h"
 
@@ -86,30 +85,37 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
     }
 
     const auto& device = live.counter.device();
-    std::chrono::steady_clock::time_point firstStroke{};
-    bool started = false;
     bool deviceLost = false;
     RunRecord run;
     run.recordingTimeMs = timeLimitMs;
+    const auto onStroke = [&](const CountedStroke& stroke) {
+        run.strokes.push_back({stroke.onsetSample, stroke.level, -1});
+        if (!report)
+            printStroke(stdout, stroke, fastDetector);
+    };
     const auto printQueued = [&] {
         CountedStroke stroke;
-        while (live.queue.pop(stroke)) {
-            if (!started) {
-                started = true;
-                firstStroke = std::chrono::steady_clock::now();
-            }
-            if (report)
-                run.strokes.push_back({stroke.windowEndSample, stroke.level, -1});
-            else
-                printStroke(stdout, stroke);
-        }
+        while (live.queue.pop(stroke))
+            onStroke(stroke);
         std::fflush(stdout);
     };
+    // Once the stopwatch has run out the device may still judge strokes on
+    // its own clock; it is waited for as the program's window waits.
+    std::chrono::steady_clock::time_point timeUp{};
+    bool waiting = false;
     for (;;) {
         printQueued();
-        // The measurement ends when the elapsed time reaches the recording time.
-        if (timeLimitMs >= 0 && started && device.GetElapsedTime() >= timeLimitMs)
+        if (timeLimitMs >= 0 && device.IsTimeOver())
             break;
+        if (timeLimitMs >= 0 && device.GetElapsedTime() >= timeLimitMs) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!waiting) {
+                waiting = true;
+                timeUp = now;
+            }
+            if (now - timeUp >= std::chrono::milliseconds(device.endWaitMs()))
+                break;
+        }
         if (interruptRequested())
             break;
         if (!graph->isCapturing()) {
@@ -118,20 +124,15 @@ int countAudioLive(const std::string& deviceId, const std::string& line, float l
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::int64_t elapsedMs = 0;
-    if (timeLimitMs >= 0)
-        elapsedMs = device.GetElapsedTime();
-    else if (started)
-        elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - firstStroke)
-                        .count();
     // Stopping the capture joins its thread; what it counted until then is final.
     graph.reset();
     printQueued();
-    if (report) {
-        run.ranToEnd = timeLimitMs >= 0 && elapsedMs >= timeLimitMs;
+    live.counter.finish(onStroke);
+    std::fflush(stdout);
+    run.ranToEnd = timeLimitMs >= 0 && (device.IsTimeOver() || waiting);
+    if (report)
         printReport(stdout, run);
-    }
-    printSummary(stdout, makeSummary(device.GetCount(), elapsedMs));
+    printSummary(stdout, countSummary(device.GetCount(), run));
     if (deviceLost) {
         std::fprintf(stderr, "tempovaro-count: the audio device '%s' stopped delivering\n", deviceId.c_str());
         return 1;

@@ -272,22 +272,15 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, 
         if (!report)
             printCsvHeader(stdout, fastDetector);
         StrokeCounter counter(timeLimitMs, fastDetector);
-        // The device's millisecond clock follows the samples, so a recording
-        // time ends exactly where it would have live.
-        SampleClock clock(counter);
         RunRecord run;
         run.recordingTimeMs = timeLimitMs;
+        const auto onStroke = [&](const CountedStroke& s) {
+            run.strokes.push_back({s.onsetSample, s.level, -1});
+            if (!report)
+                printStroke(stdout, s, fastDetector);
+        };
         const bool complete = reader.read(
-            in,
-            [&](const std::int16_t* samples, std::int64_t n) {
-                counter.feed(samples, n, [&](const CountedStroke& s) {
-                    if (report)
-                        run.strokes.push_back({s.windowEndSample, s.level, -1});
-                    else
-                        printStroke(stdout, s);
-                });
-            },
-            error);
+            in, [&](const std::int16_t* samples, std::int64_t n) { counter.feed(samples, n, onStroke); }, error);
         if (!complete) {
             // No summary: a half-converted file has no rate to report.
             std::fflush(stdout);
@@ -295,14 +288,13 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, 
                          error.c_str());
             return 2;
         }
-        if (report) {
-            // Timed when the recording lasted the whole time on the device's own clock.
-            run.ranToEnd = timeLimitMs >= 0 && !run.strokes.empty() &&
-                           SampleClock::msAt(counter.fed()) - SampleClock::msAt(run.strokes.front().tick) >=
-                               static_cast<std::uint32_t>(timeLimitMs);
+        counter.finish(onStroke);
+        // Timed when the recording lasted the whole time from the first onset.
+        run.ranToEnd = timeLimitMs >= 0 && !run.strokes.empty() &&
+                       counter.fed() >= run.strokes.front().tick + std::int64_t{timeLimitMs} * 441 / 10;
+        if (report)
             printReport(stdout, run);
-        }
-        printSummary(stdout, counter.summaryBySamples());
+        printSummary(stdout, countSummary(counter.device().GetCount(), run));
         if (reader.nonFiniteSamples() > 0)
             std::fprintf(stderr, "tempovaro-count: warning: '%s' holds %" PRId64 " samples that are not numbers "
                                  "(NaN or infinite); counted as silence\n",

@@ -138,19 +138,30 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
     const auto printQueued = [&] {
         MidiStroke stroke;
         while (strokes.pop(stroke)) {
-            if (report)
-                run.strokes.push_back({stroke.sinceFirst100ns, stroke.level, -1});
-            else
+            run.strokes.push_back({stroke.sinceFirst100ns, stroke.level, -1});
+            if (!report)
                 printMidiStroke(stdout, stroke);
             printed = stroke.number;
         }
         std::fflush(stdout);
     };
+    // Like the main window: once the stopwatch has run out, the notes' own
+    // stamps decide, and a note still on its way is waited for a moment.
+    std::chrono::steady_clock::time_point timeUp{};
+    bool waiting = false;
     for (;;) {
         printQueued();
-        // Like the main window: the measurement ends once the elapsed time reaches the recording time.
-        if (timeLimitMs >= 0 && strokes.firstStrokeTick.load() != 0 && device->GetElapsedTime() >= timeLimitMs)
+        if (timeLimitMs >= 0 && device->IsTimeOver())
             break;
+        if (timeLimitMs >= 0 && strokes.firstStrokeTick.load() != 0 && device->GetElapsedTime() >= timeLimitMs) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!waiting) {
+                waiting = true;
+                timeUp = now;
+            }
+            if (now - timeUp >= std::chrono::milliseconds(device->endWaitMs()))
+                break;
+        }
         if (interruptRequested())
             break;
         // Ending here keeps the summary's time to the time the port delivered.
@@ -160,20 +171,14 @@ int countMidiLive(const std::string& portId, int channel, int note, std::int32_t
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::int64_t elapsedMs = 0;
-    if (timeLimitMs >= 0)
-        elapsedMs = device->GetElapsedTime();
-    else if (const std::uint32_t first = strokes.firstStrokeTick.load(); first != 0)
-        elapsedMs = static_cast<std::uint32_t>(tickCountMs() - first);
+    run.ranToEnd = timeLimitMs >= 0 && (device->IsTimeOver() || waiting);
     // Freeing the device stops and joins the reader; after it, the ring holds
     // every stroke there will be, and the summary counts what was printed.
     device.reset();
     printQueued();
-    if (report) {
-        run.ranToEnd = timeLimitMs >= 0 && elapsedMs >= timeLimitMs;
+    if (report)
         printReport(stdout, run);
-    }
-    printSummary(stdout, makeSummary(printed, elapsedMs));
+    printSummary(stdout, countSummary(printed, run));
     if (portLost) {
         std::fprintf(stderr, "tempovaro-count: the MIDI input port '%s' stopped delivering\n", portId.c_str());
         return 1;
