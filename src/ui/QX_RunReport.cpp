@@ -396,7 +396,7 @@ void RunReportWindow::clearCharts()
         series->clear();
 }
 
-void RunReportWindow::fitAxes(double endS, std::int32_t maxPerSecond, std::int32_t strokes, double longestMs)
+void RunReportWindow::fitAxes(double endS, double maxPerSecond, std::int32_t strokes, double longestMs)
 {
     // While following, the axes grow in steps so the chart does not shift
     // under the drummer's eyes every tenth of a second.
@@ -430,7 +430,7 @@ void RunReportWindow::showRun(const RunRecord& run)
     m_speedLine.clear();
     m_intervalLine.clear();
     QList<QPointF> doubles, misses;
-    std::int32_t maxPerSecond = 0;
+    double maxPerSecond = 0.0;
     for (const SpeedPoint& p : analysis.speed) {
         m_speedLine.add(QPointF(p.timeS, p.strokesPerSecond));
         maxPerSecond = std::max(maxPerSecond, p.strokesPerSecond);
@@ -462,7 +462,7 @@ void RunReportWindow::followLive(const RunRecord& inProgress)
         m_liveStartUtcMs = inProgress.startUtcMs;
         m_analyzer = std::make_unique<RunAnalyzer>();
         m_speedShown = m_intervalsShown = m_marksShown = 0;
-        m_maxPerSecond = 0;
+        m_maxPerSecond = 0.0;
         clearCharts();
     }
     if (!strokes.empty() && m_analyzer->strokeCount() == 0)
