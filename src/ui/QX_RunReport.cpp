@@ -351,7 +351,13 @@ void RunReportWindow::showHeader(const RunRecord& run, bool live)
                                                 QLocale::ShortFormat)
                               : kEmpty);
     m_timeLabel->setText(recordingTimeText(run.recordingTimeMs));
-    m_countLabel->setText(locale.toString(run.count));
+    // While a run is played its record holds no count yet: every stroke
+    // the device counted is either among its strokes or among those whose
+    // time was lost.
+    const qint64 count = live ? std::max<qint64>(run.count, static_cast<qint64>(run.strokes.size() +
+                                                                                run.droppedEvents))
+                              : run.count;
+    m_countLabel->setText(locale.toString(count));
     m_resultLabel->setText(live ? QStringLiteral("In progress\u2026") : resultText(run));
     m_deviceLabel->setText(deviceText(run.device));
 }

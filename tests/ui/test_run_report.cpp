@@ -117,12 +117,17 @@ private slots:
         live.ranToEnd = false;
         live.result = RunResult::CutShort;
         // The main window's 100 ms steps: about one stroke and a bit each.
+        // Its record of a run in progress has no count yet; the header
+        // counts the strokes so far, and those whose times were lost.
+        live.count = 0;
         for (std::size_t n = 0; n <= finished.strokes.size(); n += 7) {
             live.strokes.assign(finished.strokes.begin(), finished.strokes.begin() + static_cast<std::ptrdiff_t>(n));
-            live.count = static_cast<std::int32_t>(n);
+            live.droppedEvents = n / 100;
             window.followLive(live);
             QCOMPARE(window.figureText("strokes"), QString::number(n));
+            QCOMPARE(labelText(window, "count"), QLocale().toString(static_cast<qulonglong>(n + n / 100)));
         }
+        live.droppedEvents = 0;
         QCOMPARE(labelText(window, "result"), QStringLiteral("In progress\u2026"));
         live.strokes = finished.strokes;
         window.followLive(live);
