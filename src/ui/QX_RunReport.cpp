@@ -4,6 +4,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGraphicsLayout>
 #include <QGridLayout>
@@ -109,6 +110,33 @@ QValueAxis* makeAxis(const QString& title)
     axis->setLabelsFont(font);
     axis->setTitleFont(font);
     return axis;
+}
+
+// The size a chart needs for its plot to hold its y-axis title whole and
+// for its legend to show every name whole. Everything around the plot
+// (title, legend, tick labels, the x-axis title) keeps its height whatever
+// the chart's, so one layout at a trial size tells how much that is in this
+// font; the interval chart's legend makes it taller than the speed chart.
+QSize minimumChartSize(QChart* chart, const QValueAxis* yAxis)
+{
+    constexpr qreal kTrialHeight = 400.0;
+    chart->resize(QSizeF(480.0, kTrialHeight));
+    chart->layout()->activate();
+    const qreal around = kTrialHeight - chart->plotArea().height();
+    // The title's bounding box has padding of its own; a little air above it,
+    // and never less than a plot that still shows its shape.
+    const qreal title = QFontMetricsF(yAxis->titleFont()).horizontalAdvance(yAxis->titleText());
+    const qreal height = around + std::max(title + 16.0, 90.0);
+    // A legend in one row: each entry is its marker, its name and the gaps
+    // around them, about three line heights besides the name.
+    qreal legend = 0.0;
+    if (chart->legend()->isVisible()) {
+        const QFontMetricsF metrics(chart->legend()->font());
+        for (const QAbstractSeries* series : chart->series())
+            legend += metrics.horizontalAdvance(series->name()) + 3.0 * metrics.height();
+        legend += chart->margins().left() + chart->margins().right();
+    }
+    return QSize(static_cast<int>(std::ceil(legend)), static_cast<int>(std::ceil(height)));
 }
 
 QChart* makeChart(const QString& title)
@@ -311,10 +339,10 @@ void RunReportWindow::buildCharts(QVBoxLayout* column)
     m_intervalChart->legend()->setAlignment(Qt::AlignTop);
     m_intervalChart->legend()->setLabelColor(kCaptionColor);
 
-    for (QChart* chart : {m_speedChart, m_intervalChart}) {
+    for (const auto& [chart, yAxis] : {std::pair{m_speedChart, m_speedY}, std::pair{m_intervalChart, m_intervalY}}) {
         auto* view = new QChartView(chart, this);
         view->setRenderHint(QPainter::Antialiasing);
-        view->setMinimumHeight(180);
+        view->setMinimumSize(minimumChartSize(chart, yAxis) + QSize(2, 2) * view->frameWidth());
         column->addWidget(view, 1);
     }
 }

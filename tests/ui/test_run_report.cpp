@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <QGraphicsTextItem>
 #include <QtTest>
 
 #include <cmath>
@@ -156,6 +157,30 @@ private slots:
         QCOMPARE(seriesNamed(window, "Strokes per second")->count(), 291);
         QTest::keyClick(&window, Qt::Key_Escape);
         QVERIFY(!window.isVisible());
+    }
+
+    void titlesAndLegendFitAtTheSmallestSize()
+    {
+        RunReportWindow window;
+        window.showRun(thirtySecondRun());
+        window.show();
+        window.resize(window.minimumSizeHint());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto views = window.findChildren<QChartView*>();
+        QCOMPARE(views.size(), 2);
+        // Qt Charts shortens a title that does not fit to "Interval (…".
+        for (QChartView* view : views) {
+            QTRY_COMPARE(view->chart()->size(), QSizeF(view->viewport()->size()));
+            const QString title = view->chart()->axes(Qt::Vertical).front()->titleText();
+            QStringList shown;
+            for (QGraphicsItem* item : view->scene()->items())
+                if (const auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
+                    shown << text->toPlainText();
+            QVERIFY2(shown.contains(title), qPrintable(shown.join(QStringLiteral(" | "))));
+            if (view->chart()->legend()->isVisible())
+                for (QAbstractSeries* series : view->chart()->series())
+                    QVERIFY2(shown.contains(series->name()), qPrintable(shown.join(QStringLiteral(" | "))));
+        }
     }
 
     void longRunsAreThinnedWithoutLosingSpikes()
