@@ -1,4 +1,5 @@
 #include "QX_RunReport.h"
+#include "AxisScale.h"
 #include "QX_Palette.h"
 
 #include <QChart>
@@ -73,19 +74,6 @@ QLabel* makeLabel(const QString& text, const QColor& color, bool bold, QWidget* 
         label->setFont(font);
     }
     return label;
-}
-
-// A tick step of 1, 2 or 5 times a power of ten that gives about `ticks` ticks.
-double niceStep(double range, int ticks)
-{
-    if (range <= 0.0)
-        return 1.0;
-    const double raw = range / ticks;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double m : {1.0, 2.0, 5.0})
-        if (raw <= m * power)
-            return m * power;
-    return 10.0 * power;
 }
 
 void setAxis(QValueAxis* axis, double minimum, double maximum, int ticks)
