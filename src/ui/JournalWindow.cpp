@@ -275,12 +275,21 @@ void JournalWindow::refresh()
     }
     const auto period = static_cast<JournalPeriod>(m_period->currentData().toInt());
     const auto time = chosenRecordingTime();
-    std::vector<JournalRun> runs = m_db->listRuns(journalFilter(time, period, QDateTime::currentMSecsSinceEpoch()));
+    const RunFilter filter = journalFilter(time, period, QDateTime::currentMSecsSinceEpoch());
+    std::vector<JournalRun> runs = m_db->listRuns(filter);
     // listRuns leaves an earlier failure (a locked delete) standing; only an
     // empty list can be a failed read.
     const bool readFailed = runs.empty() && m_db->problem() != JournalProblem::None &&
                             m_db->problem() != JournalProblem::NewerSchema;
-    m_chart->showRuns(runs, time);
+    // The best-so-far line of a period starts from the best before it.
+    std::vector<JournalRun> earlier;
+    if (time && filter.fromUtcMs) {
+        RunFilter before;
+        before.recordingTimeMs = time;
+        before.untilUtcMs = filter.fromUtcMs;
+        earlier = m_db->listRuns(before);
+    }
+    m_chart->showRuns(runs, time, earlier);
     m_model->setRuns(std::move(runs));
     m_listedTotal = m_db->countRuns();
     if (readFailed)

@@ -7,6 +7,7 @@
 #include "JournalWindow.h"
 
 #include <QChart>
+#include <QXYSeries>
 #include <QDateTime>
 #include <QFile>
 #include <QSignalSpy>
@@ -114,6 +115,15 @@ private slots:
         QVERIFY(w.progressChart()->figuresText().contains("Runs: 3"));
         QVERIFY(w.progressChart()->figuresText().contains("Best: 300 strokes"));
         QCOMPARE(w.progressChart()->chart()->series().size(), 4);
+        // Within the last month the best so far is still the 300 from before it.
+        w.setPeriodFilter(JournalPeriod::LastMonth);
+        QXYSeries* best = nullptr;
+        for (QAbstractSeries* series : w.progressChart()->chart()->series())
+            if (series->name() == QStringLiteral("Best so far"))
+                best = static_cast<QXYSeries*>(series);
+        QVERIFY(best && best->count() > 0);
+        for (const QPointF& p : best->points())
+            QCOMPARE(p.y(), 300.0);
     }
 
     void enterOpensARunAndDeleteAsksOnceAndSparesTheScoreFile()
