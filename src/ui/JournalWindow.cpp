@@ -221,18 +221,19 @@ void JournalWindow::offerImport()
     const std::optional<std::int64_t> count = m_db->countRuns();
     if (!count || *count != 0 || m_db->isReadOnly())
         return;
-    ScoreImport::Outcome outcome;
-    const auto scores = readScoresForImport(m_scoreFilePath, &outcome);
+    // Only scores that were never brought in are offered: a journal the
+    // drummer emptied by deleting the imported runs is not asked again.
+    const ScoreImport pending = previewScoreImport(*m_db, m_scoreFilePath, QTimeZone::systemTimeZone());
     const QString file = QFileInfo(m_scoreFilePath).fileName();
-    if (outcome == ScoreImport::Outcome::Damaged) {
+    if (pending.outcome == ScoreImport::Outcome::Damaged) {
         setStatus(tr("%1 could not be read, so its scores were not brought into the journal.").arg(file));
         return;
     }
-    if (outcome != ScoreImport::Outcome::Imported)
+    if (pending.outcome != ScoreImport::Outcome::Imported || pending.added == 0)
         return;
     const QString question =
         tr("Your journal is empty. Bring the %n score(s) of %1 into it as runs (without stroke times)?", nullptr,
-           static_cast<int>(scores->size()))
+           pending.added)
             .arg(file);
     if (!m_confirm(this, question))
         return;

@@ -206,6 +206,19 @@ private slots:
             QTRY_COMPARE(asked, 1);
             QCOMPARE(w.model()->rowCount(), 1);
             QCOMPARE(w.model()->runAt(0).run.count, 250);
+            QCOMPARE(w.model()->runAt(0).run.result, RunResult::Record); // the first score of its time
+            w.setConfirm([](QWidget*, const QString&) { return true; });
+            w.table()->selectRow(0);
+            QTest::keyClick(w.table(), Qt::Key_Delete);
+            QCOMPARE(w.model()->rowCount(), 0);
+        }
+        {
+            // Emptied by hand, the journal is not offered what it already had.
+            JournalWindow w(m_dir.filePath("offer.sqlite"), scores);
+            w.setConfirm([&](QWidget*, const QString&) { return ++asked > 0; });
+            w.show();
+            QCoreApplication::processEvents();
+            QCOMPARE(asked, 1);
         }
 
         // A journal under a regular file cannot exist: a status line, no crash.
