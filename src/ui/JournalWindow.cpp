@@ -68,8 +68,10 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     setWindowTitle(tr("Journal"));
     resize(960, 720);
 
+    // No is the default: Enter or a stray Space never deletes runs.
     m_confirm = [](QWidget* parent, const QString& question) {
-        return QMessageBox::question(parent, tr("Journal"), question) == QMessageBox::Yes;
+        return QMessageBox::question(parent, tr("Journal"), question, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
     m_chooseFile = [](QWidget* parent, const QString& title, const QString& suggestedName) {
         return QFileDialog::getSaveFileName(parent, title, QDir::home().filePath(suggestedName),

@@ -6,7 +6,11 @@
 #include "JournalTableModel.h"
 #include "JournalWindow.h"
 
+#include <QApplication>
 #include <QChart>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QXYSeries>
 #include <QDateTime>
 #include <QFile>
@@ -184,6 +188,29 @@ private slots:
         w.activateWindow();
         QTRY_COMPARE(w.model()->rowCount(), 3);
         QCOMPARE(w.model()->runAt(0).run.count, 500);
+    }
+
+    void enterOnTheDeleteQuestionKeepsTheRuns()
+    {
+        const QString path = m_dir.filePath("keep.sqlite");
+        {
+            JournalDatabase db(path);
+            QVERIFY(db.open());
+            QVERIFY(db.addRun(stored(1'700'000'000'000, 30000, 100, RunResult::Finished)));
+        }
+        JournalWindow w(path, m_dir.filePath("none.qxs"));
+        w.show();
+        w.table()->selectRow(0);
+        bool defaultWasNo = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            defaultWasNo = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTest::keyClick(w.table(), Qt::Key_Delete);
+        QVERIFY(defaultWasNo);
+        QCOMPARE(w.model()->rowCount(), 1);
     }
 
     void anEmptyJournalOffersTheScoresAndABadJournalOnlySaysSo()
