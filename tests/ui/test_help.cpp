@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -31,14 +32,41 @@ QColor textColor(const THelpWindow& help, const char* name)
 class TestHelp : public QObject {
     Q_OBJECT
 private slots:
-    void pageScrollsOver670Pixels()
+    void pageScrollsOverItsWholeHeight()
     {
         THelpWindow help;
         help.show();
         QScrollBar* bar = help.ScrollBox1->verticalScrollBar();
-        QCOMPARE(help.ScrollBox1->widget()->height(), 670);
-        QCOMPARE(bar->maximum(), 670 - help.ScrollBox1->viewport()->height());
+        const int height = help.ScrollBox1->widget()->height();
+        QVERIFY(height > 670); // the first page, then the later sections
+        QCOMPARE(bar->maximum(), height - help.ScrollBox1->viewport()->height());
         QCOMPARE(help.size(), QSize(504, 420));
+        QCOMPARE(help.findChild<QWidget*>(QStringLiteral("Panel5"))->geometry().top(), 536);
+    }
+
+    // The journal, the run report, the detector choice and Endless each have
+    // a section after the first page, and no paragraph there is cut short.
+    void laterSectionsFollowTheFirstPageWhole()
+    {
+        THelpWindow help;
+        help.show();
+        QWidget* page = help.ScrollBox1->widget();
+        int bottom = 670;
+        QString text;
+        for (const char* section : {"journal", "detection", "endless"}) {
+            auto* band = help.findChild<QWidget*>(QStringLiteral("%1Band").arg(section));
+            QVERIFY2(band, section);
+            QVERIFY(band->geometry().top() >= bottom);
+            for (QLabel* paragraph : page->findChildren<QLabel*>(QRegularExpression(QStringLiteral("^%1Text").arg(section)))) {
+                QVERIFY(paragraph->geometry().bottom() < page->height());
+                QVERIFY2(paragraph->height() >= paragraph->heightForWidth(paragraph->width()),
+                         qPrintable(paragraph->objectName()));
+                bottom = std::max(bottom, paragraph->geometry().bottom());
+                text += paragraph->text();
+            }
+        }
+        for (const char* topic : {"Journal", "Run Report", "Detection", "Endless", "Fast"})
+            QVERIFY2(text.contains(QLatin1String(topic)), topic);
     }
 
     void headingsAndWarningColours()
