@@ -71,7 +71,8 @@ int main(int argc, char** argv)
     // No score file beside the demo journal: nothing to offer to import.
     JournalWindow w(path, QDir(folder).absoluteFilePath(QStringLiteral("Tempovaro.qxs")));
     const int seconds = args.size() > 3 ? args[3].toInt() : 60;
-    w.setRecordingTimeFilter(seconds == 0 ? std::nullopt : std::optional<std::int32_t>(seconds < 0 ? -1 : seconds * 1000));
+    w.setRecordingTimeFilter(seconds == 0 ? std::nullopt
+                                          : std::optional<std::int32_t>(seconds < 0 ? -1 : seconds * 1000));
     w.show();
     return app.exec();
 }
