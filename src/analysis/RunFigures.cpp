@@ -94,9 +94,19 @@ void RunAnalyzer::addStroke(double timeS)
     m_bestSecond = std::max(m_bestSecond, static_cast<std::int32_t>(m_times.size() - m_bestLo));
     if (timeS < kEdgeS - kSameTimeS)
         ++m_first10;
+    // The last 10 s mirror the first: a timed run's [T - 10, T) is as long
+    // a half-open span as [0, 10). An untimed run ends at its last stroke,
+    // which belongs to it, so there the span is (t_last - 10, t_last].
     const double lastEdge = runSeconds() - kEdgeS;
-    while (m_lastFrom < m_times.size() && m_times[m_lastFrom] <= lastEdge + kSameTimeS)
-        ++m_lastFrom;
+    if (m_recordingS) {
+        if (timeS < *m_recordingS - kSameTimeS)
+            ++m_beforeEnd;
+        while (m_lastFrom < m_times.size() && m_times[m_lastFrom] < lastEdge - kSameTimeS)
+            ++m_lastFrom;
+    } else {
+        while (m_lastFrom < m_times.size() && m_times[m_lastFrom] <= lastEdge + kSameTimeS)
+            ++m_lastFrom;
+    }
 
     settleMarks();
     const double speedUntil = m_recordingS ? std::min(timeS, *m_recordingS) : timeS;
@@ -116,6 +126,22 @@ void RunAnalyzer::settleMarks()
     }
 }
 
+// How many intervals were played by timeS: whole ones, plus the share of the
+// one in progress. It rises from 0 at the first stroke to N - 1 at the last,
+// without jumps, so a time a hair off a stroke changes it by a hair.
+// `from` is where the last search ended; times asked for never go back.
+double RunAnalyzer::intervalsBefore(double timeS, std::size_t& from) const
+{
+    const std::size_t n = m_times.size();
+    if (n < 2 || timeS <= m_times.front())
+        return 0.0;
+    while (from + 1 < n && m_times[from + 1] <= timeS)
+        ++from;
+    if (from + 1 >= n)
+        return static_cast<double>(n - 1);
+    return static_cast<double>(from) + (timeS - m_times[from]) / (m_times[from + 1] - m_times[from]);
+}
+
 void RunAnalyzer::extendSpeed(double untilS, std::vector<SpeedPoint>& out, std::size_t& lo, std::size_t& hi,
                               std::int64_t& nextTenth) const
 {
@@ -124,11 +150,8 @@ void RunAnalyzer::extendSpeed(double untilS, std::vector<SpeedPoint>& out, std::
         if (endS > untilS + kSameTimeS)
             break;
         const double startS = static_cast<double>(nextTenth - 10) / 10.0;
-        while (hi < m_times.size() && m_times[hi] < endS - kSameTimeS)
-            ++hi;
-        while (lo < hi && m_times[lo] < startS - kSameTimeS)
-            ++lo;
-        out.push_back({endS, static_cast<std::int32_t>(hi - lo)});
+        const double rate = intervalsBefore(endS, hi) - intervalsBefore(startS, lo);
+        out.push_back({endS, rate});
         ++nextTenth;
     }
 }
@@ -209,7 +232,8 @@ RunFigures RunAnalyzer::figures() const
 
     if (f.seconds && *f.seconds >= kFatigueMinS) {
         f.first10sPerSecond = static_cast<double>(m_first10) / kEdgeS;
-        f.last10sPerSecond = static_cast<double>(n - m_lastFrom) / kEdgeS;
+        const std::size_t lastEnd = m_recordingS ? m_beforeEnd : n;
+        f.last10sPerSecond = static_cast<double>(lastEnd > m_lastFrom ? lastEnd - m_lastFrom : 0) / kEdgeS;
         if (*f.first10sPerSecond > 0.0)
             f.fatiguePercent = 100.0 * (1.0 - *f.last10sPerSecond / *f.first10sPerSecond);
     }

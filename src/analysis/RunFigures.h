@@ -41,7 +41,11 @@ struct RunFigures {
     std::optional<double> evennessCvPercent;
     std::optional<double> longestGapMs;
     std::optional<std::int32_t> bestSecond;      // most strokes in any [t, t + 1 s) from a stroke
-    std::optional<double> first10sPerSecond;     // runs of at least 20 s only
+    // Runs of at least 20 s only. The first 10 s are [0, 10); the last 10 s
+    // cover as long a span at the other end: [T - 10, T) of a timed run of
+    // T seconds, (t_last - 10, t_last] otherwise. A steady run so has as many
+    // strokes in both and shows no fatigue.
+    std::optional<double> first10sPerSecond;
     std::optional<double> last10sPerSecond;
     std::optional<double> fatiguePercent;        // positive when the run got slower
     std::optional<double> handBalancePercent;    // positive when odd-numbered intervals are longer
@@ -51,10 +55,15 @@ struct RunFigures {
 
 enum class IntervalMark : std::uint8_t { Normal, SuspectedDouble, SuspectedMiss };
 
-// Strokes per second over the second before timeS.
+// The rate over the second before timeS: the intervals that fall within
+// [timeS - 1 s, timeS), an interval cut by the window's edge counting by the
+// share of it inside. That is the time average of 1 / (the interval being
+// played), 0 before the first stroke and after the last. A steady 12.27/s
+// roll reads 12.27 everywhere, where counting whole strokes would read 12 and
+// 13 by turns.
 struct SpeedPoint {
     double timeS = 0.0;
-    std::int32_t strokesPerSecond = 0;
+    double strokesPerSecond = 0.0;
 };
 
 // The interval that ends at stroke number `stroke` (2..N).
@@ -98,9 +107,9 @@ public:
     RunFigures figures() const;
 
     // The speed curve: one point each 100 ms from 1 s to the run's end (its
-    // recording time when timed, else the last stroke), each counting the
-    // strokes in [timeS - 1 s, timeS). Points up to the last stroke are
-    // final and kept as strokes arrive; those after it are added here.
+    // recording time when timed, else the last stroke). Points up to the
+    // last stroke are final and kept as strokes arrive; those after it are
+    // added here.
     std::vector<SpeedPoint> speedCurve() const;
     // The final points only; grows as strokes are added (for live charts).
     const std::vector<SpeedPoint>& settledSpeedCurve() const { return m_speed; }
@@ -116,6 +125,7 @@ private:
     IntervalMark markOf(std::size_t i) const;
     void extendSpeed(double untilS, std::vector<SpeedPoint>& out, std::size_t& lo, std::size_t& hi,
                      std::int64_t& nextTenth) const;
+    double intervalsBefore(double timeS, std::size_t& from) const;
     double runSeconds() const;
 
     std::optional<double> m_recordingS;
@@ -132,14 +142,15 @@ private:
     std::size_t m_bestLo = 0;           // first stroke less than 1 s before the last
     std::int32_t m_bestSecond = 0;
     std::size_t m_first10 = 0;          // strokes before 10 s
-    std::size_t m_lastFrom = 0;         // first stroke after the run's end minus 10 s
+    std::size_t m_lastFrom = 0;         // first stroke of the last 10 s
+    std::size_t m_beforeEnd = 0;        // strokes before a timed run's end
 
     std::vector<IntervalMark> m_marks;  // the settled intervals' marks
     std::size_t m_settledMarks = 0;
     std::int32_t m_settledDoubles = 0, m_settledMisses = 0;
 
     std::vector<SpeedPoint> m_speed;
-    std::size_t m_speedLo = 0, m_speedHi = 0;
+    std::size_t m_speedLo = 0, m_speedHi = 0; // the intervals holding the window's edges
     std::int64_t m_nextTenth = 10;      // the next point's time in tenths of a second
 };
 

@@ -484,6 +484,25 @@ std::optional<int> JournalDatabase::addImportedRuns(const std::vector<ImportedRu
     return added;
 }
 
+std::optional<int> JournalDatabase::countNewImports(const std::vector<ImportedRun>& runs)
+{
+    if (!isOpen())
+        return std::nullopt;
+    QSqlQuery known(QSqlDatabase::database(m_connection, false));
+    known.prepare(QStringLiteral("SELECT 1 FROM imported_scores WHERE score_key = ?"));
+    int fresh = 0;
+    for (const ImportedRun& imported : runs) {
+        known.addBindValue(imported.key);
+        if (!known.exec()) {
+            fail(known.lastError());
+            return std::nullopt;
+        }
+        fresh += known.next() ? 0 : 1;
+        known.finish();
+    }
+    return fresh;
+}
+
 bool JournalDatabase::commit()
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);

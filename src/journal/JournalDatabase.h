@@ -123,6 +123,8 @@ public:
     // and remembers their keys (also after the run is deleted, so a deleted
     // score stays deleted); how many were added.
     std::optional<int> addImportedRuns(const std::vector<ImportedRun>& runs);
+    // How many of the runs addImportedRuns would add now.
+    std::optional<int> countNewImports(const std::vector<ImportedRun>& runs);
     // Fills in figures computed later.
     bool setSummary(std::int64_t id, const RunSummary& summary);
     std::vector<JournalRun> listRuns(const RunFilter& filter = {});

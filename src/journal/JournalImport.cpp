@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <map>
 
 std::int64_t scoreDateToUtcMs(double date, const QTimeZone& zone)
 {
@@ -59,16 +60,38 @@ std::optional<std::vector<TQX_Score>> readScoresForImport(const QString& path, S
     return scores;
 }
 
+std::vector<ImportedRun> importedRunsFromScores(const std::vector<TQX_Score>& scores, const QTimeZone& zone)
+{
+    std::vector<ImportedRun> runs;
+    runs.reserve(scores.size());
+    for (const TQX_Score& s : scores)
+        runs.push_back(importedRunFromScore(s, zone));
+    // Played in date order: a score above the best of every earlier score of
+    // its recording time (and above 0) was a record. Scores pushed out of a
+    // full list are not there to compare; those were the oldest.
+    std::vector<std::size_t> byDate(scores.size());
+    for (std::size_t i = 0; i < byDate.size(); ++i)
+        byDate[i] = i;
+    std::stable_sort(byDate.begin(), byDate.end(),
+                     [&](std::size_t a, std::size_t b) { return scores[a].Date < scores[b].Date; });
+    std::map<std::int32_t, std::int32_t> best;
+    for (const std::size_t i : byDate) {
+        std::int32_t& bestOfTime = best[scores[i].Seconds];
+        if (scores[i].Strokes > bestOfTime) {
+            runs[i].run.result = RunResult::Record;
+            bestOfTime = scores[i].Strokes;
+        }
+    }
+    return runs;
+}
+
 ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTimeZone& zone)
 {
     ScoreImport result;
     const auto scores = readScoresForImport(path, &result.outcome);
     if (result.outcome != ScoreImport::Outcome::Imported)
         return result;
-    std::vector<ImportedRun> runs;
-    runs.reserve(scores->size());
-    for (const TQX_Score& s : *scores)
-        runs.push_back(importedRunFromScore(s, zone));
+    const std::vector<ImportedRun> runs = importedRunsFromScores(*scores, zone);
     result.scores = static_cast<int>(runs.size());
     const std::optional<int> added = db.addImportedRuns(runs);
     if (!added) {
@@ -76,5 +99,22 @@ ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTim
         return result;
     }
     result.added = *added;
+    return result;
+}
+
+ScoreImport previewScoreImport(JournalDatabase& db, const QString& path, const QTimeZone& zone)
+{
+    ScoreImport result;
+    const auto scores = readScoresForImport(path, &result.outcome);
+    if (result.outcome != ScoreImport::Outcome::Imported)
+        return result;
+    const std::vector<ImportedRun> runs = importedRunsFromScores(*scores, zone);
+    result.scores = static_cast<int>(runs.size());
+    const std::optional<int> fresh = db.countNewImports(runs);
+    if (!fresh) {
+        result.outcome = ScoreImport::Outcome::Failed;
+        return result;
+    }
+    result.added = *fresh;
     return result;
 }

@@ -23,6 +23,10 @@ std::int64_t scoreDateToUtcMs(double date, const QTimeZone& zone);
 // The run a score stands for: it started its recording time before the
 // moment the score was taken, reached its end and was Finished.
 ImportedRun importedRunFromScore(const TQX_Score& score, const QTimeZone& zone);
+// The runs of a score file's scores, in the file's order. A score that beat
+// every earlier score of its recording time in the file was a record when
+// it was played, as the main window judged it, and arrives as one.
+std::vector<ImportedRun> importedRunsFromScores(const std::vector<TQX_Score>& scores, const QTimeZone& zone);
 
 struct ScoreImport {
     enum class Outcome {
@@ -41,3 +45,7 @@ struct ScoreImport {
 std::optional<std::vector<TQX_Score>> readScoresForImport(const QString& path, ScoreImport::Outcome* outcome);
 
 ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTimeZone& zone);
+// What importScoreFile would do now, without writing: `added` is how many
+// scores it would bring in (0 when every one was brought in before, even if
+// its run was deleted since); Failed when the journal could not be read.
+ScoreImport previewScoreImport(JournalDatabase& db, const QString& path, const QTimeZone& zone);

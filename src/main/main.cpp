@@ -10,6 +10,9 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,10 +49,42 @@ void closeOnTerminationSignals(QWidget& mainWindow)
         ::sigaction(signal, &action, nullptr);
 }
 
+// --help and --version answer on the terminal and end the program before
+// any window (or display connection) is made; every other argument is left
+// to Qt (-platform, -style, ...).
+std::optional<int> answerInfoOptions(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs("Usage: tempovaro [--help | --version] [Qt options]\n"
+                       "Counts a drummer's strokes from an audio trigger or a MIDI kit and shows how fast\n"
+                       "they play, with a score list, a practice journal and a report of each run.\n"
+                       "\n"
+                       "  -h, --help     show this help and exit\n"
+                       "      --version  show the version and exit\n"
+                       "\n"
+                       "Qt's own options, such as -platform xcb, are accepted. The score list is\n"
+                       "Tempovaro.qxs in the directory the program starts in; the journal is\n"
+                       "$XDG_DATA_HOME/Tempovaro/journal.sqlite. See tempovaro(1) and\n"
+                       "tempovaro-count(1).\n",
+                       stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::fputs("tempovaro " TEMPOVARO_VERSION "\n", stdout);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<int> status = answerInfoOptions(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tempovaro"));
     // Wayland compositors and docks find the menu entry, and with it the

@@ -1,11 +1,13 @@
 #include "JournalProgressChart.h"
 
+#include "AxisScale.h"
 #include "JournalProgress.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
-#include <QDateTimeAxis>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
@@ -21,6 +23,23 @@ namespace {
 QList<QPointF> toList(const std::vector<QPointF>& points)
 {
     return QList<QPointF>(points.begin(), points.end());
+}
+
+// Endless runs differ in length, so their speed compares, not their count.
+std::vector<ProgressRun> progressRuns(const std::vector<JournalRun>& runs, std::int32_t recordingTimeMs)
+{
+    const bool endless = recordingTimeMs < 0;
+    std::vector<ProgressRun> points;
+    points.reserve(runs.size());
+    for (const JournalRun& j : runs) {
+        if (j.run.recordingTimeMs != recordingTimeMs)
+            continue;
+        if (endless && !j.summary.strokesPerMinute)
+            continue;
+        points.push_back({j.run.startUtcMs, endless ? *j.summary.strokesPerMinute : j.run.count,
+                          j.run.result == RunResult::Record});
+    }
+    return points;
 }
 
 } // namespace
@@ -61,7 +80,8 @@ bool JournalProgressChart::showsNote() const
     return m_stack->currentWidget() == m_note;
 }
 
-void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs)
+void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs,
+                                    const std::vector<JournalRun>& earlier)
 {
     if (!recordingTimeMs) {
         m_stack->setCurrentWidget(m_note);
@@ -69,19 +89,12 @@ void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::op
         return;
     }
     const bool endless = *recordingTimeMs < 0;
-    std::vector<ProgressRun> points;
-    points.reserve(runs.size());
-    for (const JournalRun& j : runs) {
-        if (j.run.recordingTimeMs != *recordingTimeMs)
-            continue;
-        // Endless runs differ in length, so their speed compares, not their count.
-        if (endless && !j.summary.strokesPerMinute)
-            continue;
-        points.push_back({j.run.startUtcMs, endless ? *j.summary.strokesPerMinute : j.run.count,
-                          j.run.result == RunResult::Record});
-    }
+    const std::vector<ProgressRun> points = progressRuns(runs, *recordingTimeMs);
+    std::optional<double> bestBefore;
+    for (const ProgressRun& r : progressRuns(earlier, *recordingTimeMs))
+        bestBefore = std::max(bestBefore.value_or(r.value), r.value);
     const QTimeZone zone = QTimeZone::systemTimeZone();
-    const ProgressSeries series = progressSeries(points, zone);
+    const ProgressSeries series = progressSeries(points, zone, bestBefore);
     const ProgressFigures figures = progressFigures(points, zone);
 
     auto* chart = new QChart;
@@ -101,6 +114,8 @@ void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::op
     weekly->setName(tr("Best of the week"));
     weekly->setPen(QPen(QColor(0xef, 0x8a, 0x17), 1.5));
     weekly->replace(toList(series.weeklyBest));
+    // One week of runs is one point, which a line alone would not show.
+    weekly->setPointsVisible(true);
     auto* records = new QScatterSeries;
     records->setName(tr("Records"));
     records->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
@@ -111,25 +126,38 @@ void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::op
     for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{all, weekly, best, records})
         chart->addSeries(s);
 
-    auto* x = new QDateTimeAxis;
-    x->setFormat(QStringLiteral("d MMM yy"));
-    x->setTickCount(6);
+    auto* x = new QCategoryAxis;
+    x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     auto* y = new QValueAxis;
     y->setTitleText(endless ? tr("Strokes per minute") : tr("Count"));
-    y->setLabelFormat(QStringLiteral("%.0f"));
     if (!series.runs.empty()) {
         double low = series.runs.front().y(), high = low;
-        for (const QPointF& p : series.runs) {
-            low = std::min(low, p.y());
-            high = std::max(high, p.y());
-        }
-        const double pad = std::max(1.0, (high - low) * 0.08);
-        y->setRange(std::max(0.0, std::floor(low - pad)), std::ceil(high + pad));
-        // A single day still gets a readable span.
-        const qint64 first = static_cast<qint64>(series.runs.front().x());
-        const qint64 last = std::max<qint64>(static_cast<qint64>(series.runs.back().x()), first + 86'400'000);
-        const qint64 margin = (last - first) / 40;
-        x->setRange(QDateTime::fromMSecsSinceEpoch(first - margin), QDateTime::fromMSecsSinceEpoch(last + margin));
+        for (const std::vector<QPointF>* line : {&series.runs, &series.bestSoFar})
+            for (const QPointF& p : *line) {
+                low = std::min(low, p.y());
+                high = std::max(high, p.y());
+            }
+        // Room above and below, so no run sits on the frame, then round ticks.
+        const double pad = std::max(0.5, (high - low) * 0.04);
+        const AxisScale scale = niceScale(std::max(0.0, low - pad), high + pad, 5, !endless);
+        y->setTickType(QValueAxis::TicksDynamic);
+        y->setTickAnchor(0.0);
+        y->setTickInterval(scale.step);
+        y->setLabelFormat(scale.step < 1.0 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+        y->setRange(scale.minimum, scale.maximum);
+
+        const DateAxis dates = dateAxis(static_cast<std::int64_t>(series.runs.front().x()),
+                                        static_cast<std::int64_t>(series.runs.back().x()), zone);
+        // Labels sit on their category's end: the first tick ends a
+        // category of one millisecond, so the axis's left end is labelled too.
+        x->setStartValue(static_cast<qreal>(dates.fromUtcMs - 1));
+        for (const DateTick& tick : dates.ticks)
+            x->append(tick.label, static_cast<qreal>(tick.utcMs));
+        x->setRange(static_cast<qreal>(dates.fromUtcMs), static_cast<qreal>(dates.toUtcMs));
+        x->setTitleText(dates.title);
+        // The last label is centred on the right end: room for its half.
+        const int half = QFontMetrics(x->labelsFont()).horizontalAdvance(dates.ticks.back().label) / 2;
+        chart->setMargins(QMargins(4, 4, std::max(4, half), 4));
     }
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);

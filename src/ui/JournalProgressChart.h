@@ -27,8 +27,10 @@ public:
     explicit JournalProgressChart(QWidget* parent = nullptr);
 
     // runs: the listed runs of recordingTimeMs (-1 endless), any order;
-    // nothing chosen shows the note.
-    void showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs);
+    // nothing chosen shows the note. earlier: the runs before the listed
+    // period, whose best the best-so-far line starts from.
+    void showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs,
+                  const std::vector<JournalRun>& earlier = {});
 
     // For tests and the benchmark: what is on display.
     QChart* chart() const;

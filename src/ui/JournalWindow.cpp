@@ -68,8 +68,10 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     setWindowTitle(tr("Journal"));
     resize(960, 720);
 
+    // No is the default: Enter or a stray Space never deletes runs.
     m_confirm = [](QWidget* parent, const QString& question) {
-        return QMessageBox::question(parent, tr("Journal"), question) == QMessageBox::Yes;
+        return QMessageBox::question(parent, tr("Journal"), question, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
     m_chooseFile = [](QWidget* parent, const QString& title, const QString& suggestedName) {
         return QFileDialog::getSaveFileName(parent, title, QDir::home().filePath(suggestedName),
@@ -221,18 +223,19 @@ void JournalWindow::offerImport()
     const std::optional<std::int64_t> count = m_db->countRuns();
     if (!count || *count != 0 || m_db->isReadOnly())
         return;
-    ScoreImport::Outcome outcome;
-    const auto scores = readScoresForImport(m_scoreFilePath, &outcome);
+    // Only scores that were never brought in are offered: a journal the
+    // drummer emptied by deleting the imported runs is not asked again.
+    const ScoreImport pending = previewScoreImport(*m_db, m_scoreFilePath, QTimeZone::systemTimeZone());
     const QString file = QFileInfo(m_scoreFilePath).fileName();
-    if (outcome == ScoreImport::Outcome::Damaged) {
+    if (pending.outcome == ScoreImport::Outcome::Damaged) {
         setStatus(tr("%1 could not be read, so its scores were not brought into the journal.").arg(file));
         return;
     }
-    if (outcome != ScoreImport::Outcome::Imported)
+    if (pending.outcome != ScoreImport::Outcome::Imported || pending.added == 0)
         return;
     const QString question =
         tr("Your journal is empty. Bring the %n score(s) of %1 into it as runs (without stroke times)?", nullptr,
-           static_cast<int>(scores->size()))
+           pending.added)
             .arg(file);
     if (!m_confirm(this, question))
         return;
@@ -275,12 +278,21 @@ void JournalWindow::refresh()
     }
     const auto period = static_cast<JournalPeriod>(m_period->currentData().toInt());
     const auto time = chosenRecordingTime();
-    std::vector<JournalRun> runs = m_db->listRuns(journalFilter(time, period, QDateTime::currentMSecsSinceEpoch()));
+    const RunFilter filter = journalFilter(time, period, QDateTime::currentMSecsSinceEpoch());
+    std::vector<JournalRun> runs = m_db->listRuns(filter);
     // listRuns leaves an earlier failure (a locked delete) standing; only an
     // empty list can be a failed read.
     const bool readFailed = runs.empty() && m_db->problem() != JournalProblem::None &&
                             m_db->problem() != JournalProblem::NewerSchema;
-    m_chart->showRuns(runs, time);
+    // The best-so-far line of a period starts from the best before it.
+    std::vector<JournalRun> earlier;
+    if (time && filter.fromUtcMs) {
+        RunFilter before;
+        before.recordingTimeMs = time;
+        before.untilUtcMs = filter.fromUtcMs;
+        earlier = m_db->listRuns(before);
+    }
+    m_chart->showRuns(runs, time, earlier);
     m_model->setRuns(std::move(runs));
     m_listedTotal = m_db->countRuns();
     if (readFailed)

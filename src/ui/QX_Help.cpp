@@ -78,8 +78,43 @@ const Paragraph kParagraphs[] = {
      "playing 16th notes. "},
 };
 
+// What came after the first release, below its page in the same style: a
+// heading band, then paragraphs as tall as their text needs.
+struct Section {
+    const char* name;
+    const char* heading;
+    std::initializer_list<const char*> paragraphs;
+};
+
+const Section kSections[] = {
+    {"journal", "Journal and run report",
+     {"Every run you play is kept in the practice journal with the time of each stroke: a timed run "
+      "when its recording time is up, a run you reset or an endless run when it stops. Open it with "
+      "\"Journal\" in the Measurement menu (Ctrl+J). It lists your runs by recording time and period, "
+      "charts your progress (every run, the best so far and the best of each week) and exports runs or "
+      "the strokes of one run as CSV files. The first time it opens empty it offers to bring in the "
+      "scores of your score list. Deleting runs there never changes the score list.",
+      "\"Run Report\" in the Measurement menu (Ctrl+R) shows the run you are playing, as you play, or the "
+      "last one; a double click on a run in the journal shows that run. It draws your speed over time and "
+      "every interval between two strokes, marks suspected double strokes and missed strokes, and lists "
+      "figures such as the evenness of your strokes, the fatigue (the last 10 seconds against the first "
+      "10) and the hand balance."}},
+    {"detection", "Audio detection",
+     {"For audio, the Device Select dialog offers two detectors under \"Detection\". Standard is "
+      "Tempovaro's original detector and counts up to about 30 strokes per second. Fast follows quicker "
+      "rolls and takes each stroke's time at its very start. If one counts strokes you did not play or "
+      "misses some, try the other and compare the run reports."}},
+    {"endless", "Endless",
+     {"Choose \"Endless\" in the Time menu to play as long as you like: the clock starts with your first "
+      "stroke and runs until you reset (Space). An endless run makes no score, but the journal keeps it "
+      "with its strokes per minute, and its progress chart compares endless runs by their speed."}},
+};
+
 constexpr int kPageWidth = 510;
-constexpr int kPageHeight = 670;
+// Where the first release's page ended and the later sections begin.
+constexpr int kFirstPageHeight = 670;
+constexpr int kBandHeight = 33;
+constexpr int kTextWidth = 461;
 
 QFont sansSerif(int pixelSize, bool bold)
 {
@@ -123,37 +158,70 @@ THelpWindow::THelpWindow(QWidget* parent)
     page->setObjectName(QStringLiteral("Page"));
     page->setAutoFillBackground(true);
     page->setPalette(white);
-    page->setFixedSize(kPageWidth, kPageHeight);
+    // The paragraphs below the first page are measured before the page joins
+    // the window, so it takes the window's font now.
+    page->setFont(font());
 
-    for (const Heading& h : kHeadings) {
+    const auto addBand = [page](const char* panelName, const char* textName, int top, const char* caption) {
         auto* band = new QFrame(page);
-        band->setObjectName(QString::fromLatin1(h.panelName));
+        band->setObjectName(QString::fromLatin1(panelName));
         band->setFrameStyle(QFrame::Panel | QFrame::Raised);
         band->setLineWidth(1);
-        band->setGeometry(0, h.top, kPageWidth, 33);
+        band->setGeometry(0, top, kPageWidth, kBandHeight);
 
-        auto* text = new QLabel(QString::fromLatin1(h.text), band);
-        text->setObjectName(QString::fromLatin1(h.textName));
+        auto* text = new QLabel(QString::fromLatin1(caption), band);
+        text->setObjectName(QString::fromLatin1(textName));
         text->setTextFormat(Qt::PlainText);
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         text->setFont(sansSerif(13, true));
-        text->setGeometry(9, 9, h.textWidth, h.textHeight);
         QPalette pal = text->palette();
         pal.setColor(QPalette::WindowText, kHeadingText);
-        if (h.skyBlue) {
-            pal.setColor(QPalette::Window, kSkyBlue);
-            text->setAutoFillBackground(true);
-        }
         text->setPalette(pal);
-    }
-
-    for (const Paragraph& p : kParagraphs) {
-        auto* text = new QLabel(QString::fromLatin1(p.text), page);
-        text->setObjectName(QString::fromLatin1(p.name));
+        return text;
+    };
+    const auto addParagraph = [page](const char* name, const char* body) {
+        auto* text = new QLabel(QString::fromLatin1(body), page);
+        text->setObjectName(QString::fromLatin1(name));
         text->setTextFormat(Qt::PlainText);
         text->setWordWrap(true);
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        text->setGeometry(12, p.top, 461, p.height);
+        return text;
+    };
+
+    const auto paintSkyBlue = [](QLabel* text) {
+        QPalette pal = text->palette();
+        pal.setColor(QPalette::Window, kSkyBlue);
+        text->setPalette(pal);
+        text->setAutoFillBackground(true);
+    };
+    for (const Heading& h : kHeadings) {
+        QLabel* text = addBand(h.panelName, h.textName, h.top, h.text);
+        text->setGeometry(9, 9, h.textWidth, h.textHeight);
+        if (h.skyBlue)
+            paintSkyBlue(text);
+    }
+
+    int top = kFirstPageHeight;
+    for (const Section& section : kSections) {
+        const QByteArray name(section.name);
+        QLabel* heading = addBand(name + "Band", name + "Heading", top, section.heading);
+        heading->setGeometry(QRect(QPoint(9, 9), heading->sizeHint()));
+        paintSkyBlue(heading);
+        top += kBandHeight + 15;
+        int n = 0;
+        for (const char* body : section.paragraphs) {
+            QLabel* text = addParagraph(name + "Text" + QByteArray::number(++n), body);
+            const int height = text->heightForWidth(kTextWidth);
+            text->setGeometry(12, top, kTextWidth, height);
+            top += height + 10;
+        }
+        top += 6;
+    }
+    page->setFixedSize(kPageWidth, top + 8);
+
+    for (const Paragraph& p : kParagraphs) {
+        QLabel* text = addParagraph(p.name, p.text);
+        text->setGeometry(12, p.top, kTextWidth, p.height);
         if (qstrcmp(p.name, "StaticText3") == 0) {
             QPalette pal = text->palette();
             pal.setColor(QPalette::WindowText, kWarning);

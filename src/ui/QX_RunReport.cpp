@@ -1,9 +1,11 @@
 #include "QX_RunReport.h"
+#include "AxisScale.h"
 #include "QX_Palette.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QGraphicsLayout>
 #include <QGridLayout>
@@ -74,19 +76,6 @@ QLabel* makeLabel(const QString& text, const QColor& color, bool bold, QWidget* 
     return label;
 }
 
-// A tick step of 1, 2 or 5 times a power of ten that gives about `ticks` ticks.
-double niceStep(double range, int ticks)
-{
-    if (range <= 0.0)
-        return 1.0;
-    const double raw = range / ticks;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (const double m : {1.0, 2.0, 5.0})
-        if (raw <= m * power)
-            return m * power;
-    return 10.0 * power;
-}
-
 void setAxis(QValueAxis* axis, double minimum, double maximum, int ticks)
 {
     const double step = niceStep(maximum - minimum, ticks);
@@ -109,6 +98,33 @@ QValueAxis* makeAxis(const QString& title)
     axis->setLabelsFont(font);
     axis->setTitleFont(font);
     return axis;
+}
+
+// The size a chart needs for its plot to hold its y-axis title whole and
+// for its legend to show every name whole. Everything around the plot
+// (title, legend, tick labels, the x-axis title) keeps its height whatever
+// the chart's, so one layout at a trial size tells how much that is in this
+// font; the interval chart's legend makes it taller than the speed chart.
+QSize minimumChartSize(QChart* chart, const QValueAxis* yAxis)
+{
+    constexpr qreal kTrialHeight = 400.0;
+    chart->resize(QSizeF(480.0, kTrialHeight));
+    chart->layout()->activate();
+    const qreal around = kTrialHeight - chart->plotArea().height();
+    // The title's bounding box has padding of its own; a little air above it,
+    // and never less than a plot that still shows its shape.
+    const qreal title = QFontMetricsF(yAxis->titleFont()).horizontalAdvance(yAxis->titleText());
+    const qreal height = around + std::max(title + 16.0, 90.0);
+    // A legend in one row: each entry is its marker, its name and the gaps
+    // around them, about three line heights besides the name.
+    qreal legend = 0.0;
+    if (chart->legend()->isVisible()) {
+        const QFontMetricsF metrics(chart->legend()->font());
+        for (const QAbstractSeries* series : chart->series())
+            legend += metrics.horizontalAdvance(series->name()) + 3.0 * metrics.height();
+        legend += chart->margins().left() + chart->margins().right();
+    }
+    return QSize(static_cast<int>(std::ceil(legend)), static_cast<int>(std::ceil(height)));
 }
 
 QChart* makeChart(const QString& title)
@@ -311,10 +327,10 @@ void RunReportWindow::buildCharts(QVBoxLayout* column)
     m_intervalChart->legend()->setAlignment(Qt::AlignTop);
     m_intervalChart->legend()->setLabelColor(kCaptionColor);
 
-    for (QChart* chart : {m_speedChart, m_intervalChart}) {
+    for (const auto& [chart, yAxis] : {std::pair{m_speedChart, m_speedY}, std::pair{m_intervalChart, m_intervalY}}) {
         auto* view = new QChartView(chart, this);
         view->setRenderHint(QPainter::Antialiasing);
-        view->setMinimumHeight(180);
+        view->setMinimumSize(minimumChartSize(chart, yAxis) + QSize(2, 2) * view->frameWidth());
         column->addWidget(view, 1);
     }
 }
@@ -351,7 +367,13 @@ void RunReportWindow::showHeader(const RunRecord& run, bool live)
                                                 QLocale::ShortFormat)
                               : kEmpty);
     m_timeLabel->setText(recordingTimeText(run.recordingTimeMs));
-    m_countLabel->setText(locale.toString(run.count));
+    // While a run is played its record holds no count yet: every stroke
+    // the device counted is either among its strokes or among those whose
+    // time was lost.
+    const qint64 count = live ? std::max<qint64>(run.count, static_cast<qint64>(run.strokes.size() +
+                                                                                run.droppedEvents))
+                              : run.count;
+    m_countLabel->setText(locale.toString(count));
     m_resultLabel->setText(live ? QStringLiteral("In progress\u2026") : resultText(run));
     m_deviceLabel->setText(deviceText(run.device));
 }
@@ -396,7 +418,7 @@ void RunReportWindow::clearCharts()
         series->clear();
 }
 
-void RunReportWindow::fitAxes(double endS, std::int32_t maxPerSecond, std::int32_t strokes, double longestMs)
+void RunReportWindow::fitAxes(double endS, double maxPerSecond, std::int32_t strokes, double longestMs)
 {
     // While following, the axes grow in steps so the chart does not shift
     // under the drummer's eyes every tenth of a second.
@@ -430,7 +452,7 @@ void RunReportWindow::showRun(const RunRecord& run)
     m_speedLine.clear();
     m_intervalLine.clear();
     QList<QPointF> doubles, misses;
-    std::int32_t maxPerSecond = 0;
+    double maxPerSecond = 0.0;
     for (const SpeedPoint& p : analysis.speed) {
         m_speedLine.add(QPointF(p.timeS, p.strokesPerSecond));
         maxPerSecond = std::max(maxPerSecond, p.strokesPerSecond);
@@ -462,7 +484,7 @@ void RunReportWindow::followLive(const RunRecord& inProgress)
         m_liveStartUtcMs = inProgress.startUtcMs;
         m_analyzer = std::make_unique<RunAnalyzer>();
         m_speedShown = m_intervalsShown = m_marksShown = 0;
-        m_maxPerSecond = 0;
+        m_maxPerSecond = 0.0;
         clearCharts();
     }
     if (!strokes.empty() && m_analyzer->strokeCount() == 0)

@@ -54,7 +54,7 @@ private:
     void showNote(const RunRecord& run, std::size_t strokesWithTimes);
     void showFigures(const RunFigures& figures);
     void clearCharts();
-    void fitAxes(double endS, std::int32_t maxPerSecond, std::int32_t strokes, double longestMs);
+    void fitAxes(double endS, double maxPerSecond, std::int32_t strokes, double longestMs);
 
     QLabel* m_startLabel = nullptr;
     QLabel* m_timeLabel = nullptr;
@@ -86,5 +86,5 @@ private:
     std::size_t m_speedShown = 0;
     std::size_t m_intervalsShown = 0;
     std::size_t m_marksShown = 0;
-    std::int32_t m_maxPerSecond = 0;
+    double m_maxPerSecond = 0.0;
 };

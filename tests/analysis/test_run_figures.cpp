@@ -71,18 +71,58 @@ TEST(RunFigures, RunThatSlowsDownShowsFatigueAndItsSpeedCurve)
 
     ASSERT_EQ(run.speed.size(), 191u); // 1.0, 1.1, ..., 20.0 s
     EXPECT_DOUBLE_EQ(run.speed.front().timeS, 1.0);
-    EXPECT_EQ(run.speed.front().strokesPerSecond, 10);
+    EXPECT_NEAR(run.speed.front().strokesPerSecond, 10.0, 1e-9);
     EXPECT_DOUBLE_EQ(run.speed[95].timeS, 10.5);
-    EXPECT_EQ(run.speed[95].strokesPerSecond, 8); // 9.5 .. 9.9, then 10.0, 10.2, 10.4
+    // [9.5, 10.5): five 100 ms intervals, then 10.0 .. 10.4 (two 200 ms
+    // ones) and half of 10.4 .. 10.6.
+    EXPECT_NEAR(run.speed[95].strokesPerSecond, 7.5, 1e-9);
     EXPECT_DOUBLE_EQ(run.speed.back().timeS, 20.0);
-    EXPECT_EQ(run.speed.back().strokesPerSecond, 5); // 19.0 .. 19.8
+    EXPECT_NEAR(run.speed.back().strokesPerSecond, 5.0, 1e-9);
 
-    // A timed run's curve goes on to its end after the last stroke.
+    // A timed run's curve goes on to its end after the last stroke, falling
+    // as the silence fills the window.
     const auto timed = analyzeRun(fromMs({0, 500, 1000}), 3.0).speed;
     ASSERT_EQ(timed.size(), 21u);
-    EXPECT_EQ(timed[0].strokesPerSecond, 2);
-    EXPECT_EQ(timed[1].strokesPerSecond, 2); // [0.1, 1.1) holds 0.5 and 1.0
-    EXPECT_EQ(timed.back().strokesPerSecond, 0);
+    EXPECT_NEAR(timed[0].strokesPerSecond, 2.0, 1e-9);
+    EXPECT_NEAR(timed[1].strokesPerSecond, 1.8, 1e-9); // [0.1, 1.1): 0.4 s of one interval, all of the next
+    EXPECT_NEAR(timed[5].strokesPerSecond, 1.0, 1e-9); // [0.5, 1.5): one interval, then silence
+    EXPECT_EQ(timed.back().strokesPerSecond, 0.0);
+}
+
+// A steady run is steady in every figure: its last 10 s span as long a time
+// as its first, whether the run was timed or not, and its speed curve is
+// flat even where a second holds 12 strokes and the next 13.
+TEST(RunFigures, SteadyRunsShowNoFatigueAndAFlatSpeedCurve)
+{
+    struct Case {
+        double perSecond;
+        std::optional<double> recordingS;
+        bool strokeOnTheEnd; // a stroke stamped at the end instant itself
+    };
+    const Case cases[] = {
+        {8.0, 30.0, false},  {12.0, 30.0, false},   {16.0, 20.0, false},    {12.0, 30.0, true},
+        {8.0, std::nullopt, false}, {12.27, std::nullopt, false}, {16.0, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.perSecond << "/s " << (c.recordingS ? "timed" : "untimed"));
+        const double endS = c.recordingS.value_or(25.0);
+        std::vector<double> times;
+        for (int i = 0; i / c.perSecond < endS - 1e-12; ++i)
+            times.push_back(i / c.perSecond);
+        if (c.strokeOnTheEnd)
+            times.push_back(endS);
+        const auto run = analyzeRun(times, c.recordingS);
+        ASSERT_TRUE(run.figures.fatiguePercent);
+        EXPECT_EQ(*run.figures.fatiguePercent, 0.0);
+        EXPECT_DOUBLE_EQ(*run.figures.last10sPerSecond, *run.figures.first10sPerSecond);
+
+        const double lastS = c.strokeOnTheEnd ? times[times.size() - 2] : times.back();
+        for (const SpeedPoint& p : run.speed) {
+            if (p.timeS <= lastS) {
+                ASSERT_NEAR(p.strokesPerSecond, c.perSecond, 1e-9) << p.timeS;
+            }
+        }
+    }
 }
 
 TEST(RunFigures, AlternatingLongShortIsHandBalanceNotDoubles)
@@ -173,6 +213,8 @@ TEST(RunFigures, FollowingStrokeByStrokeMatchesTheFinishedRun)
         ASSERT_EQ(f.bestSecond, prefix.figures.bestSecond) << n;
         ASSERT_EQ(f.longestGapMs, prefix.figures.longestGapMs) << n;
         ASSERT_EQ(live.settledSpeedCurve().size(), prefix.speed.size()) << n;
+        for (std::size_t i = 0; i < prefix.speed.size(); ++i)
+            ASSERT_EQ(live.settledSpeedCurve()[i].strokesPerSecond, prefix.speed[i].strokesPerSecond) << n;
         for (std::size_t i = 0; i < live.settledIntervals(); ++i)
             ASSERT_EQ(live.interval(i).mark, prefix.intervals[i].mark) << n << " " << i;
     }

@@ -114,6 +114,38 @@ private slots:
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(3));
     }
 
+    void recordsArriveAsRecordsAndThePreviewCountsOnlyNewScores()
+    {
+        // A score list sorted by strokes, as the drummer may have left it:
+        // records are judged in the order the scores were played.
+        const auto at = [](int day) { return scoreDate(QDateTime(QDate(2026, 5, day), QTime(18, 0), kBerlin)); };
+        const std::vector<TQX_Score> scores = {
+            {210, 30, at(3)}, {210, 30, at(4)}, {200, 30, at(1)}, {190, 30, at(2)}, {100, 60, at(5)}, {0, 10, at(6)}};
+        const std::vector<ImportedRun> runs = importedRunsFromScores(scores, kBerlin);
+        QStringList results;
+        for (const ImportedRun& r : runs)
+            results << QString::fromLatin1(runResultName(r.run.result));
+        // Equal to the best is no record, and neither is a count of 0.
+        QCOMPARE(results, QStringList({"Record", "Finished", "Record", "Finished", "Record", "Finished"}));
+
+        const QString file = path("records.qxs");
+        QVERIFY(writeFile(file, scoreFile(scores)));
+        JournalDatabase db(path("records.sqlite"));
+        QVERIFY(db.open());
+        QCOMPARE(previewScoreImport(db, file, kBerlin).added, 6);
+        QCOMPARE(db.countRuns(), std::optional<std::int64_t>(0)); // a preview writes nothing
+        QCOMPARE(importScoreFile(db, file, kBerlin).added, 6);
+        std::vector<std::int64_t> ids;
+        for (const JournalRun& j : db.listRuns())
+            ids.push_back(j.run.id);
+        QCOMPARE(db.deleteRuns(ids), std::optional<int>(6));
+        // Emptied by hand: nothing is left to bring in, so nothing is offered.
+        const ScoreImport again = previewScoreImport(db, file, kBerlin);
+        QCOMPARE(again.outcome, ScoreImport::Outcome::Imported);
+        QCOMPARE(again.scores, 6);
+        QCOMPARE(again.added, 0);
+    }
+
     void aDamagedOrMissingScoreFileImportsNothingAndStaysAsItWas()
     {
         JournalDatabase db(path("damaged.sqlite"));

@@ -6,7 +6,12 @@
 #include "JournalTableModel.h"
 #include "JournalWindow.h"
 
+#include <QApplication>
 #include <QChart>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QXYSeries>
 #include <QDateTime>
 #include <QFile>
 #include <QSignalSpy>
@@ -114,6 +119,15 @@ private slots:
         QVERIFY(w.progressChart()->figuresText().contains("Runs: 3"));
         QVERIFY(w.progressChart()->figuresText().contains("Best: 300 strokes"));
         QCOMPARE(w.progressChart()->chart()->series().size(), 4);
+        // Within the last month the best so far is still the 300 from before it.
+        w.setPeriodFilter(JournalPeriod::LastMonth);
+        QXYSeries* best = nullptr;
+        for (QAbstractSeries* series : w.progressChart()->chart()->series())
+            if (series->name() == QStringLiteral("Best so far"))
+                best = static_cast<QXYSeries*>(series);
+        QVERIFY(best && best->count() > 0);
+        for (const QPointF& p : best->points())
+            QCOMPARE(p.y(), 300.0);
     }
 
     void enterOpensARunAndDeleteAsksOnceAndSparesTheScoreFile()
@@ -176,6 +190,29 @@ private slots:
         QCOMPARE(w.model()->runAt(0).run.count, 500);
     }
 
+    void enterOnTheDeleteQuestionKeepsTheRuns()
+    {
+        const QString path = m_dir.filePath("keep.sqlite");
+        {
+            JournalDatabase db(path);
+            QVERIFY(db.open());
+            QVERIFY(db.addRun(stored(1'700'000'000'000, 30000, 100, RunResult::Finished)));
+        }
+        JournalWindow w(path, m_dir.filePath("none.qxs"));
+        w.show();
+        w.table()->selectRow(0);
+        bool defaultWasNo = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            defaultWasNo = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTest::keyClick(w.table(), Qt::Key_Delete);
+        QVERIFY(defaultWasNo);
+        QCOMPARE(w.model()->rowCount(), 1);
+    }
+
     void anEmptyJournalOffersTheScoresAndABadJournalOnlySaysSo()
     {
         const QString scores = m_dir.filePath("offer.qxs");
@@ -196,6 +233,19 @@ private slots:
             QTRY_COMPARE(asked, 1);
             QCOMPARE(w.model()->rowCount(), 1);
             QCOMPARE(w.model()->runAt(0).run.count, 250);
+            QCOMPARE(w.model()->runAt(0).run.result, RunResult::Record); // the first score of its time
+            w.setConfirm([](QWidget*, const QString&) { return true; });
+            w.table()->selectRow(0);
+            QTest::keyClick(w.table(), Qt::Key_Delete);
+            QCOMPARE(w.model()->rowCount(), 0);
+        }
+        {
+            // Emptied by hand, the journal is not offered what it already had.
+            JournalWindow w(m_dir.filePath("offer.sqlite"), scores);
+            w.setConfirm([&](QWidget*, const QString&) { return ++asked > 0; });
+            w.show();
+            QCoreApplication::processEvents();
+            QCOMPARE(asked, 1);
         }
 
         // A journal under a regular file cannot exist: a status line, no crash.

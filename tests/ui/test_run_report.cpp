@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <QGraphicsTextItem>
 #include <QtTest>
 
 #include <cmath>
@@ -117,12 +118,17 @@ private slots:
         live.ranToEnd = false;
         live.result = RunResult::CutShort;
         // The main window's 100 ms steps: about one stroke and a bit each.
+        // Its record of a run in progress has no count yet; the header
+        // counts the strokes so far, and those whose times were lost.
+        live.count = 0;
         for (std::size_t n = 0; n <= finished.strokes.size(); n += 7) {
             live.strokes.assign(finished.strokes.begin(), finished.strokes.begin() + static_cast<std::ptrdiff_t>(n));
-            live.count = static_cast<std::int32_t>(n);
+            live.droppedEvents = n / 100;
             window.followLive(live);
             QCOMPARE(window.figureText("strokes"), QString::number(n));
+            QCOMPARE(labelText(window, "count"), QLocale().toString(static_cast<qulonglong>(n + n / 100)));
         }
+        live.droppedEvents = 0;
         QCOMPARE(labelText(window, "result"), QStringLiteral("In progress\u2026"));
         live.strokes = finished.strokes;
         window.followLive(live);
@@ -151,6 +157,30 @@ private slots:
         QCOMPARE(seriesNamed(window, "Strokes per second")->count(), 291);
         QTest::keyClick(&window, Qt::Key_Escape);
         QVERIFY(!window.isVisible());
+    }
+
+    void titlesAndLegendFitAtTheSmallestSize()
+    {
+        RunReportWindow window;
+        window.showRun(thirtySecondRun());
+        window.show();
+        window.resize(window.minimumSizeHint());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto views = window.findChildren<QChartView*>();
+        QCOMPARE(views.size(), 2);
+        // Qt Charts shortens a title that does not fit to "Interval (…".
+        for (QChartView* view : views) {
+            QTRY_COMPARE(view->chart()->size(), QSizeF(view->viewport()->size()));
+            const QString title = view->chart()->axes(Qt::Vertical).front()->titleText();
+            QStringList shown;
+            for (QGraphicsItem* item : view->scene()->items())
+                if (const auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
+                    shown << text->toPlainText();
+            QVERIFY2(shown.contains(title), qPrintable(shown.join(QStringLiteral(" | "))));
+            if (view->chart()->legend()->isVisible())
+                for (QAbstractSeries* series : view->chart()->series())
+                    QVERIFY2(shown.contains(series->name()), qPrintable(shown.join(QStringLiteral(" | "))));
+        }
     }
 
     void longRunsAreThinnedWithoutLosingSpikes()

@@ -1,14 +1,16 @@
-// journal-demo [RUNS [SECONDS]]: writes RUNS (default 300) made-up runs over
-// the last year into $XDG_DATA_HOME/Tempovaro/journal.sqlite (set
-// XDG_DATA_HOME to a scratch folder: it adds to whatever journal is there)
-// and shows the journal window with the runs of SECONDS charted (default 60;
-// -1 endless, 0 all recording times). A drummer who practises a few times a
-// week and slowly gets faster, with the odd bad day.
+// journal-demo FOLDER [RUNS [SECONDS]]: writes RUNS (default 300) made-up
+// runs over the last year into FOLDER/journal.sqlite (made if missing; it
+// adds to a journal already there) and shows the journal window on it with
+// the runs of SECONDS charted (default 60; -1 endless, 0 all recording
+// times). A drummer who practises a few times a week and slowly gets
+// faster, with the odd bad day. The folder is never guessed: made-up runs
+// must not land in a drummer's real journal.
 #include "JournalDatabase.h"
 #include "JournalWindow.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 
 #include <cstdio>
 #include <map>
@@ -16,10 +18,24 @@
 
 int main(int argc, char** argv)
 {
+    // Checked before Qt takes the arguments, so the usage prints anywhere.
+    if (argc < 2 || argv[1][0] == '\0' || argv[1][0] == '-') {
+        std::fputs("usage: journal-demo FOLDER [RUNS [SECONDS]]\n"
+                   "Fills FOLDER/journal.sqlite with made-up runs and shows the journal window.\n",
+                   stderr);
+        return 2;
+    }
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+    const QStringList args = QCoreApplication::arguments();
+    const QString folder = args[1];
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "journal-demo: cannot make %s\n", qPrintable(folder));
+        return 1;
+    }
+    const QString path = QDir(folder).absoluteFilePath(QStringLiteral("journal.sqlite"));
+    const int runs = args.size() > 2 ? std::max(1, args[2].toInt()) : 300;
     {
-        JournalDatabase db;
+        JournalDatabase db(path);
         if (!db.open()) {
             std::fprintf(stderr, "journal-demo: %s\n", qPrintable(db.problemReason()));
             return 1;
@@ -52,8 +68,11 @@ int main(int argc, char** argv)
             db.addRun(r);
         }
     }
-    JournalWindow* w = showJournalWindow({});
-    const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
-    w->setRecordingTimeFilter(seconds == 0 ? std::nullopt : std::optional<std::int32_t>(seconds < 0 ? -1 : seconds * 1000));
+    // No score file beside the demo journal: nothing to offer to import.
+    JournalWindow w(path, QDir(folder).absoluteFilePath(QStringLiteral("Tempovaro.qxs")));
+    const int seconds = args.size() > 3 ? args[3].toInt() : 60;
+    w.setRecordingTimeFilter(seconds == 0 ? std::nullopt
+                                          : std::optional<std::int32_t>(seconds < 0 ? -1 : seconds * 1000));
+    w.show();
     return app.exec();
 }
