@@ -26,7 +26,7 @@ JournalRun hand(std::int64_t id, int count, std::optional<double> perMinute, std
     j.run.startUtcMs = 1'700'000'000'000 + id * kDayMs;
     j.run.recordingTimeMs = recordingTimeMs;
     j.run.count = count;
-    j.run.device = {1, std::move(device), "", 0, -1, 0};
+    j.run.device = {1, std::move(device), "", 0, -1, 0, ""};
     j.summary.strokesPerMinute = perMinute;
     return j;
 }
@@ -46,7 +46,7 @@ RunRecord stored(std::int64_t startUtcMs, std::int32_t recordingTimeMs, int coun
     r.recordingTimeMs = recordingTimeMs;
     r.count = count;
     r.result = result;
-    r.device = {2, "Pad", "", 0, -1, 0};
+    r.device = {2, "Pad", "", 0, -1, 0, ""};
     return r;
 }
 
