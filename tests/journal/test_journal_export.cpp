@@ -98,11 +98,11 @@ private slots:
         QVERIFY(table);
         QCOMPARE(table->size(), std::size_t{3});
         QCOMPARE((*table)[0].join(','), QString("id,start,recording_time_s,count,strokes_per_minute,"
-                                                "evenness_cv_percent,fatigue_percent,result,device"));
+                                                "evenness_cv_percent,fatigue_percent,result,device,detector,device_id"));
         QCOMPARE((*table)[1], QStringList({"3", "2026-03-29T23:45:00+02:00", "60", "1234", "1234.500", "4.250",
-                                           "-2.000", "Record", "Roland \"TD-17\", Port 1"}));
+                                           "-2.000", "Record", "Roland \"TD-17\", Port 1", "", ""}));
         QCOMPARE((*table)[2], QStringList({"2", "2026-01-05T08:00:09+01:00", "endless", "900", "", "", "", "Record",
-                                           "Bühne – Snare\nlinks"}));
+                                           "Bühne – Snare\nlinks", "", ""}));
         // West of Greenwich the offset is negative, and the decimal point
         // stays a dot whatever the user's locale.
         QLocale::setDefault(QLocale(QLocale::German));
