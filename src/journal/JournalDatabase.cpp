@@ -232,6 +232,7 @@ bool JournalDatabase::open(const Options& options)
     const bool opened = options.readOnly ? openForReading(options) : openForWriting(options);
     if (!opened)
         return false;
+    rememberFile();
 
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QString error;
@@ -285,6 +286,15 @@ bool JournalDatabase::open(const Options& options)
     }
     m_version = kJournalSchemaVersion;
     return true;
+}
+
+void JournalDatabase::rememberFile()
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0) {
+        m_openedInode = st.st_ino;
+        m_openedDevice = st.st_dev;
+    }
 }
 
 bool JournalDatabase::openForReading(const Options& options)
@@ -456,6 +466,20 @@ bool JournalDatabase::moveAside(const Options& options)
     }
     fail(JournalProblem::FolderNotWritable, QStringLiteral("no free name to move %1 aside").arg(m_path));
     return false;
+}
+
+void JournalDatabase::clearProblem()
+{
+    m_problem = m_version > kJournalSchemaVersion ? JournalProblem::NewerSchema : JournalProblem::None;
+    m_problemDetail.clear();
+}
+
+bool JournalDatabase::fileReplaced() const
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return true;
+    return st.st_ino != m_openedInode || st.st_dev != m_openedDevice;
 }
 
 void JournalDatabase::fail(JournalProblem problem, const QString& detail)
@@ -733,6 +757,7 @@ std::vector<JournalRun> JournalDatabase::listRuns(const RunFilter& filter)
     std::vector<JournalRun> runs;
     if (!isOpen())
         return runs;
+    clearProblem();
     QString sql = QStringLiteral("SELECT ") + runColumns() + QStringLiteral(" FROM runs r WHERE 1");
     QVariantList values;
     if (filter.recordingTimeMs) {
@@ -770,6 +795,7 @@ std::optional<JournalRun> JournalDatabase::loadRun(std::int64_t id)
 {
     if (!isOpen())
         return std::nullopt;
+    clearProblem();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT ") + runColumns() +

@@ -141,6 +141,9 @@ public:
     const QString& movedAsideTo() const { return m_movedAsideTo; }
     // problem() is a damaged file that open() has not moved aside.
     bool isDamaged() const { return m_problem == JournalProblem::Damaged; }
+    // Another connection moved the opened file away or put a new one in its
+    // place: this connection still reads the old one.
+    bool fileReplaced() const;
 
     void setSummaryHook(RunSummaryHook hook) { m_summaryHook = std::move(hook); }
 
@@ -177,6 +180,8 @@ private:
     // .bak name, unless, under the lock, it has meanwhile become a database
     // (another program moved the stranger and started a journal).
     bool moveAside(const Options& options);
+    void rememberFile();
+    void clearProblem();
     void fail(JournalProblem problem, const QString& detail);
     void fail(const QSqlError& error);
     // The real reason behind an error SQLite reports only by its code.
@@ -196,5 +201,7 @@ private:
     JournalProblem m_problem = JournalProblem::None;
     QString m_problemDetail;
     QString m_movedAsideTo;
+    std::uint64_t m_openedInode = 0;
+    std::uint64_t m_openedDevice = 0;
     RunSummaryHook m_summaryHook;
 };
