@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 
 RunFilter journalFilter(std::optional<std::int32_t> recordingTimeMs, JournalPeriod period, std::int64_t nowUtcMs)
 {
@@ -107,8 +108,8 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     const QString samples[] = {
         QLocale().toString(QDateTime(QDate(2026, 12, 30), QTime(23, 59)), QLocale::ShortFormat),
         tr("Endless"), QStringLiteral("99999"), QLocale().toString(9999.9, 'f', 1),
-        QLocale().toString(99.9, 'f', 1), QLocale().toString(-99.9, 'f', 1), tr("Cut short")};
-    for (int c = 0; c < 7; ++c) {
+        QLocale().toString(99.9, 'f', 1), QLocale().toString(-99.9, 'f', 1), tr("Cut short"), tr("Standard")};
+    for (int c = 0; c < JournalTableModel::ColDevice; ++c) {
         const int header = headerMetrics.horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString());
         m_table->setColumnWidth(c, std::max(header + 28, metrics.horizontalAdvance(samples[c]) + 16));
     }
@@ -204,11 +205,30 @@ void JournalWindow::changeEvent(QEvent* event)
 
 bool JournalWindow::ensureOpen()
 {
-    if (m_db && m_db->isOpen())
+    // The main window's journal writer may have moved a damaged journal
+    // aside: this window then follows it to the new one.
+    if (m_db && m_db->isOpen() && !m_db->fileReplaced())
         return true;
     m_db = std::make_unique<JournalDatabase>(m_journalPath);
-    if (m_db->open())
+    JournalDatabase::Options options;
+    // A damaged journal is moved aside only once the drummer has agreed.
+    options.moveAsideDamaged = false;
+    if (m_db->open(options))
         return true;
+    if (m_db->isDamaged()) {
+        const QString question =
+            tr("The journal %1 is damaged and cannot be read (%2).\n\nMove it aside (it is kept, not deleted) and "
+               "start a new journal?")
+                .arg(QDir::toNativeSeparators(m_journalPath), m_db->problemDetail());
+        options.moveAsideDamaged = true;
+        if (m_confirm(this, question) && m_db->open(options)) {
+            const QString notice = tr("The damaged journal was moved to %1; a new journal was started.")
+                                       .arg(QDir::toNativeSeparators(m_db->movedAsideTo()));
+            std::fprintf(stderr, "tempovaro: %s\n", qPrintable(notice));
+            setStatus(notice);
+            return true;
+        }
+    }
     setStatus(tr("The journal cannot be opened (%1): %2").arg(m_db->problemReason(), m_journalPath));
     m_db.reset();
     return false;
@@ -267,6 +287,11 @@ void JournalWindow::setPeriodFilter(JournalPeriod period)
 
 void JournalWindow::refresh()
 {
+    if (m_db && m_db->isOpen() && m_db->fileReplaced() && !ensureOpen()) {
+        m_model->setRuns({});
+        m_chart->showRuns({}, std::nullopt);
+        return;
+    }
     if (!m_db || !m_db->isOpen()) {
         m_model->setRuns({});
         m_chart->showRuns({}, std::nullopt);
@@ -276,17 +301,31 @@ void JournalWindow::refresh()
     const auto period = static_cast<JournalPeriod>(m_period->currentData().toInt());
     const auto time = chosenRecordingTime();
     std::vector<JournalRun> runs = m_db->listRuns(journalFilter(time, period, QDateTime::currentMSecsSinceEpoch()));
-    // listRuns leaves an earlier failure (a locked delete) standing; only an
-    // empty list can be a failed read.
-    const bool readFailed = runs.empty() && m_db->problem() != JournalProblem::None &&
-                            m_db->problem() != JournalProblem::NewerSchema;
+    const bool readFailed = m_db->problem() != JournalProblem::None && m_db->problem() != JournalProblem::NewerSchema;
+    const JournalProblem problem = m_db->problem();
+    const QString reason = m_db->problemReason();
+    const QString detail = m_db->problemDetail();
+    const int read = static_cast<int>(runs.size());
     m_chart->showRuns(runs, time);
     m_model->setRuns(std::move(runs));
     m_listedTotal = m_db->countRuns();
-    if (readFailed)
-        setStatus(tr("The journal could not be read (%1).").arg(m_db->problemReason()));
-    else
+    if (problem == JournalProblem::Damaged) {
+        // What could be read is shown, and said to be only part.
+        const QString message =
+            tr("The journal %1 is damaged (%2): only the %n run(s) shown could be read, others may be missing.",
+               nullptr, read)
+                .arg(QDir::toNativeSeparators(m_journalPath), detail);
+        setStatus(message);
+        if (!m_damageWarned) {
+            m_damageWarned = true;
+            std::fprintf(stderr, "tempovaro: %s\n", qPrintable(message));
+            m_warn(this, message);
+        }
+    } else if (readFailed) {
+        setStatus(tr("The journal could not be read (%1).").arg(reason));
+    } else {
         showStatus();
+    }
 }
 
 std::optional<RunRecord> JournalWindow::loadRun(std::int64_t id)
