@@ -50,8 +50,10 @@ int printJournalRuns(std::FILE* out)
         return 1;
     const std::vector<JournalRun> runs = db.listRuns();
     if (db.problem() != JournalProblem::None && db.problem() != JournalProblem::NewerSchema) {
-        std::fprintf(stderr, "tempovaro-count: the journal %s cannot be read: %s\n", qPrintable(db.path()),
-                     qPrintable(db.problemReason()));
+        // Part of a list must never pass for the whole of it.
+        std::fprintf(stderr, "tempovaro-count: the journal %s cannot be read (%s) after %zu runs: %s\n",
+                     qPrintable(db.path()), qPrintable(db.problemReason()), runs.size(),
+                     qPrintable(db.problemDetail()));
         return 1;
     }
     return write(runsCsv(runs, QTimeZone::systemTimeZone()), out) ? 0 : 1;
@@ -64,12 +66,16 @@ int printJournalRun(std::int64_t id, std::FILE* out)
     if (!openJournal(db))
         return 1;
     const std::optional<JournalRun> run = db.loadRun(id);
-    if (!run) {
+    const bool failed = db.problem() != JournalProblem::None && db.problem() != JournalProblem::NewerSchema;
+    if (!run && !failed) {
         std::fprintf(stderr, "tempovaro-count: the journal has no run %lld (see --journal)\n",
                      static_cast<long long>(id));
         return 1;
     }
-    if (db.problem() == JournalProblem::Damaged)
-        std::fprintf(stderr, "tempovaro-count: run %lld's strokes are damaged\n", static_cast<long long>(id));
+    if (failed) {
+        std::fprintf(stderr, "tempovaro-count: run %lld cannot be read (%s): %s\n", static_cast<long long>(id),
+                     qPrintable(db.problemReason()), qPrintable(db.problemDetail()));
+        return 1;
+    }
     return write(strokesCsv(run->run), out) ? 0 : 1;
 }
