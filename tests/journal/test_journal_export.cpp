@@ -113,6 +113,36 @@ private slots:
         QCOMPARE((*west)[1][4], QString("1234.500"));
     }
 
+    void aSpreadsheetNeverRunsANameAsAFormula()
+    {
+        // Names from drivers and other programs; numbers must stay numbers.
+        const std::pair<QString, QString> fields[] = {
+            {"=HYPERLINK(\"http://x\",\"y\")", "'=HYPERLINK(\"http://x\",\"y\")"},
+            {"+1+cmd|' /C calc'!A0", "'+1+cmd|' /C calc'!A0"},
+            {"-2+3", "'-2+3"},
+            {"@SUM(A1)", "'@SUM(A1)"},
+            {"\tTab", "'\tTab"},
+            {"\rReturn", "'\rReturn"},
+            {"-2.000", "-2.000"},
+            {"1e-05", "1e-05"},
+            {"Snare = left", "Snare = left"},
+            {"", ""},
+        };
+        for (const auto& [name, expected] : fields) {
+            const auto table = readCsv(csvLine({name, "x"}));
+            QVERIFY(table);
+            QCOMPARE(table->front().front(), expected);
+        }
+        JournalRun audio = run(1, kSpring, 10000, 5, "@Card");
+        audio.run.device.type = 1;
+        audio.run.device.line = "-Mic";
+        audio.run.device.detector = 1;
+        audio.run.device.id = "=id";
+        const auto table = readCsv(runsCsv({audio}, QTimeZone::utc()));
+        QVERIFY(table);
+        QCOMPARE((*table)[1].mid(8), QStringList({"'@Card (-Mic)", "Fast", "'=id"}));
+    }
+
     void aFileThatCannotBeWrittenSaysWhyAndLeavesNothing()
     {
         // A path under a regular file fails even for root, who may write
@@ -132,6 +162,11 @@ private slots:
         QFile back(good);
         QVERIFY(back.open(QIODevice::ReadOnly));
         QCOMPARE(back.readAll(), QByteArray("new\r\n"));
+        // A new export is the user's alone; one the user opened up stays open.
+        QCOMPARE(back.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions{});
+        QVERIFY(back.setPermissions(back.permissions() | QFile::ReadGroup));
+        QVERIFY(saveExport(good, "newer\r\n", &reason));
+        QVERIFY(QFile(good).permissions() & QFile::ReadGroup);
     }
 
     void theCountToolPrintsTheJournalAndOneRunsStrokes()
