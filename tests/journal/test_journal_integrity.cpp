@@ -16,11 +16,15 @@
 #include <QTest>
 
 #include <cstring>
+#include <iostream>
+#include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+RunRecord run(std::int64_t startUtcMs, int strokes = 4);
 
 // A second program that opens the journal read-write, reads and closes it:
 // the sqlite3 shell, a script, another Tempovaro. Prints the runs it sees.
@@ -39,6 +43,32 @@ int touchJournal(const QString& path)
     return runs < 0 ? 1 : 0;
 }
 
+// The drummer's Tempovaro: a run per line on stdin, each written, then the
+// journal window's connection opened and closed, as a reader's is; the
+// round's number on stdout once done. Runs until killed.
+int writeRuns(const QString& path)
+{
+    JournalWriter::Options options;
+    options.path = path;
+    JournalWriter writer(options);
+    std::string line;
+    for (int round = 1; std::getline(std::cin, line); ++round) {
+        if (!writer.submit(run(round * 1000)) || !writer.waitIdle(10000))
+            return 1;
+        JournalDatabase window(path);
+        JournalDatabase::Options reader;
+        reader.readOnly = true;
+        JournalDatabase tool(path);
+        if (!window.open() || !tool.open(reader))
+            return 1;
+        window.close();
+        tool.close();
+        std::printf("%d\n", round);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 int runsSeenByAnotherProgram(const QString& path)
 {
     QProcess other;
@@ -48,7 +78,7 @@ int runsSeenByAnotherProgram(const QString& path)
     return other.readAllStandardOutput().trimmed().toInt();
 }
 
-RunRecord run(std::int64_t startUtcMs, int strokes = 4)
+RunRecord run(std::int64_t startUtcMs, int strokes)
 {
     RunRecord r;
     r.startUtcMs = startUtcMs;
@@ -58,15 +88,6 @@ RunRecord run(std::int64_t startUtcMs, int strokes = 4)
     for (int k = 0; k < strokes; ++k)
         r.strokes.push_back({k * 4410LL, 0.5f, -1});
     return r;
-}
-
-bool liveLogDeleted()
-{
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
-        if (fd.symLinkTarget().contains(QStringLiteral("-wal (deleted)")))
-            return true;
-    return false;
 }
 
 // Every name in the folder with its size and change time.
@@ -130,25 +151,23 @@ private slots:
     void anotherProgramClosingTheJournalNeverLosesLiveRuns()
     {
         const QString file = path(QStringLiteral("locks/journal.sqlite"));
-        JournalWriter::Options options;
-        options.path = file;
-        JournalWriter writer(options);
+        QProcess drummer;
+        drummer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--write-runs"), file});
+        QVERIFY(drummer.waitForStarted());
         for (int round = 1; round <= 50; ++round) {
-            QVERIFY(writer.submit(run(round * 1000)));
-            QVERIFY(writer.waitIdle(10000));
-            // The journal window opens and closes its own connections in this
-            // process meanwhile; a reader does the same.
-            JournalDatabase window(file);
-            QVERIFY(window.open());
-            QCOMPARE(window.countRuns(), std::optional<std::int64_t>(round));
-            window.close();
-            JournalDatabase tool(file);
-            QVERIFY(tool.open(reader()));
-            tool.close();
-            // What another program sees is what a kill -9 of ours would leave.
+            drummer.write("\n");
+            QTRY_VERIFY_WITH_TIMEOUT(drummer.canReadLine(), 20000);
+            QCOMPARE(drummer.readLine().trimmed().toInt(), round);
+            // Another program opens and closes the journal between runs.
             QCOMPARE(runsSeenByAnotherProgram(file), round);
-            QVERIFY2(!liveLogDeleted(), qPrintable(QString::number(round)));
         }
+        drummer.kill(); // kill -9: what is on the disk is all there is
+        QVERIFY(drummer.waitForFinished(10000));
+        JournalDatabase db(file);
+        JournalDatabase::Options check;
+        check.checkWhole = true;
+        QVERIFY(db.open(check));
+        QCOMPARE(db.countRuns(), std::optional<std::int64_t>(50));
     }
 
     // --- damage ---
@@ -384,6 +403,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--touch-journal") == 0)
         return touchJournal(QString::fromLocal8Bit(argv[2]));
+    if (argc == 3 && std::strcmp(argv[1], "--write-runs") == 0)
+        return writeRuns(QString::fromLocal8Bit(argv[2]));
     TestJournalIntegrity test;
     return QTest::qExec(&test, argc, argv);
 }
