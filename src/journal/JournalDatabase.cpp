@@ -239,6 +239,7 @@ bool JournalDatabase::open(const Options& options)
     m_version = journalSchemaVersion(db, &error);
     if (m_version < 0) {
         fail(JournalProblem::Other, error);
+        db = QSqlDatabase(); // the connection goes only once no handle is left
         close();
         return false;
     }
@@ -255,6 +256,7 @@ bool JournalDatabase::open(const Options& options)
             // The writer makes the tables in the transaction that sets the
             // version: nothing to read yet.
             fail(JournalProblem::BeingCreated, QStringLiteral("%1 has no tables yet").arg(m_path));
+            db = QSqlDatabase();
             close();
             return false;
         }
@@ -270,17 +272,19 @@ bool JournalDatabase::open(const Options& options)
          !q.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(options.maxPageCount)))) {
         fail(q.lastError());
         q = QSqlQuery();
+        db = QSqlDatabase();
         close();
         return false;
     }
     q = QSqlQuery();
-    // SQLite gives the log and shared-memory files the journal's own mode.
-    for (const auto* suffix : {"", "-wal", "-shm"})
+    // Side files left by an older Tempovaro keep their old mode otherwise.
+    for (const auto* suffix : {"-wal", "-shm"})
         makePrivate(m_path + QLatin1String(suffix), 0600);
     int code = 0;
     if (m_version < kJournalSchemaVersion && !migrateJournal(db, kJournalSchemaVersion, &error, &code)) {
         QSqlError sqlError(QString(), error, QSqlError::StatementError, QString::number(code));
         fail(sqlError);
+        db = QSqlDatabase();
         close();
         return false;
     }
@@ -362,6 +366,9 @@ bool JournalDatabase::openForWriting(const Options& options)
     }
     if (!openConnection(options))
         return false;
+    // SQLite has just made the file if it was missing; its log and shared
+    // memory will take this mode from it.
+    makePrivate(m_path, 0600);
     if (probe(options.checkWhole))
         return true;
     close();

@@ -28,8 +28,12 @@ bool openJournal(JournalDatabase& db)
     options.readOnly = true;
     if (db.open(options))
         return true;
-    std::fprintf(stderr, "tempovaro-count: the journal %s cannot be opened: %s\n", qPrintable(db.path()),
-                 qPrintable(db.problemReason()));
+    // Which file is no file, or what SQLite found damaged, is in the detail.
+    const bool detailed = db.problem() == JournalProblem::NotAFile || db.problem() == JournalProblem::Damaged ||
+                          db.problem() == JournalProblem::Other;
+    std::fprintf(stderr, "tempovaro-count: the journal %s cannot be opened: %s%s%s%s\n", qPrintable(db.path()),
+                 qPrintable(db.problemReason()), detailed ? " (" : "", detailed ? qPrintable(db.problemDetail()) : "",
+                 detailed ? ")" : "");
     return false;
 }
 
