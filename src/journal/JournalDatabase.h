@@ -104,8 +104,9 @@ public:
         std::int64_t maxPageCount = 0;
         // A file that is not a database, or that SQLite finds damaged, is
         // moved aside and a new journal started; otherwise open() fails with
-        // Damaged and leaves the file as it is.
-        bool moveAsideDamaged = true;
+        // Damaged (NotAFile for a pipe, a folder, ...) and leaves the file as
+        // it is. Set it only once the user has been told.
+        bool moveAsideDamaged = false;
         // Reads every page once (PRAGMA quick_check) so that damage anywhere
         // is found before a run is added to the file.
         bool checkWhole = false;

@@ -140,6 +140,8 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     layout->addWidget(split, 1);
     layout->addWidget(m_status);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A notice may name a file: it wraps rather than running off the window.
+    m_status->setWordWrap(true);
 
     connect(m_recordingTime, &QComboBox::currentIndexChanged, this, &JournalWindow::refresh);
     connect(m_period, &QComboBox::currentIndexChanged, this, &JournalWindow::refresh);
@@ -210,9 +212,8 @@ bool JournalWindow::ensureOpen()
     if (m_db && m_db->isOpen() && !m_db->fileReplaced())
         return true;
     m_db = std::make_unique<JournalDatabase>(m_journalPath);
-    JournalDatabase::Options options;
     // A damaged journal is moved aside only once the drummer has agreed.
-    options.moveAsideDamaged = false;
+    JournalDatabase::Options options;
     if (m_db->open(options))
         return true;
     if (m_db->isDamaged()) {
@@ -311,13 +312,14 @@ void JournalWindow::refresh()
     m_listedTotal = m_db->countRuns();
     if (problem == JournalProblem::Damaged) {
         // What could be read is shown, and said to be only part.
-        const QString message =
-            tr("The journal %1 is damaged (%2): only the %n run(s) shown could be read, others may be missing.",
-               nullptr, read)
-                .arg(QDir::toNativeSeparators(m_journalPath), detail);
-        setStatus(message);
+        setStatus(tr("The journal is damaged: only the %n run(s) shown could be read, others may be missing.",
+                     nullptr, read));
         if (!m_damageWarned) {
             m_damageWarned = true;
+            const QString message =
+                tr("The journal %1 is damaged (%2). Only the %n run(s) shown could be read; others may be missing.",
+                   nullptr, read)
+                    .arg(QDir::toNativeSeparators(m_journalPath), detail);
             std::fprintf(stderr, "tempovaro: %s\n", qPrintable(message));
             m_warn(this, message);
         }

@@ -172,14 +172,19 @@ private slots:
 
     void aFileThatIsNotADatabaseIsMovedAsideNeverDeleted()
     {
+        JournalDatabase::Options told;
+        told.moveAsideDamaged = true;
         const QByteArray junk = "Tempovaro scores, not a journal\n";
         for (const char* expected : {"journal.sqlite.bak", "journal.sqlite.bak1"}) {
             QFile f(path());
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             f.write(junk);
             f.close();
+            JournalDatabase untold(path());
+            QVERIFY(!untold.open());
+            QCOMPARE(untold.problem(), JournalProblem::Damaged);
             JournalDatabase db(path());
-            QVERIFY(db.open());
+            QVERIFY(db.open(told));
             QCOMPARE(db.movedAsideTo(), path(expected));
             QCOMPARE(fileBytes(path(expected)), junk);
             QVERIFY(db.addRun(midiRun(1, 2)));
@@ -194,7 +199,7 @@ private slots:
         f.write(damaged);
         f.close();
         JournalDatabase db(path());
-        QVERIFY(db.open());
+        QVERIFY(db.open(told));
         QCOMPARE(db.movedAsideTo(), path("journal.sqlite.bak2"));
         QCOMPARE(fileBytes(db.movedAsideTo()), damaged);
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(0));

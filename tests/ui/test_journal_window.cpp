@@ -273,6 +273,7 @@ private slots:
         QVERIFY(w.model()->rowCount() < 300);
         QVERIFY(warned.contains("damaged"));
         QVERIFY(w.statusText().contains(QString("only the %1 run(s) shown").arg(w.model()->rowCount())));
+        QVERIFY(warned.contains(QDir::toNativeSeparators(partial)));
     }
 };
 
