@@ -430,7 +430,13 @@ bool JournalDatabase::moveAside(const Options& options)
     // Two programs finding the same stranger must not both move it: the
     // second would move the first one's new journal. The lock serialises
     // them, and the second, asking SQLite again, finds a database and leaves it.
-    QLockFile lock(m_path + QStringLiteral(".lock"));
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    // QLockFile reads a lock it finds, and a pipe there would block it.
+    if (inspect(lockPath).kind == PathState::NotRegular) {
+        fail(JournalProblem::NotAFile, QStringLiteral("%1 is not a regular file").arg(lockPath));
+        return false;
+    }
+    QLockFile lock(lockPath);
     if (!lock.tryLock(options.busyTimeoutMs)) {
         fail(lock.error() == QLockFile::LockFailedError ? JournalProblem::Locked : JournalProblem::FolderNotWritable,
              QStringLiteral("cannot lock %1.lock").arg(m_path));
@@ -466,6 +472,9 @@ bool JournalDatabase::moveAside(const Options& options)
             if (existsAtAll(side))
                 renamePath(side, bak + QLatin1String(suffix));
         }
+        // The old journal holds the same history: as private as the new one.
+        if (inspect(bak).kind == PathState::Regular)
+            makePrivate(bak, 0600);
         m_movedAsideTo = bak;
         m_problem = JournalProblem::None;
         m_problemDetail.clear();
