@@ -236,44 +236,6 @@ private slots:
                 QCOMPARE(w.model()->rowCount(), 0);
             }
         }
-
-        // A page of runs lost in a journal that still opens: what can be
-        // read is shown, and said to be only part.
-        const QString partial = m_dir.filePath("partial.sqlite");
-        {
-            JournalDatabase db(partial);
-            QVERIFY(db.open());
-            for (int k = 0; k < 300; ++k)
-                QVERIFY(db.addRun(stored(1'700'000'000'000 + k * 1000LL, 30000, 100, RunResult::Finished)));
-        }
-        QFile whole(partial);
-        QVERIFY(whole.open(QIODevice::ReadOnly));
-        QByteArray bytes = whole.readAll();
-        whole.close();
-        // The first leaf page whose loss a listing of runs meets.
-        const int pageSize = (static_cast<unsigned char>(bytes[16]) << 8) | static_cast<unsigned char>(bytes[17]);
-        for (qsizetype page = 1;; ++page) {
-            QVERIFY(page < bytes.size() / pageSize);
-            if (bytes[page * pageSize] != 0x0d)
-                continue;
-            QByteArray damaged = bytes;
-            std::memset(damaged.data() + page * pageSize, 0, static_cast<std::size_t>(pageSize));
-            QVERIFY(whole.open(QIODevice::WriteOnly) && whole.write(damaged) == damaged.size());
-            whole.close();
-            JournalDatabase probe(partial);
-            JournalDatabase::Options reader;
-            reader.readOnly = true;
-            if (probe.open(reader) && probe.listRuns().size() < 300)
-                break;
-        }
-        JournalWindow w(partial, m_dir.filePath("none.qxs"));
-        QString warned;
-        w.setWarn([&](QWidget*, const QString& m) { warned = m; });
-        w.show();
-        QVERIFY(w.model()->rowCount() < 300);
-        QVERIFY(warned.contains("damaged"));
-        QVERIFY(w.statusText().contains(QString("only the %1 run(s) shown").arg(w.model()->rowCount())));
-        QVERIFY(warned.contains(QDir::toNativeSeparators(partial)));
     }
 };
 
