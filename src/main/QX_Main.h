@@ -115,6 +115,9 @@ public:
     QWidget* clientArea() const;
     // The line the ready display shows while no trigger device delivers; empty otherwise.
     QString deviceHint() const;
+    // The program ends without a close (the display went away): the run in
+    // progress goes to the companions as cut short, nothing else is done.
+    void endRunAtExit() { endRunCutShort(); }
 
 signals:
     // Emitted after the close sequence has stored settings and scores.

@@ -116,6 +116,18 @@ void RunKeeper::showJournalStatus(const QString& text)
     }
     if (m_report)
         m_report->setJournalStatus(text);
+    // Runs the journal refuses are copied to the file kept for the next start
+    // at once, so that even an end with no close at all (the X server gone
+    // at a logout, a kill) loses none; the next start adds each run once,
+    // whether or not the journal took it meanwhile.
+    if (m_journal && !m_closed) {
+        const JournalStatus status = m_journal->status();
+        if (status.problem != JournalProblem::None && status.problem != JournalProblem::NewerSchema &&
+            status.waitingRuns > 0) {
+            const QString path = m_journalPath.isEmpty() ? JournalDatabase::defaultPath() : m_journalPath;
+            keepRunsAside(m_journal->waitingRuns(), keptAsidePaths(path), nullptr);
+        }
+    }
 }
 
 void RunKeeper::runEnded(const RunRecord& run)

@@ -11,7 +11,9 @@
 // program closes are, as the drummer chooses, waited for, saved as a CSV
 // file, or kept aside in a small file that the next start adds to the
 // journal; a close nobody can answer (a termination signal, a logout) keeps
-// them aside at once, and if even that fails prints them on stderr.
+// them aside at once, and if even that fails prints them on stderr. Runs the
+// journal refuses are also copied to that file as soon as it refuses them,
+// for an end that never reaches a close.
 //
 // Threads: user-interface thread only. Ownership: owns the writer and both
 // windows (they have no parent, so each is a window of its own).

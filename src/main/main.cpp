@@ -10,7 +10,9 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 
+#include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -48,6 +50,18 @@ void closeOnTerminationSignals(QWidget& mainWindow, std::function<void()> before
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+}
+
+// Qt ends the program with exit() when the X server goes away (a logout
+// without a session manager): no close, and main's objects are never
+// destroyed. This last chance keeps the run in progress and the runs the
+// journal has not taken, as a termination signal would.
+std::function<void()> g_lastChance;
+
+extern "C" void useLastChance()
+{
+    if (auto lastChance = std::exchange(g_lastChance, nullptr))
+        lastChance();
 }
 
 } // namespace
@@ -107,10 +121,18 @@ int main(int argc, char* argv[])
     });
     closeOnTerminationSignals(MainForm, [&] { unattendedClose = true; });
 
+    g_lastChance = [&] {
+        MainForm.endRunAtExit();
+        Runs.closeJournal(false);
+    };
+    std::atexit(useLastChance);
+
     MainForm.show();
     // A new program's first window is the active one; without a window
     // manager (a bare X server) nobody else would make it so, and its first
     // activation is what opens the device dialog on a first run.
     MainForm.activateWindow();
-    return app.exec();
+    const int status = app.exec();
+    g_lastChance = nullptr;
+    return status;
 }
