@@ -28,9 +28,9 @@ RunKeeper::Dialogs standardDialogs()
     RunKeeper::Dialogs d;
     d.askAtClose = [](int waiting, const QString& reason) {
         QMessageBox box(QMessageBox::Warning, QObject::tr("Journal"),
-                        QObject::tr("%1 not yet in the journal (%2).").arg(runsText(waiting), reason));
-        box.setInformativeText(QObject::tr("Wait for the journal, save them as a CSV file elsewhere, or keep them "
-                                           "in a file that Tempovaro adds to the journal at its next start."));
+                        QObject::tr("%1 could not be written to the journal (%2).").arg(runsText(waiting), reason));
+        box.setInformativeText(QObject::tr("Wait for the journal, save the runs as a CSV file elsewhere, or keep "
+                                           "them in a file that Tempovaro adds to the journal at its next start."));
         QPushButton* wait = box.addButton(QObject::tr("&Wait"), QMessageBox::AcceptRole);
         QPushButton* csv = box.addButton(QObject::tr("&Save as CSV…"), QMessageBox::ActionRole);
         QPushButton* keep = box.addButton(QObject::tr("&Keep for the next start"), QMessageBox::RejectRole);
