@@ -210,7 +210,6 @@ bool JournalWriter::openJournal(JournalDatabase& db)
         m_startAfresh = false;
         m_damageReported = false;
     }
-    bringBackKeptRuns(db);
     return true;
 }
 
@@ -228,15 +227,16 @@ void JournalWriter::bringBackKeptRuns(JournalDatabase& db)
             readOnly.readOnly = true;
             if (!kept.open(readOnly))
                 continue;
-            bool whole = true;
-            for (const JournalRun& listed : kept.listRuns()) {
-                std::optional<JournalRun> run = kept.loadRun(listed.run.id);
-                whole = whole && run && kept.problem() == JournalProblem::None;
-                if (run)
+            const std::vector<JournalRun> listed = kept.listRuns();
+            bool whole = kept.problem() == JournalProblem::None;
+            for (std::size_t k = 0; whole && k < listed.size(); ++k) {
+                std::optional<JournalRun> run = kept.loadRun(listed[k].run.id);
+                whole = run && kept.problem() == JournalProblem::None;
+                if (whole)
                     runs.push_back(std::move(*run));
             }
             // A file we cannot read whole stays where it is for whoever can.
-            if (!whole || kept.problem() != JournalProblem::None)
+            if (!whole)
                 continue;
         }
         RunSummaryHook hook;
@@ -309,6 +309,11 @@ void JournalWriter::attempt(JournalDatabase& db)
         }
         m_status.lastRunId = *id;
     }
+
+    // Kept runs come after the queue: copies of queued runs kept meanwhile
+    // are then found in the journal and not added twice.
+    if (db.problem() == JournalProblem::None)
+        bringBackKeptRuns(db);
 
     JournalStatus s;
     s.opened = true;
