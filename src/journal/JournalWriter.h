@@ -13,8 +13,8 @@
 // on the next submit or on retryNow(); the status says how many wait. At
 // close, finish() gives pending runs a bounded time to be written and says
 // how many were left; takeUnwritten() hands them over, and keepRunsAside()
-// stores them in a small journal of their own that the next writer adds to
-// the journal when it opens it (Options::keptAsidePaths).
+// stores them in a small journal of their own that a writer adds to the
+// journal once it takes runs again (Options::keptAsidePaths).
 //
 // A damaged journal (SQLite finds a page it cannot read, when opening or
 // writing) is not written to: runs wait in memory, damageFound is emitted
@@ -62,8 +62,9 @@ public:
         QString path = JournalDatabase::defaultPath();
         JournalDatabase::Options database;
         int retryIntervalMs = 15000;
-        // Files of runs kept aside at an earlier close: added to the journal
-        // (each run once) and removed when it opens.
+        // Files of runs kept aside (at an earlier close, or while the journal
+        // refused them): added to the journal, each run once, after the
+        // queue whenever the journal takes runs, then removed.
         QStringList keptAsidePaths;
     };
     static constexpr int kCloseWaitMs = 3000;
