@@ -218,6 +218,7 @@ bool JournalDatabase::open(const Options& options)
     m_problemDetail.clear();
     m_movedAsideTo.clear();
     m_readOnly = options.readOnly;
+    m_immutable = false;
     m_version = 0;
 
     // SQLite opens the log and the shared-memory file beside the journal
@@ -292,13 +293,31 @@ bool JournalDatabase::open(const Options& options)
     return true;
 }
 
+JournalDatabase::FileStamp JournalDatabase::stamp() const
+{
+    FileStamp s;
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0)
+        s = {static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev),
+             static_cast<std::int64_t>(st.st_size), st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec};
+    const PathState log = inspect(m_path + QStringLiteral("-wal"));
+    s.logSize = log.kind == PathState::Regular ? log.size : -1;
+    return s;
+}
+
 void JournalDatabase::rememberFile()
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0) {
-        m_openedInode = st.st_ino;
-        m_openedDevice = st.st_dev;
-    }
+    m_opened = stamp();
+}
+
+bool JournalDatabase::readMayBeTorn() const
+{
+    // Immutable promises SQLite the file cannot change; a writer that came
+    // meanwhile (a log appeared, the file was checkpointed) breaks that.
+    const FileStamp now = stamp();
+    return m_immutable && (now.inode != m_opened.inode || now.device != m_opened.device ||
+                           now.size != m_opened.size || now.mtimeNs != m_opened.mtimeNs ||
+                           now.logSize != m_opened.logSize);
 }
 
 bool JournalDatabase::openForReading(const Options& options)
@@ -331,7 +350,8 @@ bool JournalDatabase::openForReading(const Options& options)
     const PathState log = inspect(m_path + QStringLiteral("-wal"));
     const bool pendingLog = log.kind == PathState::Regular && log.size > 0;
     const bool hotJournal = inspect(m_path + QStringLiteral("-journal")).kind == PathState::Regular;
-    if (!openConnection(options, pendingLog || hotJournal ? QStringLiteral("mode=ro") : QStringLiteral("immutable=1")))
+    m_immutable = !pendingLog && !hotJournal && !options.throughLocks;
+    if (!openConnection(options, m_immutable ? QStringLiteral("immutable=1") : QStringLiteral("mode=ro")))
         return false;
     if (probe(options.checkWhole))
         return true;
@@ -495,7 +515,7 @@ bool JournalDatabase::fileReplaced() const
     struct stat st {};
     if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
         return true;
-    return st.st_ino != m_openedInode || st.st_dev != m_openedDevice;
+    return st.st_ino != m_opened.inode || st.st_dev != m_opened.device;
 }
 
 void JournalDatabase::fail(JournalProblem problem, const QString& detail)

@@ -110,6 +110,9 @@ public:
         // Reads every page once (PRAGMA quick_check) so that damage anywhere
         // is found before a run is added to the file.
         bool checkWhole = false;
+        // A reader goes through SQLite's locks even without a pending log
+        // (it may then leave a log and shared memory behind).
+        bool throughLocks = false;
     };
 
     explicit JournalDatabase(QString path = defaultPath());
@@ -145,6 +148,10 @@ public:
     // Another connection moved the opened file away or put a new one in its
     // place: this connection still reads the old one.
     bool fileReplaced() const;
+    // A reader opened immutable saw the file change under it (a writer came
+    // and went): what it read may mix old and new pages; read again with
+    // throughLocks.
+    bool readMayBeTorn() const;
 
     void setSummaryHook(RunSummaryHook hook) { m_summaryHook = std::move(hook); }
 
@@ -202,7 +209,15 @@ private:
     JournalProblem m_problem = JournalProblem::None;
     QString m_problemDetail;
     QString m_movedAsideTo;
-    std::uint64_t m_openedInode = 0;
-    std::uint64_t m_openedDevice = 0;
+    struct FileStamp {
+        std::uint64_t inode = 0;
+        std::uint64_t device = 0;
+        std::int64_t size = -1;
+        std::int64_t mtimeNs = 0;
+        std::int64_t logSize = -1;
+    };
+    FileStamp stamp() const;
+    FileStamp m_opened;
+    bool m_immutable = false;
     RunSummaryHook m_summaryHook;
 };

@@ -260,11 +260,16 @@ private slots:
         };
         readAll(3);
 
-        // A writer holds the journal, its runs still in the log.
+        // A writer comes while an immutable reader reads, its runs still in
+        // the log: the reader knows to read again through the locks.
+        JournalDatabase early(file);
+        QVERIFY(early.open(reader()));
+        QVERIFY(!early.readMayBeTorn());
         JournalDatabase writer(file);
         QVERIFY(writer.open());
         QVERIFY(writer.addRun(run(5)));
         QVERIFY(QFileInfo(file + "-wal").size() > 0);
+        QVERIFY(early.readMayBeTorn());
         readAll(4);
         writer.close();
 

@@ -22,10 +22,12 @@ std::unique_ptr<QCoreApplication> qtApp()
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-bool openJournal(JournalDatabase& db)
+// throughLocks: a first read found the file changing under it.
+bool openJournal(JournalDatabase& db, bool throughLocks = false)
 {
     JournalDatabase::Options options;
     options.readOnly = true;
+    options.throughLocks = throughLocks;
     if (db.open(options))
         return true;
     // Which file is no file, or what SQLite found damaged, is in the detail.
@@ -52,7 +54,13 @@ int printJournalRuns(std::FILE* out)
     JournalDatabase db;
     if (!openJournal(db))
         return 1;
-    const std::vector<JournalRun> runs = db.listRuns();
+    std::vector<JournalRun> runs = db.listRuns();
+    // A Tempovaro that began writing while we read: read again, properly locked.
+    if (db.readMayBeTorn()) {
+        if (!openJournal(db, true))
+            return 1;
+        runs = db.listRuns();
+    }
     if (db.problem() != JournalProblem::None && db.problem() != JournalProblem::NewerSchema) {
         // Part of a list must never pass for the whole of it.
         std::fprintf(stderr, "tempovaro-count: the journal %s cannot be read (%s) after %zu runs: %s\n",
@@ -69,7 +77,12 @@ int printJournalRun(std::int64_t id, std::FILE* out)
     JournalDatabase db;
     if (!openJournal(db))
         return 1;
-    const std::optional<JournalRun> run = db.loadRun(id);
+    std::optional<JournalRun> run = db.loadRun(id);
+    if (db.readMayBeTorn()) {
+        if (!openJournal(db, true))
+            return 1;
+        run = db.loadRun(id);
+    }
     const bool failed = db.problem() != JournalProblem::None && db.problem() != JournalProblem::NewerSchema;
     if (!run && !failed) {
         std::fprintf(stderr, "tempovaro-count: the journal has no run %lld (see --journal)\n",
