@@ -225,6 +225,8 @@ void JournalWriter::bringBackKeptRuns(JournalDatabase& db)
             JournalDatabase kept(path);
             JournalDatabase::Options readOnly;
             readOnly.readOnly = true;
+            // The user-interface thread may be adding copies to it right now.
+            readOnly.throughLocks = true;
             if (!kept.open(readOnly))
                 continue;
             const std::vector<JournalRun> listed = kept.listRuns();
