@@ -3,13 +3,16 @@
 //  - writing a 15-minute endless run at 20 strokes/s (18,000 strokes), target < 50 ms;
 //  - writing a 60 s run at 20 strokes/s (1,200 strokes); the writer does this
 //    on its worker thread, so it never costs the measurement a tick;
-//  - listing 10,000 runs newest first, all of them and those of one recording time.
+//  - listing 10,000 runs newest first, all of them and those of one recording time;
+//  - the journal writer's first open of those 10,000 runs, which reads every
+//    page once (quick_check) before it adds a run; on its worker thread.
 // Counters: blob_bytes is the size of one run's packed strokes.
 #include "JournalDatabase.h"
 #include "StrokeBlob.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -29,7 +32,7 @@ RunRecord audioRun(int strokes, std::int32_t recordingTimeMs)
     r.startUtcMs = 1'760'000'000'000;
     r.recordingTimeMs = recordingTimeMs;
     r.count = strokes;
-    r.device = {1, "default", "Capture", 0, -1, 0};
+    r.device = {1, "default", "Capture", 0, -1, 0, ""};
     // 20 strokes per second with a little human jitter in the sample ticks.
     std::int64_t tick = 0;
     for (int k = 0; k < strokes; ++k) {
@@ -87,7 +90,7 @@ QString seededJournal()
         const QByteArray blob = packStrokes(audioRun(1200, 60000).strokes);
         for (int k = 0; k < 10000; ++k) {
             q.prepare(QStringLiteral("INSERT INTO runs VALUES (?, ?, ?, 1, 1200, 1, 1, 'default', 'Capture', 0, -1, 0,"
-                                     " 44100, 0, ?, ?, ?)"));
+                                     " 44100, 0, ?, ?, ?, '')"));
             q.addBindValue(k + 1);
             q.addBindValue(QVariant::fromValue<qint64>(1'700'000'000'000LL + k * 3'600'000LL));
             q.addBindValue(k % 4 == 0 ? -1 : 60000 * (k % 4));
@@ -121,6 +124,22 @@ void BM_List10000Runs(benchmark::State& state)
     state.counters["rows"] = static_cast<double>(rows);
 }
 BENCHMARK(BM_List10000Runs)->Arg(-2)->Arg(60000)->Unit(benchmark::kMillisecond);
+
+void BM_OpenCheckingEveryPage10000Runs(benchmark::State& state)
+{
+    const QString path = seededJournal();
+    JournalDatabase::Options options;
+    options.checkWhole = true;
+    for (auto _ : state) {
+        JournalDatabase db(path);
+        if (!db.open(options)) {
+            state.SkipWithError(db.problemDetail().toUtf8().constData());
+            break;
+        }
+    }
+    state.counters["file_mb"] = static_cast<double>(QFileInfo(path).size()) / 1e6;
+}
+BENCHMARK(BM_OpenCheckingEveryPage10000Runs)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace
 

@@ -45,11 +45,14 @@ inline RunResult runResultFromCode(std::int32_t code)
 
 struct RunDevice {
     std::int32_t type = 0;   // 1 audio, 2 MIDI (the trigger device types)
-    std::string name;        // the device's name as listed
+    std::string name;        // the device's name as listed when the run was made
     std::string line;        // audio: the input line; empty for MIDI
     std::int32_t channel = 0; // MIDI: 1..16, 0 = all channels
     std::int32_t note = -1;   // MIDI: the one counted note, -1 = all notes
     std::int32_t detector = 0; // audio: 0 Standard, 1 Fast
+    // The device's stable ID (the ALSA PCM name, the MIDI port's GUID),
+    // which stays the same when its listed name changes; may be empty.
+    std::string id;
 };
 
 struct RunRecord {

@@ -7,10 +7,25 @@ QString fixed(double v, int decimals)
     return QString::number(v, 'f', decimals);
 }
 
+bool isPlainNumber(const QString& text)
+{
+    // -12.5 or 3 or 1e-05: a number a spreadsheet reads as one, never a formula.
+    bool ok = false;
+    text.toDouble(&ok);
+    return ok && !text.contains(QLatin1Char(' ')) && !text.startsWith(QLatin1Char('+'));
+}
+
 } // namespace
 
-QString csvField(const QString& text)
+QString csvField(const QString& raw)
 {
+    // A field a spreadsheet would take for a formula gets an apostrophe in
+    // front, so it shows as text: device and port names come from drivers,
+    // servers and other programs, and a JACK client may call itself
+    // =HYPERLINK(...). Plain numbers (negative fatigue) stay numbers.
+    static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+    const bool formula = !raw.isEmpty() && kFormulaStarts.contains(raw.front()) && !isPlainNumber(raw);
+    const QString text = formula ? QLatin1Char('\'') + raw : raw;
     const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
                        text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
     if (!quote)

@@ -12,7 +12,9 @@
 #include <QString>
 #include <QStringList>
 
-// One field, quoted only when it must be.
+// One field, quoted only when it must be. A field that a spreadsheet would
+// run as a formula (it begins with =, +, -, @, a tab or a carriage return
+// and is not a plain number) is written with an apostrophe in front.
 QString csvField(const QString& text);
 // One record: the fields joined with commas, ended with CRLF.
 QByteArray csvLine(const QStringList& fields);

@@ -13,9 +13,16 @@
 #include <QStandardPaths>
 #include <QVariant>
 
+#include <QUrl>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <limits>
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,13 +30,11 @@ namespace {
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 constexpr int kSqliteReadOnly = 8;
+constexpr int kSqliteIoError = 10;
 constexpr int kSqliteCorrupt = 11;
 constexpr int kSqliteFull = 13;
 constexpr int kSqliteCantOpen = 14;
 constexpr int kSqliteNotADatabase = 26;
-
-// Every journal starts with this header; an empty file is a journal not yet written.
-constexpr char kSqliteHeader[] = "SQLite format 3";
 
 const QString kRunColumns = QStringLiteral(
     "r.id, r.start_utc_ms, r.recording_time_ms, r.ran_to_end, r.stroke_count, r.result,"
@@ -38,6 +43,10 @@ const QString kRunColumns = QStringLiteral(
 const QString kSummaryColumns = QStringLiteral(", r.strokes_per_minute, r.evenness_cv_percent, r.fatigue_percent");
 // A read-only journal of the first version has no figures yet.
 const QString kNoSummaryColumns = QStringLiteral(", NULL, NULL, NULL");
+// Nor one before the fourth a device ID.
+const QString kDeviceIdColumn = QStringLiteral(", r.device_id");
+const QString kNoDeviceIdColumn = QStringLiteral(", ''");
+constexpr int kStrokeDataColumn = 18;
 
 int primaryCode(const QSqlError& e)
 {
@@ -45,38 +54,85 @@ int primaryCode(const QSqlError& e)
     return e.nativeErrorCode().toInt() & 0xff;
 }
 
-bool isDamaged(const QSqlError& e)
-{
-    const int code = primaryCode(e);
-    return code == kSqliteNotADatabase || code == kSqliteCorrupt;
-}
+// What stands at a path, found with stat alone: nothing here ever opens a
+// file, so no lock of ours is dropped and no pipe blocks us.
+struct PathState {
+    enum Kind { Missing, Regular, NotRegular, NoAccess, Unknown } kind = Missing;
+    qint64 size = 0;
+};
 
-bool looksLikeDatabase(const QString& path)
+PathState inspect(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return true;
-    // A folder or a pipe under the journal's name: never read from it (a
-    // pipe would block), move it aside like any other stranger.
-    if (!info.isFile())
-        return false;
-    if (info.size() == 0)
-        return true;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return true; // let SQLite say what is wrong
-    return f.read(sizeof kSqliteHeader) == QByteArray(kSqliteHeader, sizeof kSqliteHeader);
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) {
+        if (errno == EACCES)
+            return {PathState::NoAccess};
+        // A link that points nowhere is still something under our name.
+        if (errno == ENOENT && ::lstat(native.constData(), &st) == 0)
+            return {PathState::NotRegular};
+        return {errno == ENOENT || errno == ENOTDIR ? PathState::Missing : PathState::Unknown};
+    }
+    if (!S_ISREG(st.st_mode))
+        return {PathState::NotRegular};
+    return {PathState::Regular, static_cast<qint64>(st.st_size)};
 }
 
 bool existsAtAll(const QString& path)
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    return inspect(path).kind != PathState::Missing;
 }
 
 bool renamePath(const QString& from, const QString& to)
 {
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+// The journal's folder and files are the user's alone. chmod works by name,
+// so no descriptor of the journal is opened or closed.
+void makePrivate(const QString& path, mode_t mode)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 07777) != mode)
+        ::chmod(native.constData(), mode);
+}
+
+bool makeFolder(const QString& folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    if (QFileInfo(clean).isDir())
+        return true;
+    const QString parent = QFileInfo(clean).absolutePath();
+    if (parent != clean && !makeFolder(parent))
+        return false;
+    return ::mkdir(QFile::encodeName(clean).constData(), 0700) == 0 || errno == EEXIST;
+}
+
+bool folderHasNoSpace(const QString& folder)
+{
+    struct statvfs fs {};
+    return ::statvfs(QFile::encodeName(folder).constData(), &fs) == 0 && fs.f_bavail == 0;
+}
+
+bool writable(const QString& path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+// A URI for QSQLITE_OPEN_URI; every character SQLite treats specially in a
+// file name is escaped.
+QString sqliteUri(const QString& path, const QString& query)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+           QLatin1Char('?') + query;
+}
+
+bool finishedCleanly(QSqlQuery& q)
+{
+    // next() returns false both at the end and on an error half way: only
+    // the error tells the two apart.
+    return !q.lastError().isValid();
 }
 
 QVariant nullable(const std::optional<double>& v)
@@ -112,6 +168,7 @@ JournalRun rowToRun(const QSqlQuery& q)
     j.summary.strokesPerMinute = optionalDouble(q.value(14));
     j.summary.evennessCvPercent = optionalDouble(q.value(15));
     j.summary.fatiguePercent = optionalDouble(q.value(16));
+    r.device.id = q.value(17).toString().toStdString();
     return j;
 }
 
@@ -160,45 +217,29 @@ bool JournalDatabase::open(const Options& options)
     m_problemDetail.clear();
     m_movedAsideTo.clear();
     m_readOnly = options.readOnly;
+    m_immutable = false;
     m_version = 0;
 
-    if (!options.readOnly) {
-        const QString folder = QFileInfo(m_path).absolutePath();
-        if (!QDir().mkpath(folder)) {
-            fail(JournalProblem::FolderNotWritable, QStringLiteral("cannot create the folder %1").arg(folder));
+    // SQLite opens the log and the shared-memory file beside the journal
+    // itself: a pipe there would block it just the same.
+    for (const auto* suffix : {"-wal", "-shm", "-journal"}) {
+        const QString side = m_path + QLatin1String(suffix);
+        if (inspect(side).kind == PathState::NotRegular) {
+            fail(JournalProblem::NotAFile, QStringLiteral("%1 is not a regular file").arg(side));
             return false;
         }
-        if (!looksLikeDatabase(m_path) && !moveAside(options.busyTimeoutMs, false))
-            return false;
-    } else if (!existsAtAll(m_path)) {
-        fail(JournalProblem::Missing, QStringLiteral("no journal at %1").arg(m_path));
-        return false;
     }
-    if (!openConnection(options))
+    const bool opened = options.readOnly ? openForReading(options) : openForWriting(options);
+    if (!opened)
         return false;
-
-    // Reading the schema is the first time SQLite looks past the header: a
-    // damaged file shows itself here.
-    QSqlQuery probe(QSqlDatabase::database(m_connection, false));
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        const QSqlError error = probe.lastError();
-        probe = QSqlQuery();
-        if (!isDamaged(error) || options.readOnly) {
-            fail(error);
-            close();
-            return false;
-        }
-        close();
-        if (!moveAside(options.busyTimeoutMs, true) || !openConnection(options))
-            return false;
-    }
-    probe = QSqlQuery();
+    rememberFile();
 
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QString error;
     m_version = journalSchemaVersion(db, &error);
     if (m_version < 0) {
         fail(JournalProblem::Other, error);
+        db = QSqlDatabase(); // the connection goes only once no handle is left
         close();
         return false;
     }
@@ -210,8 +251,17 @@ bool JournalDatabase::open(const Options& options)
              QStringLiteral("journal version %1, this program knows up to %2").arg(m_version).arg(kJournalSchemaVersion));
         return true;
     }
-    if (options.readOnly)
+    if (options.readOnly) {
+        if (m_version == 0) {
+            // The writer makes the tables in the transaction that sets the
+            // version: nothing to read yet.
+            fail(JournalProblem::BeingCreated, QStringLiteral("%1 has no tables yet").arg(m_path));
+            db = QSqlDatabase();
+            close();
+            return false;
+        }
         return true;
+    }
 
     QSqlQuery q(db);
     // WAL lets the journal window read while a run is written, and a torn
@@ -222,14 +272,19 @@ bool JournalDatabase::open(const Options& options)
          !q.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(options.maxPageCount)))) {
         fail(q.lastError());
         q = QSqlQuery();
+        db = QSqlDatabase();
         close();
         return false;
     }
     q = QSqlQuery();
+    // Side files left by an older Tempovaro keep their old mode otherwise.
+    for (const auto* suffix : {"-wal", "-shm"})
+        makePrivate(m_path + QLatin1String(suffix), 0600);
     int code = 0;
     if (m_version < kJournalSchemaVersion && !migrateJournal(db, kJournalSchemaVersion, &error, &code)) {
         QSqlError sqlError(QString(), error, QSqlError::StatementError, QString::number(code));
         fail(sqlError);
+        db = QSqlDatabase();
         close();
         return false;
     }
@@ -237,14 +292,149 @@ bool JournalDatabase::open(const Options& options)
     return true;
 }
 
-bool JournalDatabase::openConnection(const Options& options)
+JournalDatabase::FileStamp JournalDatabase::stamp() const
+{
+    FileStamp s;
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0)
+        s = {static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_dev),
+             static_cast<std::int64_t>(st.st_size), st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec};
+    const PathState log = inspect(m_path + QStringLiteral("-wal"));
+    s.logSize = log.kind == PathState::Regular ? log.size : -1;
+    return s;
+}
+
+void JournalDatabase::rememberFile()
+{
+    m_opened = stamp();
+}
+
+bool JournalDatabase::readMayBeTorn() const
+{
+    // Immutable promises SQLite the file cannot change; a writer that came
+    // meanwhile (a log appeared, the file was checkpointed) breaks that.
+    const FileStamp now = stamp();
+    return m_immutable && (now.inode != m_opened.inode || now.device != m_opened.device ||
+                           now.size != m_opened.size || now.mtimeNs != m_opened.mtimeNs ||
+                           now.logSize != m_opened.logSize);
+}
+
+bool JournalDatabase::openForReading(const Options& options)
+{
+    const PathState state = inspect(m_path);
+    switch (state.kind) {
+    case PathState::Missing:
+        fail(JournalProblem::Missing, QStringLiteral("no journal at %1").arg(m_path));
+        return false;
+    case PathState::NoAccess:
+        fail(JournalProblem::NoAccess, QStringLiteral("no permission to reach %1").arg(m_path));
+        return false;
+    case PathState::NotRegular:
+        fail(JournalProblem::NotAFile, QStringLiteral("%1 is not a regular file").arg(m_path));
+        return false;
+    case PathState::Unknown:
+        fail(JournalProblem::Other, QStringLiteral("%1 cannot be examined").arg(m_path));
+        return false;
+    case PathState::Regular:
+        break;
+    }
+    if (state.size == 0) {
+        fail(JournalProblem::BeingCreated, QStringLiteral("%1 is empty").arg(m_path));
+        return false;
+    }
+    // With nothing in a log, the file alone is the journal: immutable reads
+    // it without creating a log or shared memory, even in a read-only folder.
+    // A log holding runs not yet merged must be read through: SQLite then
+    // opens it read-only and deletes nothing.
+    const PathState log = inspect(m_path + QStringLiteral("-wal"));
+    const bool pendingLog = log.kind == PathState::Regular && log.size > 0;
+    const bool hotJournal = inspect(m_path + QStringLiteral("-journal")).kind == PathState::Regular;
+    m_immutable = !pendingLog && !hotJournal && !options.throughLocks;
+    if (!openConnection(options, m_immutable ? QStringLiteral("immutable=1") : QStringLiteral("mode=ro")))
+        return false;
+    if (probe(options.checkWhole))
+        return true;
+    close();
+    return false;
+}
+
+bool JournalDatabase::openForWriting(const Options& options)
+{
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (!makeFolder(folder)) {
+        fail(inspect(folder).kind == PathState::NoAccess ? JournalProblem::NoAccess : JournalProblem::FolderNotWritable,
+             QStringLiteral("cannot create the folder %1").arg(folder));
+        return false;
+    }
+    if (QFileInfo(folder).fileName() == QLatin1String("Tempovaro"))
+        makePrivate(folder, 0700);
+    const PathState state = inspect(m_path);
+    if (state.kind == PathState::NoAccess) {
+        fail(JournalProblem::NoAccess, QStringLiteral("no permission to reach %1").arg(m_path));
+        return false;
+    }
+    // A folder or a pipe under the journal's name: SQLite must never try it
+    // (a pipe would block), so it is moved aside like any other stranger.
+    if (state.kind == PathState::NotRegular) {
+        if (!options.moveAsideDamaged) {
+            fail(JournalProblem::NotAFile, QStringLiteral("%1 is not a regular file").arg(m_path));
+            return false;
+        }
+        if (!moveAside(options))
+            return false;
+    }
+    if (!openConnection(options))
+        return false;
+    // SQLite has just made the file if it was missing; its log and shared
+    // memory will take this mode from it.
+    makePrivate(m_path, 0600);
+    if (probe(options.checkWhole))
+        return true;
+    close();
+    if (m_problem != JournalProblem::Damaged || !options.moveAsideDamaged)
+        return false;
+    return moveAside(options) && openConnection(options);
+}
+
+bool JournalDatabase::probe(bool checkWhole)
+{
+    // Reading the schema is the first time SQLite looks past the header: a
+    // file that is not a database, or a damaged first page, shows itself here.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !q.next()) {
+        fail(q.lastError());
+        return false;
+    }
+    if (!checkWhole)
+        return true;
+    if (!q.exec(QStringLiteral("PRAGMA quick_check(1)"))) {
+        fail(q.lastError());
+        return false;
+    }
+    const QString verdict = q.next() ? q.value(0).toString() : QString();
+    if (!finishedCleanly(q)) {
+        fail(q.lastError());
+        return false;
+    }
+    if (verdict == QLatin1String("ok"))
+        return true;
+    fail(JournalProblem::Damaged, verdict.isEmpty() ? QStringLiteral("the journal could not be checked") : verdict);
+    return false;
+}
+
+bool JournalDatabase::openConnection(const Options& options, const QString& uriQuery)
 {
     m_connection = QStringLiteral("tempovaro-journal-%1").arg(g_connectionSerial.fetch_add(1));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(m_path);
     QString connectOptions = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options.busyTimeoutMs);
     if (options.readOnly)
         connectOptions += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    if (uriQuery.isEmpty()) {
+        db.setDatabaseName(m_path);
+    } else {
+        db.setDatabaseName(sqliteUri(m_path, uriQuery));
+        connectOptions += QStringLiteral(";QSQLITE_OPEN_URI");
+    }
     db.setConnectOptions(connectOptions);
     if (db.open())
         return true;
@@ -254,20 +444,38 @@ bool JournalDatabase::openConnection(const Options& options)
     return false;
 }
 
-bool JournalDatabase::moveAside(int busyTimeoutMs, bool evenWithHeader)
+bool JournalDatabase::moveAside(const Options& options)
 {
     // Two programs finding the same stranger must not both move it: the
     // second would move the first one's new journal. The lock serialises
-    // them, and the second finds a database and leaves it.
-    QLockFile lock(m_path + QStringLiteral(".lock"));
-    if (!lock.tryLock(busyTimeoutMs)) {
+    // them, and the second, asking SQLite again, finds a database and leaves it.
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    // QLockFile reads a lock it finds, and a pipe there would block it.
+    if (inspect(lockPath).kind == PathState::NotRegular) {
+        fail(JournalProblem::NotAFile, QStringLiteral("%1 is not a regular file").arg(lockPath));
+        return false;
+    }
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(options.busyTimeoutMs)) {
         fail(lock.error() == QLockFile::LockFailedError ? JournalProblem::Locked : JournalProblem::FolderNotWritable,
              QStringLiteral("cannot lock %1.lock").arg(m_path));
         return false;
     }
-    // Another program moved the stranger and started a journal meanwhile.
-    if (!evenWithHeader && looksLikeDatabase(m_path))
-        return true;
+    const JournalProblem before = m_problem;
+    const QString beforeDetail = m_problemDetail;
+    if (inspect(m_path).kind == PathState::Regular) {
+        if (openConnection(options)) {
+            const bool healthy = probe(options.checkWhole);
+            close();
+            if (healthy) {
+                m_problem = JournalProblem::None;
+                m_problemDetail.clear();
+                return true;
+            }
+        }
+    }
+    m_problem = before;
+    m_problemDetail = beforeDetail;
     for (int k = 0; k < 10000; ++k) {
         const QString bak = m_path + QStringLiteral(".bak") + (k == 0 ? QString() : QString::number(k));
         if (existsAtAll(bak) || existsAtAll(bak + QStringLiteral("-wal")) || existsAtAll(bak + QStringLiteral("-shm")))
@@ -283,11 +491,30 @@ bool JournalDatabase::moveAside(int busyTimeoutMs, bool evenWithHeader)
             if (existsAtAll(side))
                 renamePath(side, bak + QLatin1String(suffix));
         }
+        // The old journal holds the same history: as private as the new one.
+        if (inspect(bak).kind == PathState::Regular)
+            makePrivate(bak, 0600);
         m_movedAsideTo = bak;
+        m_problem = JournalProblem::None;
+        m_problemDetail.clear();
         return true;
     }
     fail(JournalProblem::FolderNotWritable, QStringLiteral("no free name to move %1 aside").arg(m_path));
     return false;
+}
+
+void JournalDatabase::clearProblem()
+{
+    m_problem = m_version > kJournalSchemaVersion ? JournalProblem::NewerSchema : JournalProblem::None;
+    m_problemDetail.clear();
+}
+
+bool JournalDatabase::fileReplaced() const
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
+        return true;
+    return st.st_ino != m_opened.inode || st.st_dev != m_opened.device;
 }
 
 void JournalDatabase::fail(JournalProblem problem, const QString& detail)
@@ -298,27 +525,40 @@ void JournalDatabase::fail(JournalProblem problem, const QString& detail)
 
 void JournalDatabase::fail(const QSqlError& error)
 {
-    JournalProblem problem = JournalProblem::Other;
-    switch (primaryCode(error)) {
+    fail(diagnose(primaryCode(error)), error.text());
+}
+
+JournalProblem JournalDatabase::diagnose(int code) const
+{
+    const QString folder = QFileInfo(m_path).absolutePath();
+    switch (code) {
     case kSqliteBusy:
     case kSqliteLocked:
-        problem = JournalProblem::Locked;
-        break;
+        return JournalProblem::Locked;
     case kSqliteReadOnly:
+        // SQLite also opens read-only a file whose write-version byte it does
+        // not know: then the folder and the file are writable after all.
+        if (!m_readOnly && writable(folder) && writable(m_path))
+            return JournalProblem::UnwritableFormat;
+        return JournalProblem::FolderNotWritable;
     case kSqliteCantOpen:
-        problem = JournalProblem::FolderNotWritable;
-        break;
+        if (inspect(m_path).kind == PathState::NoAccess || inspect(folder).kind == PathState::NoAccess)
+            return JournalProblem::NoAccess;
+        if (inspect(m_path).kind == PathState::Missing && m_readOnly)
+            return JournalProblem::Missing;
+        return JournalProblem::FolderNotWritable;
     case kSqliteFull:
-        problem = JournalProblem::DiskFull;
-        break;
+        return JournalProblem::DiskFull;
+    case kSqliteIoError:
+        // A full disk often shows only as an I/O error (the log or the shared
+        // memory could not grow).
+        return folderHasNoSpace(folder) ? JournalProblem::DiskFull : JournalProblem::Other;
     case kSqliteCorrupt:
     case kSqliteNotADatabase:
-        problem = JournalProblem::Damaged;
-        break;
+        return JournalProblem::Damaged;
     default:
-        break;
+        return JournalProblem::Other;
     }
-    fail(problem, error.text());
 }
 
 QString JournalDatabase::problemReason() const
@@ -338,6 +578,14 @@ QString JournalDatabase::problemReason() const
         return QStringLiteral("made by a newer Tempovaro");
     case JournalProblem::Damaged:
         return QStringLiteral("damaged");
+    case JournalProblem::NotAFile:
+        return QStringLiteral("not a regular file");
+    case JournalProblem::NoAccess:
+        return QStringLiteral("no permission to open its folder");
+    case JournalProblem::BeingCreated:
+        return QStringLiteral("still being created");
+    case JournalProblem::UnwritableFormat:
+        return QStringLiteral("file format this program cannot write");
     case JournalProblem::Other:
         break;
     }
@@ -378,8 +626,8 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.prepare(QStringLiteral(
             "INSERT INTO runs (start_utc_ms, recording_time_ms, ran_to_end, stroke_count, result, device_type,"
             " device_name, device_line, midi_channel, midi_note, detector, ticks_per_second, dropped_events,"
-            " strokes_per_minute, evenness_cv_percent, fatigue_percent)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " strokes_per_minute, evenness_cv_percent, fatigue_percent, device_id)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(QVariant::fromValue<qint64>(run.startUtcMs));
         q.addBindValue(run.recordingTimeMs);
         q.addBindValue(run.ranToEnd ? 1 : 0);
@@ -397,6 +645,7 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.addBindValue(nullable(summary.strokesPerMinute));
         q.addBindValue(nullable(summary.evennessCvPercent));
         q.addBindValue(nullable(summary.fatiguePercent));
+        q.addBindValue(QString::fromStdString(run.device.id));
         if (!q.exec()) {
             fail(q.lastError());
             q = QSqlQuery();
@@ -460,6 +709,13 @@ std::optional<int> JournalDatabase::addImportedRuns(const std::vector<ImportedRu
                 return std::nullopt;
             }
             const bool seen = known.next();
+            if (!seen && !finishedCleanly(known)) {
+                fail(known.lastError());
+                known = QSqlQuery();
+                remember = QSqlQuery();
+                rollback();
+                return std::nullopt;
+            }
             known.finish();
             if (seen)
                 continue;
@@ -534,11 +790,20 @@ bool JournalDatabase::setSummary(std::int64_t id, const RunSummary& summary)
     if (!updated && q.lastError().isValid())
         fail(q.lastError());
     q = QSqlQuery();
-    if (!QSqlQuery(db).exec(QStringLiteral("COMMIT"))) {
+    QSqlQuery commit(db);
+    if (!commit.exec(QStringLiteral("COMMIT"))) {
+        fail(commit.lastError());
+        commit = QSqlQuery();
         rollback();
         return false;
     }
     return updated;
+}
+
+QString JournalDatabase::runColumns() const
+{
+    return kRunColumns + (m_version >= 2 ? kSummaryColumns : kNoSummaryColumns) +
+           (m_version >= 4 ? kDeviceIdColumn : kNoDeviceIdColumn);
 }
 
 std::vector<JournalRun> JournalDatabase::listRuns(const RunFilter& filter)
@@ -546,8 +811,8 @@ std::vector<JournalRun> JournalDatabase::listRuns(const RunFilter& filter)
     std::vector<JournalRun> runs;
     if (!isOpen())
         return runs;
-    QString sql = QStringLiteral("SELECT ") + kRunColumns +
-                  (m_version >= 2 ? kSummaryColumns : kNoSummaryColumns) + QStringLiteral(" FROM runs r WHERE 1");
+    clearProblem();
+    QString sql = QStringLiteral("SELECT ") + runColumns() + QStringLiteral(" FROM runs r WHERE 1");
     QVariantList values;
     if (filter.recordingTimeMs) {
         sql += QStringLiteral(" AND r.recording_time_ms = ?");
@@ -575,6 +840,8 @@ std::vector<JournalRun> JournalDatabase::listRuns(const RunFilter& filter)
     }
     while (q.next())
         runs.push_back(rowToRun(q));
+    if (!finishedCleanly(q))
+        fail(q.lastError());
     return runs;
 }
 
@@ -582,19 +849,23 @@ std::optional<JournalRun> JournalDatabase::loadRun(std::int64_t id)
 {
     if (!isOpen())
         return std::nullopt;
+    clearProblem();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT ") + kRunColumns + (m_version >= 2 ? kSummaryColumns : kNoSummaryColumns) +
+    q.prepare(QStringLiteral("SELECT ") + runColumns() +
               QStringLiteral(", s.data FROM runs r LEFT JOIN run_strokes s ON s.run_id = r.id WHERE r.id = ?"));
     q.addBindValue(QVariant::fromValue<qint64>(id));
     if (!q.exec()) {
         fail(q.lastError());
         return std::nullopt;
     }
-    if (!q.next())
+    if (!q.next()) {
+        if (!finishedCleanly(q))
+            fail(q.lastError());
         return std::nullopt;
+    }
     JournalRun j = rowToRun(q);
-    const QVariant data = q.value(17);
+    const QVariant data = q.value(kStrokeDataColumn);
     if (!data.isNull()) {
         auto strokes = unpackStrokes(data.toByteArray());
         if (strokes)
@@ -603,6 +874,40 @@ std::optional<JournalRun> JournalDatabase::loadRun(std::int64_t id)
             fail(JournalProblem::Damaged, QStringLiteral("the strokes of run %1 cannot be read").arg(id));
     }
     return j;
+}
+
+std::optional<int> JournalDatabase::addRunsOnce(const std::vector<JournalRun>& runs)
+{
+    if (!begin())
+        return std::nullopt;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    int added = 0;
+    {
+        QSqlQuery known(db);
+        known.prepare(QStringLiteral("SELECT 1 FROM runs WHERE start_utc_ms = ? AND recording_time_ms = ?"
+                                     " AND stroke_count = ? AND device_name = ? LIMIT 1"));
+        for (const JournalRun& j : runs) {
+            known.addBindValue(QVariant::fromValue<qint64>(j.run.startUtcMs));
+            known.addBindValue(j.run.recordingTimeMs);
+            known.addBindValue(j.run.count);
+            known.addBindValue(QString::fromStdString(j.run.device.name));
+            bool failed = !known.exec();
+            const bool seen = !failed && known.next();
+            failed = failed || !finishedCleanly(known);
+            if (failed)
+                fail(known.lastError());
+            known.finish();
+            if (failed || (!seen && !insertRun(j.run, j.summary))) {
+                known = QSqlQuery();
+                rollback();
+                return std::nullopt;
+            }
+            added += seen ? 0 : 1;
+        }
+    }
+    if (!commit())
+        return std::nullopt;
+    return added;
 }
 
 std::optional<int> JournalDatabase::deleteRuns(const std::vector<std::int64_t>& ids)

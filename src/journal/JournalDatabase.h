@@ -13,9 +13,23 @@
 // finds it busy waits up to the busy timeout, then reports Locked.
 //
 // Safety: each run is written in one transaction, so a kill or power loss
-// leaves the whole run or none of it. A file that is not a database is moved
-// aside to journal.sqlite.bak (.bak1, .bak2, ...) and a new journal started;
-// nothing is deleted. A journal from a newer Tempovaro is opened read-only.
+// leaves the whole run or none of it. Only SQLite ever opens the journal's
+// files: closing any other descriptor of the file would drop every POSIX lock
+// this process holds on it, and another program would then delete our live
+// write-ahead log. Whether a file is a database is asked of SQLite. A file
+// that is not one, or is damaged, is moved aside to journal.sqlite.bak (.bak1,
+// .bak2, ...) and a new journal started, but only where the caller allows it
+// (after the user has been told); nothing is deleted. A journal from a newer
+// Tempovaro is opened read-only.
+//
+// Readers (Options::readOnly) never create, change or delete a file: a
+// journal with no pending log is opened immutable, which also reads a journal
+// in a read-only folder; one with a log is opened read-only through it.
+// Anything at the journal's name that is not a regular file (a pipe, a
+// device, a folder) is refused before SQLite sees it, so no open blocks.
+//
+// The journal, its side files and its folder are private to the user (0600,
+// 0700).
 //
 // Times are milliseconds since 1970-01-01 UTC; stroke ticks are in the run's
 // ticksPerSecond.
@@ -39,6 +53,10 @@ enum class JournalProblem {
     Locked,            // another connection held the write lock past the busy timeout
     NewerSchema,       // made by a newer Tempovaro: read-only, never written
     Damaged,           // a damaged database or stroke blob
+    NotAFile,          // a pipe, device or folder stands at the journal's (or its log's) name
+    NoAccess,          // the folder cannot be searched or the file read
+    BeingCreated,      // the file exists but has no tables yet
+    UnwritableFormat,  // a file format this SQLite reads but may not write
     Other,
 };
 
@@ -84,6 +102,17 @@ public:
         // Caps the file at this many pages (0 = no cap); a full cap behaves
         // exactly like a full disk.
         std::int64_t maxPageCount = 0;
+        // A file that is not a database, or that SQLite finds damaged, is
+        // moved aside and a new journal started; otherwise open() fails with
+        // Damaged (NotAFile for a pipe, a folder, ...) and leaves the file as
+        // it is. Set it only once the user has been told.
+        bool moveAsideDamaged = false;
+        // Reads every page once (PRAGMA quick_check) so that damage anywhere
+        // is found before a run is added to the file.
+        bool checkWhole = false;
+        // A reader goes through SQLite's locks even without a pending log
+        // (it may then leave a log and shared memory behind).
+        bool throughLocks = false;
     };
 
     explicit JournalDatabase(QString path = defaultPath());
@@ -114,6 +143,15 @@ public:
     const QString& problemDetail() const { return m_problemDetail; }
     // Where open() moved a file that was not a database, else empty.
     const QString& movedAsideTo() const { return m_movedAsideTo; }
+    // problem() is a damaged file that open() has not moved aside.
+    bool isDamaged() const { return m_problem == JournalProblem::Damaged; }
+    // Another connection moved the opened file away or put a new one in its
+    // place: this connection still reads the old one.
+    bool fileReplaced() const;
+    // A reader opened immutable saw the file change under it (a writer came
+    // and went): what it read may mix old and new pages; read again with
+    // throughLocks.
+    bool readMayBeTorn() const;
 
     void setSummaryHook(RunSummaryHook hook) { m_summaryHook = std::move(hook); }
 
@@ -125,8 +163,14 @@ public:
     std::optional<int> addImportedRuns(const std::vector<ImportedRun>& runs);
     // How many of the runs addImportedRuns would add now.
     std::optional<int> countNewImports(const std::vector<ImportedRun>& runs);
+    // Adds, in one transaction, the runs not already in the journal (same
+    // start, recording time, count and device), so runs kept aside at a
+    // close can be brought in twice without doubling; how many were added.
+    std::optional<int> addRunsOnce(const std::vector<JournalRun>& runs);
     // Fills in figures computed later.
     bool setSummary(std::int64_t id, const RunSummary& summary);
+    // Runs in order. When reading stops early (a damaged page), the runs read
+    // so far come back with problem() set: never mistake them for the whole list.
     std::vector<JournalRun> listRuns(const RunFilter& filter = {});
     // The run with its strokes; a damaged stroke blob gives the run without
     // strokes and problem() Damaged.
@@ -136,15 +180,27 @@ public:
     std::optional<std::int64_t> countRuns();
 
 private:
-    bool openConnection(const Options& options);
+    bool openConnection(const Options& options, const QString& uriQuery = {});
+    bool openForReading(const Options& options);
+    bool openForWriting(const Options& options);
+    // SQLite's verdict on the open connection: true when the file reads as a
+    // database (and, with checkWhole, every page of it).
+    bool probe(bool checkWhole);
     // Renames the file at m_path (and its -wal, -shm) to the first free
-    // .bak name. evenWithHeader: SQLite found it damaged past a good header.
-    bool moveAside(int busyTimeoutMs, bool evenWithHeader);
+    // .bak name, unless, under the lock, it has meanwhile become a database
+    // (another program moved the stranger and started a journal).
+    bool moveAside(const Options& options);
+    void rememberFile();
+    void clearProblem();
     void fail(JournalProblem problem, const QString& detail);
     void fail(const QSqlError& error);
+    // The real reason behind an error SQLite reports only by its code.
+    JournalProblem diagnose(int primaryCode) const;
     bool begin();
     bool commit();
     void rollback();
+    // The columns rowToRun reads, as far as this journal's version has them.
+    QString runColumns() const;
     // Inside a transaction: the run's row and its strokes; rolls nothing back.
     std::optional<std::int64_t> insertRun(const RunRecord& run, const RunSummary& summary);
 
@@ -155,5 +211,15 @@ private:
     JournalProblem m_problem = JournalProblem::None;
     QString m_problemDetail;
     QString m_movedAsideTo;
+    struct FileStamp {
+        std::uint64_t inode = 0;
+        std::uint64_t device = 0;
+        std::int64_t size = -1;
+        std::int64_t mtimeNs = 0;
+        std::int64_t logSize = -1;
+    };
+    FileStamp stamp() const;
+    FileStamp m_opened;
+    bool m_immutable = false;
     RunSummaryHook m_summaryHook;
 };

@@ -34,16 +34,24 @@ QString runDeviceText(const RunDevice& device)
 {
     if (device.type != 1 && device.type != 2 && device.name.empty())
         return QStringLiteral("Score list");
-    const QString name = QString::fromStdString(device.name);
+    // Runs whose name was never known show the device's ID instead.
+    const QString name = QString::fromStdString(device.name.empty() ? device.id : device.name);
     if (device.type == 1 && !device.line.empty())
         return name + QStringLiteral(" (") + QString::fromStdString(device.line) + QLatin1Char(')');
     return name;
 }
 
+QString runDetectorText(const RunDevice& device)
+{
+    if (device.type != 1)
+        return {};
+    return device.detector == 1 ? QStringLiteral("Fast") : QStringLiteral("Standard");
+}
+
 QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone)
 {
     QByteArray out = "id,start,recording_time_s,count,strokes_per_minute,evenness_cv_percent,fatigue_percent,"
-                     "result,device\r\n";
+                     "result,device,detector,device_id\r\n";
     out.reserve(out.size() + static_cast<qsizetype>(runs.size()) * 96);
     for (const JournalRun& j : runs) {
         const RunRecord& r = j.run;
@@ -51,7 +59,33 @@ QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone)
                         r.recordingTimeMs < 0 ? QStringLiteral("endless") : QString::number(r.recordingTimeMs / 1000),
                         QString::number(r.count), figure(j.summary.strokesPerMinute),
                         figure(j.summary.evennessCvPercent), figure(j.summary.fatiguePercent),
-                        runResultText(r.result), runDeviceText(r.device)});
+                        runResultText(r.result), runDeviceText(r.device), runDetectorText(r.device),
+                        QString::fromStdString(r.device.id)});
+    }
+    return out;
+}
+
+QByteArray unsavedRunsCsv(const std::vector<RunRecord>& runs, const QTimeZone& zone)
+{
+    QByteArray out = "start,recording_time_s,count,result,device,detector,device_id,stroke,time_s,level,note\r\n";
+    for (const RunRecord& r : runs) {
+        const QStringList run{isoDateTime(r.startUtcMs, zone),
+                              r.recordingTimeMs < 0 ? QStringLiteral("endless") : QString::number(r.recordingTimeMs / 1000),
+                              QString::number(r.count), runResultText(r.result), runDeviceText(r.device),
+                              runDetectorText(r.device), QString::fromStdString(r.device.id)};
+        if (r.strokes.empty()) {
+            out += csvLine(run + QStringList{QString(), QString(), QString(), QString()});
+            continue;
+        }
+        // The stroke columns are those of the stroke export, one row each.
+        const double perSecond = static_cast<double>(r.ticksPerSecond > 0 ? r.ticksPerSecond : 1);
+        const std::int64_t first = r.strokes.front().tick;
+        int number = 0;
+        for (const StrokeEvent& s : r.strokes)
+            out += csvLine(run + QStringList{QString::number(++number),
+                                             QString::number(static_cast<double>(s.tick - first) / perSecond, 'f', 6),
+                                             QString::number(static_cast<double>(s.level), 'g', 9),
+                                             s.note < 0 ? QString() : QString::number(s.note)});
     }
     return out;
 }
@@ -60,7 +94,9 @@ bool saveExport(const QString& path, const QByteArray& bytes, QString* reason)
 {
     // The program's one atomic write: every byte checked, renamed over the
     // target, never through a link to something that is not a plain file.
-    const AtomicWriteResult written = writeFileAtomically(path, bytes);
+    // A practice history is private: a new file is the user's alone, while
+    // a file replaced keeps the permissions its owner gave it.
+    const AtomicWriteResult written = writeFileAtomically(path, bytes, FileAccess::PrivateWhenNew);
     if (!written && reason)
         *reason = written.error;
     return written.ok;

@@ -4,7 +4,8 @@
 // function that writes an export file.
 //
 // Columns: id,start,recording_time_s,count,strokes_per_minute,
-// evenness_cv_percent,fatigue_percent,result,device. start is ISO 8601 with
+// evenness_cv_percent,fatigue_percent,result,device,detector,device_id.
+// start is ISO 8601 with
 // the UTC offset of the given zone (2026-03-29T23:45:00+02:00); an endless
 // run's recording time is "endless"; a figure never computed is an empty
 // field. Numbers always with a dot.
@@ -28,9 +29,17 @@ QString runResultText(RunResult result);
 // for audio; "Score list" for runs imported from a score file.
 QString runDeviceText(const RunDevice& device);
 
+// "Standard" or "Fast" for an audio run, empty for MIDI and score-list runs.
+QString runDetectorText(const RunDevice& device);
+
 QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone);
 
+// Runs that never reached the journal, with every stroke: one row per stroke
+// (start,recording_time_s,count,result,device,detector,device_id, then
+// stroke,time_s,level,note), or one row with empty stroke fields.
+QByteArray unsavedRunsCsv(const std::vector<RunRecord>& runs, const QTimeZone& zone);
+
 // Replaces path with bytes whole or not at all: a failed write never leaves
-// a partial file under that name. False with a short reason ("Permission
+// a partial file under that name. A new file is private to the user (0600). False with a short reason ("Permission
 // denied") when it could not.
 bool saveExport(const QString& path, const QByteArray& bytes, QString* reason);

@@ -52,6 +52,15 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
         " score_key TEXT PRIMARY KEY,"
         " run_id INTEGER NOT NULL)",
     },
+    // 4: the device's stable ID beside the name it was listed under, so a
+    // device renamed by its driver or server is still the same device. A
+    // MIDI run stored before, under its port's GUID for want of a name,
+    // has that GUID as its ID.
+    {
+        "ALTER TABLE runs ADD COLUMN device_id TEXT NOT NULL DEFAULT ''",
+        "UPDATE runs SET device_id = device_name WHERE device_type = 2"
+        " AND length(device_name) = 38 AND device_name GLOB '{*-*-*-*-*}'",
+    },
 }};
 
 bool run(QSqlQuery& q, const QString& sql, QString* error, int* errorCode)

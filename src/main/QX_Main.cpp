@@ -701,7 +701,11 @@ void TMainForm::armRun()
     RunDevice device;
     device.type = DeviceProperties.TriggerDeviceType;
     const QX_Device& port = device.type == kTriggerDeviceMidi ? DeviceProperties.MidiDevice : DeviceProperties.AudioDevice;
-    device.name = (port.Name.empty() ? port.ID : port.Name);
+    // The ID stays the same across restarts; the name is what the drummer
+    // saw in the device list, kept with the settings (settings saved before
+    // names were kept have only the ID).
+    device.id = port.ID;
+    device.name = port.Name.empty() ? port.ID : port.Name;
     if (device.type == kTriggerDeviceMidi) {
         device.channel = std::atoi(DeviceProperties.MidiChannel.ID.c_str());
         device.note = DeviceProperties.loadMidiNoteNr();

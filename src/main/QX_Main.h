@@ -116,6 +116,9 @@ public:
     // The line the ready display shows while no trigger device delivers, or
     // after a run whose device stopped delivering; empty otherwise.
     QString deviceHint() const;
+    // The program ends without a close (the display went away): the run in
+    // progress goes to the companions as cut short, nothing else is done.
+    void endRunAtExit() { endRunCutShort(); }
 
 signals:
     // Emitted after the close sequence has stored settings and scores.

@@ -7,7 +7,12 @@
 #include "RunKeeper.h"
 
 #include <QApplication>
+#include <QSessionManager>
 #include <QSocketNotifier>
+
+#include <cstdlib>
+#include <functional>
+#include <utility>
 
 #include <csignal>
 #include <cstdio>
@@ -30,15 +35,16 @@ extern "C" void requestClose(int)
     [[maybe_unused]] const ssize_t written = ::write(g_terminateFds[0], &wake, 1);
 }
 
-void closeOnTerminationSignals(QWidget& mainWindow)
+void closeOnTerminationSignals(QWidget& mainWindow, std::function<void()> beforeClose)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_terminateFds) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_terminateFds[1], QSocketNotifier::Read, &mainWindow);
-    QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow, [&mainWindow] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow, [&mainWindow, beforeClose] {
         char drained[16];
         while (::read(g_terminateFds[1], drained, sizeof drained) > 0) {
         }
+        beforeClose();
         mainWindow.close();
     });
     struct sigaction action {};
@@ -79,6 +85,18 @@ std::optional<int> answerInfoOptions(int argc, char* argv[])
     return std::nullopt;
 }
 
+// Qt ends the program with exit() when the X server goes away (a logout
+// without a session manager): no close, and main's objects are never
+// destroyed. This last chance keeps the run in progress and the runs the
+// journal has not taken, as a termination signal would.
+std::function<void()> g_lastChance;
+
+extern "C" void useLastChance()
+{
+    if (auto lastChance = std::exchange(g_lastChance, nullptr))
+        lastChance();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -94,7 +112,6 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     TMainForm MainForm;
-    QObject::connect(&MainForm, &TMainForm::formClosed, &app, &QCoreApplication::quit);
     // The companions come after the main window: the device dialog copies the
     // settings that the main window has just loaded.
     TAboutBox AboutBox;
@@ -127,12 +144,30 @@ int main(int argc, char* argv[])
     };
     DeviceSelect.OnShowHelp = [&] { HelpWindow.ShowHelp(); };
 
-    closeOnTerminationSignals(MainForm);
+    // A close the drummer asked for may ask about runs the journal has not
+    // taken yet; a signal or a logout cannot wait for an answer, so those
+    // runs are kept aside for the next start.
+    bool unattendedClose = false;
+    QObject::connect(&MainForm, &TMainForm::formClosed, &Runs, [&] { Runs.closeJournal(!unattendedClose); });
+    // Runs go before the program quits: a dialog cannot run once it has.
+    QObject::connect(&MainForm, &TMainForm::formClosed, &app, &QCoreApplication::quit);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &Runs, [&](QSessionManager&) {
+        Runs.keepWaitingRunsAside();
+    });
+    closeOnTerminationSignals(MainForm, [&] { unattendedClose = true; });
+
+    g_lastChance = [&] {
+        MainForm.endRunAtExit();
+        Runs.closeJournal(false);
+    };
+    std::atexit(useLastChance);
 
     MainForm.show();
     // A new program's first window is the active one; without a window
     // manager (a bare X server) nobody else would make it so, and its first
     // activation is what opens the device dialog on a first run.
     MainForm.activateWindow();
-    return app.exec();
+    const int status = app.exec();
+    g_lastChance = nullptr;
+    return status;
 }

@@ -154,8 +154,8 @@ AtomicWriteResult writeFileAtomically(const QString& path, const QByteArray& byt
 
     // A new file made by the user's rules gets them from open() itself (the
     // umask applies); any other mode is set exactly once the file exists.
-    const bool modeFromUmask = access == FileAccess::Keep && !exists;
-    const mode_t createMode = modeFromUmask ? 0666 : 0600;
+    const bool modeFromUmask = access != FileAccess::OwnerOnly && !exists;
+    const mode_t createMode = access == FileAccess::Keep && !exists ? 0666 : 0600;
     const mode_t exactMode = access == FileAccess::OwnerOnly ? 0600 : (old.st_mode & 07777);
 
     QByteArray tempName;

@@ -29,6 +29,9 @@ struct AtomicWriteResult {
 enum class FileAccess {
     Keep,      // a replaced file keeps its permissions; a new one gets 0666 less the umask
     OwnerOnly, // 0600 whatever the old file had
+    // A replaced file keeps its permissions; a new one gets 0600 less the
+    // umask (a folder's default ACL still applies): for the user's own data.
+    PrivateWhenNew,
 };
 
 AtomicWriteResult writeFileAtomically(const QString& path, const QByteArray& bytes,

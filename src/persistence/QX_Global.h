@@ -24,9 +24,9 @@
 // the record, so copying stores and loads that one field atomically.
 struct TQX_DeviceProperties {
     std::int32_t TriggerDeviceType = 0; // 1 audio, 2 MIDI, other: none
-    QX_Device AudioDevice;              // only ID is stored
+    QX_Device AudioDevice;              // ID and, once known, Name are stored
     QX_Device AudioChannel;             // Name = ID = line name; Level = input level 0..1
-    QX_Device MidiDevice;               // only ID is stored
+    QX_Device MidiDevice;               // ID and, once known, Name are stored
     QX_Device MidiChannel;              // ID: "0" (all) .. "16"
     // -1 all notes, 0..127 one note
     alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t MidiNoteNr = 0;

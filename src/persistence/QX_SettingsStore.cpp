@@ -286,6 +286,14 @@ bool LoadSettings()
     if (!key.readInt32("AudioDetector", detector) || (detector != kAudioDetectorStandard && detector != kAudioDetectorFast))
         detector = kAudioDetectorStandard;
     dp.AudioDetector = detector;
+
+    // The names the devices were listed under when chosen, so the journal
+    // keeps a run under "USB Audio CODEC" rather than the device's ID when
+    // the device dialog was not opened since the start. A name that is
+    // missing or not a string is simply unknown.
+    for (auto [name, device] : {std::pair{"AudioDeviceName", &dp.AudioDevice}, std::pair{"MidiDeviceName", &dp.MidiDevice}})
+        if (!key.readString(name, device->Name))
+            device->Name.clear();
     return true;
 }
 
@@ -323,6 +331,14 @@ bool SaveSettings()
     // of the original program; once written, the choice is kept up to date.
     if (dp.AudioDetector != kAudioDetectorStandard || key.contains(QStringLiteral("AudioDetector")))
         key.insert(QStringLiteral("AudioDetector"), int32Value(dp.AudioDetector));
+    // The names ride along with their IDs once known; a name that belongs to
+    // no ID any more goes with it.
+    for (auto [name, device] : {std::pair{"AudioDeviceName", &dp.AudioDevice}, std::pair{"MidiDeviceName", &dp.MidiDevice}}) {
+        if (!device->Name.empty() && !device->ID.empty())
+            key.insert(QLatin1String(name), stringValue(device->Name));
+        else
+            key.remove(QLatin1String(name));
+    }
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);

@@ -95,6 +95,8 @@ QVariant JournalTableModel::data(const QModelIndex& index, int role) const
         return figureText(j.summary.fatiguePercent);
     case ColResult:
         return runResultText(r.result);
+    case ColDetector:
+        return runDetectorText(r.device);
     case ColDevice:
         return runDeviceText(r.device);
     default:
@@ -121,6 +123,8 @@ QVariant JournalTableModel::headerData(int section, Qt::Orientation orientation,
         return tr("Fatigue (%)");
     case ColResult:
         return tr("Result");
+    case ColDetector:
+        return tr("Detector");
     case ColDevice:
         return tr("Trigger device");
     default:
@@ -162,11 +166,11 @@ void JournalTableModel::sortRuns()
     // sort would convert each name thousands of times.
     std::vector<std::size_t> order(m_runs.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    if (m_sortColumn == ColDevice) {
+    if (m_sortColumn == ColDevice || m_sortColumn == ColDetector) {
         std::vector<QString> keys;
         keys.reserve(m_runs.size());
         for (const JournalRun& j : m_runs)
-            keys.push_back(runDeviceText(j.run.device));
+            keys.push_back(m_sortColumn == ColDevice ? runDeviceText(j.run.device) : runDetectorText(j.run.device));
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
             const int c = QString::compare(keys[a], keys[b], Qt::CaseInsensitive);
             if (c != 0)

@@ -21,7 +21,7 @@ class JournalTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { ColDate, ColRecordingTime, ColCount, ColStrokesPerMinute, ColEvenness, ColFatigue, ColResult,
-                  ColDevice, ColumnCount };
+                  ColDetector, ColDevice, ColumnCount };
 
     explicit JournalTableModel(QObject* parent = nullptr);
 

@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 
 RunFilter journalFilter(std::optional<std::int32_t> recordingTimeMs, JournalPeriod period, std::int64_t nowUtcMs)
 {
@@ -109,8 +110,8 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     const QString samples[] = {
         QLocale().toString(QDateTime(QDate(2026, 12, 30), QTime(23, 59)), QLocale::ShortFormat),
         tr("Endless"), QStringLiteral("99999"), QLocale().toString(9999.9, 'f', 1),
-        QLocale().toString(99.9, 'f', 1), QLocale().toString(-99.9, 'f', 1), tr("Cut short")};
-    for (int c = 0; c < 7; ++c) {
+        QLocale().toString(99.9, 'f', 1), QLocale().toString(-99.9, 'f', 1), tr("Cut short"), tr("Standard")};
+    for (int c = 0; c < JournalTableModel::ColDevice; ++c) {
         const int header = headerMetrics.horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString());
         m_table->setColumnWidth(c, std::max(header + 28, metrics.horizontalAdvance(samples[c]) + 16));
     }
@@ -141,6 +142,8 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     layout->addWidget(split, 1);
     layout->addWidget(m_status);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A notice may name a file: it wraps rather than running off the window.
+    m_status->setWordWrap(true);
 
     connect(m_recordingTime, &QComboBox::currentIndexChanged, this, &JournalWindow::refresh);
     connect(m_period, &QComboBox::currentIndexChanged, this, &JournalWindow::refresh);
@@ -206,11 +209,29 @@ void JournalWindow::changeEvent(QEvent* event)
 
 bool JournalWindow::ensureOpen()
 {
-    if (m_db && m_db->isOpen())
+    // The main window's journal writer may have moved a damaged journal
+    // aside: this window then follows it to the new one.
+    if (m_db && m_db->isOpen() && !m_db->fileReplaced())
         return true;
     m_db = std::make_unique<JournalDatabase>(m_journalPath);
-    if (m_db->open())
+    // A damaged journal is moved aside only once the drummer has agreed.
+    JournalDatabase::Options options;
+    if (m_db->open(options))
         return true;
+    if (m_db->isDamaged()) {
+        const QString question =
+            tr("The journal %1 is damaged and cannot be read (%2).\n\nMove it aside (it is kept, not deleted) and "
+               "start a new journal?")
+                .arg(QDir::toNativeSeparators(m_journalPath), m_db->problemDetail());
+        options.moveAsideDamaged = true;
+        if (m_confirm(this, question) && m_db->open(options)) {
+            const QString notice = tr("The damaged journal was moved to %1; a new journal was started.")
+                                       .arg(QDir::toNativeSeparators(m_db->movedAsideTo()));
+            std::fprintf(stderr, "tempovaro: %s\n", qPrintable(notice));
+            setStatus(notice);
+            return true;
+        }
+    }
     setStatus(tr("The journal cannot be opened (%1): %2").arg(m_db->problemReason(), m_journalPath));
     m_db.reset();
     return false;
@@ -270,6 +291,11 @@ void JournalWindow::setPeriodFilter(JournalPeriod period)
 
 void JournalWindow::refresh()
 {
+    if (m_db && m_db->isOpen() && m_db->fileReplaced() && !ensureOpen()) {
+        m_model->setRuns({});
+        m_chart->showRuns({}, std::nullopt);
+        return;
+    }
     if (!m_db || !m_db->isOpen()) {
         m_model->setRuns({});
         m_chart->showRuns({}, std::nullopt);
@@ -280,13 +306,14 @@ void JournalWindow::refresh()
     const auto time = chosenRecordingTime();
     const RunFilter filter = journalFilter(time, period, QDateTime::currentMSecsSinceEpoch());
     std::vector<JournalRun> runs = m_db->listRuns(filter);
-    // listRuns leaves an earlier failure (a locked delete) standing; only an
-    // empty list can be a failed read.
-    const bool readFailed = runs.empty() && m_db->problem() != JournalProblem::None &&
-                            m_db->problem() != JournalProblem::NewerSchema;
+    const JournalProblem problem = m_db->problem();
+    const bool readFailed = problem != JournalProblem::None && problem != JournalProblem::NewerSchema;
+    const QString reason = m_db->problemReason();
+    const QString detail = m_db->problemDetail();
+    const int read = static_cast<int>(runs.size());
     // The best-so-far line of a period starts from the best before it.
     std::vector<JournalRun> earlier;
-    if (time && filter.fromUtcMs) {
+    if (time && filter.fromUtcMs && !readFailed) {
         RunFilter before;
         before.recordingTimeMs = time;
         before.untilUtcMs = filter.fromUtcMs;
@@ -295,10 +322,24 @@ void JournalWindow::refresh()
     m_chart->showRuns(runs, time, earlier);
     m_model->setRuns(std::move(runs));
     m_listedTotal = m_db->countRuns();
-    if (readFailed)
-        setStatus(tr("The journal could not be read (%1).").arg(m_db->problemReason()));
-    else
+    if (problem == JournalProblem::Damaged) {
+        // What could be read is shown, and said to be only part.
+        setStatus(tr("The journal is damaged: only the %n run(s) shown could be read, others may be missing.",
+                     nullptr, read));
+        if (!m_damageWarned) {
+            m_damageWarned = true;
+            const QString message =
+                tr("The journal %1 is damaged (%2). Only the %n run(s) shown could be read; others may be missing.",
+                   nullptr, read)
+                    .arg(QDir::toNativeSeparators(m_journalPath), detail);
+            std::fprintf(stderr, "tempovaro: %s\n", qPrintable(message));
+            m_warn(this, message);
+        }
+    } else if (readFailed) {
+        setStatus(tr("The journal could not be read (%1).").arg(reason));
+    } else {
         showStatus();
+    }
 }
 
 std::optional<RunRecord> JournalWindow::loadRun(std::int64_t id)

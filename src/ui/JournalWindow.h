@@ -104,6 +104,7 @@ private:
     QString m_scoreFilePath;
     std::unique_ptr<JournalDatabase> m_db;
     bool m_openTried = false;
+    bool m_damageWarned = false;
     QString m_notice;
     std::optional<std::int64_t> m_listedTotal; // runs in the journal at the last listing
     Confirm m_confirm;

@@ -24,7 +24,7 @@ RunRecord midiRun(std::int64_t startUtcMs, int strokes)
     r.ranToEnd = true;
     r.count = strokes;
     r.result = RunResult::Record;
-    r.device = {2, "Pad \"Kit\" ü", "", 10, 38, 0};
+    r.device = {2, "Pad \"Kit\" ü", "", 10, 38, 0, ""};
     r.ticksPerSecond = kMidiTicksPerSecond;
     r.droppedEvents = 3;
     for (int k = 0; k < strokes; ++k)
@@ -122,7 +122,7 @@ private slots:
         RunRecord audio;
         audio.startUtcMs = 1'700'000'000'000;
         audio.count = 2;
-        audio.device = {1, "USB Audio", "Mic", 0, -1, 1};
+        audio.device = {1, "USB Audio", "Mic", 0, -1, 1, ""};
         audio.strokes = {{0, 0.25f, -1}, {std::numeric_limits<std::int64_t>::max(), 0.5f, -1}};
         const auto audioId = db.addRun(audio);
         const auto midiId = db.addRun(midiRun(audio.startUtcMs + 1000, 1200));
@@ -172,14 +172,19 @@ private slots:
 
     void aFileThatIsNotADatabaseIsMovedAsideNeverDeleted()
     {
+        JournalDatabase::Options told;
+        told.moveAsideDamaged = true;
         const QByteArray junk = "Tempovaro scores, not a journal\n";
         for (const char* expected : {"journal.sqlite.bak", "journal.sqlite.bak1"}) {
             QFile f(path());
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             f.write(junk);
             f.close();
+            JournalDatabase untold(path());
+            QVERIFY(!untold.open());
+            QCOMPARE(untold.problem(), JournalProblem::Damaged);
             JournalDatabase db(path());
-            QVERIFY(db.open());
+            QVERIFY(db.open(told));
             QCOMPARE(db.movedAsideTo(), path(expected));
             QCOMPARE(fileBytes(path(expected)), junk);
             QVERIFY(db.addRun(midiRun(1, 2)));
@@ -194,7 +199,7 @@ private slots:
         f.write(damaged);
         f.close();
         JournalDatabase db(path());
-        QVERIFY(db.open());
+        QVERIFY(db.open(told));
         QCOMPARE(db.movedAsideTo(), path("journal.sqlite.bak2"));
         QCOMPARE(fileBytes(db.movedAsideTo()), damaged);
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(0));

@@ -73,7 +73,7 @@ JournalRun run(std::int64_t id, std::int64_t startUtcMs, std::int32_t recordingT
     j.run.recordingTimeMs = recordingTimeMs;
     j.run.count = count;
     j.run.result = RunResult::Record;
-    j.run.device = {2, std::move(device), "", 0, -1, 0};
+    j.run.device = {2, std::move(device), "", 0, -1, 0, ""};
     j.summary = summary;
     return j;
 }
@@ -98,11 +98,11 @@ private slots:
         QVERIFY(table);
         QCOMPARE(table->size(), std::size_t{3});
         QCOMPARE((*table)[0].join(','), QString("id,start,recording_time_s,count,strokes_per_minute,"
-                                                "evenness_cv_percent,fatigue_percent,result,device"));
+                                                "evenness_cv_percent,fatigue_percent,result,device,detector,device_id"));
         QCOMPARE((*table)[1], QStringList({"3", "2026-03-29T23:45:00+02:00", "60", "1234", "1234.500", "4.250",
-                                           "-2.000", "Record", "Roland \"TD-17\", Port 1"}));
+                                           "-2.000", "Record", "Roland \"TD-17\", Port 1", "", ""}));
         QCOMPARE((*table)[2], QStringList({"2", "2026-01-05T08:00:09+01:00", "endless", "900", "", "", "", "Record",
-                                           "Bühne – Snare\nlinks"}));
+                                           "Bühne – Snare\nlinks", "", ""}));
         // West of Greenwich the offset is negative, and the decimal point
         // stays a dot whatever the user's locale.
         QLocale::setDefault(QLocale(QLocale::German));
@@ -111,6 +111,36 @@ private slots:
         QVERIFY(west);
         QCOMPARE((*west)[1][1], QString("2026-03-29T17:45:00-04:00"));
         QCOMPARE((*west)[1][4], QString("1234.500"));
+    }
+
+    void aSpreadsheetNeverRunsANameAsAFormula()
+    {
+        // Names from drivers and other programs; numbers must stay numbers.
+        const std::pair<QString, QString> fields[] = {
+            {"=HYPERLINK(\"http://x\",\"y\")", "'=HYPERLINK(\"http://x\",\"y\")"},
+            {"+1+cmd|' /C calc'!A0", "'+1+cmd|' /C calc'!A0"},
+            {"-2+3", "'-2+3"},
+            {"@SUM(A1)", "'@SUM(A1)"},
+            {"\tTab", "'\tTab"},
+            {"\rReturn", "'\rReturn"},
+            {"-2.000", "-2.000"},
+            {"1e-05", "1e-05"},
+            {"Snare = left", "Snare = left"},
+            {"", ""},
+        };
+        for (const auto& [name, expected] : fields) {
+            const auto table = readCsv(csvLine({name, "x"}));
+            QVERIFY(table);
+            QCOMPARE(table->front().front(), expected);
+        }
+        JournalRun audio = run(1, kSpring, 10000, 5, "@Card");
+        audio.run.device.type = 1;
+        audio.run.device.line = "-Mic";
+        audio.run.device.detector = 1;
+        audio.run.device.id = "=id";
+        const auto table = readCsv(runsCsv({audio}, QTimeZone::utc()));
+        QVERIFY(table);
+        QCOMPARE((*table)[1].mid(8), QStringList({"'@Card (-Mic)", "Fast", "'=id"}));
     }
 
     void aFileThatCannotBeWrittenSaysWhyAndLeavesNothing()
@@ -132,6 +162,11 @@ private slots:
         QFile back(good);
         QVERIFY(back.open(QIODevice::ReadOnly));
         QCOMPARE(back.readAll(), QByteArray("new\r\n"));
+        // A new export is the user's alone; one the user opened up stays open.
+        QCOMPARE(back.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions{});
+        QVERIFY(back.setPermissions(back.permissions() | QFile::ReadGroup));
+        QVERIFY(saveExport(good, "newer\r\n", &reason));
+        QVERIFY(QFile(good).permissions() & QFile::ReadGroup);
     }
 
     void theCountToolPrintsTheJournalAndOneRunsStrokes()
@@ -147,7 +182,7 @@ private slots:
         midi.recordingTimeMs = 10000;
         midi.count = 3;
         midi.result = RunResult::Finished;
-        midi.device = {2, "Pad, \"A\" ü", "", 10, 38, 0};
+        midi.device = {2, "Pad, \"A\" ü", "", 10, 38, 0, ""};
         midi.ticksPerSecond = kMidiTicksPerSecond;
         midi.strokes = {{50'000'000, 0.5f, 38}, {51'250'000, 1.0f, 38}, {52'000'000, 0.25f, 38}};
         std::int64_t id = 0;

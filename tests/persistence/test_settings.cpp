@@ -124,11 +124,12 @@ TEST_F(Settings, SaveThenLoadGivesBackEveryField)
     EXPECT_EQ(std::memcmp(&savedProgram, &ProgramSettings, sizeof savedProgram), 0);
     EXPECT_EQ(DeviceProperties.TriggerDeviceType, 2);
     EXPECT_EQ(DeviceProperties.AudioDevice.ID, "hw:CARD=PCH,DEV=0");
-    EXPECT_EQ(DeviceProperties.AudioDevice.Name, "") << "names are not stored";
+    EXPECT_EQ(DeviceProperties.AudioDevice.Name, "Built-in") << "kept after the eight values, for the journal";
     EXPECT_EQ(DeviceProperties.AudioChannel.ID, "Mic \\ Boost – ü");
     EXPECT_EQ(DeviceProperties.AudioChannel.Name, "Mic \\ Boost – ü") << "the line name is its ID";
     EXPECT_EQ(DeviceProperties.AudioChannel.Level, 0.3f) << "exact through the double";
     EXPECT_EQ(DeviceProperties.MidiDevice.ID, "{01234567-89AB-CDEF-0123-456789ABCDEF}");
+    EXPECT_EQ(DeviceProperties.MidiDevice.Name, "Port");
     EXPECT_EQ(DeviceProperties.MidiChannel.ID, "16");
     EXPECT_EQ(DeviceProperties.MidiChannel.Name, "");
     EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), -1);

@@ -31,7 +31,7 @@ JournalRun hand(std::int64_t id, int count, std::optional<double> perMinute, std
     j.run.startUtcMs = 1'700'000'000'000 + id * kDayMs;
     j.run.recordingTimeMs = recordingTimeMs;
     j.run.count = count;
-    j.run.device = {1, std::move(device), "", 0, -1, 0};
+    j.run.device = {1, std::move(device), "", 0, -1, 0, ""};
     j.summary.strokesPerMinute = perMinute;
     return j;
 }
@@ -51,7 +51,7 @@ RunRecord stored(std::int64_t startUtcMs, std::int32_t recordingTimeMs, int coun
     r.recordingTimeMs = recordingTimeMs;
     r.count = count;
     r.result = result;
-    r.device = {2, "Pad", "", 0, -1, 0};
+    r.device = {2, "Pad", "", 0, -1, 0, ""};
     return r;
 }
 
@@ -260,6 +260,32 @@ private slots:
         QVERIFY(!bad.exportRunsTo(target));
         QVERIFY(warned.contains(target));
         QVERIFY(!QFile::exists(target));
+    }
+
+    void aDamagedJournalIsSaidSoAndMovedAsideOnlyWhenAgreed()
+    {
+        const QString path = m_dir.filePath("damaged.sqlite");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("scores, not a journal\n") > 0);
+        f.close();
+        QStringList asked;
+        for (const bool agree : {false, true}) {
+            JournalWindow w(path, m_dir.filePath("none.qxs"));
+            w.setConfirm([&](QWidget*, const QString& question) {
+                asked << question;
+                return agree;
+            });
+            w.show();
+            QCOMPARE(asked.size(), agree ? 2 : 1);
+            QVERIFY(asked.back().contains("is damaged"));
+            if (!agree) {
+                QVERIFY(w.statusText().contains("cannot be opened (damaged)"));
+                QVERIFY(QFile::exists(path) && !QFile::exists(path + ".bak"));
+            } else {
+                QVERIFY(w.statusText().contains("moved to " + QDir::toNativeSeparators(path + ".bak")));
+                QCOMPARE(w.model()->rowCount(), 0);
+            }
+        }
     }
 };
 

@@ -22,14 +22,20 @@ std::unique_ptr<QCoreApplication> qtApp()
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-bool openJournal(JournalDatabase& db)
+// throughLocks: a first read found the file changing under it.
+bool openJournal(JournalDatabase& db, bool throughLocks = false)
 {
     JournalDatabase::Options options;
     options.readOnly = true;
+    options.throughLocks = throughLocks;
     if (db.open(options))
         return true;
-    std::fprintf(stderr, "tempovaro-count: the journal %s cannot be opened: %s\n", qPrintable(db.path()),
-                 qPrintable(db.problemReason()));
+    // Which file is no file, or what SQLite found damaged, is in the detail.
+    const bool detailed = db.problem() == JournalProblem::NotAFile || db.problem() == JournalProblem::Damaged ||
+                          db.problem() == JournalProblem::Other;
+    std::fprintf(stderr, "tempovaro-count: the journal %s cannot be opened: %s%s%s%s\n", qPrintable(db.path()),
+                 qPrintable(db.problemReason()), detailed ? " (" : "", detailed ? qPrintable(db.problemDetail()) : "",
+                 detailed ? ")" : "");
     return false;
 }
 
@@ -48,10 +54,18 @@ int printJournalRuns(std::FILE* out)
     JournalDatabase db;
     if (!openJournal(db))
         return 1;
-    const std::vector<JournalRun> runs = db.listRuns();
+    std::vector<JournalRun> runs = db.listRuns();
+    // A Tempovaro that began writing while we read: read again, properly locked.
+    if (db.readMayBeTorn()) {
+        if (!openJournal(db, true))
+            return 1;
+        runs = db.listRuns();
+    }
     if (db.problem() != JournalProblem::None && db.problem() != JournalProblem::NewerSchema) {
-        std::fprintf(stderr, "tempovaro-count: the journal %s cannot be read: %s\n", qPrintable(db.path()),
-                     qPrintable(db.problemReason()));
+        // Part of a list must never pass for the whole of it.
+        std::fprintf(stderr, "tempovaro-count: the journal %s cannot be read (%s) after %zu runs: %s\n",
+                     qPrintable(db.path()), qPrintable(db.problemReason()), runs.size(),
+                     qPrintable(db.problemDetail()));
         return 1;
     }
     return write(runsCsv(runs, QTimeZone::systemTimeZone()), out) ? 0 : 1;
@@ -63,13 +77,22 @@ int printJournalRun(std::int64_t id, std::FILE* out)
     JournalDatabase db;
     if (!openJournal(db))
         return 1;
-    const std::optional<JournalRun> run = db.loadRun(id);
-    if (!run) {
+    std::optional<JournalRun> run = db.loadRun(id);
+    if (db.readMayBeTorn()) {
+        if (!openJournal(db, true))
+            return 1;
+        run = db.loadRun(id);
+    }
+    const bool failed = db.problem() != JournalProblem::None && db.problem() != JournalProblem::NewerSchema;
+    if (!run && !failed) {
         std::fprintf(stderr, "tempovaro-count: the journal has no run %lld (see --journal)\n",
                      static_cast<long long>(id));
         return 1;
     }
-    if (db.problem() == JournalProblem::Damaged)
-        std::fprintf(stderr, "tempovaro-count: run %lld's strokes are damaged\n", static_cast<long long>(id));
+    if (failed) {
+        std::fprintf(stderr, "tempovaro-count: run %lld cannot be read (%s): %s\n", static_cast<long long>(id),
+                     qPrintable(db.problemReason()), qPrintable(db.problemDetail()));
+        return 1;
+    }
     return write(strokesCsv(run->run), out) ? 0 : 1;
 }
