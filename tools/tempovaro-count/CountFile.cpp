@@ -247,7 +247,8 @@ void warnIfCutOff(const OpenFile& in, sf_count_t framesRead)
 
 } // namespace
 
-int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector, bool report)
+int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector, bool report,
+               const std::optional<TimingGrid>& grid)
 {
     // Every file is opened first, so a bad name stops the run before any output.
     std::vector<OpenFile> opened;
@@ -301,6 +302,8 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, 
                            SampleClock::msAt(counter.fed()) - SampleClock::msAt(run.strokes.front().tick) >=
                                static_cast<std::uint32_t>(timeLimitMs);
             printReport(stdout, run);
+            if (grid)
+                printTimingReport(stdout, run, *grid);
         }
         printSummary(stdout, counter.summaryBySamples());
         if (reader.nonFiniteSamples() > 0)
