@@ -5,10 +5,9 @@
 #include "QX_AlsaAudio.h"
 
 #include "QX_AlsaShared.h"
+#include "QX_EventFd.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -34,28 +33,6 @@ constexpr int kSpuriousPauseMs = 10;
 // plugin "recovers" a stream whose server has died, and the very next read
 // fails again; a real overrun delivers data after its recovery.
 constexpr int kFruitlessRecoveryLimit = 8;
-
-// An eventfd that wakes the capture thread when it is told to stop.
-class EventFd {
-public:
-    EventFd() : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~EventFd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    EventFd(const EventFd&) = delete;
-    EventFd& operator=(const EventFd&) = delete;
-    int fd() const { return m_fd; }
-    void signal() const
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(m_fd, &one, sizeof one);
-    }
-
-private:
-    int m_fd;
-};
 
 // Asks for our format on an open PCM, with periods near kPeriodFrames;
 // false when the device cannot deliver it. The format is required; ALSA's
