@@ -55,6 +55,9 @@ private:
 // ID = PCM name. E_FAIL and the list untouched when there is none.
 HRESULT EnumAudioDevices(QX_DeviceList& List);
 
+// The PCMs that can play the click, listed the same way.
+HRESULT EnumPlaybackDevices(QX_DeviceList& List);
+
 // The capture elements of DeviceID's mixer: Name = ID = element name (a
 // repeated name gets its index from 1 after it: "Capture 2"), Level =
 // capture volume on 0..1 or -1.0. E_FAIL and an empty list for an unknown device.

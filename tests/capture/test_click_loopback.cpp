@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -124,4 +125,15 @@ TEST(ClickLoopback, ClicksArriveAsScheduled)
     EXPECT_GE(offset, capturedAtStart);
     RecordProperty("offset_samples", std::to_string(offset));
     RecordProperty("captured_at_start", std::to_string(capturedAtStart));
+}
+
+TEST(ClickLoopback, ServerIsListedForPlayback)
+{
+    if (!PulseServer::binaryPresent())
+        GTEST_SKIP() << "pulseaudio is not installed";
+    QX_DeviceList devices;
+    ASSERT_EQ(EnumPlaybackDevices(devices), S_OK);
+    EXPECT_EQ(devices.front().ID, "default");
+    EXPECT_TRUE(std::any_of(devices.begin(), devices.end(), [](const QX_Device& d) { return d.ID == "pulse"; }));
+    EXPECT_TRUE(std::none_of(devices.begin(), devices.end(), [](const QX_Device& d) { return d.ID == "null"; }));
 }
