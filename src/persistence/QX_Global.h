@@ -91,12 +91,13 @@ inline constexpr std::array<std::int32_t, 6> kTimeLimitsMs{10000, 20000, 30000, 
 inline constexpr std::int32_t kTimeLimitEndless = -1;
 
 // The click's settings, kept by the click window. Stored as values after the
-// eight above ("ClickTempo", "ClickSubdivision", "ClickAccent",
+// eight above ("ClickWithMeasurement", "ClickTempo", "ClickSubdivision", "ClickAccent",
 // "ClickCountIn", "ClickBarsOn", "ClickBarsOff", "ClickVolume",
 // "ClickDeviceID", "ClickLatencyUs"); a store without them keeps its eight
 // values only, and a missing, mistyped or out-of-range one reads as its
 // default here, never failing the load.
 struct TQX_ClickSettings {
+    bool WithMeasurement = false;     // the click starts with each measurement
     std::int32_t TempoBpm = 120;      // 30..300
     std::int32_t Subdivision = 1;     // grid points per beat: 1, 2, 3, 4, 6, 8
     bool Accent = true;               // the bar's first beat stands out

@@ -260,6 +260,9 @@ void readClickSettings(const KeyReader& key, TQX_ClickSettings& click)
     if (sub != 0 && sub != 5 && sub != 7)
         click.Subdivision = sub;
     std::int32_t flag = -1;
+    ranged("ClickWithMeasurement", 0, 1, flag);
+    click.WithMeasurement = flag == 1;
+    flag = -1;
     ranged("ClickAccent", 0, 1, flag);
     click.Accent = flag < 0 ? click.Accent : flag == 1;
     flag = -1;
@@ -280,6 +283,7 @@ void writeClickSettings(QJsonObject& key, const TQX_ClickSettings& click)
     // A store that never saw the click keeps exactly its values as they were.
     if (click == TQX_ClickSettings{} && !key.contains(QStringLiteral("ClickTempo")))
         return;
+    key.insert(QStringLiteral("ClickWithMeasurement"), int32Value(click.WithMeasurement ? 1 : 0));
     key.insert(QStringLiteral("ClickTempo"), int32Value(click.TempoBpm));
     key.insert(QStringLiteral("ClickSubdivision"), int32Value(click.Subdivision));
     key.insert(QStringLiteral("ClickAccent"), int32Value(click.Accent ? 1 : 0));

@@ -598,6 +598,7 @@ TEST_F(Settings, ClickSettingsRoundTripAfterTheEightAndReadEachOnItsOwn)
     EXPECT_FALSE(storedKey().contains("ClickTempo")) << "a store that never saw the click keeps its values";
 
     TQX_ClickSettings chosen;
+    chosen.WithMeasurement = true;
     chosen.TempoBpm = 184;
     chosen.Subdivision = 6;
     chosen.Accent = false;
