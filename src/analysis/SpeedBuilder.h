@@ -65,7 +65,9 @@ struct RepetitionResult {
 class SpeedBuilder {
 public:
     static constexpr double kMinRestS = 0.5;
-    static constexpr double kScheduleLeadS = 0.25;
+    // The click is rendered 186 ms ahead of what is heard; this leaves room for
+    // the window's tick on top.
+    static constexpr double kScheduleLeadS = 0.4;
 
     explicit SpeedBuilder(const SpeedPlan& plan);
 

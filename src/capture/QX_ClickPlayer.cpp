@@ -19,10 +19,12 @@ namespace {
 
 using namespace alsa;
 
-// 10 ms periods, 8 of them: the click is decided 80 ms before it is heard,
-// short enough for the speed builder's next count-in, long enough that a
-// busy desktop does not starve the stream.
-constexpr snd_pcm_uframes_t kPeriodFrames = 441;
+// Periods of 1024 frames (23 ms), 8 of them: the click is decided 186 ms
+// before it is heard, within the speed builder's lead for its next count-in,
+// and long enough that a busy desktop does not starve the stream. 1024 is
+// PipeWire's usual quantum: through pipewire-alsa, 10 ms periods lost
+// 256-frame pieces of the stream now and then, which moves every later click.
+constexpr snd_pcm_uframes_t kPeriodFrames = 1024;
 constexpr unsigned kPeriods = 8;
 constexpr int kStallCheckMs = 500;
 constexpr int kFruitlessRecoveryLimit = 8;

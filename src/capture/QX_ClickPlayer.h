@@ -1,6 +1,6 @@
 #pragma once
 // The click's output: one ALSA PCM opened for playback (16-bit little-endian
-// mono at 44,100 Hz, 10 ms periods) and a playback thread that renders the
+// mono at 44,100 Hz, 23 ms periods) and a playback thread that renders the
 // click into it period by period.
 //
 // The output stream's sample position is the click's clock: sample 0 is the

@@ -1,18 +1,9 @@
 // The click played into a private PulseAudio server's null sink and recorded
-// back from its monitor: every click arrives where it was scheduled.
+// back from its monitor, and the server's PCM listed for playback.
+#include "ClickLoopback.h"
 #include "PulseServer.h"
-#include "QX_AlsaAudio.h"
-#include "QX_ClickPlayer.h"
-#include "WaitUntil.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cmath>
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -29,108 +20,31 @@ public:
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new PulseEnvironment);
 
-// Keeps the first kCapacity captured samples.
-struct Recorder {
-    static constexpr std::size_t kCapacity = 44100 * 20;
-    std::vector<std::int16_t> samples = std::vector<std::int16_t>(kCapacity);
-    std::atomic<std::int64_t> count{0};
-
-    void onSamples(const void* data, std::int32_t byteCount)
+class ClickPulse : public ::testing::Test {
+protected:
+    void SetUp() override
     {
-        const auto* s = static_cast<const std::int16_t*>(data);
-        std::int64_t at = count.load(std::memory_order_relaxed);
-        for (std::int32_t i = 0; i < byteCount / 2 && at < static_cast<std::int64_t>(kCapacity); ++i)
-            samples[static_cast<std::size_t>(at++)] = s[i];
-        count.store(at, std::memory_order_release);
+        if (!PulseServer::binaryPresent())
+            GTEST_SKIP() << "pulseaudio is not installed";
+        ASSERT_TRUE(g_server && g_server->running()) << "the private PulseAudio server did not start";
     }
 };
 
-// Where each click begins in a recording: the first sample above a quarter
-// of full scale after at least 10 ms below it.
-std::vector<std::int64_t> onsets(const std::vector<std::int16_t>& samples, std::int64_t count)
-{
-    std::vector<std::int64_t> found;
-    std::int64_t quiet = 0;
-    for (std::int64_t i = 0; i < count; ++i) {
-        if (std::abs(samples[static_cast<std::size_t>(i)]) > 8192) {
-            if (quiet >= 441)
-                found.push_back(i);
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
-    return found;
-}
-
 } // namespace
 
-TEST(ClickLoopback, ClicksArriveAsScheduled)
+TEST_F(ClickPulse, ClicksArriveAsScheduled)
 {
-    if (!PulseServer::binaryPresent())
-        GTEST_SKIP() << "pulseaudio is not installed";
-    ASSERT_TRUE(g_server && g_server->running()) << "the private PulseAudio server did not start";
-
-    Recorder recorder;
-    QX_AudioFilterGraph capture;
-    ASSERT_EQ(capture.BuildGraph("pulse", QX_SampleHandler::Bind<Recorder, &Recorder::onSamples>(&recorder)), S_OK);
-    ASSERT_EQ(capture.SetInputLine("Capture", 1.0f), S_OK);
-    ASSERT_EQ(capture.Run(), S_OK);
-
-    QX_ClickPlayer player;
-    ASSERT_TRUE(player.open("pulse"));
-    ClickSegment seg;
-    seg.pattern.tempoBpm = 240.0;
-    seg.pattern.countIn = false;
-    seg.pattern.volume = 1.0f;
-    seg.startSample = 22050;
-    seg.bars = 4; // 16 clicks, 11025 samples apart
-    ASSERT_TRUE(player.schedule(seg));
-    // Let the capture run for a while first, so the two streams' positions differ.
-    ASSERT_TRUE(waitUntil([&] { return recorder.count.load(std::memory_order_acquire) >= 10 * 1764; }));
-    const std::int64_t capturedAtStart = recorder.count.load(std::memory_order_acquire);
-    ASSERT_TRUE(player.start());
-
-    std::vector<std::int64_t> scheduled;
-    ASSERT_TRUE(waitUntil([&] {
-        RenderedClick c;
-        while (player.takeClick(c))
-            scheduled.push_back(c.sample);
-        return scheduled.size() == 16 && player.framesWritten() > scheduled.back() + 44100;
-    }, 20000));
-    const std::int64_t until = recorder.count.load() + 44100;
-    ASSERT_TRUE(waitUntil([&] { return recorder.count.load(std::memory_order_acquire) >= until; }, 20000));
-    EXPECT_EQ(player.underruns(), 0);
-
-    // Each click is heard the same number of samples after its scheduled
-    // position, to the sample, and bit for bit: both streams run on the
-    // sink's one clock, and the sink passes 16-bit mono at 44.1 kHz and full
-    // volume through unchanged. The constant is where the output stream
-    // began in the capture; the null sink adds no latency, so it is the
-    // capture's position when the player started (on a sound card it also
-    // holds the converters' and the room's delay, which calibration measures).
-    const auto heard = onsets(recorder.samples, recorder.count.load(std::memory_order_acquire));
-    ASSERT_EQ(heard.size(), scheduled.size());
-    const std::int64_t offset = heard[0] - scheduled[0];
-    const ClickGenerator reference;
-    const auto& accent = reference.waveform(ClickKind::Accent);
-    for (std::size_t k = 0; k < heard.size(); ++k) {
-        EXPECT_EQ(heard[k] - scheduled[k], offset) << "click " << k;
-        const auto kind = k % 4 == 0 ? ClickKind::Accent : ClickKind::Beat;
-        for (std::size_t i = 0; i < accent.size(); ++i)
-            ASSERT_EQ(recorder.samples[static_cast<std::size_t>(heard[k]) + i],
-                      std::lround(reference.waveform(kind)[i] * 32767.0f))
-                << "click " << k << " sample " << i;
-    }
+    std::int64_t offset = -1, capturedAtStart = -1;
+    loopback::checkClicksArriveAsScheduled("pulse", offset, capturedAtStart);
+    // The null sink adds no latency: the output stream's first sample is
+    // captured right where the capture stood when the player started.
     EXPECT_GE(offset, capturedAtStart);
     RecordProperty("offset_samples", std::to_string(offset));
     RecordProperty("captured_at_start", std::to_string(capturedAtStart));
 }
 
-TEST(ClickLoopback, ServerIsListedForPlayback)
+TEST_F(ClickPulse, ServerIsListedForPlayback)
 {
-    if (!PulseServer::binaryPresent())
-        GTEST_SKIP() << "pulseaudio is not installed";
     QX_DeviceList devices;
     ASSERT_EQ(EnumPlaybackDevices(devices), S_OK);
     EXPECT_EQ(devices.front().ID, "default");
