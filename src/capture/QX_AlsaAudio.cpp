@@ -34,11 +34,10 @@ constexpr int kSpuriousPauseMs = 10;
 // fails again; a real overrun delivers data after its recovery.
 constexpr int kFruitlessRecoveryLimit = 8;
 
-// Asks for our format on an open PCM, with periods near kPeriodFrames;
-// false when the device cannot deliver it. The format is required; ALSA's
-// plug layer converts for devices that record another way. Period and
-// buffer sizes are wishes. period receives the period the device chose.
-bool setCaptureFormat(snd_pcm_t* pcm, snd_pcm_uframes_t& period)
+} // namespace
+
+bool alsa::setStreamFormat(snd_pcm_t* pcm, snd_pcm_uframes_t periodWish, unsigned periodsWish, bool startWhenFull,
+                           snd_pcm_uframes_t& period, snd_pcm_uframes_t& buffer)
 {
     snd_pcm_hw_params_t* rawHw = nullptr;
     if (snd_pcm_hw_params_malloc(&rawHw) < 0)
@@ -52,31 +51,31 @@ bool setCaptureFormat(snd_pcm_t* pcm, snd_pcm_uframes_t& period)
     snd_pcm_hw_params_set_rate_resample(pcm, rawHw, 1);
     if (snd_pcm_hw_params_set_rate(pcm, rawHw, kSampleRate, 0) < 0)
         return false;
-    period = kPeriodFrames;
+    period = periodWish;
     int dir = 0;
     snd_pcm_hw_params_set_period_size_near(pcm, rawHw, &period, &dir);
-    unsigned periods = kPeriods;
+    unsigned periods = periodsWish;
     dir = 0;
     if (snd_pcm_hw_params_set_periods_near(pcm, rawHw, &periods, &dir) < 0) {
-        snd_pcm_uframes_t bufferFrames = period * kPeriods;
+        snd_pcm_uframes_t bufferFrames = period * periodsWish;
         snd_pcm_hw_params_set_buffer_size_near(pcm, rawHw, &bufferFrames);
     }
     if (snd_pcm_hw_params(pcm, rawHw) < 0)
         return false;
     dir = 0;
-    if (snd_pcm_hw_params_get_period_size(rawHw, &period, &dir) < 0 || period == 0)
+    if (snd_pcm_hw_params_get_period_size(rawHw, &period, &dir) < 0 || period == 0 ||
+        snd_pcm_hw_params_get_buffer_size(rawHw, &buffer) < 0 || buffer < period)
         return false;
 
-    // Wake the reader once a whole period is there.
+    // Wake the thread once a whole period is there (or has room).
     snd_pcm_sw_params_t* rawSw = nullptr;
     if (snd_pcm_sw_params_malloc(&rawSw) < 0)
         return false;
     AlsaSwParams sw(rawSw);
     return snd_pcm_sw_params_current(pcm, rawSw) >= 0 && snd_pcm_sw_params_set_avail_min(pcm, rawSw, period) >= 0 &&
+           (!startWhenFull || snd_pcm_sw_params_set_start_threshold(pcm, rawSw, buffer) >= 0) &&
            snd_pcm_sw_params(pcm, rawSw) >= 0;
 }
-
-} // namespace
 
 struct QX_AudioFilterGraph::Capture {
     AlsaPcm pcm;
@@ -186,8 +185,8 @@ HRESULT QX_AudioFilterGraph::BuildGraph(const std::string& DeviceID, QX_SampleHa
     if (snd_pcm_open(&raw, DeviceID.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
         return E_FAIL;
     capture->pcm = AlsaPcm(raw);
-    snd_pcm_uframes_t period = 0;
-    if (!setCaptureFormat(raw, period))
+    snd_pcm_uframes_t period = 0, buffer = 0;
+    if (!setStreamFormat(raw, kPeriodFrames, kPeriods, false, period, buffer))
         return E_FAIL;
 
     const int fdCount = snd_pcm_poll_descriptors_count(raw);

@@ -29,46 +29,6 @@ constexpr unsigned kPeriods = 8;
 constexpr int kStallCheckMs = 500;
 constexpr int kFruitlessRecoveryLimit = 8;
 
-bool setPlaybackFormat(snd_pcm_t* pcm, snd_pcm_uframes_t& period, snd_pcm_uframes_t& buffer)
-{
-    snd_pcm_hw_params_t* rawHw = nullptr;
-    if (snd_pcm_hw_params_malloc(&rawHw) < 0)
-        return false;
-    AlsaHwParams hw(rawHw);
-    if (snd_pcm_hw_params_any(pcm, rawHw) < 0 ||
-        snd_pcm_hw_params_set_access(pcm, rawHw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-        snd_pcm_hw_params_set_format(pcm, rawHw, SND_PCM_FORMAT_S16_LE) < 0 ||
-        snd_pcm_hw_params_set_channels(pcm, rawHw, 1) < 0)
-        return false;
-    snd_pcm_hw_params_set_rate_resample(pcm, rawHw, 1);
-    if (snd_pcm_hw_params_set_rate(pcm, rawHw, kSampleRate, 0) < 0)
-        return false;
-    period = kPeriodFrames;
-    int dir = 0;
-    snd_pcm_hw_params_set_period_size_near(pcm, rawHw, &period, &dir);
-    unsigned periods = kPeriods;
-    dir = 0;
-    if (snd_pcm_hw_params_set_periods_near(pcm, rawHw, &periods, &dir) < 0) {
-        snd_pcm_uframes_t bufferFrames = period * kPeriods;
-        snd_pcm_hw_params_set_buffer_size_near(pcm, rawHw, &bufferFrames);
-    }
-    if (snd_pcm_hw_params(pcm, rawHw) < 0)
-        return false;
-    dir = 0;
-    if (snd_pcm_hw_params_get_period_size(rawHw, &period, &dir) < 0 || period == 0 ||
-        snd_pcm_hw_params_get_buffer_size(rawHw, &buffer) < 0 || buffer < period)
-        return false;
-
-    // The stream starts once its buffer is full, so the first sample written
-    // is the first heard and the positions count from it without a gap.
-    snd_pcm_sw_params_t* rawSw = nullptr;
-    if (snd_pcm_sw_params_malloc(&rawSw) < 0)
-        return false;
-    AlsaSwParams sw(rawSw);
-    return snd_pcm_sw_params_current(pcm, rawSw) >= 0 && snd_pcm_sw_params_set_avail_min(pcm, rawSw, period) >= 0 &&
-           snd_pcm_sw_params_set_start_threshold(pcm, rawSw, buffer) >= 0 && snd_pcm_sw_params(pcm, rawSw) >= 0;
-}
-
 struct ClickCommand {
     enum class Kind : std::uint8_t { Schedule, Clear };
     Kind kind = Kind::Schedule;
@@ -193,7 +153,7 @@ bool QX_ClickPlayer::open(const std::string& deviceId)
     if (snd_pcm_open(&raw, deviceId.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
         return false;
     playback->pcm = AlsaPcm(raw);
-    if (!setPlaybackFormat(raw, playback->periodFrames, playback->bufferFrames))
+    if (!setStreamFormat(raw, kPeriodFrames, kPeriods, true, playback->periodFrames, playback->bufferFrames))
         return false;
     const int fdCount = snd_pcm_poll_descriptors_count(raw);
     if (fdCount <= 0)
