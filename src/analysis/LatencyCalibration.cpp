@@ -66,13 +66,14 @@ CalibrationResult calibrateLatency(const std::vector<std::int16_t>& recording, s
     CalibrationResult r;
     r.clicks = static_cast<std::int32_t>(expectedSamples.size());
     const auto maxLatency = static_cast<std::int64_t>(kMaxLatencyMs * rate / 1000.0);
+    const auto earliest = static_cast<std::int64_t>(kEarliestMs * rate / 1000.0);
     const auto quiet = static_cast<std::size_t>(kQuietBeforeMs * rate / 1000.0);
     const auto length = static_cast<std::int64_t>(recording.size());
     for (std::size_t k = 0; k < expectedSamples.size(); ++k) {
         std::int64_t end = expectedSamples[k] + maxLatency;
         if (k + 1 < expectedSamples.size())
-            end = std::min(end, expectedSamples[k + 1]);
-        const std::int64_t from = std::clamp<std::int64_t>(expectedSamples[k] - firstSample, 0, length);
+            end = std::min(end, expectedSamples[k + 1] + earliest);
+        const std::int64_t from = std::clamp<std::int64_t>(expectedSamples[k] + earliest - firstSample, 0, length);
         const std::int64_t to = std::clamp<std::int64_t>(end - firstSample, 0, length);
         if (to <= from)
             continue;

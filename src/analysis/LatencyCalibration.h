@@ -4,8 +4,11 @@
 // from each click's place in the output to its onset in the recording is the
 // output-to-input offset. Standard C++ only; any thread.
 //
-// Each click is looked for from its expected sample (where it would be with
-// no delay at all) up to kMaxLatencyMs later. Its onset is where the
+// Each click is looked for from kEarliestMs before its expected sample
+// (where the two streams' clocks put it with no delay at all) to
+// kMaxLatencyMs after it: the clocks come from what the devices report of
+// their own delays, and a sound server may report more than it has, so the
+// offset can come out below zero. Its onset is where the
 // recording first reaches half of that stretch's peak, between samples by
 // straight-line interpolation, so the level of the speaker or microphone
 // does not move it. A stretch whose peak is not preceded by 5 ms well below
@@ -34,10 +37,12 @@ struct CalibrationResult {
 
 inline constexpr std::int32_t kCalibrationClicks = 16;
 inline constexpr double kMaxSpreadMs = 1.0;
-inline constexpr double kMaxLatencyMs = 400.0;
+inline constexpr double kEarliestMs = -100.0;
+// With clicks 500 ms apart this leaves the window free of the click before.
+inline constexpr double kMaxLatencyMs = 380.0;
 
-// What calibration plays: 16 plain clicks at 120 BPM (500 ms apart, more
-// than the longest latency looked for), no count-in, the first at startSample.
+// What calibration plays: 16 plain clicks at 120 BPM (500 ms apart, the
+// span looked through for each), no count-in, the first at startSample.
 ClickSegment calibrationSegment(std::int64_t startSample, float volume = 0.8f);
 
 // recording holds input samples, its first at firstSample of the capture's

@@ -6,6 +6,7 @@
 
 #include "QX_AlsaShared.h"
 #include "QX_EventFd.h"
+#include "QX_StreamClock.h"
 
 #include <poll.h>
 
@@ -72,7 +73,11 @@ bool alsa::setStreamFormat(snd_pcm_t* pcm, snd_pcm_uframes_t periodWish, unsigne
     if (snd_pcm_sw_params_malloc(&rawSw) < 0)
         return false;
     AlsaSwParams sw(rawSw);
+    // Stream time stamps on the monotonic clock put the input and the click's
+    // output on one time line (QX_StreamClock).
     return snd_pcm_sw_params_current(pcm, rawSw) >= 0 && snd_pcm_sw_params_set_avail_min(pcm, rawSw, period) >= 0 &&
+           snd_pcm_sw_params_set_tstamp_mode(pcm, rawSw, SND_PCM_TSTAMP_ENABLE) >= 0 &&
+           snd_pcm_sw_params_set_tstamp_type(pcm, rawSw, SND_PCM_TSTAMP_TYPE_MONOTONIC) >= 0 &&
            (!startWhenFull || snd_pcm_sw_params_set_start_threshold(pcm, rawSw, buffer) >= 0) &&
            snd_pcm_sw_params(pcm, rawSw) >= 0;
 }
@@ -88,6 +93,8 @@ struct QX_AudioFilterGraph::Capture {
     EventFd stopEvent;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> running{false};
+    std::int64_t framesRead = 0; // capture thread only
+    QX_StreamClock clock;
     std::thread thread;
 
     ~Capture() { stop(); }
@@ -143,7 +150,13 @@ struct QX_AudioFilterGraph::Capture {
                 spuriousWakes = 0;
                 fruitlessRecoveries = 0;
                 filled += static_cast<snd_pcm_uframes_t>(got);
+                framesRead += got;
                 if (filled == periodFrames) {
+                    snd_pcm_uframes_t waiting = 0;
+                    snd_htimestamp_t at{};
+                    if (snd_pcm_htimestamp(pcm.get(), &waiting, &at) == 0)
+                        clock.publish(static_cast<double>(framesRead + static_cast<std::int64_t>(waiting)),
+                                      std::int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec, kSampleRate);
                     if (onSamples)
                         onSamples(buffer.data(), static_cast<std::int32_t>(filled * sizeof(std::int16_t)));
                     filled = 0;
@@ -228,6 +241,11 @@ HRESULT QX_AudioFilterGraph::SetInputLine(const std::string& LineName, float Lev
         return E_FAIL;
     selectInputLine(m_capture->mixerName, LineName, std::clamp(static_cast<double>(Level), 0.0, 1.0));
     return S_OK;
+}
+
+std::optional<double> QX_AudioFilterGraph::streamOffsetFrames() const
+{
+    return m_capture ? m_capture->clock.offsetFrames() : std::nullopt;
 }
 
 bool QX_AudioFilterGraph::isCapturing() const

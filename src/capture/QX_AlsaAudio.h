@@ -23,6 +23,7 @@
 #include "QX_Tuning.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QX_AudioFilterGraph : public TQX_AudioInput {
@@ -44,6 +45,9 @@ public:
 
     // True while the capture thread runs (it ends by itself when the device goes away).
     bool isCapturing() const override;
+    // Where the capture stands against the monotonic clock (QX_StreamClock):
+    // empty until the capture has run a few periods. Any thread.
+    std::optional<double> streamOffsetFrames() const;
 
     struct Capture;
 

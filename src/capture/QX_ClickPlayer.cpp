@@ -5,6 +5,7 @@
 
 #include "QX_AlsaShared.h"
 #include "QX_EventFd.h"
+#include "QX_StreamClock.h"
 #include "SpscRing.h"
 
 #include <poll.h>
@@ -54,6 +55,7 @@ struct QX_ClickPlayer::Playback {
     std::atomic<std::int32_t> underruns{0};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> running{false};
+    QX_StreamClock clock;
     std::thread thread;
 
     ~Playback() { stop(); }
@@ -103,6 +105,17 @@ struct QX_ClickPlayer::Playback {
         return true;
     }
 
+    // The frames heard by now: those written less those still queued.
+    void publishPosition(std::int64_t total) noexcept
+    {
+        snd_pcm_uframes_t room = 0;
+        snd_htimestamp_t at{};
+        snd_pcm_sframes_t queued = 0;
+        if (snd_pcm_htimestamp(pcm.get(), &room, &at) == 0 && snd_pcm_delay(pcm.get(), &queued) == 0)
+            clock.publish(static_cast<double>(total - queued), std::int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec,
+                          kSampleRate);
+    }
+
     // The playback thread: everything it touches was made before it started.
     void loop() noexcept
     {
@@ -120,7 +133,8 @@ struct QX_ClickPlayer::Playback {
             if (n > 0) {
                 fruitless = 0;
                 sent += static_cast<snd_pcm_uframes_t>(n);
-                written.fetch_add(n, std::memory_order_release);
+                const std::int64_t total = written.fetch_add(n, std::memory_order_release) + n;
+                publishPosition(total);
                 continue;
             }
             if (n == 0 || n == -EAGAIN) {
@@ -217,6 +231,11 @@ std::int64_t QX_ClickPlayer::framesWritten() const
 std::int32_t QX_ClickPlayer::underruns() const
 {
     return m_playback ? m_playback->underruns.load(std::memory_order_relaxed) : 0;
+}
+
+std::optional<double> QX_ClickPlayer::streamOffsetFrames() const
+{
+    return m_playback ? m_playback->clock.offsetFrames() : std::nullopt;
 }
 
 std::int32_t QX_ClickPlayer::bufferFrames() const

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QX_ClickPlayer {
@@ -53,6 +54,10 @@ public:
     bool isPlaying() const;
     std::int64_t framesWritten() const;
     std::int32_t underruns() const;
+    // Where the output stands against the monotonic clock (QX_StreamClock):
+    // a click at output sample P is captured at P - this + the capture's
+    // streamOffsetFrames(), plus the latency a calibration measures.
+    std::optional<double> streamOffsetFrames() const;
     // Frames written ahead of what is heard (the device's buffer).
     std::int32_t bufferFrames() const;
 

@@ -14,7 +14,7 @@ namespace {
 struct Take {
     const char* name;
     float gain;
-    // The delay of click k in samples; negative leaves it out.
+    // The delay of click k in samples; NaN leaves it out.
     std::function<double(int k)> delaySamples;
     bool accepted;
     double offsetMs, spreadMs;
@@ -38,7 +38,7 @@ CalibrationResult calibrate(const Take& take)
     for (int k = 0; k < kCalibrationClicks; ++k) {
         expected.push_back(30000 + k * 22050);
         const double delay = take.delaySamples(k);
-        if (delay < 0)
+        if (std::isnan(delay))
             continue;
         // A fractional delay as a band-limited analog click would have it: the
         // wave evaluated between its samples.
@@ -60,14 +60,16 @@ TEST(LatencyCalibration, OffsetSpreadAndRefusals)
 {
     const std::vector<Take> takes = {
         {"loopback cable", 0.8f, [](int) { return 1234.0; }, true, 1234.0 / 44.1, 0.0, 16, "spread 0.00 ms over 16 clicks"},
+        {"a server that reports more delay than it has", 0.8f, [](int) { return -953.6; }, true, -953.6 / 44.1, 0.0, 16,
+         "Offset -21.6"},
         {"quiet microphone", 0.03f, [](int) { return 3000.25; }, true, 3000.25 / 44.1, 0.0, 16, "Offset 68.0"},
         {"jitter within 1 ms", 0.5f, [](int k) { return 441.0 + (k % 2 ? 30.0 : -30.0); }, true, 10.0, 30 / 44.1, 16,
          "spread 0.68 ms"},
         {"echoes spread it", 0.5f, [](int k) { return 441.0 + (k % 2 ? 60.0 : -60.0); }, false, 10.0, 60 / 44.1, 16,
          "spread of 1.36 ms, more than 1 ms"},
-        {"clicks not heard", 0.5f, [](int k) { return k % 4 == 3 ? -1.0 : 500.0; }, false, 500 / 44.1, 0.0, 12,
+        {"clicks not heard", 0.5f, [](int k) { return k % 4 == 3 ? std::nan("") : 500.0; }, false, 500 / 44.1, 0.0, 12,
          "Heard 12 of 16 clicks"},
-        {"longer than looked for", 0.5f, [](int) { return 0.45 * 44100; }, false, 0, 0, 0, "Heard 0 of 16 clicks"},
+        {"later than looked for", 0.5f, [](int) { return 0.39 * 44100; }, false, 0, 0, 0, "Heard 0 of 16 clicks"},
     };
     for (const Take& take : takes) {
         SCOPED_TRACE(take.name);

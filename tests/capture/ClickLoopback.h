@@ -4,6 +4,7 @@
 // position, and bit for bit. Shared by the tests of each sound server; the
 // caller starts the server and names the ALSA device that reaches it.
 
+#include "LatencyCalibration.h"
 #include "QX_AlsaAudio.h"
 #include "QX_ClickPlayer.h"
 #include "WaitUntil.h"
@@ -109,6 +110,36 @@ inline void checkClicksArriveAsScheduled(const std::string& device, std::int64_t
                       std::lround(reference.waveform(kind)[i] * 32767.0f))
                 << "click " << k << " sample " << i;
     }
+}
+
+// One latency calibration through device: the capture and the click started
+// afresh, the 16 clicks put on the capture's time line through both
+// streams' clocks, and their onsets found in the recording.
+inline CalibrationResult calibrateOnce(const std::string& device)
+{
+    Recorder recorder;
+    QX_AudioFilterGraph capture;
+    QX_ClickPlayer player;
+    if (capture.BuildGraph(device, QX_SampleHandler::Bind<Recorder, &Recorder::onSamples>(&recorder)) != S_OK ||
+        capture.SetInputLine("Capture", 1.0f) != S_OK || capture.Run() != S_OK || !player.open(device))
+        return {};
+    const ClickSegment seg = calibrationSegment(22050);
+    if (!player.schedule(seg) || !player.start())
+        return {};
+    const std::int64_t last = seg.sampleOf(kCalibrationClicks - 1, QX_ClickPlayer::kSampleRate);
+    const bool played = waitUntil([&] { return player.framesWritten() > last + 44100; }, 30000);
+    const std::int64_t until = recorder.count.load(std::memory_order_acquire) + 22050;
+    const bool recorded = waitUntil([&] { return recorder.count.load(std::memory_order_acquire) >= until; }, 30000);
+    const auto out = player.streamOffsetFrames();
+    const auto in = capture.streamOffsetFrames();
+    if (!played || !recorded || !out || !in || player.underruns() != 0)
+        return {};
+    std::vector<std::int64_t> expected;
+    for (std::int64_t k = 0; k < kCalibrationClicks; ++k)
+        expected.push_back(std::llround(static_cast<double>(seg.sampleOf(k, QX_ClickPlayer::kSampleRate)) - *out + *in));
+    const auto count = static_cast<std::size_t>(recorder.count.load(std::memory_order_acquire));
+    return calibrateLatency(std::vector<std::int16_t>(recorder.samples.begin(), recorder.samples.begin() + count), 0,
+                            expected);
 }
 
 } // namespace loopback
