@@ -5,10 +5,10 @@
 #include "QX_AlsaAudio.h"
 
 #include "QX_AlsaShared.h"
+#include "QX_EventFd.h"
+#include "QX_StreamClock.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -35,33 +35,10 @@ constexpr int kSpuriousPauseMs = 10;
 // fails again; a real overrun delivers data after its recovery.
 constexpr int kFruitlessRecoveryLimit = 8;
 
-// An eventfd that wakes the capture thread when it is told to stop.
-class EventFd {
-public:
-    EventFd() : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~EventFd()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    EventFd(const EventFd&) = delete;
-    EventFd& operator=(const EventFd&) = delete;
-    int fd() const { return m_fd; }
-    void signal() const
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = write(m_fd, &one, sizeof one);
-    }
+} // namespace
 
-private:
-    int m_fd;
-};
-
-// Asks for our format on an open PCM, with periods near kPeriodFrames;
-// false when the device cannot deliver it. The format is required; ALSA's
-// plug layer converts for devices that record another way. Period and
-// buffer sizes are wishes. period receives the period the device chose.
-bool setCaptureFormat(snd_pcm_t* pcm, snd_pcm_uframes_t& period)
+bool alsa::setStreamFormat(snd_pcm_t* pcm, snd_pcm_uframes_t periodWish, unsigned periodsWish, bool startWhenFull,
+                           snd_pcm_uframes_t& period, snd_pcm_uframes_t& buffer)
 {
     snd_pcm_hw_params_t* rawHw = nullptr;
     if (snd_pcm_hw_params_malloc(&rawHw) < 0)
@@ -75,31 +52,35 @@ bool setCaptureFormat(snd_pcm_t* pcm, snd_pcm_uframes_t& period)
     snd_pcm_hw_params_set_rate_resample(pcm, rawHw, 1);
     if (snd_pcm_hw_params_set_rate(pcm, rawHw, kSampleRate, 0) < 0)
         return false;
-    period = kPeriodFrames;
+    period = periodWish;
     int dir = 0;
     snd_pcm_hw_params_set_period_size_near(pcm, rawHw, &period, &dir);
-    unsigned periods = kPeriods;
+    unsigned periods = periodsWish;
     dir = 0;
     if (snd_pcm_hw_params_set_periods_near(pcm, rawHw, &periods, &dir) < 0) {
-        snd_pcm_uframes_t bufferFrames = period * kPeriods;
+        snd_pcm_uframes_t bufferFrames = period * periodsWish;
         snd_pcm_hw_params_set_buffer_size_near(pcm, rawHw, &bufferFrames);
     }
     if (snd_pcm_hw_params(pcm, rawHw) < 0)
         return false;
     dir = 0;
-    if (snd_pcm_hw_params_get_period_size(rawHw, &period, &dir) < 0 || period == 0)
+    if (snd_pcm_hw_params_get_period_size(rawHw, &period, &dir) < 0 || period == 0 ||
+        snd_pcm_hw_params_get_buffer_size(rawHw, &buffer) < 0 || buffer < period)
         return false;
 
-    // Wake the reader once a whole period is there.
+    // Wake the thread once a whole period is there (or has room).
     snd_pcm_sw_params_t* rawSw = nullptr;
     if (snd_pcm_sw_params_malloc(&rawSw) < 0)
         return false;
     AlsaSwParams sw(rawSw);
+    // Stream time stamps on the monotonic clock put the input and the click's
+    // output on one time line (QX_StreamClock).
     return snd_pcm_sw_params_current(pcm, rawSw) >= 0 && snd_pcm_sw_params_set_avail_min(pcm, rawSw, period) >= 0 &&
+           snd_pcm_sw_params_set_tstamp_mode(pcm, rawSw, SND_PCM_TSTAMP_ENABLE) >= 0 &&
+           snd_pcm_sw_params_set_tstamp_type(pcm, rawSw, SND_PCM_TSTAMP_TYPE_MONOTONIC) >= 0 &&
+           (!startWhenFull || snd_pcm_sw_params_set_start_threshold(pcm, rawSw, buffer) >= 0) &&
            snd_pcm_sw_params(pcm, rawSw) >= 0;
 }
-
-} // namespace
 
 struct QX_AudioFilterGraph::Capture {
     AlsaPcm pcm;
@@ -112,6 +93,8 @@ struct QX_AudioFilterGraph::Capture {
     EventFd stopEvent;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> running{false};
+    std::int64_t framesRead = 0; // capture thread only
+    QX_StreamClock clock;
     std::thread thread;
 
     ~Capture() { stop(); }
@@ -167,7 +150,13 @@ struct QX_AudioFilterGraph::Capture {
                 spuriousWakes = 0;
                 fruitlessRecoveries = 0;
                 filled += static_cast<snd_pcm_uframes_t>(got);
+                framesRead += got;
                 if (filled == periodFrames) {
+                    snd_pcm_uframes_t waiting = 0;
+                    snd_htimestamp_t at{};
+                    if (snd_pcm_htimestamp(pcm.get(), &waiting, &at) == 0)
+                        clock.publish(static_cast<double>(framesRead + static_cast<std::int64_t>(waiting)),
+                                      std::int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec, kSampleRate);
                     if (onSamples)
                         onSamples(buffer.data(), static_cast<std::int32_t>(filled * sizeof(std::int16_t)));
                     filled = 0;
@@ -209,8 +198,8 @@ HRESULT QX_AudioFilterGraph::BuildGraph(const std::string& DeviceID, QX_SampleHa
     if (snd_pcm_open(&raw, DeviceID.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
         return E_FAIL;
     capture->pcm = AlsaPcm(raw);
-    snd_pcm_uframes_t period = 0;
-    if (!setCaptureFormat(raw, period))
+    snd_pcm_uframes_t period = 0, buffer = 0;
+    if (!setStreamFormat(raw, kPeriodFrames, kPeriods, false, period, buffer))
         return E_FAIL;
 
     const int fdCount = snd_pcm_poll_descriptors_count(raw);
@@ -252,6 +241,11 @@ HRESULT QX_AudioFilterGraph::SetInputLine(const std::string& LineName, float Lev
         return E_FAIL;
     selectInputLine(m_capture->mixerName, LineName, std::clamp(static_cast<double>(Level), 0.0, 1.0));
     return S_OK;
+}
+
+std::optional<double> QX_AudioFilterGraph::streamOffsetFrames() const
+{
+    return m_capture ? m_capture->clock.offsetFrames() : std::nullopt;
 }
 
 bool QX_AudioFilterGraph::isCapturing() const

@@ -23,6 +23,7 @@
 #include "QX_Tuning.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QX_AudioFilterGraph : public TQX_AudioInput {
@@ -44,6 +45,9 @@ public:
 
     // True while the capture thread runs (it ends by itself when the device goes away).
     bool isCapturing() const override;
+    // Where the capture stands against the monotonic clock (QX_StreamClock):
+    // empty until the capture has run a few periods. Any thread.
+    std::optional<double> streamOffsetFrames() const;
 
     struct Capture;
 
@@ -54,6 +58,9 @@ private:
 // The PCMs that can capture, the system default first: Name = description,
 // ID = PCM name. E_FAIL and the list untouched when there is none.
 HRESULT EnumAudioDevices(QX_DeviceList& List);
+
+// The PCMs that can play the click, listed the same way.
+HRESULT EnumPlaybackDevices(QX_DeviceList& List);
 
 // The capture elements of DeviceID's mixer: Name = ID = element name (a
 // repeated name gets its index from 1 after it: "Capture 2"), Level =

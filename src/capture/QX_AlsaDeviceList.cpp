@@ -1,6 +1,7 @@
-// The list of ALSA capture devices the device dialog offers: ALSA's device
-// hints, each physical input once under its best-suited PCM name, sound
-// servers and the user's own devices only when they capture now, the system
+// The lists of ALSA devices the windows offer: the capture devices of the
+// device dialog and the playback devices of the click. ALSA's device hints,
+// each physical input (or output) once under its best-suited PCM name, sound
+// servers and the user's own devices only when they open now, the system
 // default first. Runs on the user-interface thread.
 
 #include "QX_AlsaAudio.h"
@@ -32,16 +33,17 @@ std::string hintValue(void* hint, const char* id)
     return text;
 }
 
-// Which physical input a hinted PCM reaches, and how well it suits us: the
-// card's default (converting and shared) first, then the converting plughw,
-// then the raw devices, which may refuse 44.1 kHz mono.
-void classify(DeviceHint& hint)
+// Which physical input or output a hinted PCM reaches, and how well it suits
+// us: the card's default (converting and shared) first, then the converting
+// plughw, then the sharing and raw devices, which may refuse 44.1 kHz mono.
+void classify(DeviceHint& hint, snd_pcm_stream_t stream)
 {
     const PcmName parts = parsePcmName(hint.name);
     if (parts.plugin.empty() || !parts.cardByKey)
         return;
     hint.input = parts.card + "," + parts.device;
-    static const char* const preference[] = {"sysdefault", "plughw", "dsnoop", "front", "hw"};
+    const char* const preference[] = {"sysdefault", "plughw", stream == SND_PCM_STREAM_CAPTURE ? "dsnoop" : "dmix",
+                                      "front", "hw"};
     hint.rank = static_cast<int>(std::size(preference));
     for (int i = 0; i < static_cast<int>(std::size(preference)); ++i)
         if (parts.plugin == preference[i])
@@ -70,11 +72,11 @@ bool isWrapperPlugin(const std::string& type)
     return std::find(std::begin(wrappers), std::end(wrappers), type) != std::end(wrappers);
 }
 
-// Whether a device opens for capture in our format right now.
-bool capturesOurFormat(const std::string& name)
+// Whether a device opens for capture (or playback) in our format right now.
+bool opensInOurFormat(const std::string& name, snd_pcm_stream_t stream)
 {
     snd_pcm_t* raw = nullptr;
-    if (snd_pcm_open(&raw, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
+    if (snd_pcm_open(&raw, name.c_str(), stream, SND_PCM_NONBLOCK) < 0)
         return false;
     AlsaPcm pcm(raw);
     snd_pcm_hw_params_t* rawHw = nullptr;
@@ -87,23 +89,24 @@ bool capturesOurFormat(const std::string& name)
            snd_pcm_hw_params_test_rate(raw, rawHw, kSampleRate, 0) >= 0;
 }
 
-// The capture PCMs among the hints, one entry per physical input (its best
-// rank) and per virtual device.
-std::vector<DeviceHint> captureHints(const AlsaHints& hints)
+// The capture (or playback) PCMs among the hints, one entry per physical
+// input or output (its best rank) and per virtual device.
+std::vector<DeviceHint> streamHints(const AlsaHints& hints, snd_pcm_stream_t stream)
 {
+    const char* const direction = stream == SND_PCM_STREAM_CAPTURE ? "Input" : "Output";
     std::vector<DeviceHint> found;
     for (void** hint = hints.get(); *hint; ++hint) {
         DeviceHint entry;
         entry.name = hintValue(*hint, "NAME");
         const std::string ioid = hintValue(*hint, "IOID");
-        // "null" records silence; it is no drum input.
-        if (entry.name.empty() || entry.name == "null" || (!ioid.empty() && ioid != "Input"))
+        // "null" records silence and plays to nowhere.
+        if (entry.name.empty() || entry.name == "null" || (!ioid.empty() && ioid != direction))
             continue;
         entry.description = hintValue(*hint, "DESC");
         entry.description = entry.description.substr(0, entry.description.find('\n'));
         if (entry.description.empty())
             entry.description = entry.name;
-        classify(entry);
+        classify(entry, stream);
         auto same = std::find_if(found.begin(), found.end(), [&](const DeviceHint& other) {
             return other.name == entry.name || (!entry.input.empty() && other.input == entry.input);
         });
@@ -115,25 +118,23 @@ std::vector<DeviceHint> captureHints(const AlsaHints& hints)
     return found;
 }
 
-} // namespace
-
-HRESULT EnumAudioDevices(QX_DeviceList& List)
+HRESULT listDevices(QX_DeviceList& List, snd_pcm_stream_t stream)
 {
     quietAlsa();
     AlsaHints hints("pcm");
     if (!hints.get())
         return E_FAIL;
 
-    std::vector<DeviceHint> found = captureHints(hints);
+    std::vector<DeviceHint> found = streamHints(hints, stream);
     // Sound servers and the user's own devices are offered only when they
     // work now; a card's input stays listed while another program holds it.
     // ALSA's JACK bridge is left out: probing it without a JACK server makes
     // libjack print to stderr, and JACK users reach it through their sound server.
-    std::erase_if(found, [](const DeviceHint& h) {
+    std::erase_if(found, [stream](const DeviceHint& h) {
         if (!h.input.empty())
             return false;
         const std::string type = pcmType(h.name);
-        return type == "jack" || isWrapperPlugin(type) || !capturesOurFormat(h.name);
+        return type == "jack" || isWrapperPlugin(type) || !opensInOurFormat(h.name, stream);
     });
     if (found.empty())
         return E_FAIL;
@@ -143,4 +144,16 @@ HRESULT EnumAudioDevices(QX_DeviceList& List)
     for (const auto& entry : found)
         List.push_back(QX_Device{entry.description, entry.name, 0.0f});
     return S_OK;
+}
+
+} // namespace
+
+HRESULT EnumAudioDevices(QX_DeviceList& List)
+{
+    return listDevices(List, SND_PCM_STREAM_CAPTURE);
+}
+
+HRESULT EnumPlaybackDevices(QX_DeviceList& List)
+{
+    return listDevices(List, SND_PCM_STREAM_PLAYBACK);
 }

@@ -239,6 +239,9 @@ void TMainForm::createMenu()
     AutoReset = checkItem(options, "AutoReset", QStringLiteral("&Auto Reset Measurement"), &TMainForm::AutoResetClick);
     MenuBPMFactor = checkItem(options, "MenuBPMFactor", QStringLiteral("Show BPM @ 16th notes"),
                               &TMainForm::MenuBPMFactorClick);
+    options->addSeparator();
+    ClickWindow = item(options, "ClickWindow", QStringLiteral("&Click…"), &TMainForm::ClickWindowClick);
+    ClickWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     Count = checkItem(view, "Count", QStringLiteral("&Count"), &TMainForm::CountClick);
@@ -516,6 +519,8 @@ void TMainForm::SetDisplayState(TMeasureState NewState)
         break;
     }
     State = NewState;
+    if (m_companions.MeasurementArmed && NewState != msRunning && NewState != msUndefined)
+        m_companions.MeasurementArmed(NewState == msReady);
 }
 
 void TMainForm::RecreateTriggerDevice(std::int32_t TimeLimit)
@@ -1088,6 +1093,12 @@ void TMainForm::JournalClick()
 {
     if (m_companions.ShowJournal)
         m_companions.ShowJournal();
+}
+
+void TMainForm::ClickWindowClick()
+{
+    if (m_companions.ShowClick)
+        m_companions.ShowClick();
 }
 
 void TMainForm::Info1Click()

@@ -43,6 +43,10 @@ public:
         std::function<void()> ShowAboutModal;   // returns when the box is closed
         std::function<void()> ShowRunReport{};    // modeless
         std::function<void()> ShowJournal{};      // modeless
+        std::function<void()> ShowClick{};        // modeless
+        // A measurement was armed and waits for its first stroke (true), or
+        // it finished (false): the click starts and stops with it.
+        std::function<void(bool armed)> MeasurementArmed{};
         // A run ended (finished, record, cut short, stopped or device lost) with at least one stroke.
         std::function<void(const RunRecord&)> RunEnded{};
         // The run in progress, at most every kRunProgressIntervalMs while strokes come in.
@@ -83,6 +87,7 @@ public:
     void Info1Click();
     void RunReportClick();
     void JournalClick();
+    void ClickWindowClick();
 
     // The 30 ms tick.
     void GUITimerTimer();
@@ -212,6 +217,7 @@ private:
     QAction* Exit = nullptr;
     QAction* RunReport = nullptr;
     QAction* Journal = nullptr;
+    QAction* ClickWindow = nullptr;
     QAction* NT10 = nullptr;
     QAction* NT20 = nullptr;
     QAction* NT30 = nullptr;

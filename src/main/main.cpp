@@ -1,7 +1,9 @@
 // Tempovaro: counts a drummer's strokes within a recording time.
 
+#include "ClickWindow.h"
 #include "QX_About.h"
 #include "QX_DeviceSelect.h"
+#include "QX_Global.h"
 #include "QX_Help.h"
 #include "QX_Main.h"
 #include "RunKeeper.h"
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -111,6 +114,15 @@ int main(int argc, char* argv[])
     // The main window ends the program even while a modeless companion is open.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The click window is made when first needed, so a program that never
+    // uses the click starts as before; it outlives the main window, whose
+    // last state change may still reach it.
+    std::unique_ptr<ClickWindow> Click;
+    const auto click = [&Click]() -> ClickWindow& {
+        if (!Click)
+            Click = std::make_unique<ClickWindow>();
+        return *Click;
+    };
     TMainForm MainForm;
     // The companions come after the main window: the device dialog copies the
     // settings that the main window has just loaded.
@@ -134,6 +146,11 @@ int main(int argc, char* argv[])
         Runs.showReport(tracker.inProgress() ? &tracker.current() : nullptr);
     };
     companions.ShowJournal = [&] { Runs.showJournal(); };
+    companions.ShowClick = [&] { click().showModeless(); };
+    companions.MeasurementArmed = [&](bool armed) {
+        if (Click || ClickSettings.WithMeasurement)
+            click().measurementArmed(armed);
+    };
     companions.RunEnded = [&](const RunRecord& run) { Runs.runEnded(run); };
     companions.RunProgress = [&](const RunRecord& run) { Runs.runProgress(run); };
     MainForm.setCompanions(std::move(companions));

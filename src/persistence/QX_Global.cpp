@@ -5,6 +5,7 @@
 
 TQX_DeviceProperties DeviceProperties;
 TQX_ProgramSettings ProgramSettings;
+TQX_ClickSettings ClickSettings;
 std::array<TQX_Score, MaxScores> Scores;
 
 std::int32_t TQX_DeviceProperties::loadMidiNoteNr() const

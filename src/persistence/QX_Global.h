@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 #include <QByteArray>
 #include <QDateTime>
@@ -89,8 +90,30 @@ inline constexpr std::int32_t kDisplayModeFrequency = 2;
 inline constexpr std::array<std::int32_t, 6> kTimeLimitsMs{10000, 20000, 30000, 40000, 50000, 60000};
 inline constexpr std::int32_t kTimeLimitEndless = -1;
 
+// The click's settings, kept by the click window. Stored as values after the
+// eight above ("ClickWithMeasurement", "ClickTempo", "ClickSubdivision", "ClickAccent",
+// "ClickCountIn", "ClickBarsOn", "ClickBarsOff", "ClickVolume",
+// "ClickDeviceID", "ClickLatencyUs"); a store without them keeps its eight
+// values only, and a missing, mistyped or out-of-range one reads as its
+// default here, never failing the load.
+struct TQX_ClickSettings {
+    bool WithMeasurement = false;     // the click starts with each measurement
+    std::int32_t TempoBpm = 120;      // 30..300
+    std::int32_t Subdivision = 1;     // grid points per beat: 1, 2, 3, 4, 6, 8
+    bool Accent = true;               // the bar's first beat stands out
+    bool CountIn = true;              // one bar of beats before the grid
+    std::int32_t BarsOn = 4;          // bars with the click ...
+    std::int32_t BarsOff = 0;         // ... then bars without it (0: never silent)
+    std::int32_t VolumePercent = 80;  // 0..100
+    std::string DeviceID;             // ALSA playback PCM; empty: "default"
+    std::int32_t LatencyUs = 0;       // output-to-input offset a calibration measured
+
+    bool operator==(const TQX_ClickSettings&) const = default;
+};
+
 extern TQX_DeviceProperties DeviceProperties;
 extern TQX_ProgramSettings ProgramSettings;
+extern TQX_ClickSettings ClickSettings;
 
 // Reads "Software\Tempovaro" from the per-user store into ProgramSettings and
 // DeviceProperties; false when a value could not be read (the values read

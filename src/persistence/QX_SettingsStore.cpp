@@ -242,6 +242,61 @@ QString settingsFilePath()
     return base + QStringLiteral("/Tempovaro/settings.json");
 }
 
+namespace {
+
+// Each click value on its own: what is missing, mistyped or out of range
+// keeps its default.
+void readClickSettings(const KeyReader& key, TQX_ClickSettings& click)
+{
+    click = TQX_ClickSettings{};
+    const auto ranged = [&key](const char* name, std::int32_t lo, std::int32_t hi, std::int32_t& out) {
+        std::int32_t v = 0;
+        if (key.readInt32(name, v) && v >= lo && v <= hi)
+            out = v;
+    };
+    ranged("ClickTempo", 30, 300, click.TempoBpm);
+    std::int32_t sub = 0;
+    ranged("ClickSubdivision", 1, 8, sub);
+    if (sub != 0 && sub != 5 && sub != 7)
+        click.Subdivision = sub;
+    std::int32_t flag = -1;
+    ranged("ClickWithMeasurement", 0, 1, flag);
+    click.WithMeasurement = flag == 1;
+    flag = -1;
+    ranged("ClickAccent", 0, 1, flag);
+    click.Accent = flag < 0 ? click.Accent : flag == 1;
+    flag = -1;
+    ranged("ClickCountIn", 0, 1, flag);
+    click.CountIn = flag < 0 ? click.CountIn : flag == 1;
+    ranged("ClickBarsOn", 1, 64, click.BarsOn);
+    ranged("ClickBarsOff", 0, 64, click.BarsOff);
+    ranged("ClickVolume", 0, 100, click.VolumePercent);
+    // A second of latency is far beyond any sound card: a damaged value.
+    ranged("ClickLatencyUs", -1000000, 1000000, click.LatencyUs);
+    std::string device;
+    if (key.readString("ClickDeviceID", device))
+        click.DeviceID = device;
+}
+
+void writeClickSettings(QJsonObject& key, const TQX_ClickSettings& click)
+{
+    // A store that never saw the click keeps exactly its values as they were.
+    if (click == TQX_ClickSettings{} && !key.contains(QStringLiteral("ClickTempo")))
+        return;
+    key.insert(QStringLiteral("ClickWithMeasurement"), int32Value(click.WithMeasurement ? 1 : 0));
+    key.insert(QStringLiteral("ClickTempo"), int32Value(click.TempoBpm));
+    key.insert(QStringLiteral("ClickSubdivision"), int32Value(click.Subdivision));
+    key.insert(QStringLiteral("ClickAccent"), int32Value(click.Accent ? 1 : 0));
+    key.insert(QStringLiteral("ClickCountIn"), int32Value(click.CountIn ? 1 : 0));
+    key.insert(QStringLiteral("ClickBarsOn"), int32Value(click.BarsOn));
+    key.insert(QStringLiteral("ClickBarsOff"), int32Value(click.BarsOff));
+    key.insert(QStringLiteral("ClickVolume"), int32Value(click.VolumePercent));
+    key.insert(QStringLiteral("ClickDeviceID"), stringValue(click.DeviceID));
+    key.insert(QStringLiteral("ClickLatencyUs"), int32Value(click.LatencyUs));
+}
+
+} // namespace
+
 bool LoadSettings()
 {
     const QJsonObject store = readStore(settingsFilePath()).store;
@@ -294,6 +349,7 @@ bool LoadSettings()
     for (auto [name, device] : {std::pair{"AudioDeviceName", &dp.AudioDevice}, std::pair{"MidiDeviceName", &dp.MidiDevice}})
         if (!key.readString(name, device->Name))
             device->Name.clear();
+    readClickSettings(key, ClickSettings);
     return true;
 }
 
@@ -339,6 +395,7 @@ bool SaveSettings()
         else
             key.remove(QLatin1String(name));
     }
+    writeClickSettings(key, ClickSettings);
     store.insert(kKeyPath, key);
 
     const QByteArray text = QJsonDocument(store).toJson(QJsonDocument::Indented);

@@ -24,6 +24,7 @@ inline void SetDefaultSettings()
 {
     DeviceProperties = defaultDeviceProperties();
     ProgramSettings = defaultProgramSettings();
+    ClickSettings = TQX_ClickSettings{};
 }
 
 inline QByteArray readAll(const QString& file)

@@ -589,3 +589,45 @@ TEST_F(Settings, AudioDetectorRoundTripsAndStaysOutOfAStoreThatNeverChoseIt)
     EXPECT_EQ(TQX_DeviceProperties(DeviceProperties).AudioDetector, kAudioDetectorFast) << "copied with the record";
     EXPECT_EQ(copy.AudioDetector, kAudioDetectorStandard);
 }
+
+TEST_F(Settings, ClickSettingsRoundTripAfterTheEightAndReadEachOnItsOwn)
+{
+    const auto storedKey = [] {
+        return QJsonDocument::fromJson(readAll(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
+    };
+    ASSERT_TRUE(SaveSettings());
+    EXPECT_FALSE(storedKey().contains("ClickTempo")) << "a store that never saw the click keeps its values";
+
+    TQX_ClickSettings chosen;
+    chosen.WithMeasurement = true;
+    chosen.TempoBpm = 184;
+    chosen.Subdivision = 6;
+    chosen.Accent = false;
+    chosen.CountIn = false;
+    chosen.BarsOn = 2;
+    chosen.BarsOff = 1;
+    chosen.VolumePercent = 35;
+    chosen.DeviceID = "plughw:CARD=PCH,DEV=0";
+    chosen.LatencyUs = -2750;
+    ClickSettings = chosen;
+    ASSERT_TRUE(SaveSettings());
+    ClickSettings = TQX_ClickSettings{};
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_TRUE(ClickSettings == chosen);
+
+    // Damaged values: each falls back to its own default; the load still succeeds.
+    QJsonObject key = storedKey();
+    key["ClickTempo"] = int32Value(301);
+    key["ClickSubdivision"] = int32Value(5);
+    key["ClickAccent"] = stringValue("1");
+    key["ClickLatencyUs"] = int32Value(5000000);
+    writeStore(key);
+    EXPECT_TRUE(LoadSettings());
+    EXPECT_EQ(ClickSettings.TempoBpm, 120);
+    EXPECT_EQ(ClickSettings.Subdivision, 1);
+    EXPECT_TRUE(ClickSettings.Accent);
+    EXPECT_EQ(ClickSettings.LatencyUs, 0);
+    EXPECT_EQ(ClickSettings.BarsOff, 1);
+    EXPECT_EQ(ClickSettings.DeviceID, chosen.DeviceID);
+    EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), storedKey().value("MidiNoteNr").toObject().value("data").toInt());
+}

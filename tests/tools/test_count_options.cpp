@@ -88,6 +88,13 @@ TEST(CountOptions, BadCommandLinesGiveOneLineOfExplanation)
         {"--journal", "a.wav"},
         {"--journal", "--journal-run", "3"},
         {"--journal", "--time", "10"},
+        {"--grid", "120:4", "a.wav"},
+        {"--grid", "120:5:0", "a.wav"},
+        {"--grid", "29:4:0", "a.wav"},
+        {"--grid", "120:4:-1", "a.wav"},
+        {"--grid", "120:4:0:1", "a.wav"},
+        {"--grid", "120::0", "a.wav"},
+        {"--audio", "pulse", "--grid", "120:4:0"},
     };
     for (const auto& args : bad) {
         const auto p = parse(args);
@@ -98,6 +105,18 @@ TEST(CountOptions, BadCommandLinesGiveOneLineOfExplanation)
         EXPECT_FALSE(p.error.empty()) << joined;
         EXPECT_EQ(p.error.find('\n'), std::string::npos) << joined;
     }
+}
+
+TEST(CountOptions, GridTimesFilesAndBringsTheReport)
+{
+    const auto p = parse({"--grid", "92.5:6:1.25", "a.wav"});
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_TRUE(p.options.grid);
+    EXPECT_DOUBLE_EQ(p.options.grid->tempoBpm, 92.5);
+    EXPECT_EQ(p.options.grid->subdivision, 6);
+    EXPECT_DOUBLE_EQ(p.options.grid->startS, 1.25);
+    EXPECT_TRUE(p.options.report);
+    EXPECT_FALSE(parse({"a.wav"}).options.grid);
 }
 
 TEST(CountOptions, DetectorForFilesAndAudioOnly)

@@ -247,7 +247,8 @@ void warnIfCutOff(const OpenFile& in, sf_count_t framesRead)
 
 } // namespace
 
-int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector, bool report)
+int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector, bool report,
+               const std::optional<TimingGrid>& grid)
 {
     // Every file is opened first, so a bad name stops the run before any output.
     std::vector<OpenFile> opened;
@@ -292,8 +293,11 @@ int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, 
         // Timed when the recording lasted the whole time from the first onset.
         run.ranToEnd = timeLimitMs >= 0 && !run.strokes.empty() &&
                        counter.fed() >= run.strokes.front().tick + std::int64_t{timeLimitMs} * 441 / 10;
-        if (report)
+        if (report) {
             printReport(stdout, run);
+            if (grid)
+                printTimingReport(stdout, run, *grid);
+        }
         printSummary(stdout, countSummary(counter.device().GetCount(), run));
         if (reader.nonFiniteSamples() > 0)
             std::fprintf(stderr, "tempovaro-count: warning: '%s' holds %" PRId64 " samples that are not numbers "

@@ -1,7 +1,10 @@
 #pragma once
 // Counting recordings.
 
+#include "TimingFigures.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,4 +15,6 @@
 // or cannot be converted (no summary for it). A file shorter than its header
 // claims, or with samples that are not numbers, is counted with a warning on
 // stderr. Memory stays bounded whatever the file's length or header says.
-int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector, bool report);
+// With grid, the report goes on with the strokes' timing against it.
+int countFiles(const std::vector<std::string>& files, std::int32_t timeLimitMs, bool fastDetector, bool report,
+               const std::optional<TimingGrid>& grid = std::nullopt);

@@ -5,7 +5,8 @@
 #include <cstdlib>
 
 const char* const kCountUsage =
-    "Usage: tempovaro-count [--detector standard|fast] [--time SECONDS] [--report] FILE...\n"
+    "Usage: tempovaro-count [--detector standard|fast] [--time SECONDS] [--report]\n"
+    "                       [--grid BPM:SUBDIVISION:START_SECONDS] FILE...\n"
     "       tempovaro-count --audio ID [--line NAME] [--level 0..1] [--detector standard|fast]\n"
     "                       [--time SECONDS] [--report]\n"
     "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS] [--report]\n"
@@ -32,6 +33,11 @@ const char* const kCountUsage =
     "  --note 0..127    MIDI note to count, all when omitted\n"
     "  --list           list audio devices with their input lines, and MIDI ports\n"
     "  --report         print the run's figures instead of each stroke (below)\n"
+    "  --grid BPM:SUBDIVISION:START_SECONDS\n"
+    "                   time each stroke against a click of BPM (30 to 300)\n"
+    "                   with SUBDIVISION grid points a beat (1, 2, 3, 4, 6 or\n"
+    "                   8), the first at START_SECONDS into the file; implies\n"
+    "                   --report (below)\n"
     "  --journal        print the practice journal's runs, newest first:\n"
     "                   id,start,recording_time_s,count,strokes_per_minute,\n"
     "                   evenness_cv_percent,fatigue_percent,result,device\n"
@@ -53,7 +59,16 @@ const char* const kCountUsage =
     "whole time is measured over that time, any other over its strokes.\n"
     "Seconds have four decimals, milliseconds one, rates and percentages two;\n"
     "a figure the run is too short for has an empty value. The summary line\n"
-    "follows.\n";
+    "follows.\n"
+    "\n"
+    "With --grid the report goes on with the timing figures: mean_offset_ms,\n"
+    "offset_sd_ms, within_10ms_percent, within_20ms_percent, played_tempo_bpm,\n"
+    "drift_ms_per_minute, hand_a_mean_offset_ms, hand_b_mean_offset_ms,\n"
+    "missed_grid_points, extra_strokes. Each stroke counts against its nearest\n"
+    "grid point, negative early; the grid ends at the point nearest the last\n"
+    "stroke. Milliseconds, percentages and tempi have two decimals. The fast\n"
+    "detector times each stroke at its onset; the standard one at the end of\n"
+    "its 10 ms window.\n";
 
 namespace {
 
@@ -78,6 +93,19 @@ bool parseInteger(const std::string& text, long minimum, long maximum, int& valu
         return false;
     value = static_cast<int>(parsed);
     return true;
+}
+
+// BPM:SUBDIVISION:START_SECONDS, each part in the click's range.
+bool parseGrid(const std::string& text, GridOption& grid)
+{
+    const auto first = text.find(':');
+    const auto second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos || text.find(':', second + 1) != std::string::npos)
+        return false;
+    return parseNumber(text.substr(0, first), grid.tempoBpm) && grid.tempoBpm >= 30.0 && grid.tempoBpm <= 300.0 &&
+           parseInteger(text.substr(first + 1, second - first - 1), 1, 8, grid.subdivision) &&
+           grid.subdivision != 5 && grid.subdivision != 7 && parseNumber(text.substr(second + 1), grid.startS) &&
+           grid.startS >= 0.0;
 }
 
 } // namespace
@@ -135,7 +163,7 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
             ++i;
             continue;
         }
-        static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note", "--detector"};
+        static const char* const withValue[] = {"--time", "--audio", "--line", "--level", "--midi", "--channel", "--note", "--detector", "--grid"};
         bool known = false;
         for (const char* name : withValue)
             known = known || arg == name;
@@ -187,6 +215,14 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
             }
             options.fastDetector = value == "fast";
             detectorGiven = true;
+        } else if (arg == "--grid") {
+            GridOption grid;
+            if (!parseGrid(value, grid)) {
+                error = "--grid needs BPM:SUBDIVISION:START_SECONDS with BPM from 30 to 300, SUBDIVISION 1, 2, 3, "
+                        "4, 6 or 8 and START_SECONDS from 0, not '" + value + "'";
+                return false;
+            }
+            options.grid = grid;
         } else if (arg == "--note") {
             if (!parseInteger(value, 0, 127, options.note)) {
                 error = "--note needs a MIDI note number from 0 to 127, not '" + value + "'";
@@ -242,6 +278,12 @@ bool parseCountOptions(const std::vector<std::string>& args, CountOptions& optio
         error = "--report does not apply to --list or the journal";
         return false;
     }
+    if (options.grid && (list || journal || journalRun || audio || midi)) {
+        error = "--grid applies to FILE... only";
+        return false;
+    }
+    if (options.grid)
+        options.report = true;
     options.mode = journal    ? CountOptions::Mode::Journal
                  : journalRun ? CountOptions::Mode::JournalRun
                  : list ? CountOptions::Mode::List

@@ -2,8 +2,16 @@
 // The command line of tempovaro-count.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+// --grid BPM:SUBDIVISION:START_SECONDS: the click the strokes are timed against.
+struct GridOption {
+    double tempoBpm = 0.0;
+    int subdivision = 1;
+    double startS = 0.0;
+};
 
 struct CountOptions {
     enum class Mode { Files, List, Audio, Midi, Help, Version, Journal, JournalRun };
@@ -18,6 +26,7 @@ struct CountOptions {
     bool fastDetector = false;     // --detector fast (files and --audio)
     bool report = false;           // --report: the run's figures instead of each stroke
     std::int64_t journalRunId = 0; // --journal-run
+    std::optional<GridOption> grid; // --grid (files only; implies --report)
 };
 
 // Parses argv (without the program name). On failure returns false and sets

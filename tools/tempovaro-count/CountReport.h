@@ -4,7 +4,13 @@
 // order, empty figures with an empty value.
 
 #include "RunRecord.h"
+#include "TimingFigures.h"
 
 #include <cstdio>
 
 void printReport(std::FILE* out, const RunRecord& run);
+
+// The timing figures of the run's strokes against grid, printed after the
+// report's lines in the same form: milliseconds, percentages and tempi to
+// 0.01, counts whole. The strokes' ticks are taken from the recording's start.
+void printTimingReport(std::FILE* out, const RunRecord& run, const TimingGrid& grid);

@@ -46,5 +46,12 @@ int main(int argc, char** argv)
     case CountOptions::Mode::Files:
         break;
     }
-    return countFiles(options.files, options.timeLimitMs, options.fastDetector, options.report);
+    std::optional<TimingGrid> grid;
+    if (options.grid) {
+        grid = TimingGrid{};
+        grid->tempoBpm = options.grid->tempoBpm;
+        grid->subdivision = options.grid->subdivision;
+        grid->startS = options.grid->startS;
+    }
+    return countFiles(options.files, options.timeLimitMs, options.fastDetector, options.report, grid);
 }

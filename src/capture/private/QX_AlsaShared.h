@@ -75,6 +75,17 @@ void forEachCaptureSource(snd_mixer_elem_t* elem, Visit visit)
     }
 }
 
+// Asks an open PCM for 16-bit little-endian mono at kSampleRate, read or
+// written interleaved, with periods near periodWish frames and about
+// periodsWish of them; false when the device cannot do it. The format is
+// required (ALSA's plug layer converts for devices that work another way);
+// period and buffer sizes are wishes, and period and buffer receive what the
+// device chose. The stream wakes its thread a period at a time; with
+// startWhenFull a playback stream starts once its buffer is full, so its
+// first sample written is its first heard. Defined with the capture stream.
+bool setStreamFormat(snd_pcm_t* pcm, snd_pcm_uframes_t periodWish, unsigned periodsWish, bool startWhenFull,
+                     snd_pcm_uframes_t& period, snd_pcm_uframes_t& buffer);
+
 // The control device that holds the mixer of an open PCM (defined with the input lines).
 std::string mixerNameOf(snd_pcm_t* pcm, const std::string& deviceID);
 

@@ -1,0 +1,75 @@
+#pragma once
+// ClickWindow: the click's small modeless window. It edits ClickSettings
+// (tempo, grid, accent, count-in, silent bars, volume, output device, and
+// whether the click starts with each measurement), starts and stops the
+// click by hand, and starts it, count-in first, when the main window arms a
+// measurement while "Start with each measurement" is on.
+//
+// Threads: user-interface thread only. The click itself plays on the
+// player's own thread; this window owns the player and polls its stream
+// position on a 30 ms timer that runs only while the click plays, so the
+// program's idle cost is unchanged while no click is on.
+
+#include "ClickTrack.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+class QX_ClickPlayer;
+
+class ClickWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ClickWindow(QWidget* parent = nullptr);
+    ~ClickWindow() override;
+
+    // Shows the window with the stored settings and the current output devices.
+    void showModeless();
+
+    // The main window armed a measurement (true) or ended one (false).
+    void measurementArmed(bool armed);
+
+    bool isPlaying() const;
+    // The segment the click plays (or would play) with the current settings.
+    ClickSegment segment() const;
+    QString statusText() const;
+
+    // For tests: the output device's PCM name in place of the stored one.
+    void setOutputOverride(const QString& pcmName);
+
+private:
+    void fillFromSettings();
+    void storeSettings();
+    void settingsEdited();
+    void startClick();
+    void stopClick();
+    void toggleClick();
+    void showPosition();
+    void setStatus(const QString& text);
+
+    QSpinBox* m_tempo = nullptr;
+    QComboBox* m_grid = nullptr;
+    QCheckBox* m_accent = nullptr;
+    QCheckBox* m_countIn = nullptr;
+    QSpinBox* m_barsOn = nullptr;
+    QSpinBox* m_barsOff = nullptr;
+    QSlider* m_volume = nullptr;
+    QComboBox* m_output = nullptr;
+    QCheckBox* m_withMeasurement = nullptr;
+    QPushButton* m_startStop = nullptr;
+    QLabel* m_status = nullptr;
+    QTimer* m_poll = nullptr;
+    std::unique_ptr<QX_ClickPlayer> m_player;
+    ClickSegment m_playing;
+    QString m_outputOverride;
+    bool m_filling = false;
+};

@@ -1,0 +1,53 @@
+// The click played into a private PulseAudio server's null sink and recorded
+// back from its monitor, and the server's PCM listed for playback.
+#include "ClickLoopback.h"
+#include "PulseServer.h"
+
+#include <algorithm>
+
+namespace {
+
+PulseServer* g_server = nullptr;
+
+class PulseEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { g_server = new PulseServer; }
+    void TearDown() override
+    {
+        delete g_server;
+        g_server = nullptr;
+    }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new PulseEnvironment);
+
+class ClickPulse : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!PulseServer::binaryPresent())
+            GTEST_SKIP() << "pulseaudio is not installed";
+        ASSERT_TRUE(g_server && g_server->running()) << "the private PulseAudio server did not start";
+    }
+};
+
+} // namespace
+
+TEST_F(ClickPulse, ClicksArriveAsScheduled)
+{
+    std::int64_t offset = -1, capturedAtStart = -1;
+    loopback::checkClicksArriveAsScheduled("pulse", offset, capturedAtStart);
+    // The null sink adds no latency: the output stream's first sample is
+    // captured right where the capture stood when the player started.
+    EXPECT_GE(offset, capturedAtStart);
+    RecordProperty("offset_samples", std::to_string(offset));
+    RecordProperty("captured_at_start", std::to_string(capturedAtStart));
+}
+
+TEST_F(ClickPulse, ServerIsListedForPlayback)
+{
+    QX_DeviceList devices;
+    ASSERT_EQ(EnumPlaybackDevices(devices), S_OK);
+    EXPECT_EQ(devices.front().ID, "default");
+    EXPECT_TRUE(std::any_of(devices.begin(), devices.end(), [](const QX_Device& d) { return d.ID == "pulse"; }));
+    EXPECT_TRUE(std::none_of(devices.begin(), devices.end(), [](const QX_Device& d) { return d.ID == "null"; }));
+}

@@ -1,0 +1,73 @@
+// The click window: its controls edit the stored click settings, and the
+// click starts and stops by hand and with the measurement. It plays on
+// ALSA's "null" device, which needs no sound card or server.
+
+#include "ClickWindow.h"
+#include "QX_Global.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+class TestClickWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ClickSettings = TQX_ClickSettings{}; }
+
+    void controlsEditTheSettingsAndTheSegment()
+    {
+        ClickWindow w;
+        w.showModeless();
+        auto* tempo = w.findChild<QSpinBox*>(QStringLiteral("Tempo"));
+        auto* grid = w.findChild<QComboBox*>(QStringLiteral("Grid"));
+        auto* off = w.findChild<QSpinBox*>(QStringLiteral("BarsOff"));
+        QVERIFY(tempo && grid && off);
+        tempo->setValue(176);
+        grid->setCurrentIndex(grid->findText(QStringLiteral("Sextuplets")));
+        off->setValue(2);
+        QCOMPARE(ClickSettings.TempoBpm, 176);
+        QCOMPARE(ClickSettings.Subdivision, 6);
+        QCOMPARE(ClickSettings.BarsOff, 2);
+        const ClickSegment seg = w.segment();
+        QCOMPARE(seg.pattern.tempoBpm, 176.0);
+        QCOMPARE(seg.pattern.subdivision, 6);
+        QCOMPARE(seg.pattern.silent.barsOn, 4);
+        QCOMPARE(seg.pattern.silent.barsOff, 2);
+        QVERIFY(w.statusText().contains(QStringLiteral("176 BPM, sextuplets")));
+    }
+
+    void startsByHandAndWithTheMeasurement()
+    {
+        ClickWindow w;
+        w.showModeless();
+        auto* startStop = w.findChild<QPushButton*>(QStringLiteral("StartStop"));
+        w.setOutputOverride(QStringLiteral("no-such-output"));
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QVERIFY(!w.isPlaying());
+        QCOMPARE(w.statusText(), QStringLiteral("Cannot play on \"no-such-output\""));
+
+        w.setOutputOverride(QStringLiteral("null"));
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QVERIFY(w.isPlaying());
+        QTRY_VERIFY(w.statusText().startsWith(QStringLiteral("Count-in")) || w.statusText().startsWith(QStringLiteral("Bar")));
+        QTest::mouseClick(startStop, Qt::LeftButton);
+        QVERIFY(!w.isPlaying());
+
+        // Armed measurements start the click only when asked to.
+        w.measurementArmed(true);
+        QVERIFY(!w.isPlaying());
+        for (auto* box : w.findChildren<QCheckBox*>())
+            if (box->text().contains(QStringLiteral("measurement")))
+                box->setChecked(true);
+        QVERIFY(ClickSettings.WithMeasurement);
+        w.measurementArmed(true);
+        QVERIFY(w.isPlaying());
+        w.measurementArmed(false);
+        QVERIFY(!w.isPlaying());
+    }
+};
+
+QTEST_MAIN(TestClickWindow)
+#include "test_click_window.moc"
