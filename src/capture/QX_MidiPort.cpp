@@ -144,6 +144,7 @@ struct QX_MidiPort::Impl {
     QX_NoteHandler m_onNote;
     std::thread m_thread;
     bool m_started = false;
+    bool m_loopback = false;
 
     // Notices a JACK source that went away; none on other back-ends.
     std::unique_ptr<QX_JackWatch> m_watch;
@@ -181,7 +182,7 @@ struct QX_MidiPort::Impl {
 
     void Execute(std::int32_t channel)
     {
-        if (!m_in)
+        if (!m_in && !m_loopback)
             return;
         // Named for top -H and debuggers.
         pthread_setname_np(pthread_self(), "midi-reader");
@@ -269,6 +270,7 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
     d.m_onNote = OnNote;
     d.m_in.reset();
     d.m_watch.reset();
+    d.m_loopback = false;
     if (!isGuidText(PortID))
         return E_FAIL;
     try {
@@ -298,10 +300,30 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
     return E_FAIL;
 }
 
+HRESULT QX_MidiPort::OpenLoopback(QX_NoteHandler OnNote)
+{
+    Impl& d = *m_impl;
+    if (d.m_started)
+        return E_FAIL;
+    d.m_onNote = OnNote;
+    d.m_in.reset();
+    d.m_watch.reset();
+    d.m_loopback = true;
+    return S_OK;
+}
+
+void QX_MidiPort::Feed(double DeltaSeconds, const std::vector<std::uint8_t>& Message)
+{
+    if (!m_impl->m_loopback)
+        return;
+    std::vector<unsigned char> copy(Message.begin(), Message.end());
+    Impl::onMessage(DeltaSeconds, &copy, m_impl.get());
+}
+
 bool QX_MidiPort::IsDelivering() const
 {
     const Impl& d = *m_impl;
-    return d.m_in && !(d.m_watch && d.m_watch->lost());
+    return (d.m_in || d.m_loopback) && !(d.m_watch && d.m_watch->lost());
 }
 
 void QX_MidiPort::SetChannel(std::int32_t Channel)
