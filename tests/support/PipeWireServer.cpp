@@ -1,18 +1,16 @@
 #include "PipeWireServer.h"
 
 #include "ChildProcess.h"
-#include "PulseServer.h"
+#include "WaitUntil.h"
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -173,9 +171,7 @@ PipeWireServer::PipeWireServer()
         return;
     // The socket appears within milliseconds, the defaults within a second;
     // a machine busy with parallel builds gets half a minute for each.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!fs::exists(m_dir + "/run/pipewire-0") && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitUntil([&] { return fs::exists(m_dir + "/run/pipewire-0"); }, 30000, 10);
     m_sessionPid = spawnChild({kSessionBinary}, m_dir + "/wireplumber.log", SIGKILL);
     m_ready = m_sessionPid > 0 && waitForDefaults();
 }
@@ -185,21 +181,21 @@ bool PipeWireServer::waitForDefaults() const
     // The defaults are the last thing WirePlumber sets up; streams opened
     // before that stay unlinked.
     const std::string metadata = m_dir + "/metadata.txt";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(m_serverPid, nullptr, WNOHANG) != 0 || waitpid(m_sessionPid, nullptr, WNOHANG) != 0)
-            return false;
-        fs::remove(metadata);
-        const pid_t query = spawnChild({"timeout", "5", "pw-metadata", "0"}, metadata);
-        PulseServer::waitFor(query);
-        std::ifstream in(metadata);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (text.find("default.audio.source") != std::string::npos
-            && text.find("default.audio.sink") != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    bool chosen = false;
+    waitUntil(
+        [&] {
+            if (waitpid(m_serverPid, nullptr, WNOHANG) != 0 || waitpid(m_sessionPid, nullptr, WNOHANG) != 0)
+                return true;
+            fs::remove(metadata);
+            waitForExit(spawnChild({"timeout", "5", "pw-metadata", "0"}, metadata));
+            std::ifstream in(metadata);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            chosen = text.find("default.audio.source") != std::string::npos &&
+                     text.find("default.audio.sink") != std::string::npos;
+            return chosen;
+        },
+        30000, 50);
+    return chosen;
 }
 
 PipeWireServer::~PipeWireServer()
@@ -229,5 +225,5 @@ pid_t PipeWireServer::playAsync(const std::string& path) const
 
 int PipeWireServer::play(const std::string& path) const
 {
-    return PulseServer::waitFor(playAsync(path));
+    return waitForExit(playAsync(path));
 }
