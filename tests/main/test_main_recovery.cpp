@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenuBar>
-#include <QTemporaryDir>
 #include <QTest>
 
 class MainRecoveryTest : public QObject {

@@ -110,10 +110,8 @@ JackServer::JackServer(int periodFrames, int sampleRate) : m_periodFrames(period
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     if (!holdBuildLock(m_name))
         return;
-    std::string pattern = (fs::temp_directory_path() / "tempovaro-jack-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
+    if (!m_folder.isValid())
         return;
-    m_dir = pattern;
     endOrphans();
     removeLeftovers();
 
@@ -143,9 +141,6 @@ JackServer::~JackServer()
 {
     stop();
     removeLeftovers();
-    std::error_code ignored;
-    if (!m_dir.empty())
-        fs::remove_all(m_dir, ignored);
 }
 
 void JackServer::endOrphans() const

@@ -15,6 +15,8 @@
 // constructor ends. The destructor (or stop()) ends the server with SIGTERM,
 // which frees its place, and the kernel sends it SIGTERM if the test dies.
 
+#include "TempFolder.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -57,7 +59,8 @@ private:
     bool m_binaryFound = false;
     pid_t m_pid = -1;
     std::string m_name;
-    std::string m_dir;
+    TempFolder m_folder{"tempovaro-jack"};
+    const std::string& m_dir = m_folder.path();
 };
 
 // Points JACK clients of this process at a server that does not exist, so a

@@ -144,10 +144,8 @@ PipeWireServer::PipeWireServer()
 {
     if (!binaryPresent())
         return;
-    char pattern[] = "/tmp/tempovaro-pipewire-XXXXXX";
-    if (!mkdtemp(pattern))
+    if (!m_folder.isValid())
         return;
-    m_dir = pattern;
     std::error_code error;
     for (const char* sub : {"/run", "/state", "/session"})
         fs::create_directories(m_dir + sub, error);
@@ -201,10 +199,6 @@ bool PipeWireServer::waitForDefaults() const
 PipeWireServer::~PipeWireServer()
 {
     kill();
-    if (!m_dir.empty()) {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
 }
 
 void PipeWireServer::kill()

@@ -5,13 +5,13 @@
 #include "JournalProgressChart.h"
 #include "JournalTableModel.h"
 #include "JournalWindow.h"
+#include "QtTempFolder.h"
 
 #include <QChart>
 #include <QDateTime>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -54,7 +54,7 @@ RunRecord stored(std::int64_t startUtcMs, std::int32_t recordingTimeMs, int coun
 
 class TestJournalWindow : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
 
 private slots:
     void theTableSortsNumbersAsNumbersAndEmptyFiguresLast()
