@@ -160,6 +160,19 @@ struct QX_MidiPort::Impl {
         sem_destroy(&m_wake);
     }
 
+    // Drops the port open before; false under a running reader, with which
+    // another port would race.
+    bool closeForOpen(QX_NoteHandler onNote, bool loopback)
+    {
+        if (m_started)
+            return false;
+        m_onNote = onNote;
+        m_in.reset();
+        m_watch.reset();
+        m_loopback = loopback;
+        return true;
+    }
+
     static void onMessage(double deltaSeconds, std::vector<unsigned char>* message, void* user)
     {
         auto* self = static_cast<Impl*>(user);
@@ -264,13 +277,8 @@ HRESULT QX_MidiPort::EnumPorts(QX_DeviceList& List)
 HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
 {
     Impl& d = *m_impl;
-    // Another port under a running reader would race with it.
-    if (d.m_started)
+    if (!d.closeForOpen(OnNote, false))
         return E_FAIL;
-    d.m_onNote = OnNote;
-    d.m_in.reset();
-    d.m_watch.reset();
-    d.m_loopback = false;
     if (!isGuidText(PortID))
         return E_FAIL;
     try {
@@ -302,14 +310,7 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
 
 HRESULT QX_MidiPort::OpenLoopback(QX_NoteHandler OnNote)
 {
-    Impl& d = *m_impl;
-    if (d.m_started)
-        return E_FAIL;
-    d.m_onNote = OnNote;
-    d.m_in.reset();
-    d.m_watch.reset();
-    d.m_loopback = true;
-    return S_OK;
+    return m_impl->closeForOpen(OnNote, true) ? S_OK : E_FAIL;
 }
 
 void QX_MidiPort::Feed(double DeltaSeconds, const std::vector<std::uint8_t>& Message)
