@@ -64,7 +64,8 @@ bool holdBuildLock(const std::string& name)
     return true;
 }
 
-// The process ids of every jackd started with "-n name".
+// The process ids of every jackd started with "-n name", or of every jackd
+// at all when name is empty.
 std::vector<pid_t> serversNamed(const std::string& name)
 {
     std::vector<pid_t> pids;
@@ -79,11 +80,34 @@ std::vector<pid_t> serversNamed(const std::string& name)
             args.push_back(arg);
         if (args.empty() || fs::path(args[0]).filename() != "jackd")
             continue;
+        if (name.empty())
+            pids.push_back(static_cast<pid_t>(std::stol(entry)));
         for (std::size_t i = 1; i + 1 < args.size(); ++i)
             if (args[i] == "-n" && args[i + 1] == name)
                 pids.push_back(static_cast<pid_t>(std::stol(entry)));
     }
     return pids;
+}
+
+// JACK's registry holds eight servers. A server killed outright keeps its
+// place until a server of its name starts again, so the places of servers
+// with names nobody uses any more (earlier test runs' random names, say)
+// are never given back. With no jackd left on the machine, nothing in the
+// registry or in JACK's shared memory is in use, and both can go; the next
+// server makes a new registry.
+bool clearDeadRegistry()
+{
+    if (!serversNamed({}).empty())
+        return false;
+    std::error_code ignored;
+    const std::string uid = std::to_string(getuid());
+    for (const auto& entry : fs::directory_iterator("/dev/shm", ignored)) {
+        const std::string file = entry.path().filename().string();
+        if (file == "jack-shm-registry" || file.rfind("jack-" + uid + "-", 0) == 0 ||
+            file.rfind("jack_sem." + uid + "_", 0) == 0 || (file.rfind("jack_", 0) == 0 && entry.is_socket(ignored)))
+            fs::remove(entry.path(), ignored);
+    }
+    return true;
 }
 
 } // namespace
@@ -120,10 +144,10 @@ JackServer::JackServer(int periodFrames, int sampleRate) : m_periodFrames(period
     // and then late, and JACK drops the MIDI events of that cycle. The client
     // time-out (-t, 500 ms by default) is raised because a loaded machine can
     // take longer than that to let a new client in, which the client reports
-    // as "server not running".
-    // A server of this name killed a moment ago may still hold its place
-    // until its parent has reaped it ("server already active"): start again
-    // until it comes up.
+    // as "server not running". A server of this name killed a moment ago may
+    // still hold its place until its parent has reaped it ("server already
+    // active"), and a full registry may be all dead: start again until it
+    // comes up.
     waitUntil(
         [&] {
             m_pid = spawnChild({"jackd", "-n", m_name, "-t", "4000", "-d", "dummy", "-r", std::to_string(sampleRate),
@@ -132,6 +156,8 @@ JackServer::JackServer(int periodFrames, int sampleRate) : m_periodFrames(period
             if (m_pid > 0 && waitUntilAnswering(20000))
                 return true;
             stop();
+            if (log().find("Too many servers already active") != std::string::npos)
+                clearDeadRegistry();
             return false;
         },
         30000, 200);
