@@ -85,11 +85,16 @@ constexpr std::uint8_t kProbeNote = 99;
 constexpr std::uint8_t kMarkerNotes[] = {98, 97};
 constexpr std::int32_t kDropsProbes = 127;
 
+std::uint8_t nextMarker()
+{
+    static int flushes = 0;
+    return kMarkerNotes[flushes++ % 2];
+}
+
 template <class Send, class LastNotesAre>
 bool flushed(Send send, LastNotesAre lastNotesAre)
 {
-    static int flushes = 0;
-    const std::uint8_t marker = kMarkerNotes[flushes++ % 2];
+    const std::uint8_t marker = nextMarker();
     send(Bytes{0x99, marker, 1});
     return waitUntil([&] { return lastNotesAre(marker); }, 3000);
 }
@@ -389,7 +394,8 @@ TEST(MidiPortJack, ListOpenCountAndLoseTheSourceAndTheServer)
     EXPECT_EQ(again[0].ID, id);
     device->Start(-1);
     const auto send = [&](const Bytes& bytes) { sender->send(bytes); };
-    ASSERT_TRUE(connectionsReady(send, [&](int note) { return device->GetLastNote() == note; }));
+    const auto lastNoteIs = [&](int note) { return device->GetLastNote() == note; };
+    ASSERT_TRUE(connectionsReady(send, lastNoteIs));
     std::vector<Clock::time_point> sent;
     auto next = Clock::now();
     for (int i = 0; i < 3; ++i) {
@@ -398,7 +404,7 @@ TEST(MidiPortJack, ListOpenCountAndLoseTheSourceAndTheServer)
         sent.push_back(sender->send({0x99, 36, 100}));
     }
     // The first note arms, the others count.
-    ASSERT_TRUE(flushed(send, [&](int note) { return device->GetLastNote() == note; }));
+    ASSERT_TRUE(flushed(send, lastNoteIs));
     const int counted = 2;
     EXPECT_EQ(device->GetCount(), counted);
     // Stamped by JACK's cycle, so measured against when the notes really went out.
