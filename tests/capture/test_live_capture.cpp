@@ -49,6 +49,10 @@ struct PipeWireRig {
 // The capture reads 40 ms periods of 44.1 kHz mono.
 constexpr int kPeriodSamples = 1764;
 constexpr int kPeriodMs = 40;
+// A new stream carries sound only once the server (under PipeWire, its
+// session manager) has linked it, which a loaded machine can put off for
+// many seconds; this bound only keeps a broken server from hanging the run.
+constexpr int kStreamWaitMs = 30000;
 
 double processCpuSeconds()
 {
@@ -198,7 +202,7 @@ TYPED_TEST(LiveCapture, InputLineLevelShapesTheCapturedSignalAndReadsBack)
             EXPECT_EQ(this->server->play(roll), 0);
             // Wait for the end of the playback to pass the capture buffer.
             const auto until = stats.samples.load() + 22050;
-            EXPECT_TRUE(waitUntil([&] { return stats.samples.load() >= until; }));
+            EXPECT_TRUE(waitUntil([&] { return stats.samples.load() >= until; }, kStreamWaitMs));
             return stats.peak.load();
         };
         const int full = peakOfPlayback(1.0f);
@@ -249,10 +253,10 @@ TYPED_TEST(LiveCapture, LiveCountEqualsTheCommandLineCountOfTheSameRecording)
         TQX_AudioTriggerDevice device(id, std::make_unique<AudioTap>(stats));
         EXPECT_TRUE(device.SetInputLine("Capture", 1.0f));
         device.Start(-1);
-        EXPECT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }));
+        EXPECT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }, kStreamWaitMs));
         EXPECT_EQ(this->server->play(roll), 0);
         const auto until = stats.samples.load() + 22050;
-        EXPECT_TRUE(waitUntil([&] { return stats.samples.load() >= until; }));
+        EXPECT_TRUE(waitUntil([&] { return stats.samples.load() >= until; }, kStreamWaitMs));
         live = device.GetCount();
         return live == counted.strokes();
     });
@@ -300,7 +304,7 @@ TYPED_TEST(LiveCapture, DestroyingARunningDeviceLeavesNoHandlerCallBehind)
         auto device = std::make_unique<TQX_AudioTriggerDevice>(id, std::make_unique<AudioTap>(stats));
         device->Start(-1);
         const auto blocks = stats.blocks.load();
-        ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > blocks; }));
+        ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > blocks; }, kStreamWaitMs));
         device.reset();
         EXPECT_FALSE(stats.inHandler.load());
     }
@@ -313,7 +317,7 @@ TYPED_TEST(LiveCapture, DestroyingARunningDeviceLeavesNoHandlerCallBehind)
     AudioTap tap(other);
     ASSERT_EQ(tap.BuildGraph(id, {}), S_OK);
     ASSERT_EQ(tap.Run(), S_OK);
-    ASSERT_TRUE(waitUntil([&] { return other.blocks.load() > 5; }));
+    ASSERT_TRUE(waitUntil([&] { return other.blocks.load() > 5; }, kStreamWaitMs));
     EXPECT_EQ(stats.blocks.load(), blocks);
 }
 
@@ -328,7 +332,7 @@ TYPED_TEST(LiveCapture, ServerKilledDuringCaptureEndsTheCaptureQuietly)
     ASSERT_EQ(tap.BuildGraph(id, QX_SampleHandler::Bind<TQX_AudioTriggerDevice, &TQX_AudioTriggerDevice::AnalyzeSamples>(&device)),
               S_OK);
     ASSERT_EQ(tap.Run(), S_OK);
-    ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }));
+    ASSERT_TRUE(waitUntil([&] { return stats.blocks.load() > 2; }, kStreamWaitMs));
 
     auto watched = CreateAudioTriggerDevice(id);
     watched->Start(-1);
