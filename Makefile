@@ -9,7 +9,16 @@ JOBS       ?= $(shell nproc)
 GENERATOR  := -G Ninja
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test test-main test-tsan test-asan bench package clean
+.PHONY: all deps configure build run test test-main test-tsan test-asan test-repeat bench package clean
+
+# `make test-repeat 20` (or `make test-repeat N=20`): the number may follow
+# the goal as a word of its own, which then is no goal to make.
+ifeq (test-repeat,$(firstword $(MAKECMDGOALS)))
+  REPEAT := $(or $(word 2,$(MAKECMDGOALS)),$(N),5)
+  ifneq (,$(word 2,$(MAKECMDGOALS)))
+    $(eval $(REPEAT):;@:)
+  endif
+endif
 
 all: build
 
@@ -45,6 +54,11 @@ test-asan: deps
 	cmake --build $(BUILD_ASAN) -j$(JOBS)
 	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
 	  ctest --output-on-failure -j$(JOBS) --timeout 900
+
+# The tests that start sound servers, again and again under load: how often
+# each failed (scripts/test-repeat).
+test-repeat: build
+	scripts/test-repeat $(BUILD) $(REPEAT)
 
 bench: deps
 	cmake -S . -B $(BUILD_BENCH) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DTEMPOVARO_BENCH=ON $(CMAKE_ARGS)

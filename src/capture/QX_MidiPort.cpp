@@ -144,6 +144,7 @@ struct QX_MidiPort::Impl {
     QX_NoteHandler m_onNote;
     std::thread m_thread;
     bool m_started = false;
+    bool m_loopback = false;
 
     // Notices a JACK source that went away; none on other back-ends.
     std::unique_ptr<QX_JackWatch> m_watch;
@@ -157,6 +158,19 @@ struct QX_MidiPort::Impl {
     {
         m_in.reset();
         sem_destroy(&m_wake);
+    }
+
+    // Drops the port open before; false under a running reader, with which
+    // another port would race.
+    bool closeForOpen(QX_NoteHandler onNote, bool loopback)
+    {
+        if (m_started)
+            return false;
+        m_onNote = onNote;
+        m_in.reset();
+        m_watch.reset();
+        m_loopback = loopback;
+        return true;
     }
 
     static void onMessage(double deltaSeconds, std::vector<unsigned char>* message, void* user)
@@ -181,7 +195,7 @@ struct QX_MidiPort::Impl {
 
     void Execute(std::int32_t channel)
     {
-        if (!m_in)
+        if (!m_in && !m_loopback)
             return;
         // Named for top -H and debuggers.
         pthread_setname_np(pthread_self(), "midi-reader");
@@ -263,12 +277,8 @@ HRESULT QX_MidiPort::EnumPorts(QX_DeviceList& List)
 HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
 {
     Impl& d = *m_impl;
-    // Another port under a running reader would race with it.
-    if (d.m_started)
+    if (!d.closeForOpen(OnNote, false))
         return E_FAIL;
-    d.m_onNote = OnNote;
-    d.m_in.reset();
-    d.m_watch.reset();
     if (!isGuidText(PortID))
         return E_FAIL;
     try {
@@ -298,10 +308,23 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
     return E_FAIL;
 }
 
+HRESULT QX_MidiPort::OpenLoopback(QX_NoteHandler OnNote)
+{
+    return m_impl->closeForOpen(OnNote, true) ? S_OK : E_FAIL;
+}
+
+void QX_MidiPort::Feed(double DeltaSeconds, const std::vector<std::uint8_t>& Message)
+{
+    if (!m_impl->m_loopback)
+        return;
+    std::vector<unsigned char> copy(Message.begin(), Message.end());
+    Impl::onMessage(DeltaSeconds, &copy, m_impl.get());
+}
+
 bool QX_MidiPort::IsDelivering() const
 {
     const Impl& d = *m_impl;
-    return d.m_in && !(d.m_watch && d.m_watch->lost());
+    return (d.m_in || d.m_loopback) && !(d.m_watch && d.m_watch->lost());
 }
 
 void QX_MidiPort::SetChannel(std::int32_t Channel)

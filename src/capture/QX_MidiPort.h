@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QX_MidiPort : public TQX_MidiInput {
 public:
@@ -37,6 +38,13 @@ public:
     // gone (the ALSA sequencer's ports are taken as delivering). Any thread,
     // but not while OpenPort runs.
     bool IsDelivering() const override;
+
+    // A port with no back-end behind it, whose messages come from Feed: what
+    // the port makes of messages (times, channels, filters) without a MIDI
+    // system. Feed plays the back-end's thread: one caller at a time, given
+    // each message and the seconds since the one before, as RtMidi gives them.
+    HRESULT OpenLoopback(QX_NoteHandler OnNote);
+    void Feed(double DeltaSeconds, const std::vector<std::uint8_t>& Message);
 
 private:
     struct Impl;

@@ -3,6 +3,7 @@
 #include "AudioTap.h"
 #include "DrumRecording.h"
 #include "QX_AlsaAudio.h"
+#include "TempFolder.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
 
@@ -15,6 +16,7 @@
 
 namespace {
 
+std::unique_ptr<TempFolder> g_folder;
 std::string g_dir;
 drum::Samples g_recording;
 bool g_ready = false;
@@ -26,10 +28,10 @@ public:
     {
         if (!drum::kitsPresent())
             return;
-        char pattern[] = "/tmp/tempovaro-alsafile-XXXXXX";
-        if (!mkdtemp(pattern))
+        g_folder = std::make_unique<TempFolder>("tempovaro-alsafile");
+        if (!g_folder->isValid())
             return;
-        g_dir = pattern;
+        g_dir = g_folder->path();
         const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Hard.wav");
         // Half a second of silence at the end: past the end of the file the
         // plugin repeats its last period.
@@ -43,13 +45,7 @@ public:
         setenv("ALSA_CONFIG_PATH", ("/usr/share/alsa/alsa.conf:" + g_dir + "/asoundrc").c_str(), 1);
         g_ready = true;
     }
-    void TearDown() override
-    {
-        if (!g_dir.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(g_dir, ignored);
-        }
-    }
+    void TearDown() override { g_folder.reset(); }
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new FileDeviceEnvironment);
 

@@ -43,83 +43,21 @@ std::string levelOf(const std::string& line)
     return line.substr(line.rfind(',') + 1);
 }
 
-TEST(MidiCountTool, CountsALivePortLikeTheProgram)
+// The sender's ID as the tool lists it, once the listing shows it.
+std::string listedSenderId()
 {
-    JackServer server(64);
-    if (!server.binaryFound())
-        GTEST_SKIP() << "jackd is not installed";
-    ASSERT_TRUE(server.running()) << server.log();
-    MidiSender sender;
-    ASSERT_TRUE(sender.isOpen());
-
-    const ToolRun list = runCountTool({"--list"});
-    EXPECT_EQ(list.status, 0) << list.err;
     std::string id;
-    for (const auto& line : linesOf(list.out))
-        if (line.rfind("midi\t", 0) == 0 && line.size() > 44 && line.substr(44) == MidiSender::kPortName)
-            id = line.substr(5, 38);
-    ASSERT_EQ(id.size(), 38u) << list.out;
-
-    ToolProcess tool(countTool({"--midi", id, "--channel", "10", "--note", "36"}));
-    // A new JACK connection carries data only from a later cycle on: soft
-    // probe strokes go out until the tool has printed one, so the notes
-    // below are not sent into a connection still being made. Notes arrive in
-    // order, so the last probe sent is the last one the tool takes in.
-    constexpr std::uint8_t kProbeVelocity = 1;
-    std::chrono::steady_clock::time_point lastProbe;
-    ASSERT_TRUE(waitUntil(
+    waitUntil(
         [&] {
-            if (!strokeLines(tool.outSoFar()).empty())
-                return true;
-            lastProbe = sender.send({0x99, 36, kProbeVelocity});
-            return false;
+            const ToolRun list = runCountTool({"--list"});
+            EXPECT_EQ(list.status, 0) << list.err;
+            for (const auto& line : linesOf(list.out))
+                if (line.rfind("midi\t", 0) == 0 && line.size() > 44 && line.substr(44) == MidiSender::kPortName)
+                    id = line.substr(5, 38);
+            return id.size() == 38u || list.status != 0;
         },
-        10000, 50));
-    const std::string probeLevel = levelOf(strokeLines(tool.outSoFar()).front());
-
-    const std::vector<std::pair<std::chrono::milliseconds, std::vector<std::uint8_t>>> play = {
-        {100ms, {0x99, 38, 100}}, // another note: filtered
-        {100ms, {0x90, 36, 100}}, // another channel: filtered
-        {100ms, {0x99, 36, 127}}, // a stroke 0.3 s after the last probe
-        {100ms, {0x99, 36, 64}},  // and the next
-    };
-    std::vector<std::chrono::steady_clock::time_point> sent;
-    auto next = std::chrono::steady_clock::now();
-    for (const auto& [after, bytes] : play) {
-        next += after;
-        std::this_thread::sleep_until(next);
-        sent.push_back(sender.send(bytes));
-    }
-    ASSERT_TRUE(waitUntil([&] { return levelOf(strokeLines(tool.outSoFar()).back()) == "0.503937006"; }));
-    tool.interrupt();
-    const ToolRun run = tool.finish();
-    ASSERT_EQ(run.status, 0) << run.err;
-
-    const auto out = linesOf(run.out);
-    const auto strokes = strokeLines(run.out);
-    ASSERT_GE(strokes.size(), 3u) << run.out;
-    EXPECT_EQ(out.front(), "stroke,time_s,interval_s,level");
-    // The probes, then exactly the two strokes: the filtered notes left no line.
-    const std::size_t probes = strokes.size() - 2;
-    EXPECT_EQ(csv(strokes[0]).at(1), 0.0) << "times count from the first stroke";
-    for (std::size_t k = 0; k < strokes.size(); ++k) {
-        EXPECT_EQ(csv(strokes[k]).at(0), static_cast<double>(k + 1)) << strokes[k];
-        if (k < probes) {
-            EXPECT_EQ(levelOf(strokes[k]), probeLevel) << strokes[k];
-        }
-    }
-    const double tolerance = server.intervalToleranceSeconds();
-    const auto seconds = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
-    const auto first = csv(strokes[probes]);
-    const auto second = csv(strokes[probes + 1]);
-    ASSERT_EQ(first.size(), 4u);
-    ASSERT_EQ(second.size(), 4u);
-    EXPECT_NEAR(first[2], seconds(lastProbe, sent[2]), tolerance);
-    EXPECT_EQ(levelOf(strokes[probes]), "1");
-    EXPECT_NEAR(second[1] - first[1], seconds(sent[2], sent[3]), tolerance);
-    EXPECT_NEAR(second[2], seconds(sent[2], sent[3]), tolerance);
-    EXPECT_EQ(levelOf(strokes[probes + 1]), "0.503937006");
-    EXPECT_EQ(out.back().rfind("# strokes " + std::to_string(strokes.size()) + ", seconds ", 0), 0u) << out.back();
+        10000, 50);
+    return id;
 }
 
 TEST(MidiCountTool, UnknownPortIsOneLineAndStatusOne)
@@ -132,19 +70,81 @@ TEST(MidiCountTool, UnknownPortIsOneLineAndStatusOne)
     EXPECT_EQ(run.out, "");
 }
 
-TEST(MidiCountTool, AServerThatDiesEndsTheCountWithWhatWasCounted)
+// One server for both runs: a count ended by Ctrl+C, then one ended by the
+// server going away.
+TEST(MidiCountTool, ListsCountsLikeTheProgramAndEndsWhenTheServerDies)
 {
-    auto server = std::make_unique<JackServer>(64);
-    if (!server->binaryFound())
+    JackServer server(64);
+    if (!server.binaryFound())
         GTEST_SKIP() << "jackd is not installed";
-    ASSERT_TRUE(server->running()) << server->log();
+    ASSERT_TRUE(server.running()) << server.log();
     auto sender = std::make_unique<MidiSender>();
     ASSERT_TRUE(sender->isOpen());
-    std::string id;
-    for (const auto& line : linesOf(runCountTool({"--list"}).out))
-        if (line.rfind("midi\t", 0) == 0 && line.size() > 44 && line.substr(44) == MidiSender::kPortName)
-            id = line.substr(5, 38);
+    const std::string id = listedSenderId();
     ASSERT_EQ(id.size(), 38u);
+
+    {
+        ToolProcess tool(countTool({"--midi", id, "--channel", "10", "--note", "36"}));
+        // A new JACK connection carries data only from a later cycle on: soft
+        // probe strokes go out until the tool has printed one, so the notes
+        // below are not sent into a connection still being made. Notes arrive
+        // in order, so the last probe sent is the last one the tool takes in.
+        constexpr std::uint8_t kProbeVelocity = 1;
+        std::chrono::steady_clock::time_point lastProbe;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                if (!strokeLines(tool.outSoFar()).empty())
+                    return true;
+                lastProbe = sender->send({0x99, 36, kProbeVelocity});
+                return false;
+            },
+            10000, 50));
+        const std::string probeLevel = levelOf(strokeLines(tool.outSoFar()).front());
+
+        const std::vector<std::pair<std::chrono::milliseconds, std::vector<std::uint8_t>>> play = {
+            {100ms, {0x99, 38, 100}}, // another note: filtered
+            {100ms, {0x90, 36, 100}}, // another channel: filtered
+            {100ms, {0x99, 36, 127}}, // a stroke 0.3 s after the last probe
+            {100ms, {0x99, 36, 64}},  // and the next
+        };
+        std::vector<std::chrono::steady_clock::time_point> sent;
+        auto next = std::chrono::steady_clock::now();
+        for (const auto& [after, bytes] : play) {
+            next += after;
+            std::this_thread::sleep_until(next);
+            sent.push_back(sender->send(bytes));
+        }
+        ASSERT_TRUE(waitUntil([&] { return levelOf(strokeLines(tool.outSoFar()).back()) == "0.503937006"; }));
+        tool.interrupt();
+        const ToolRun run = tool.finish();
+        ASSERT_EQ(run.status, 0) << run.err;
+
+        const auto out = linesOf(run.out);
+        const auto strokes = strokeLines(run.out);
+        ASSERT_GE(strokes.size(), 3u) << run.out;
+        EXPECT_EQ(out.front(), "stroke,time_s,interval_s,level");
+        // The probes, then exactly the two strokes: the filtered notes left no line.
+        const std::size_t probes = strokes.size() - 2;
+        EXPECT_EQ(csv(strokes[0]).at(1), 0.0) << "times count from the first stroke";
+        for (std::size_t k = 0; k < strokes.size(); ++k) {
+            EXPECT_EQ(csv(strokes[k]).at(0), static_cast<double>(k + 1)) << strokes[k];
+            if (k < probes) {
+                EXPECT_EQ(levelOf(strokes[k]), probeLevel) << strokes[k];
+            }
+        }
+        const double tolerance = server.intervalToleranceSeconds();
+        const auto seconds = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
+        const auto first = csv(strokes[probes]);
+        const auto second = csv(strokes[probes + 1]);
+        ASSERT_EQ(first.size(), 4u);
+        ASSERT_EQ(second.size(), 4u);
+        EXPECT_NEAR(first[2], seconds(lastProbe, sent[2]), tolerance);
+        EXPECT_EQ(levelOf(strokes[probes]), "1");
+        EXPECT_NEAR(second[1] - first[1], seconds(sent[2], sent[3]), tolerance);
+        EXPECT_NEAR(second[2], seconds(sent[2], sent[3]), tolerance);
+        EXPECT_EQ(levelOf(strokes[probes + 1]), "0.503937006");
+        EXPECT_EQ(out.back().rfind("# strokes " + std::to_string(strokes.size()) + ", seconds ", 0), 0u) << out.back();
+    }
 
     ToolProcess tool(countTool({"--midi", id}));
     // Probe strokes until the tool has counted one, so the connection is up;
@@ -161,7 +161,7 @@ TEST(MidiCountTool, AServerThatDiesEndsTheCountWithWhatWasCounted)
     sender->send({0x99, 36, 100});
     ASSERT_TRUE(waitUntil([&] { return strokeLines(tool.outSoFar()).size() >= 2; }));
     sender.reset();
-    server->stop();
+    server.stop();
     // Without the loss noticed, the endless count would never end by itself.
     const ToolRun run = tool.finish();
     EXPECT_EQ(run.status, 1);

@@ -2,12 +2,12 @@
 // file state ends safely with nothing deleted.
 #include "JournalDatabase.h"
 #include "JournalSchema.h"
+#include "QtTempFolder.h"
 #include "StrokeBlob.h"
 
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdint>
@@ -74,7 +74,7 @@ int rowCount(const QString& file, const char* table)
 
 class TestJournalDatabase : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
     QString path(const char* name = "journal.sqlite") const { return m_dir.filePath(QString::fromLatin1(name)); }
 
 private slots:

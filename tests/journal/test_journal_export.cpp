@@ -4,12 +4,12 @@
 #include "JournalCsv.h"
 #include "JournalDatabase.h"
 #include "JournalExport.h"
+#include "QtTempFolder.h"
 #include "ToolRunner.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -85,7 +85,7 @@ const std::int64_t kWinter = QDateTime(QDate(2026, 1, 5), QTime(7, 0, 9), QTimeZ
 
 class TestJournalExport : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
 
 private slots:
     void runsRoundTripThroughAStrictReader()

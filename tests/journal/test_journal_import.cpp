@@ -4,12 +4,12 @@
 #include "JournalDatabase.h"
 #include "JournalImport.h"
 #include "JournalSchema.h"
+#include "QtTempFolder.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
@@ -55,7 +55,7 @@ QByteArray readFile(const QString& path)
 
 class TestJournalImport : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
     QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
     const std::vector<TQX_Score> m_scores = {

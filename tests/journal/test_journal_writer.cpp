@@ -1,13 +1,13 @@
 // The journal writer: runs are written off the caller's thread, and a journal
 // that cannot take them keeps them in memory, says so and retries.
 #include "JournalWriter.h"
+#include "QtTempFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ protected:
         ensureApplication();
         ASSERT_TRUE(m_dir.isValid());
     }
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
 };
 
 RunRecord audioRun(std::int64_t startUtcMs, int strokes)

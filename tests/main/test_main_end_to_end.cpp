@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 

@@ -7,6 +7,7 @@
 #include "QX_Main.h"
 #include "ScoreGrid.h"
 #include "TextContrast.h"
+#include "QtTestInTemporaryFolder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QWindow>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 #include <QWheelEvent>
@@ -755,22 +755,17 @@ private slots:
 int main(int argc, char* argv[])
 {
     // Never touch the real store or score file, even when run by hand.
-    QTemporaryDir work;
-    if (!work.isValid() || !QDir::setCurrent(work.path()))
-        return 2;
-    qputenv("XDG_CONFIG_HOME", QDir(work.path()).absoluteFilePath(QStringLiteral("xdg")).toLocal8Bit());
-    // A screen larger than the window sizes the tests store.
-    const QString config = QDir::current().absoluteFilePath(QStringLiteral("offscreen-screen.json"));
-    QFile file(config);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(R"({"screens":[{"name":"test","x":0,"y":0,"width":1600,"height":1200,)"
-                   R"("logicalDpi":96,"logicalBpp":32,"dpr":1}]})");
-        file.close();
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
-    QApplication app(argc, argv);
-    MainFormTest test;
-    return QTest::qExec(&test, argc, argv);
+    return runQtTestInTemporaryFolder<MainFormTest>(argc, argv, [] {
+        // A screen larger than the window sizes the tests store.
+        const QString config = QDir::current().absoluteFilePath(QStringLiteral("offscreen-screen.json"));
+        QFile file(config);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(R"({"screens":[{"name":"test","x":0,"y":0,"width":1600,"height":1200,)"
+                       R"("logicalDpi":96,"logicalBpp":32,"dpr":1}]})");
+            file.close();
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+    });
 }
 
 #include "test_main_form.moc"

@@ -2,9 +2,10 @@
 // logout), closes as from its menu: the settings and the score file are
 // written before it exits.
 
+#include "QtTempFolder.h"
+
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -44,7 +45,7 @@ private slots:
     void terminationSignalsCloseTheWindowAndSave()
     {
         QFETCH(int, signal);
-        QTemporaryDir dir;
+        QtTempFolder dir;
         QVERIFY(dir.isValid());
         QProcess program;
         program.setWorkingDirectory(dir.path());

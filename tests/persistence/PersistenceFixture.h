@@ -4,6 +4,7 @@
 // settings store). Both are restored afterwards, and the globals start from
 // the defaults the main window sets before loading.
 
+#include "QtTempFolder.h"
 #include "QX_Defaults.h"
 #include "QX_Global.h"
 
@@ -12,7 +13,6 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <csignal>
 #include <optional>
@@ -64,7 +64,7 @@ protected:
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
 
 private:
     QString m_oldCwd;

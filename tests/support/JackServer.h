@@ -1,9 +1,21 @@
 #pragma once
 // A private JACK server with the dummy back-end, for MIDI tests on machines
-// without sound hardware. It runs under its own server name, which it also
-// puts into JACK_DEFAULT_SERVER so every JACK client of this process (RtMidi
-// included) talks to it, and never to a server the user may be running.
-// The destructor (or stop()) ends it by process id and waits for it.
+// without sound hardware. It puts its name into JACK_DEFAULT_SERVER so every
+// JACK client of this process (RtMidi included) talks to it, and never to a
+// server the user may be running.
+//
+// JACK keeps at most a few servers per machine in a registry in /dev/shm, and
+// a server killed outright keeps its place there until a server of the same
+// name starts again. So the name is fixed per build tree (a hash of its
+// path): the next start reclaims whatever a crashed run left, and two
+// checkouts on one machine never share a server. A process that starts one
+// holds a lock file in /tmp for that name until it ends, so test programs of
+// one build tree take turns even outside ctest's own resource lock; the
+// lock also makes a leftover jackd of that name an orphan, which the
+// constructor ends. The destructor (or stop()) ends the server with SIGTERM,
+// which frees its place, and the kernel sends it SIGTERM if the test dies.
+
+#include "TempFolder.h"
 
 #include <string>
 #include <sys/types.h>
@@ -34,15 +46,21 @@ public:
     // The server's output, for failure messages.
     std::string log() const;
 
+    // The server name of this build tree.
+    static std::string nameForThisBuild();
+
 private:
-    bool waitUntilAnswering(int timeoutMs) const;
+    bool waitUntilAnswering(int timeoutMs);
+    void endOrphans() const;
+    void removeLeftovers() const;
 
     int m_periodFrames;
     int m_sampleRate;
     bool m_binaryFound = false;
     pid_t m_pid = -1;
     std::string m_name;
-    std::string m_dir;
+    TempFolder m_folder{"tempovaro-jack"};
+    const std::string& m_dir = m_folder.path();
 };
 
 // Points JACK clients of this process at a server that does not exist, so a

@@ -1,5 +1,7 @@
 #include "MidiSender.h"
 
+#include "WaitUntil.h"
+
 #include <rtmidi/RtMidi.h>
 
 namespace {
@@ -13,16 +15,25 @@ void noteMidiError(RtMidiError::Type type, const std::string&, void* failed)
 
 MidiSender::MidiSender()
 {
-    try {
-        m_out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "DrumSender");
-        bool failed = false;
-        m_out->setErrorCallback(&noteMidiError, &failed);
-        m_out->openVirtualPort("pads");
-        m_out->setErrorCallback(nullptr, nullptr);
-        m_open = !failed;
-    } catch (...) {
-        m_open = false;
-    }
+    // A loaded server can be slow to let a new client in; RtMidi then only
+    // warns "server not running?" and the port fails. Ask again until it opens.
+    waitUntil(
+        [&] {
+            try {
+                m_out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "DrumSender");
+                bool failed = false;
+                m_out->setErrorCallback(&noteMidiError, &failed);
+                m_out->openVirtualPort("pads");
+                m_out->setErrorCallback(nullptr, nullptr);
+                m_open = !failed;
+            } catch (...) {
+                m_open = false;
+            }
+            if (!m_open)
+                m_out.reset();
+            return m_open;
+        },
+        10000, 100);
 }
 
 MidiSender::~MidiSender() = default;

@@ -1,18 +1,16 @@
 #include "PipeWireServer.h"
 
 #include "ChildProcess.h"
-#include "PulseServer.h"
+#include "WaitUntil.h"
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -28,7 +26,10 @@ constexpr const char* kPluginRoots[] = {"/usr/lib", "/usr/local/lib/tempovaro/pi
 constexpr const char* kPcmPlugin = "libasound_module_pcm_pipewire.so";
 
 // 44.1 kHz as the only clock rate, so the capture is not resampled on its
-// way from the sink to the program. No D-Bus: nothing here has a bus, and
+// way from the sink to the program. A graph cycle of at least 2048 frames
+// (46 ms) rather than the usual 1024 gives the daemon's threads, which get
+// no real-time priority here, more time to be scheduled before a cycle
+// runs late and the stream glitches. No D-Bus: nothing here has a bus, and
 // the daemon would otherwise wait for one.
 const char* const kServerConfig = R"conf(context.properties = {
     core.daemon = true
@@ -36,6 +37,8 @@ const char* const kServerConfig = R"conf(context.properties = {
     support.dbus = false
     default.clock.rate = 44100
     default.clock.allowed-rates = [ 44100 ]
+    default.clock.quantum = 2048
+    default.clock.min-quantum = 2048
     link.max-buffers = 16
     mem.allow-mlock = false
     log.level = 2
@@ -146,10 +149,8 @@ PipeWireServer::PipeWireServer()
 {
     if (!binaryPresent())
         return;
-    char pattern[] = "/tmp/tempovaro-pipewire-XXXXXX";
-    if (!mkdtemp(pattern))
+    if (!m_folder.isValid())
         return;
-    m_dir = pattern;
     std::error_code error;
     for (const char* sub : {"/run", "/state", "/session"})
         fs::create_directories(m_dir + sub, error);
@@ -173,9 +174,7 @@ PipeWireServer::PipeWireServer()
         return;
     // The socket appears within milliseconds, the defaults within a second;
     // a machine busy with parallel builds gets half a minute for each.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!fs::exists(m_dir + "/run/pipewire-0") && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitUntil([&] { return fs::exists(m_dir + "/run/pipewire-0"); }, 30000, 10);
     m_sessionPid = spawnChild({kSessionBinary}, m_dir + "/wireplumber.log", SIGKILL);
     m_ready = m_sessionPid > 0 && waitForDefaults();
 }
@@ -185,30 +184,26 @@ bool PipeWireServer::waitForDefaults() const
     // The defaults are the last thing WirePlumber sets up; streams opened
     // before that stay unlinked.
     const std::string metadata = m_dir + "/metadata.txt";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(m_serverPid, nullptr, WNOHANG) != 0 || waitpid(m_sessionPid, nullptr, WNOHANG) != 0)
-            return false;
-        fs::remove(metadata);
-        const pid_t query = spawnChild({"timeout", "5", "pw-metadata", "0"}, metadata);
-        PulseServer::waitFor(query);
-        std::ifstream in(metadata);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (text.find("default.audio.source") != std::string::npos
-            && text.find("default.audio.sink") != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    bool chosen = false;
+    waitUntil(
+        [&] {
+            if (waitpid(m_serverPid, nullptr, WNOHANG) != 0 || waitpid(m_sessionPid, nullptr, WNOHANG) != 0)
+                return true;
+            fs::remove(metadata);
+            waitForExit(spawnChild({"timeout", "5", "pw-metadata", "0"}, metadata));
+            std::ifstream in(metadata);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            chosen = text.find("default.audio.source") != std::string::npos &&
+                     text.find("default.audio.sink") != std::string::npos;
+            return chosen;
+        },
+        30000, 50);
+    return chosen;
 }
 
 PipeWireServer::~PipeWireServer()
 {
     kill();
-    if (!m_dir.empty()) {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
 }
 
 void PipeWireServer::kill()
@@ -229,5 +224,5 @@ pid_t PipeWireServer::playAsync(const std::string& path) const
 
 int PipeWireServer::play(const std::string& path) const
 {
-    return PulseServer::waitFor(playAsync(path));
+    return waitForExit(playAsync(path));
 }

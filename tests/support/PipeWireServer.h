@@ -16,6 +16,8 @@
 // missing (scripts/install-deps unpacks the plugins where pulseaudio keeps
 // the package itself from being installed).
 
+#include "TempFolder.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -42,7 +44,8 @@ public:
 private:
     bool waitForDefaults() const;
 
-    std::string m_dir;
+    TempFolder m_folder{"tempovaro-pipewire"};
+    const std::string& m_dir = m_folder.path();
     pid_t m_serverPid = -1;
     pid_t m_sessionPid = -1;
     bool m_ready = false;

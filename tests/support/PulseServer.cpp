@@ -50,10 +50,8 @@ PulseServer::PulseServer()
 {
     if (!binaryPresent())
         return;
-    char pattern[] = "/tmp/tempovaro-pulse-XXXXXX";
-    if (!mkdtemp(pattern))
+    if (!m_folder.isValid())
         return;
-    m_dir = pattern;
     std::filesystem::create_directories(m_dir + "/run");
     std::filesystem::create_directories(m_dir + "/state");
     const std::string socket = m_dir + "/run/native";
@@ -94,10 +92,6 @@ PulseServer::PulseServer()
 PulseServer::~PulseServer()
 {
     kill();
-    if (!m_dir.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
 }
 
 void PulseServer::kill()

@@ -9,6 +9,8 @@
 // (PULSE_SERVER and friends), so create the server before the first ALSA
 // call of the test program. Tests skip when the server binary is missing.
 
+#include "TempFolder.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -35,7 +37,8 @@ public:
     void kill();
 
 private:
-    std::string m_dir;
+    TempFolder m_folder{"tempovaro-pulse"};
+    const std::string& m_dir = m_folder.path();
     pid_t m_pid = -1;
     bool m_ready = false;
 };

@@ -6,10 +6,10 @@
 // in by CMake) runCountTool and countTool run tempovaro-count.
 
 #include "ChildProcess.h"
+#include "TempFolder.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -47,11 +47,8 @@ class ToolProcess {
 public:
     explicit ToolProcess(const std::vector<std::string>& argv)
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tempovaro-tool-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            return;
-        m_dir = pattern;
-        m_pid = spawnChild(argv, m_dir + "/out", 0, m_dir + "/err");
+        if (m_dir.isValid())
+            m_pid = spawnChild(argv, m_dir.filePath("out"), 0, m_dir.filePath("err"));
     }
     ~ToolProcess()
     {
@@ -59,9 +56,6 @@ public:
             kill(m_pid, SIGKILL);
             waitForExit(m_pid);
         }
-        std::error_code ignored;
-        if (!m_dir.empty())
-            std::filesystem::remove_all(m_dir, ignored);
     }
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
@@ -90,14 +84,14 @@ public:
 private:
     std::string read(const char* name) const
     {
-        std::ifstream in(m_dir + name, std::ios::binary);
+        std::ifstream in(m_dir.path() + name, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
     }
 
+    TempFolder m_dir{"tempovaro-tool"};
     pid_t m_pid = -1;
-    std::string m_dir;
 };
 
 inline ToolRun runTool(const std::vector<std::string>& argv)

@@ -1,8 +1,9 @@
 // tempovaro-count --report: the figures of a recording in place of its
 // strokes, in the report's order and rounding, timed only when the
 // recording lasts the whole time.
-#include "ToolRunner.h"
 #include "DrumRecording.h"
+#include "TempFolder.h"
+#include "ToolRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +26,7 @@ protected:
     {
         if (!drum::kitsPresent())
             GTEST_SKIP() << "hydrogen-drumkits is not installed";
-        m_dir = std::filesystem::temp_directory_path() / ("tempovaro-report-" + std::to_string(getpid()));
-        std::filesystem::create_directories(m_dir);
+        ASSERT_TRUE(m_dir.isValid());
         // 24 snare strokes, one every 0.3 s, and one left out after the 12th.
         std::vector<drum::Stroke> strokes;
         for (int i = 0; i < 25; ++i)
@@ -40,14 +40,9 @@ protected:
                 m_ends.push_back(std::stoll(line.substr(line.rfind(',') + 1)));
         ASSERT_EQ(m_ends.size(), 24u);
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-    std::string file() const { return (m_dir / "take.wav").string(); }
+    std::string file() const { return m_dir.filePath("take.wav"); }
 
-    std::filesystem::path m_dir;
+    TempFolder m_dir;
     std::vector<long long> m_ends;
 };
 

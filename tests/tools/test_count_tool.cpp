@@ -3,6 +3,7 @@
 #include "AudioFeed.h"
 #include "DrumCorpus.h"
 #include "DrumRecording.h"
+#include "TempFolder.h"
 #include "ToolRunner.h"
 
 #include <gtest/gtest.h>
@@ -24,23 +25,15 @@ protected:
     {
         if (!drum::kitsPresent())
             GTEST_SKIP() << "hydrogen-drumkits is not installed";
-        char pattern[] = "/tmp/tempovaro-count-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        ASSERT_TRUE(m_dir.isValid());
         const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
         m_roll = drum::render(hit, drum::evenStrokes(22050, 44100 / 8.0, 40), 6 * 44100, 0.003f);
         drum::writeWav(path("roll.wav"), m_roll);
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        if (!m_dir.empty())
-            std::filesystem::remove_all(m_dir, ignored);
-    }
-    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+    std::string path(const std::string& name) const { return m_dir.filePath(name); }
     static std::vector<std::string> lines(const std::string& text) { return linesOf(text); }
 
-    std::string m_dir;
+    TempFolder m_dir;
     drum::Samples m_roll;
 };
 

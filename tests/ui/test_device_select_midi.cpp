@@ -11,7 +11,9 @@
 #include "QX_Barometer.h"
 #include "QX_DeviceSelect.h"
 #include "QX_Global.h"
+#include "QX_MidiPort.h"
 #include "QX_TriggerDevice.h"
+#include "WaitUntil.h"
 #include "test_device_select_support.h"
 
 #include <QComboBox>
@@ -30,12 +32,12 @@ namespace {
 // reports it as its last note; false after five seconds.
 bool deliver(MidiSender& sender, std::uint8_t note, std::uint8_t velocity)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        sender.send({0x99, note, velocity});
-        if (QTest::qWaitFor([&] { return TriggerDevice && TriggerDevice->GetLastNote() == note; }, 50))
-            return true;
-    }
-    return false;
+    return waitUntil(
+        [&] {
+            sender.send({0x99, note, velocity});
+            return waitUntil([&] { return TriggerDevice && TriggerDevice->GetLastNote() == note; }, 50);
+        },
+        5000, 0);
 }
 
 QColor noteColor(const TDeviceSelect& dialog)
@@ -60,6 +62,14 @@ private slots:
         QVERIFY2(m_server->running(), m_server->log().c_str());
         m_sender = std::make_unique<MidiSender>();
         QVERIFY(m_sender->isOpen());
+        // The dialog lists the ports once, when it opens.
+        QVERIFY(waitUntil(
+            [] {
+                QX_DeviceList ports;
+                EnumPorts(ports);
+                return findEntry(ports, "DrumSender", true, false) >= 0;
+            },
+            10000, 20));
     }
 
     void cleanupTestCase()
@@ -126,7 +136,12 @@ private slots:
         QVERIFY(deliver(*m_sender, 38, 100));
         QCOMPARE(TriggerDevice->GetCount(), before);
         // (The first accepted note after a pause of a second only re-arms.)
-        QTRY_VERIFY_WITH_TIMEOUT((m_sender->send({0x99, 36, 100}), TriggerDevice->GetCount() > before), 5000);
+        QVERIFY(waitUntil(
+            [&] {
+                m_sender->send({0x99, 36, 100});
+                return TriggerDevice->GetCount() > before;
+            },
+            5000, 20));
     }
 };
 

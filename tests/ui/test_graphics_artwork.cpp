@@ -1,13 +1,13 @@
 // The built-in pictures: linked into the program, in the shapes the windows
 // rely on, and still exactly what tools/make-artwork writes.
 
+#include "QtTempFolder.h"
 #include "QX_Graphics.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <cstring>
 
@@ -43,7 +43,7 @@ bool isBackdrop(const QImage& img, int x, int y)
 
 TEST(Artwork, GeneratorWritesTheCommittedFiles)
 {
-    QTemporaryDir dir;
+    QtTempFolder dir;
     ASSERT_TRUE(dir.isValid());
     QProcess tool;
     tool.start(QStringLiteral(MAKE_ARTWORK_PATH), {dir.path()});

@@ -5,6 +5,7 @@
 #include "JournalProgressChart.h"
 #include "JournalTableModel.h"
 #include "JournalWindow.h"
+#include "QtTempFolder.h"
 
 #include <QApplication>
 #include <QChart>
@@ -16,7 +17,6 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -59,7 +59,7 @@ RunRecord stored(std::int64_t startUtcMs, std::int32_t recordingTimeMs, int coun
 
 class TestJournalWindow : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
 
 private slots:
     void theTableSortsNumbersAsNumbersAndEmptyFiguresLast()
