@@ -66,9 +66,8 @@ const char* const kCountUsage =
     "drift_ms_per_minute, hand_a_mean_offset_ms, hand_b_mean_offset_ms,\n"
     "missed_grid_points, extra_strokes. Each stroke counts against its nearest\n"
     "grid point, negative early; the grid ends at the point nearest the last\n"
-    "stroke. Milliseconds, percentages and tempi have two decimals. The fast\n"
-    "detector times each stroke at its onset; the standard one at the end of\n"
-    "its 10 ms window.\n";
+    "stroke. Milliseconds, percentages and tempi have two decimals. Both\n"
+    "detectors time each stroke at its onset.\n";
 
 namespace {
 
