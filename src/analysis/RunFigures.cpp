@@ -18,6 +18,15 @@ constexpr double kEdgeS = 10.0;
 // would otherwise put a stroke at 1.3 s inside the second from 0.3 s.
 constexpr double kSameTimeS = 1e-9;
 
+// Which second or which 10 s a stroke falls in is judged to the millisecond,
+// the precision of an onset: a stroke of an even roll that lands on a window's
+// edge then belongs to the same window whichever way its onset wobbled by a
+// sample. Intervals keep the full precision.
+double toMs(double timeS)
+{
+    return std::nearbyint(timeS * 1000.0) / 1000.0;
+}
+
 // The median of nine by a fixed network of 19 compare-exchanges (Paeth's):
 // no branches to mispredict, which is most of the cost of marking a run.
 double medianOfNine(std::array<double, 9>& p)
@@ -89,22 +98,22 @@ void RunAnalyzer::addStroke(double timeS)
     }
     m_times.push_back(timeS);
 
-    while (timeS - m_times[m_bestLo] >= 1.0 - kSameTimeS)
+    while (toMs(timeS) - toMs(m_times[m_bestLo]) >= 1.0 - kSameTimeS)
         ++m_bestLo;
     m_bestSecond = std::max(m_bestSecond, static_cast<std::int32_t>(m_times.size() - m_bestLo));
-    if (timeS < kEdgeS - kSameTimeS)
+    if (toMs(timeS) < kEdgeS - kSameTimeS)
         ++m_first10;
     // The last 10 s mirror the first: a timed run's [T - 10, T) is as long
     // a half-open span as [0, 10). An untimed run ends at its last stroke,
     // which belongs to it, so there the span is (t_last - 10, t_last].
-    const double lastEdge = runSeconds() - kEdgeS;
+    const double lastEdge = toMs(runSeconds()) - kEdgeS;
     if (m_recordingS) {
         if (timeS < *m_recordingS - kSameTimeS)
             ++m_beforeEnd;
-        while (m_lastFrom < m_times.size() && m_times[m_lastFrom] < lastEdge - kSameTimeS)
+        while (m_lastFrom < m_times.size() && toMs(m_times[m_lastFrom]) < lastEdge - kSameTimeS)
             ++m_lastFrom;
     } else {
-        while (m_lastFrom < m_times.size() && m_times[m_lastFrom] <= lastEdge + kSameTimeS)
+        while (m_lastFrom < m_times.size() && toMs(m_times[m_lastFrom]) <= lastEdge + kSameTimeS)
             ++m_lastFrom;
     }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <vector>
 
 namespace {
@@ -98,23 +100,31 @@ TEST(RunFigures, SteadyRunsShowNoFatigueAndAFlatSpeedCurve)
         double perSecond;
         std::optional<double> recordingS;
         bool strokeOnTheEnd; // a stroke stamped at the end instant itself
+        double wobbleS = 0.0; // onsets a sample early and late by turns
     };
+    constexpr double kOneSampleS = 1.0 / 44100.0;
     const Case cases[] = {
         {8.0, 30.0, false},  {12.0, 30.0, false},   {16.0, 20.0, false},    {12.0, 30.0, true},
         {8.0, std::nullopt, false}, {12.27, std::nullopt, false}, {16.0, std::nullopt, false},
+        {12.0, 20.0, false, kOneSampleS}, {8.0, 20.0, false, -kOneSampleS}, {16.0, std::nullopt, false, kOneSampleS},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.perSecond << "/s " << (c.recordingS ? "timed" : "untimed"));
+        SCOPED_TRACE(testing::Message() << c.perSecond << "/s " << (c.recordingS ? "timed" : "untimed") << " wobble "
+                                        << c.wobbleS);
         const double endS = c.recordingS.value_or(25.0);
         std::vector<double> times;
         for (int i = 0; i / c.perSecond < endS - 1e-12; ++i)
-            times.push_back(i / c.perSecond);
+            times.push_back(i / c.perSecond + (i == 0 ? 0.0 : i % 2 ? c.wobbleS : -c.wobbleS));
         if (c.strokeOnTheEnd)
             times.push_back(endS);
         const auto run = analyzeRun(times, c.recordingS);
         ASSERT_TRUE(run.figures.fatiguePercent);
         EXPECT_EQ(*run.figures.fatiguePercent, 0.0);
         EXPECT_DOUBLE_EQ(*run.figures.last10sPerSecond, *run.figures.first10sPerSecond);
+        if (c.perSecond == std::floor(c.perSecond))
+            EXPECT_EQ(run.figures.bestSecond, static_cast<std::int32_t>(c.perSecond));
+        if (c.wobbleS != 0.0)
+            continue;
 
         const double lastS = c.strokeOnTheEnd ? times[times.size() - 2] : times.back();
         for (const SpeedPoint& p : run.speed) {
