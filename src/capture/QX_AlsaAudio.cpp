@@ -112,6 +112,8 @@ struct QX_AudioFilterGraph::Capture {
     EventFd stopEvent;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> running{false};
+    // Overruns and failed waits: periods the card filled that nobody read.
+    std::atomic<std::uint32_t> overruns{0};
     std::thread thread;
 
     ~Capture() { stop(); }
@@ -143,6 +145,8 @@ struct QX_AudioFilterGraph::Capture {
             // No data for a while: a stream whose server or card went away
             // reports it here; one that cannot be recovered ends the capture.
             const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm.get());
+            if (avail < 0)
+                overruns.fetch_add(1, std::memory_order_relaxed);
             if (avail < 0 && snd_pcm_recover(pcm.get(), static_cast<int>(avail), 1) < 0)
                 return false;
             const snd_pcm_state_t state = snd_pcm_state(pcm.get());
@@ -182,6 +186,7 @@ struct QX_AudioFilterGraph::Capture {
             // An overrun or a suspend is recovered and capture goes on; any
             // other error (the device is gone), or a recovery that never
             // brings data, ends the thread quietly.
+            overruns.fetch_add(1, std::memory_order_relaxed);
             if (++fruitlessRecoveries > kFruitlessRecoveryLimit || snd_pcm_recover(pcm.get(), static_cast<int>(got), 1) < 0)
                 break;
         }
@@ -257,6 +262,11 @@ HRESULT QX_AudioFilterGraph::SetInputLine(const std::string& LineName, float Lev
 bool QX_AudioFilterGraph::isCapturing() const
 {
     return m_capture && m_capture->running.load(std::memory_order_acquire);
+}
+
+std::uint32_t QX_AudioFilterGraph::overrunCount() const
+{
+    return m_capture ? m_capture->overruns.load(std::memory_order_relaxed) : 0;
 }
 
 std::unique_ptr<TQX_AudioTriggerDevice> CreateAudioTriggerDevice(const std::string& DeviceID)

@@ -44,6 +44,7 @@ public:
 
     // True while the capture thread runs (it ends by itself when the device goes away).
     bool isCapturing() const override;
+    std::uint32_t overrunCount() const override;
 
     struct Capture;
 
