@@ -9,6 +9,7 @@
 #include "DrumRecording.h"
 #include "QX_AudioTriggerDevice.h"
 #include "QX_FastAudioTriggerDevice.h"
+#include "ToolRunner.h"
 #include "WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -88,8 +89,9 @@ Attempt play(const drum::Samples& samples, AuditDetector detector, std::int32_t 
         handler(bytes.data(), static_cast<std::int32_t>(n * 2));
         // The capture runs in real time, the test far faster: let the writer
         // catch up before its ring (about six seconds) could fill.
-        if (at % (64 * 1764) == 0)
+        if (at % (64 * 1764) == 0) {
             EXPECT_TRUE(waitUntil([&] { return writer.tap().empty(); }));
+        }
         device->drainStrokeEvents([&](const StrokeEvent& e) {
             if (!spanSet) {
                 const AuditSpan span = auditSpan(e.tick, e.tick, timeLimitMs);
@@ -159,6 +161,10 @@ TEST(Audit, RecountEqualsLiveCountAndTamperingIsCaught)
         const AuditCheck ok = verifyAudit(dir.path(), r.id);
         EXPECT_EQ(ok.outcome, AuditCheck::Outcome::Verified) << ok.message.toStdString();
         EXPECT_EQ(ok.message, QStringLiteral("verified: %1 = %1").arg(a.liveCount));
+        qputenv("TEMPOVARO_AUDIT_DIR", QFile::encodeName(dir.path()));
+        const ToolRun verified = runCountTool({"--verify", std::to_string(r.id)});
+        EXPECT_EQ(verified.status, 0) << verified.err;
+        EXPECT_EQ(verified.out, "verified: " + std::to_string(a.liveCount) + " = " + std::to_string(a.liveCount) + "\n");
 
         struct Tamper {
             const char* what;
@@ -204,6 +210,7 @@ TEST(Audit, RecountEqualsLiveCountAndTamperingIsCaught)
             t.apply();
             const AuditCheck bad = verifyAudit(dir.path(), r.id);
             EXPECT_EQ(bad.outcome, t.outcome) << bad.message.toStdString();
+            EXPECT_EQ(runCountTool({"--verify", std::to_string(r.id)}).status, 1);
         }
     }
 }
