@@ -43,6 +43,9 @@ public:
         std::function<void()> ShowAboutModal;   // returns when the box is closed
         std::function<void()> ShowRunReport{};    // modeless
         std::function<void()> ShowJournal{};      // modeless
+        // Returns when the competition window is closed; it measures with a
+        // device of its own meanwhile.
+        std::function<void()> ShowCompetitionModal{};
         // A run ended (finished, record, cut short, stopped or device lost) with at least one stroke.
         std::function<void(const RunRecord&)> RunEnded{};
         // The run in progress, at most every kRunProgressIntervalMs while strokes come in.
@@ -83,6 +86,7 @@ public:
     void Info1Click();
     void RunReportClick();
     void JournalClick();
+    void CompetitionClick();
 
     // The 30 ms tick.
     void GUITimerTimer();
@@ -209,6 +213,7 @@ private:
     QAction* Exit = nullptr;
     QAction* RunReport = nullptr;
     QAction* Journal = nullptr;
+    QAction* Competition = nullptr;
     QAction* NT10 = nullptr;
     QAction* NT20 = nullptr;
     QAction* NT30 = nullptr;

@@ -1,5 +1,6 @@
 // Tempovaro: counts a drummer's strokes within a recording time.
 
+#include "CompetitionWindow.h"
 #include "QX_About.h"
 #include "QX_DeviceSelect.h"
 #include "QX_Help.h"
@@ -117,6 +118,11 @@ int main(int argc, char* argv[])
         Runs.showReport(tracker.inProgress() ? &tracker.current() : nullptr);
     };
     companions.ShowJournal = [&] { Runs.showJournal(); };
+    companions.ShowCompetitionModal = [&] {
+        CompetitionWindow competition(QStringLiteral(TEMPOVARO_VERSION), &MainForm);
+        competition.exec();
+        MainForm.activateWindow();
+    };
     companions.RunEnded = [&](const RunRecord& run) { Runs.runEnded(run); };
     companions.RunProgress = [&](const RunRecord& run) { Runs.runProgress(run); };
     MainForm.setCompanions(std::move(companions));
