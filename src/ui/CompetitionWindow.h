@@ -52,8 +52,13 @@ public:
     void setManualTicks(bool manual);
 
     AttemptFlow::Phase phase() const { return m_flow.phase(); }
+    // True from Arm until the attempt is kept or given up.
+    bool attemptRunning() const { return m_device != nullptr; }
     // The attempt kept last (id 0 before any).
     const AuditRecord& lastAttempt() const { return m_last; }
+    // The running attempt's audit tap, or none: tests that play faster than
+    // real time wait on it so its ring never fills.
+    const SampleTap* auditTap() const { return m_writer ? &m_writer->tap() : nullptr; }
 
 public slots:
     void arm();
