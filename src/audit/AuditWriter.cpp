@@ -65,6 +65,11 @@ struct AuditWriter::Encoder {
         info.channels = 1;
         info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
         sf = sf_open_virtual(&io, SFM_WRITE, &info, &file);
+        // FLAC's strongest setting: the writer thread has time to spare,
+        // and a minute of a snare in a live room is mostly room.
+        double strongest = 1.0;
+        if (sf)
+            sf_command(sf, SFC_SET_COMPRESSION_LEVEL, &strongest, sizeof strongest);
     }
     ~Encoder()
     {
