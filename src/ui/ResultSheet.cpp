@@ -62,7 +62,7 @@ void drawSpeedCurve(QPainter& p, const QRectF& box, const std::vector<SpeedPoint
 
 } // namespace
 
-void paintResultSheet(QPagedPaintDevice& device, const AuditRecord& record, const RunAnalysis& analysis)
+void paintResultSheet(QPaintDevice& device, const AuditRecord& record, const RunAnalysis& analysis)
 {
     QPainter p(&device);
     // Everything is laid out on a 1000-unit-wide page, whatever the device's resolution.
@@ -122,7 +122,7 @@ void paintResultSheet(QPagedPaintDevice& device, const AuditRecord& record, cons
         {QStringLiteral("program"), QStringLiteral("Tempovaro %1").arg(record.version)},
     };
     for (const auto& [name, value] : facts) {
-        p.drawText(QRectF(520, y, 150, rowH), Qt::AlignLeft | Qt::AlignVCenter, name);
+        p.drawText(QRectF(520, y, 150, rowH), Qt::AlignLeft | Qt::AlignTop, name);
         p.drawText(QRectF(670, y, 330, rowH * 2), Qt::AlignLeft | Qt::TextWordWrap, value);
         y += rowH * (value.size() > 40 ? 2 : 1);
     }

@@ -11,9 +11,9 @@
 
 #include <QString>
 
-class QPagedPaintDevice;
+class QPaintDevice;
 
-// Paints the sheet on a fresh page of device.
-void paintResultSheet(QPagedPaintDevice& device, const AuditRecord& record, const RunAnalysis& analysis);
+// Paints the sheet on device (a fresh page of a PDF or a printer, or an image).
+void paintResultSheet(QPaintDevice& device, const AuditRecord& record, const RunAnalysis& analysis);
 // A one-page A4 PDF at path; false with error set when it cannot be written.
 bool saveResultSheetPdf(const QString& path, const AuditRecord& record, const RunAnalysis& analysis, QString& error);
