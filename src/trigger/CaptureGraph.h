@@ -43,7 +43,8 @@ public:
     // be detached first.
     void attachTap(SampleTap* tap) { m_tap.store(tap, std::memory_order_release); }
     // Input the capture lost since it opened (overruns); any thread.
-    std::uint32_t dropouts() const { return m_input ? m_input->overrunCount() : 0; }
+    // Stays readable after stop(), which a run's end calls before its record is made.
+    std::uint32_t dropouts() const { return m_input ? m_input->overrunCount() : m_dropoutsAtStop; }
     void run()
     {
         if (!m_input)
@@ -68,7 +69,12 @@ public:
         return CaptureHealth::Working;
     }
     // Frees the back-end, which stops and joins its capture thread.
-    void stop() { m_input.reset(); }
+    void stop()
+    {
+        if (m_input)
+            m_dropoutsAtStop = m_input->overrunCount();
+        m_input.reset();
+    }
 
 private:
     // Capture thread.
@@ -82,6 +88,7 @@ private:
     std::unique_ptr<TQX_AudioInput> m_input;
     QX_SampleHandler m_onSamples;
     std::atomic<SampleTap*> m_tap{nullptr};
+    std::uint32_t m_dropoutsAtStop = 0;
     bool m_opened = false;
     bool m_runRequested = false;
     bool m_runFailed = false;

@@ -215,6 +215,18 @@ TEST(Audit, RecountEqualsLiveCountAndTamperingIsCaught)
     }
 }
 
+TEST(Audit, CaptureOverrunsFlagTheAttempt)
+{
+    // The overruns the capture reports reach the record through the device,
+    // and an attempt with any of them is flagged for the judges.
+    const drum::Samples signal = drum::render(click(), drum::evenStrokes(44100, 4410, 30), 5 * 44100, 0.002f);
+    const Attempt clean = play(signal, AuditDetector::Standard, 2000);
+    const Attempt holed = play(signal, AuditDetector::Standard, 2000, 3);
+    EXPECT_FALSE(recordOf(clean, AuditDetector::Standard, 2000).flagged());
+    EXPECT_EQ(holed.dropouts, 3u);
+    EXPECT_TRUE(recordOf(holed, AuditDetector::Standard, 2000).flagged());
+}
+
 TEST(Audit, MidiEventsRecountAndRejectMalformedText)
 {
     // Counted strokes 60 ms apart from 5 s on; a 2 s recording time counts 34
