@@ -42,8 +42,8 @@ public:
     // running); nullptr detaches. The tap must outlive the capture thread or
     // be detached first.
     void attachTap(SampleTap* tap) { m_tap.store(tap, std::memory_order_release); }
-    // Input the capture lost since it opened (overruns); any thread.
-    // Stays readable after stop(), which a run's end calls before its record is made.
+    // Input the capture lost since it opened (overruns). It stays readable
+    // after stop(), which a run's end calls before its record is made.
     std::uint32_t dropouts() const { return m_input ? m_input->overrunCount() : m_dropoutsAtStop; }
     void run()
     {

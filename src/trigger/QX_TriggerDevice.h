@@ -87,7 +87,7 @@ public:
     // Audio devices: copies every captured block into tap (nullptr detaches);
     // user-interface thread, before Start. False for devices without samples.
     virtual bool attachSampleTap(SampleTap* /*tap*/) { return false; }
-    // Input the capture lost since the device opened (overruns); any thread.
+    // Input the capture lost since the device opened (overruns); user-interface thread.
     virtual std::uint32_t captureDropouts() const { return 0; }
 
     static constexpr std::size_t kStrokeEventCapacity = 4096;
