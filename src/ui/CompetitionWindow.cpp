@@ -205,6 +205,8 @@ void CompetitionWindow::buildUi()
     m_ranking->setHorizontalHeaderLabels({QStringLiteral("Place"), QStringLiteral("Drummer"), QStringLiteral("Final")});
     for (QTableWidget* t : {m_heats, m_ranking}) {
         t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        t->setSelectionBehavior(QAbstractItemView::SelectRows);
+        t->setSelectionMode(QAbstractItemView::SingleSelection);
         t->verticalHeader()->hide();
         t->horizontalHeader()->setStretchLastSection(true);
     }
@@ -235,7 +237,7 @@ void CompetitionWindow::showAttemptView(bool attempt)
 #endif
     m_stop->setVisible(attempt);
     const bool kept = m_last.id > 0;
-    m_recount->setEnabled(kept);
+    m_recount->setEnabled(kept || m_ranking->rowCount() > 0);
     m_sheet->setEnabled(kept);
     m_print->setEnabled(kept);
 }
@@ -428,10 +430,14 @@ void CompetitionWindow::keepAttempt()
 
 void CompetitionWindow::recount()
 {
-    if (m_last.id <= 0)
+    // The final picked in the ranking, else the attempt kept last.
+    std::int64_t id = m_last.id;
+    if (const QList<QTableWidgetItem*> picked = m_ranking->selectedItems(); !picked.isEmpty())
+        id = m_ranking->item(picked.front()->row(), 0)->data(Qt::UserRole).toLongLong();
+    if (id <= 0)
         return;
-    const AuditCheck check = verifyAudit(m_folder, m_last.id);
-    setStatus(check.message);
+    const AuditCheck check = verifyAudit(m_folder, id);
+    setStatus(QStringLiteral("Attempt %1: %2").arg(id).arg(check.message));
 }
 
 void CompetitionWindow::refreshStandings()
@@ -453,7 +459,9 @@ void CompetitionWindow::refreshStandings()
     m_ranking->setRowCount(static_cast<int>(ranking.size()));
     for (int row = 0; row < ranking.size(); ++row) {
         const RankRow& r = ranking[row];
-        m_ranking->setItem(row, 0, new QTableWidgetItem(QString::number(r.place)));
+        auto* place = new QTableWidgetItem(QString::number(r.place));
+        place->setData(Qt::UserRole, static_cast<qlonglong>(r.attemptId));
+        m_ranking->setItem(row, 0, place);
         m_ranking->setItem(row, 1, new QTableWidgetItem(r.drummer));
         m_ranking->setItem(row, 2, new QTableWidgetItem(grouped(r.count) + (r.flagged ? QStringLiteral(" (flagged)") : QString())));
     }

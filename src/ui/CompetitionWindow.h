@@ -7,7 +7,8 @@
 // drummer, the round and the count, large. An end signal sounds when the
 // recording time is over; the attempt is then kept with its audit recording
 // and sealed (see AuditStore), and its result sheet can be saved as PDF or
-// printed. Recount checks the last attempt as tempovaro-count --verify does.
+// printed. Recount checks the final picked in the ranking, or else the
+// last attempt, as tempovaro-count --verify does.
 // Below, every drummer's heats with the best one, and the ranking of the
 // finals, which exports as CSV.
 //

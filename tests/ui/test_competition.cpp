@@ -121,7 +121,7 @@ private slots:
             QVERIFY(std::abs(w.lastAttempt().count - a.perSecond * 10) <= 1);
             QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("recount")), Qt::LeftButton);
             QCOMPARE(w.findChild<QLabel*>(QStringLiteral("status"))->text(),
-                     QStringLiteral("verified: %1 = %1").arg(w.lastAttempt().count));
+                     QStringLiteral("Attempt %1: verified: %2 = %2").arg(w.lastAttempt().id).arg(w.lastAttempt().count));
         }
         // Heats by drummer (Ana twice, whatever the spelling), ranking from finals only.
         auto* heats = w.findChild<QTableWidget*>(QStringLiteral("heats"));
@@ -130,6 +130,10 @@ private slots:
         auto* ranking = w.findChild<QTableWidget*>(QStringLiteral("ranking"));
         QCOMPARE(ranking->rowCount(), 2);
         QCOMPARE(ranking->item(0, 1)->text(), QStringLiteral("=Bo"));
+        // A final picked in the ranking is the one recounted.
+        ranking->selectRow(0);
+        QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("recount")), Qt::LeftButton);
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("status"))->text(), QStringLiteral("Attempt 3: verified: 150 = 150"));
         const QByteArray csv = rankingCsv(finalsRanking(AuditStore(m_folder.path()).load(), QStringLiteral("Competition")));
         QCOMPARE(csv, QByteArray("place,drummer,count,attempt,flagged\r\n1,'=Bo,150,3,no\r\n2,Ana,130,4,no\r\n"));
 
