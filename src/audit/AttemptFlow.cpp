@@ -29,7 +29,7 @@ AttemptFlow::Event AttemptFlow::update(std::uint32_t nowMs, std::int32_t count, 
         }
         // Differences of the wrapping tick, so a countdown across its wrap holds.
         const std::uint32_t since = nowMs - m_armedMs;
-        if (since >= static_cast<std::uint32_t>(kBeats * kBeatMs)) {
+        if (since >= static_cast<std::uint32_t>(goMs())) {
             m_phase = Phase::Armed;
             return Event::Go;
         }

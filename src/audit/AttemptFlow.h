@@ -2,14 +2,15 @@
 // AttemptFlow: the course of one competition attempt, as the judge sees it.
 //
 //   arm ─┬─ (first stroke) ──────────────────────────► Running ─► Done
-//        └─ "on go": Countdown 3, 2, 1 ─► go ─► Armed ─► Running ─► Done
+//        └─ "on go": Countdown (ready) 3, 2, 1 ─► go ─► Armed ─► Running ─► Done
 //   A stroke during the countdown: FalseStart (the attempt ends there).
 //   The device gone during the attempt: Lost.
 //
 // "At the first stroke" is the measurement as the main window runs it: the
 // recording time starts with the first stroke. "On go" adds a countdown of
-// one-second beats; nothing may be played before go, and the time then
-// starts with the first stroke after go, as a judge's stopwatch would.
+// one-second beats, a beat to get ready and then 3, 2, 1; go is the beat
+// after "1". Nothing may be played before go, and the time then starts with
+// the first stroke after go, as a judge's stopwatch would.
 //
 // Threads: user-interface thread; time is the caller's millisecond tick, so
 // tests drive it. Qt-free.
@@ -31,12 +32,17 @@ public:
     void abort();
 
     Phase phase() const { return m_phase; }
-    // 3, 2 or 1 during the countdown; 0 otherwise.
-    std::int32_t countdown() const { return m_phase == Phase::Countdown ? kBeats - m_beat : 0; }
+    // 3, 2 or 1 during the countdown; 0 before "3" and otherwise.
+    std::int32_t countdown() const
+    {
+        return m_phase == Phase::Countdown && m_beat > 0 ? kBeats + 1 - m_beat : 0;
+    }
+    // Milliseconds from arming to go.
+    static constexpr std::int32_t goMs() { return (kBeats + 1) * kBeatMs; }
     bool finished() const { return m_phase == Phase::Done || m_phase == Phase::FalseStart || m_phase == Phase::Lost; }
 
 private:
     Phase m_phase = Phase::Idle;
     std::uint32_t m_armedMs = 0;
-    std::int32_t m_beat = 0; // beats already sounded after the first
+    std::int32_t m_beat = 0; // beats passed since arming
 };

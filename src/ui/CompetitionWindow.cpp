@@ -40,16 +40,6 @@ QString grouped(std::int64_t n)
     return QLocale(QLocale::English, QLocale::UnitedStates).toString(static_cast<qlonglong>(n));
 }
 
-// 3, 2, 1 at one-second beats, then a higher, longer "go".
-std::vector<std::int16_t> countdownSignal()
-{
-    std::vector<Tone> tones;
-    for (int beat = 0; beat < AttemptFlow::kBeats; ++beat)
-        tones.push_back(Tone{beat * AttemptFlow::kBeatMs, 150, 880.0});
-    tones.push_back(Tone{AttemptFlow::kBeats * AttemptFlow::kBeatMs, 500, 1760.0});
-    return toneSignal(tones);
-}
-
 std::vector<std::int16_t> endSignal()
 {
     return toneSignal({Tone{0, 900, 1320.0}});
@@ -284,9 +274,9 @@ void CompetitionWindow::arm()
     m_device->Start(m_pending.timeLimitMs);
     m_flow.arm(m_pending.startOnGo, tickCountMs());
     if (m_pending.startOnGo && !m_manualTicks)
-        m_player->play(countdownSignal());
+        m_player->play(countdownSignal(AttemptFlow::kBeats, AttemptFlow::kBeatMs));
     m_name->setText(QStringLiteral("%1 — %2").arg(drummer, m_pending.final ? QStringLiteral("Final") : QStringLiteral("Heat")));
-    m_count->setText(m_pending.startOnGo ? QString::number(AttemptFlow::kBeats) : QStringLiteral("0"));
+    m_count->setText(m_pending.startOnGo ? QString() : QStringLiteral("0"));
     setStatus(m_pending.startOnGo ? QStringLiteral("Get ready") : QStringLiteral("Ready: the time starts with the first stroke"));
     showAttemptView(true);
     if (!m_manualTicks)
@@ -368,7 +358,7 @@ void CompetitionWindow::tick()
         break;
     }
     if (m_flow.phase() == AttemptFlow::Phase::Countdown)
-        m_count->setText(QString::number(m_flow.countdown()));
+        m_count->setText(m_flow.countdown() > 0 ? QString::number(m_flow.countdown()) : QString());
     else
         m_count->setText(grouped(count));
     if (m_ending && (!m_writer || m_writer->capturedThrough() || now - m_endedMs >= kAuditTailWaitMs))

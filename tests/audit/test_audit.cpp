@@ -3,12 +3,14 @@
 // sealed, and the recount must agree with the live count; any change to the
 // recording or the result must break the check.
 
+#include "AttemptFlow.h"
 #include "AuditRecord.h"
 #include "AuditStore.h"
 #include "AuditWriter.h"
 #include "DrumRecording.h"
 #include "QX_AudioTriggerDevice.h"
 #include "QX_FastAudioTriggerDevice.h"
+#include "QX_SignalPlayer.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
 
@@ -20,6 +22,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -225,6 +228,22 @@ TEST(Audit, CaptureOverrunsFlagTheAttempt)
     EXPECT_FALSE(recordOf(clean, AuditDetector::Standard, 2000).flagged());
     EXPECT_EQ(holed.dropouts, 3u);
     EXPECT_TRUE(recordOf(holed, AuditDetector::Standard, 2000).flagged());
+}
+
+TEST(Audit, CountdownHeardByTheMicrophoneIsNoStroke)
+{
+    // The countdown's beeps reach a drum's microphone: neither detector may
+    // take them for strokes (a false start), in a silent or a noisy room.
+    // The room starts a second early, so the detectors settle first.
+    const std::vector<std::int16_t> beeps = countdownSignal(AttemptFlow::kBeats, AttemptFlow::kBeatMs);
+    ASSERT_EQ(beeps.size(), static_cast<std::size_t>(AttemptFlow::goMs()) * 441 / 10);
+    for (const float noise : {0.0f, 0.0003f, 0.003f, 0.01f}) {
+        drum::Samples room = drum::render({}, {}, static_cast<std::int64_t>(beeps.size()) + 2 * 44100, noise);
+        for (std::size_t i = 0; i < beeps.size(); ++i)
+            room[44100 + i] = static_cast<std::int16_t>(std::clamp(room[44100 + i] + beeps[i], -32768, 32767));
+        for (const AuditDetector d : {AuditDetector::Standard, AuditDetector::Fast})
+            EXPECT_EQ(recountSamples(room, d, -1, kAuditSettleSamples), 0) << noise << " " << detectorName(d).toStdString();
+    }
 }
 
 TEST(Audit, MidiEventsRecountAndRejectMalformedText)

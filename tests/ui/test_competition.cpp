@@ -156,7 +156,7 @@ private slots:
         const qsizetype before = AuditStore(m_folder.path()).load().size();
         setUp(w, QStringLiteral("Cy"), false, 0, true);
         QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("arm")), Qt::LeftButton);
-        // Strokes from 2 s on: the countdown's go is at 3 s.
+        // Strokes from 2 s on: the countdown's go is at 4 s.
         play(w, clock, roll(2 * 44100, 12.0, 100, 8 * 44100));
         QCOMPARE(w.phase(), AttemptFlow::Phase::FalseStart);
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("count"))->text(), QStringLiteral("FALSE START"));
@@ -164,7 +164,7 @@ private slots:
 
         // The same strokes after go are the attempt.
         QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("arm")), Qt::LeftButton);
-        play(w, clock, roll(4 * 44100, 12.0, 150, 16 * 44100));
+        play(w, clock, roll(5 * 44100, 12.0, 150, 17 * 44100));
         QCOMPARE(w.phase(), AttemptFlow::Phase::Done);
         QCOMPARE(w.lastAttempt().count, 120);
         QVERIFY(w.lastAttempt().startOnGo);
