@@ -95,6 +95,8 @@ struct QX_AudioFilterGraph::Capture {
     std::atomic<bool> running{false};
     std::int64_t framesRead = 0; // capture thread only
     QX_StreamClock clock;
+    // Overruns and failed waits: periods the card filled that nobody read.
+    std::atomic<std::uint32_t> overruns{0};
     std::thread thread;
 
     ~Capture() { stop(); }
@@ -126,6 +128,8 @@ struct QX_AudioFilterGraph::Capture {
             // No data for a while: a stream whose server or card went away
             // reports it here; one that cannot be recovered ends the capture.
             const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm.get());
+            if (avail < 0)
+                overruns.fetch_add(1, std::memory_order_relaxed);
             if (avail < 0 && snd_pcm_recover(pcm.get(), static_cast<int>(avail), 1) < 0)
                 return false;
             const snd_pcm_state_t state = snd_pcm_state(pcm.get());
@@ -171,6 +175,7 @@ struct QX_AudioFilterGraph::Capture {
             // An overrun or a suspend is recovered and capture goes on; any
             // other error (the device is gone), or a recovery that never
             // brings data, ends the thread quietly.
+            overruns.fetch_add(1, std::memory_order_relaxed);
             if (++fruitlessRecoveries > kFruitlessRecoveryLimit || snd_pcm_recover(pcm.get(), static_cast<int>(got), 1) < 0)
                 break;
         }
@@ -251,6 +256,11 @@ std::optional<double> QX_AudioFilterGraph::streamOffsetFrames() const
 bool QX_AudioFilterGraph::isCapturing() const
 {
     return m_capture && m_capture->running.load(std::memory_order_acquire);
+}
+
+std::uint32_t QX_AudioFilterGraph::overrunCount() const
+{
+    return m_capture ? m_capture->overruns.load(std::memory_order_relaxed) : 0;
 }
 
 std::unique_ptr<TQX_AudioTriggerDevice> CreateAudioTriggerDevice(const std::string& DeviceID)

@@ -48,6 +48,7 @@ public:
     // Where the capture stands against the monotonic clock (QX_StreamClock):
     // empty until the capture has run a few periods. Any thread.
     std::optional<double> streamOffsetFrames() const;
+    std::uint32_t overrunCount() const override;
 
     struct Capture;
 

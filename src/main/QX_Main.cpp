@@ -216,6 +216,7 @@ void TMainForm::createMenu()
     RunReport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     Journal = item(measurement, "Journal", QStringLiteral("&Journal…"), &TMainForm::JournalClick);
     Journal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    Competition = item(measurement, "Competition", QStringLiteral("&Competition…"), &TMainForm::CompetitionClick);
     measurement->addSeparator();
     Exit = item(measurement, "Exit", QStringLiteral("E&xit"), &TMainForm::ExitClick);
 
@@ -1099,6 +1100,19 @@ void TMainForm::ClickWindowClick()
 {
     if (m_companions.ShowClick)
         m_companions.ShowClick();
+}
+
+void TMainForm::CompetitionClick()
+{
+    if (!m_companions.ShowCompetitionModal)
+        return;
+    // The competition window takes the input: this window's run ends and
+    // its device is freed until the window closes.
+    setGUITimerEnabled(false);
+    endRunCutShort();
+    TriggerDevice.reset();
+    m_companions.ShowCompetitionModal();
+    ResetMeasurement();
 }
 
 void TMainForm::Info1Click()

@@ -47,6 +47,9 @@ public:
         // A measurement was armed and waits for its first stroke (true), or
         // it finished (false): the click starts and stops with it.
         std::function<void(bool armed)> MeasurementArmed{};
+        // Returns when the competition window is closed; it measures with a
+        // device of its own meanwhile.
+        std::function<void()> ShowCompetitionModal{};
         // A run ended (finished, record, cut short, stopped or device lost) with at least one stroke.
         std::function<void(const RunRecord&)> RunEnded{};
         // The run in progress, at most every kRunProgressIntervalMs while strokes come in.
@@ -88,6 +91,7 @@ public:
     void RunReportClick();
     void JournalClick();
     void ClickWindowClick();
+    void CompetitionClick();
 
     // The 30 ms tick.
     void GUITimerTimer();
@@ -218,6 +222,7 @@ private:
     QAction* RunReport = nullptr;
     QAction* Journal = nullptr;
     QAction* ClickWindow = nullptr;
+    QAction* Competition = nullptr;
     QAction* NT10 = nullptr;
     QAction* NT20 = nullptr;
     QAction* NT30 = nullptr;

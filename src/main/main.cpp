@@ -1,6 +1,7 @@
 // Tempovaro: counts a drummer's strokes within a recording time.
 
 #include "ClickWindow.h"
+#include "CompetitionWindow.h"
 #include "QX_About.h"
 #include "QX_DeviceSelect.h"
 #include "QX_Global.h"
@@ -150,6 +151,11 @@ int main(int argc, char* argv[])
     companions.MeasurementArmed = [&](bool armed) {
         if (Click || ClickSettings.WithMeasurement)
             click().measurementArmed(armed);
+    };
+    companions.ShowCompetitionModal = [&] {
+        CompetitionWindow competition(QStringLiteral(TEMPOVARO_VERSION), &MainForm);
+        competition.exec();
+        MainForm.activateWindow();
     };
     companions.RunEnded = [&](const RunRecord& run) { Runs.runEnded(run); };
     companions.RunProgress = [&](const RunRecord& run) { Runs.runProgress(run); };

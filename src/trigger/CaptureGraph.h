@@ -8,9 +8,15 @@
 // Threads: user-interface thread only; the back-end calls the sample
 // handler on its own capture thread. Without a back-end (tests, the
 // command-line tool) it opens nothing and always reports Working.
+//
+// A sample tap (the audit recording) may be attached before the device's
+// Start: the capture thread then copies each block into it before the
+// detector sees the block. With none attached that costs one atomic load.
 
 #include "QX_Inputs.h"
+#include "SampleTap.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,9 +33,18 @@ public:
     // the trigger then simply counts nothing, and health() says so.
     void open(const std::string& deviceId, QX_SampleHandler onSamples)
     {
+        m_onSamples = onSamples;
         if (m_input)
-            m_opened = SUCCEEDED(m_input->BuildGraph(deviceId, onSamples));
+            m_opened = SUCCEEDED(m_input->BuildGraph(
+                deviceId, QX_SampleHandler::Bind<CaptureGraph, &CaptureGraph::deliver>(this)));
     }
+    // User-interface thread, before the device's Start (or with no capture
+    // running); nullptr detaches. The tap must outlive the capture thread or
+    // be detached first.
+    void attachTap(SampleTap* tap) { m_tap.store(tap, std::memory_order_release); }
+    // Input the capture lost since it opened (overruns). It stays readable
+    // after stop(), which a run's end calls before its record is made.
+    std::uint32_t dropouts() const { return m_input ? m_input->overrunCount() : m_dropoutsAtStop; }
     void run()
     {
         if (!m_input)
@@ -54,10 +69,26 @@ public:
         return CaptureHealth::Working;
     }
     // Frees the back-end, which stops and joins its capture thread.
-    void stop() { m_input.reset(); }
+    void stop()
+    {
+        if (m_input)
+            m_dropoutsAtStop = m_input->overrunCount();
+        m_input.reset();
+    }
 
 private:
+    // Capture thread.
+    void deliver(const void* data, std::int32_t byteCount)
+    {
+        if (SampleTap* tap = m_tap.load(std::memory_order_acquire))
+            tap->write(data, byteCount);
+        m_onSamples(data, byteCount);
+    }
+
     std::unique_ptr<TQX_AudioInput> m_input;
+    QX_SampleHandler m_onSamples;
+    std::atomic<SampleTap*> m_tap{nullptr};
+    std::uint32_t m_dropoutsAtStop = 0;
     bool m_opened = false;
     bool m_runRequested = false;
     bool m_runFailed = false;

@@ -53,6 +53,12 @@ public:
     // the first sample analysed after Start.
     std::int64_t ticksPerSecond() const override { return kAudioTicksPerSecond; }
     CaptureHealth captureHealth() const override;
+    bool attachSampleTap(SampleTap* tap) override
+    {
+        Graph.attachTap(tap);
+        return true;
+    }
+    std::uint32_t captureDropouts() const override { return Graph.dropouts(); }
     // The capture's delay plus the 20 ms the onset search looks ahead.
     std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 20; }
     void finishInput() override;

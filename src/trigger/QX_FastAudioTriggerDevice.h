@@ -82,6 +82,12 @@ public:
     void Start(std::int32_t TimeLimit) override;
     float GetMeanInterval() override;
     CaptureHealth captureHealth() const override;
+    bool attachSampleTap(SampleTap* tap) override
+    {
+        m_graph.attachTap(tap);
+        return true;
+    }
+    std::uint32_t captureDropouts() const override { return m_graph.dropouts(); }
     // The capture's delay plus the 10 ms a stroke takes to be decided.
     std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 10; }
     // True when the capture back-end accepted the line (false without one).

@@ -29,6 +29,8 @@ public:
     virtual HRESULT SetInputLine(const std::string& LineName, float Level) = 0;
     // False once a started capture has ended by itself; any thread.
     virtual bool isCapturing() const { return true; }
+    // Overruns (input the capture lost) since it opened; any thread.
+    virtual std::uint32_t overrunCount() const { return 0; }
 };
 
 // One MIDI input port with its reader thread. OpenPort opens without reading;

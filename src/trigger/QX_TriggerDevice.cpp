@@ -128,7 +128,7 @@ void TQX_TriggerDevice::publishStroke(std::int64_t tick, float level, std::int32
         // end, and a sample of difference in its onset must not decide the count.
         if (limit >= 0) {
             m_hasEnd = true;
-            m_endTick = tick + (static_cast<std::int64_t>(limit) - 1) * ticksPerSecond() / 1000 - 1;
+            m_endTick = lastTickInside(tick, limit, ticksPerSecond());
         }
     }
     m_strokeEvents.push(StrokeEvent{tick, level, note});

@@ -35,6 +35,7 @@
 // second; when the reader falls that far behind the newest events are
 // refused and counted as dropped, while Count goes on counting.
 
+#include "SampleTap.h"
 #include "SpscRing.h"
 #include "StrokeEvent.h"
 
@@ -83,6 +84,11 @@ public:
     // Whether strokes can arrive at all; user-interface thread, cheap enough
     // for every tick. A device without a capture back-end is always Working.
     virtual CaptureHealth captureHealth() const { return CaptureHealth::Working; }
+    // Audio devices: copies every captured block into tap (nullptr detaches);
+    // user-interface thread, before Start. False for devices without samples.
+    virtual bool attachSampleTap(SampleTap* /*tap*/) { return false; }
+    // Input the capture lost since the device opened (overruns); user-interface thread.
+    virtual std::uint32_t captureDropouts() const { return 0; }
 
     static constexpr std::size_t kStrokeEventCapacity = 4096;
     // Ticks per second of StrokeEvent::tick: samples for the audio devices,
@@ -111,6 +117,12 @@ public:
         float level = 0.0f;
     };
     StrokeRecord lastStroke(std::int32_t back = 0) const;
+    // The last tick inside a recording time of timeLimitMs (>= 0) that began
+    // with a stroke at firstTick; the rule every count of a timed run keeps.
+    static std::int64_t lastTickInside(std::int64_t firstTick, std::int32_t timeLimitMs, std::int64_t ticksPerSecond)
+    {
+        return firstTick + (static_cast<std::int64_t>(timeLimitMs) - 1) * ticksPerSecond / 1000 - 1;
+    }
 
 protected:
     // Capture thread, right after RecordStroke: publishes the stroke's event.

@@ -12,7 +12,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
+#include "QtTempFolder.h"
 #include <QTest>
 
 #include <cstring>
@@ -130,7 +130,7 @@ JournalDatabase::Options reader()
 
 class TestJournalIntegrity : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     // A closed journal of n runs, its log merged into the file.

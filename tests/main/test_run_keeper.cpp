@@ -9,7 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
+#include "QtTempFolder.h"
 #include <QTest>
 
 namespace {
@@ -32,7 +32,7 @@ RunRecord run(std::int64_t startUtcMs, int strokes)
 
 class TestRunKeeper : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    QtTempFolder m_dir;
     QString m_journal;
     QString m_blocker;
     QStringList m_told;

@@ -11,6 +11,7 @@ const char* const kCountUsage =
     "                       [--time SECONDS] [--report]\n"
     "       tempovaro-count --midi ID [--channel 0..16] [--note 0..127] [--time SECONDS] [--report]\n"
     "       tempovaro-count --journal | --journal-run ID\n"
+    "       tempovaro-count --verify ID\n"
     "       tempovaro-count --list | --help | --version\n"
     "\n"
     "Counts drum strokes the way Tempovaro does and prints them as CSV:\n"
@@ -43,6 +44,10 @@ const char* const kCountUsage =
     "                   evenness_cv_percent,fatigue_percent,result,device\n"
     "  --journal-run ID print one journal run's strokes:\n"
     "                   stroke,time_s,interval_s,level[,note]\n"
+    "  --verify ID      check a competition attempt kept in the journal's audit\n"
+    "                   folder: its digest, then its count against a recount of\n"
+    "                   its recording; prints 'verified: N = N' or the difference,\n"
+    "                   exit status 1 on a mismatch or a broken digest\n"
     "\n"
     "Live measurements wait for the first stroke and end after the recording\n"
     "time, or on Ctrl+C without one. The journal is read, never written, from\n"
@@ -112,6 +117,19 @@ bool parseGrid(const std::string& text, GridOption& grid)
 bool parseCountOptions(const std::vector<std::string>& args, CountOptions& options, std::string& error)
 {
     options = CountOptions{};
+    // --verify stands alone: a competition attempt is checked as it was kept.
+    if (!args.empty() && args[0] == "--verify") {
+        char* end = nullptr;
+        errno = 0;
+        const long long id = args.size() == 2 ? std::strtoll(args[1].c_str(), &end, 10) : 0;
+        if (args.size() != 2 || args[1].empty() || errno != 0 || *end != '\0' || id < 1) {
+            error = "--verify needs one attempt id (a whole number from 1) and nothing else";
+            return false;
+        }
+        options.verifyId = id;
+        options.mode = CountOptions::Mode::Verify;
+        return true;
+    }
     bool list = false, help = false, version = false, audio = false, midi = false;
     bool lineGiven = false, levelGiven = false, channelGiven = false, noteGiven = false, timeGiven = false;
     bool onlyFiles = false, detectorGiven = false;

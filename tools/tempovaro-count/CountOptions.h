@@ -14,7 +14,7 @@ struct GridOption {
 };
 
 struct CountOptions {
-    enum class Mode { Files, List, Audio, Midi, Help, Version, Journal, JournalRun };
+    enum class Mode { Files, List, Audio, Midi, Help, Version, Journal, JournalRun, Verify };
     Mode mode = Mode::Files;
     std::vector<std::string> files;
     std::int32_t timeLimitMs = -1; // -1 = endless
@@ -27,6 +27,7 @@ struct CountOptions {
     bool report = false;           // --report: the run's figures instead of each stroke
     std::int64_t journalRunId = 0; // --journal-run
     std::optional<GridOption> grid; // --grid (files only; implies --report)
+    std::int64_t verifyId = 0;     // --verify
 };
 
 // Parses argv (without the program name). On failure returns false and sets

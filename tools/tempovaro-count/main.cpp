@@ -5,6 +5,7 @@
 #include "CountJournal.h"
 #include "CountMidi.h"
 #include "CountOptions.h"
+#include "CountVerify.h"
 
 #include <cstdio>
 #include <string>
@@ -43,6 +44,8 @@ int main(int argc, char** argv)
         return printJournalRuns(stdout);
     case CountOptions::Mode::JournalRun:
         return printJournalRun(options.journalRunId, stdout);
+    case CountOptions::Mode::Verify:
+        return verifyAttempt(options.verifyId, stdout, stderr);
     case CountOptions::Mode::Files:
         break;
     }
