@@ -32,10 +32,10 @@ QString runResultText(RunResult result)
 
 QString runDeviceText(const RunDevice& device)
 {
-    if (device.type != 1 && device.type != 2 && device.name.empty())
+    if (device.type != DeviceType::Audio && device.type != DeviceType::Midi && device.name.empty())
         return QStringLiteral("Score list");
     const QString name = QString::fromStdString(device.name);
-    if (device.type == 1 && !device.line.empty())
+    if (device.type == DeviceType::Audio && !device.line.empty())
         return name + QStringLiteral(" (") + QString::fromStdString(device.line) + QLatin1Char(')');
     return name;
 }

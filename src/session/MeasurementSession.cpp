@@ -228,15 +228,17 @@ void MeasurementSession::armRun()
         return;
     }
     RunDevice device;
-    device.type = DeviceProperties.TriggerDeviceType;
-    const QX_Device& port = device.type == kTriggerDeviceMidi ? DeviceProperties.MidiDevice : DeviceProperties.AudioDevice;
+    const bool midi = DeviceProperties.TriggerDeviceType == kTriggerDeviceMidi;
+    device.type = midi ? DeviceType::Midi : DeviceType::Audio;
+    const QX_Device& port = midi ? DeviceProperties.MidiDevice : DeviceProperties.AudioDevice;
     device.name = (port.Name.empty() ? port.ID : port.Name);
-    if (device.type == kTriggerDeviceMidi) {
+    if (midi) {
         device.channel = std::atoi(DeviceProperties.MidiChannel.ID.c_str());
         device.note = DeviceProperties.loadMidiNoteNr();
     } else {
         device.line = DeviceProperties.AudioChannel.Name;
-        device.detector = DeviceProperties.AudioDetector;
+        device.detector = DeviceProperties.AudioDetector == kAudioDetectorFast ? AudioDetector::Fast
+                                                                          : AudioDetector::Standard;
     }
     m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
     m_endWaitStarted = false;

@@ -162,16 +162,16 @@ QString resultText(const RunRecord& run)
 QString deviceText(const RunDevice& device)
 {
     const QString name = device.name.empty() ? QStringLiteral("(unnamed)") : QString::fromStdString(device.name);
-    if (device.type == 2) {
+    if (device.type == DeviceType::Midi) {
         const QString channel = device.channel == 0 ? QStringLiteral("all channels")
                                                     : QStringLiteral("channel %1").arg(device.channel);
         const QString note =
             device.note < 0 ? QStringLiteral("all notes") : QStringLiteral("note %1").arg(device.note);
         return QStringLiteral("MIDI: %1, %2, %3").arg(name, channel, note);
     }
-    if (device.type == 1) {
+    if (device.type == DeviceType::Audio) {
         // Which detector counted matters when two runs are compared.
-        const QString detector = device.detector == 1 ? QStringLiteral(", Fast detector") : QString();
+        const QString detector = device.detector == AudioDetector::Fast ? QStringLiteral(", Fast detector") : QString();
         if (device.line.empty())
             return QStringLiteral("Audio: %1%2").arg(name, detector);
         return QStringLiteral("Audio: %1 \u2013 %2%3").arg(name, QString::fromStdString(device.line), detector);

@@ -73,7 +73,7 @@ JournalRun run(std::int64_t id, std::int64_t startUtcMs, std::int32_t recordingT
     j.run.recordingTimeMs = recordingTimeMs;
     j.run.count = count;
     j.run.result = RunResult::Record;
-    j.run.device = {2, std::move(device), "", 0, -1, 0};
+    j.run.device = {DeviceType::Midi, std::move(device), "", 0, -1, AudioDetector::Standard};
     j.summary = summary;
     return j;
 }
@@ -147,7 +147,7 @@ private slots:
         midi.recordingTimeMs = 10000;
         midi.count = 3;
         midi.result = RunResult::Finished;
-        midi.device = {2, "Pad, \"A\" ü", "", 10, 38, 0};
+        midi.device = {DeviceType::Midi, "Pad, \"A\" ü", "", 10, 38, AudioDetector::Standard};
         midi.ticksPerSecond = kMidiTicksPerSecond;
         midi.strokes = {{50'000'000, 0.5f, 38}, {51'250'000, 1.0f, 38}, {52'000'000, 0.25f, 38}};
         std::int64_t id = 0;
