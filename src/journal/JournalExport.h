@@ -12,6 +12,7 @@
 // Threads: pure functions, and saveExport touches only its file; any thread.
 
 #include "JournalDatabase.h"
+#include "RunText.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,12 +23,6 @@
 
 // 2026-03-29T23:45:00+02:00; a whole-second time, the offset as +HH:MM.
 QString isoDateTime(std::int64_t utcMs, const QTimeZone& zone);
-// "Record", "Finished", "Cut short".
-QString runResultText(RunResult result);
-// The device as the drummer knows it: the listed name, and the input line
-// for audio; "Score list" for runs imported from a score file.
-QString runDeviceText(const RunDevice& device);
-
 QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone);
 
 // Replaces path with bytes whole or not at all: a failed write never leaves

@@ -165,7 +165,7 @@ private slots:
         const auto table = readCsv(QByteArray::fromStdString(list.out));
         QVERIFY(table && table->size() == 3);
         QCOMPARE((*table)[1][0], QString::number(id));
-        QCOMPARE((*table)[1][8], QString("Pad, \"A\" ü"));
+        QCOMPARE((*table)[1][8], QString("Pad, \"A\" ü, channel 10, note 38"));
 
         const auto strokes = runCountTool({"--journal-run", std::to_string(id)});
         QCOMPARE(strokes.status, 0);

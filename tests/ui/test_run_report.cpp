@@ -73,7 +73,7 @@ private slots:
 
         QCOMPARE(labelText(window, "recordingTime"), QStringLiteral("30 s"));
         QCOMPARE(labelText(window, "result"), QStringLiteral("Record"));
-        QCOMPARE(labelText(window, "device"), QStringLiteral("Audio: USB Audio CODEC \u2013 Mic"));
+        QCOMPARE(labelText(window, "device"), QStringLiteral("USB Audio CODEC (Mic)"));
         QCOMPARE(labelText(window, "count"), QString::number(run.count));
         bool journalShown = false;
         for (const QLabel* label : window.findChildren<QLabel*>())
