@@ -32,7 +32,7 @@ RunRecord audioRun(int strokes, std::int32_t recordingTimeMs)
     r.startUtcMs = 1'760'000'000'000;
     r.recordingTimeMs = recordingTimeMs;
     r.count = strokes;
-    r.device = {1, "default", "Capture", 0, -1, 0, ""};
+    r.device = {DeviceType::Audio, "default", "Capture", 0, -1, AudioDetector::Standard, ""};
     // 20 strokes per second with a little human jitter in the sample ticks.
     std::int64_t tick = 0;
     for (int k = 0; k < strokes; ++k) {

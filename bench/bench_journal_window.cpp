@@ -32,7 +32,7 @@ RunRecord minuteRun(int k)
     r.ranToEnd = r.recordingTimeMs > 0;
     r.count = 1200;
     r.result = k % 50 == 0 ? RunResult::Record : RunResult::Finished;
-    r.device = {1, "default", "Capture", 0, -1, 0, ""};
+    r.device = {DeviceType::Audio, "default", "Capture", 0, -1, AudioDetector::Standard, ""};
     std::int64_t tick = 0;
     for (int s = 0; s < 1200; ++s) {
         tick += 2205 + (s * 37 % 61) - 30;

@@ -43,13 +43,20 @@ inline RunResult runResultFromCode(std::int32_t code)
                                                                                    : RunResult::CutShort;
 }
 
+// What counted a run; stored as these numbers, which are the trigger device
+// types of the settings. Any other number (a run imported from the score
+// list) names no device.
+enum class DeviceType : std::int32_t { None = 0, Audio = 1, Midi = 2 };
+// Which audio detector counted a run; stored as these numbers.
+enum class AudioDetector : std::int32_t { Standard = 0, Fast = 1 };
+
 struct RunDevice {
-    std::int32_t type = 0;   // 1 audio, 2 MIDI (the trigger device types)
-    std::string name;        // the device's name as listed when the run was made
+    DeviceType type = DeviceType::None;
+    std::string name;        // the device's name as listed
     std::string line;        // audio: the input line; empty for MIDI
     std::int32_t channel = 0; // MIDI: 1..16, 0 = all channels
     std::int32_t note = -1;   // MIDI: the one counted note, -1 = all notes
-    std::int32_t detector = 0; // audio: 0 Standard, 1 Fast
+    AudioDetector detector = AudioDetector::Standard; // audio only
     // The device's stable ID (the ALSA PCM name, the MIDI port's GUID),
     // which stays the same when its listed name changes; may be empty.
     std::string id;

@@ -46,7 +46,7 @@ QByteArray csvLine(const QStringList& fields)
 
 QByteArray strokesCsv(const RunRecord& run)
 {
-    const bool midi = run.device.type == 2;
+    const bool midi = run.device.type == DeviceType::Midi;
     QByteArray out = midi ? "stroke,time_s,interval_s,level,note\r\n" : "stroke,time_s,interval_s,level\r\n";
     out.reserve(out.size() + static_cast<qsizetype>(run.strokes.size()) * 40);
     // Ticks are whole numbers up to 2^63; dividing the difference (not each

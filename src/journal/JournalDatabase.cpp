@@ -157,12 +157,12 @@ JournalRun rowToRun(const QSqlQuery& q)
     r.ranToEnd = q.value(3).toInt() != 0;
     r.count = q.value(4).toInt();
     r.result = runResultFromCode(q.value(5).toInt());
-    r.device.type = q.value(6).toInt();
+    r.device.type = static_cast<DeviceType>(q.value(6).toInt());
     r.device.name = q.value(7).toString().toStdString();
     r.device.line = q.value(8).toString().toStdString();
     r.device.channel = q.value(9).toInt();
     r.device.note = q.value(10).toInt();
-    r.device.detector = q.value(11).toInt();
+    r.device.detector = static_cast<AudioDetector>(q.value(11).toInt());
     r.ticksPerSecond = q.value(12).toLongLong();
     r.droppedEvents = static_cast<std::uint64_t>(q.value(13).toLongLong());
     j.summary.strokesPerMinute = optionalDouble(q.value(14));
@@ -633,12 +633,12 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.addBindValue(run.ranToEnd ? 1 : 0);
         q.addBindValue(run.count);
         q.addBindValue(static_cast<int>(run.result));
-        q.addBindValue(run.device.type);
+        q.addBindValue(static_cast<std::int32_t>(run.device.type));
         q.addBindValue(QString::fromStdString(run.device.name));
         q.addBindValue(QString::fromStdString(run.device.line));
         q.addBindValue(run.device.channel);
         q.addBindValue(run.device.note);
-        q.addBindValue(run.device.detector);
+        q.addBindValue(static_cast<std::int32_t>(run.device.detector));
         q.addBindValue(QVariant::fromValue<qint64>(run.ticksPerSecond));
         q.addBindValue(QVariant::fromValue<qint64>(static_cast<qint64>(
             std::min<std::uint64_t>(run.droppedEvents, std::numeric_limits<qint64>::max()))));

@@ -25,29 +25,6 @@ QString isoDateTime(std::int64_t utcMs, const QTimeZone& zone)
            QStringLiteral("%1:%2").arg(absMinutes / 60, 2, 10, QLatin1Char('0')).arg(absMinutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString runResultText(RunResult result)
-{
-    return QString::fromLatin1(runResultName(result));
-}
-
-QString runDeviceText(const RunDevice& device)
-{
-    if (device.type != 1 && device.type != 2 && device.name.empty())
-        return QStringLiteral("Score list");
-    // Runs whose name was never known show the device's ID instead.
-    const QString name = QString::fromStdString(device.name.empty() ? device.id : device.name);
-    if (device.type == 1 && !device.line.empty())
-        return name + QStringLiteral(" (") + QString::fromStdString(device.line) + QLatin1Char(')');
-    return name;
-}
-
-QString runDetectorText(const RunDevice& device)
-{
-    if (device.type != 1)
-        return {};
-    return device.detector == 1 ? QStringLiteral("Fast") : QStringLiteral("Standard");
-}
-
 QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone)
 {
     QByteArray out = "id,start,recording_time_s,count,strokes_per_minute,evenness_cv_percent,fatigue_percent,"

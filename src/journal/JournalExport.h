@@ -13,6 +13,7 @@
 // Threads: pure functions, and saveExport touches only its file; any thread.
 
 #include "JournalDatabase.h"
+#include "RunText.h"
 
 #include <QByteArray>
 #include <QString>
@@ -23,15 +24,6 @@
 
 // 2026-03-29T23:45:00+02:00; a whole-second time, the offset as +HH:MM.
 QString isoDateTime(std::int64_t utcMs, const QTimeZone& zone);
-// "Record", "Finished", "Cut short".
-QString runResultText(RunResult result);
-// The device as the drummer knows it: the listed name, and the input line
-// for audio; "Score list" for runs imported from a score file.
-QString runDeviceText(const RunDevice& device);
-
-// "Standard" or "Fast" for an audio run, empty for MIDI and score-list runs.
-QString runDetectorText(const RunDevice& device);
-
 QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone);
 
 // Runs that never reached the journal, with every stroke: one row per stroke

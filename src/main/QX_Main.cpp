@@ -1,27 +1,21 @@
 #include "QX_Main.h"
 #include "QX_Palette.h"
 
-#include "DisplayText.h"
+#include "MainMenu.h"
+#include "MainClientArea.h"
+#include "MainWindowLayout.h"
 #include "QX_Defaults.h"
 #include "QX_Global.h"
-#include "QX_Clock.h"
 #include "QX_Graphics.h"
-#include "QX_TriggerDevice.h"
-#include "QX_TriggerFactory.h"
 #include "ScoreGrid.h"
-#include "StopwatchClock.h"
-#include "TextContrast.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QFrame>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -32,80 +26,29 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-constexpr int kGUITimerIntervalMs = 30;
-constexpr std::int64_t kAutoResetIdleMs = 5000;
+constexpr int kGUITimerIntervalMs = MeasurementSession::kTickIntervalMs;
 constexpr int kMinWindowWidth = 800;
 constexpr int kMinWindowHeight = 600;
 // The client area the window is designed at; sizes before the first layout follow it.
 constexpr int kDesignClientWidth = 792;
 constexpr int kDesignClientHeight = 546;
-constexpr int kSmallFigureAbove = 9999;
-// A device that failed or went away is tried again at this pace: a sound
-// server that restarts comes back within seconds, and an attempt costs only
-// a failed open.
-constexpr std::uint32_t kDeviceRetryMs = 2000;
-
-const QColor kFigureLight{151, 160, 176};
-const QColor kFigureRunning{0, 0, 0};
-const QColor kFigureRecord{222, 0, 0};
-const QColor kUnitColor{171, 184, 204};
 const QColor kDeviceHintColor{150, 0, 0};
-
-int roundEven(double v)
-{
-    return static_cast<int>(std::nearbyint(v));
-}
-
 } // namespace
-
-// The client area: paints the background and the clock and reports its size
-// changes, which drive the whole layout.
-class TMainForm::ClientArea : public QWidget {
-public:
-    explicit ClientArea(TMainForm* form)
-        : QWidget(form)
-        , m_form(form)
-    {
-        setObjectName(QStringLiteral("ClientArea"));
-        setFocusPolicy(Qt::NoFocus);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        QPainter painter(this);
-        painter.fillRect(event->rect(), kWindowColor);
-        if (!m_form->m_image6.isNull())
-            painter.drawImage(event->rect(), m_form->m_image6, event->rect());
-        m_form->FormPaint(painter, event->rect());
-    }
-    void resizeEvent(QResizeEvent*) override { m_form->FormResize(); }
-    // A click beside the figure ends whatever the menu bar kept of the keyboard.
-    void mousePressEvent(QMouseEvent* event) override
-    {
-        m_form->giveKeysToScoreList();
-        QWidget::mousePressEvent(event);
-    }
-
-private:
-    TMainForm* m_form;
-};
 
 TMainForm::TMainForm(QWidget* parent, bool manualTicks)
     : QMainWindow(parent)
     , m_manualTicks(manualTicks)
-    , m_run([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , m_session(new MeasurementSession(*this, this))
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Tempovaro"));
     setWindowIcon(QIcon(QStringLiteral(":/ICON")));
     createControls();
     createMenu();
+    connectSession();
     FormCreate();
 }
 
@@ -117,11 +60,30 @@ TMainForm::~TMainForm()
 void TMainForm::setCompanions(Companions companions)
 {
     m_companions = std::move(companions);
+    disconnect(m_session, &MeasurementSession::runProgress, this, nullptr);
+    if (m_companions.RunProgress)
+        connect(m_session, &MeasurementSession::runProgress, this,
+                [this](const RunRecord& run) { m_companions.RunProgress(run); });
 }
 
 void TMainForm::setDeviceDialogOpenQuery(std::function<bool()> isOpen)
 {
-    m_deviceDialogOpen = std::move(isOpen);
+    m_session->setDeviceDialogOpenQuery(std::move(isOpen));
+}
+
+void TMainForm::connectSession()
+{
+    connect(m_session, &MeasurementSession::stateChanged, this, &TMainForm::showState);
+    connect(m_session, &MeasurementSession::hintChanged, this, &TMainForm::showHint);
+    connect(m_session, &MeasurementSession::scoreAdded, this, &TMainForm::FillScoreGrid);
+    connect(m_session, &MeasurementSession::runEnded, this, [this](const RunRecord& run) {
+        if (m_companions.RunEnded)
+            m_companions.RunEnded(run);
+    });
+    connect(m_session, &MeasurementSession::stateChanged, this, [this](TMeasureState state) {
+        if (m_companions.MeasurementArmed && state != msRunning && state != msUndefined)
+            m_companions.MeasurementArmed(state == msReady);
+    });
 }
 
 void TMainForm::createControls()
@@ -196,75 +158,14 @@ void TMainForm::createControls()
 
 void TMainForm::createMenu()
 {
-    auto item = [this](QMenu* menu, const char* name, const QString& caption, void (TMainForm::*handler)()) {
-        QAction* action = menu->addAction(caption);
-        action->setObjectName(QLatin1String(name));
-        connect(action, &QAction::triggered, this, handler);
-        return action;
-    };
-    auto checkItem = [&](QMenu* menu, const char* name, const QString& caption, void (TMainForm::*handler)()) {
-        QAction* action = item(menu, name, caption, handler);
-        action->setCheckable(true);
-        return action;
-    };
-
     QMenuBar* bar = menuBar();
-    QMenu* measurement = bar->addMenu(QStringLiteral("&Measurement"));
-    Reset = item(measurement, "Reset", QStringLiteral("&Reset     Space"), &TMainForm::ResetClick);
-    measurement->addSeparator();
-    RunReport = item(measurement, "RunReport", QStringLiteral("Run &Report…"), &TMainForm::RunReportClick);
-    RunReport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-    Journal = item(measurement, "Journal", QStringLiteral("&Journal…"), &TMainForm::JournalClick);
-    Journal->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
-    Competition = item(measurement, "Competition", QStringLiteral("&Competition…"), &TMainForm::CompetitionClick);
-    measurement->addSeparator();
-    Exit = item(measurement, "Exit", QStringLiteral("E&xit"), &TMainForm::ExitClick);
-
-    QMenu* time = bar->addMenu(QStringLiteral("&Time"));
-    NT10 = checkItem(time, "NT10", QStringLiteral("10 s"), &TMainForm::NT10Click);
-    NT20 = checkItem(time, "NT20", QStringLiteral("20 s"), &TMainForm::NT20Click);
-    NT30 = checkItem(time, "NT30", QStringLiteral("30 s"), &TMainForm::NT30Click);
-    NT40 = checkItem(time, "NT40", QStringLiteral("40 s"), &TMainForm::NT40Click);
-    NT50 = checkItem(time, "NT50", QStringLiteral("50 s"), &TMainForm::NT50Click);
-    NT60 = checkItem(time, "NT60", QStringLiteral("60 s"), &TMainForm::NT60Click);
-    time->addSeparator();
-    Endless = checkItem(time, "Endless", QStringLiteral("&Endless"), &TMainForm::EndlessClick);
-    m_timeGroup = new QActionGroup(this);
-    for (QAction* a : {NT10, NT20, NT30, NT40, NT50, NT60, Endless})
-        m_timeGroup->addAction(a);
-
-    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
-    SelectInputDevice = item(options, "SelectInputDevice", QStringLiteral("&Select Trigger Device"),
-                             &TMainForm::SelectInputDeviceClick);
-    options->addSeparator();
-    AutoReset = checkItem(options, "AutoReset", QStringLiteral("&Auto Reset Measurement"), &TMainForm::AutoResetClick);
-    MenuBPMFactor = checkItem(options, "MenuBPMFactor", QStringLiteral("Show BPM @ 16th notes"),
-                              &TMainForm::MenuBPMFactorClick);
-    options->addSeparator();
-    ClickWindow = item(options, "ClickWindow", QStringLiteral("&Click…"), &TMainForm::ClickWindowClick);
-    ClickWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
-
-    QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    Count = checkItem(view, "Count", QStringLiteral("&Count"), &TMainForm::CountClick);
-    Speed = checkItem(view, "Speed", QStringLiteral("&BPM"), &TMainForm::SpeedClick);
-    Frequency = checkItem(view, "Frequency", QStringLiteral("&Frequency"), &TMainForm::FrequencyClick);
-    m_viewGroup = new QActionGroup(this);
-    for (QAction* a : {Count, Speed, Frequency})
-        m_viewGroup->addAction(a);
-    view->addSeparator();
-    Time = checkItem(view, "Time", QStringLiteral("&Clock"), &TMainForm::TimeClick);
-    HighScores = checkItem(view, "HighScores", QStringLiteral("&Scores"), &TMainForm::HighScoresClick);
-
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    Contents1 = item(help, "Contents1", QStringLiteral("&Contents"), &TMainForm::Contents1Click);
-    help->addSeparator();
-    Info1 = item(help, "Info1", QStringLiteral("&About"), &TMainForm::Info1Click);
+    m_menu = std::make_unique<MainMenu>(*this, *bar);
 
     // A menu left with Escape leaves the menu bar in keyboard mode, where it
     // would swallow Space and F1 until a second Escape. The check waits for
     // the event loop, as moving to the next menu with the arrow keys hides
     // one menu just before the other opens.
-    for (QMenu* menu : {measurement, time, options, view, help})
+    for (QMenu* menu : m_menu->menus())
         connect(menu, &QMenu::aboutToHide, this,
                 [this] { QTimer::singleShot(0, this, &TMainForm::giveKeysToScoreList); });
     // Should the menu bar still hold the keys (a window system that hands
@@ -307,7 +208,6 @@ void TMainForm::FormCreate()
     ValueFontSizeSmall = roundEven(kDesignClientHeight * 0.12);
 
     DeviceProperties = defaultDeviceProperties();
-    TriggerDevice.reset();
 
     ProgramSettings = defaultProgramSettings();
 
@@ -325,34 +225,17 @@ void TMainForm::FormCreate()
     resize(width, height);
     move(available.center() - QPoint(width / 2, height / 2));
 
-    switch (ProgramSettings.TimeLimit) {
-    case kTimeLimitsMs[0]: NT10->setChecked(true); break;
-    case kTimeLimitsMs[1]: NT20->setChecked(true); break;
-    case kTimeLimitsMs[2]: NT30->setChecked(true); break;
-    case kTimeLimitsMs[3]: NT40->setChecked(true); break;
-    case kTimeLimitsMs[4]: NT50->setChecked(true); break;
-    case kTimeLimitsMs[5]: NT60->setChecked(true); break;
-    case kTimeLimitEndless: Endless->setChecked(true); break;
-    default:
-        if (QAction* checked = m_timeGroup->checkedAction())
-            checked->setChecked(false);
-        break;
-    }
+    m_menu->checkTimeLimit(ProgramSettings.TimeLimit);
 
-    Time->setChecked(ProgramSettings.ShowClock != 0);
-    HighScores->setChecked(ProgramSettings.ShowScores != 0);
-    PanelCategory->setVisible(HighScores->isChecked());
-    AutoReset->setChecked(ProgramSettings.AutoReset != 0);
-    MenuBPMFactor->setChecked(ProgramSettings.BpmFactor == 0.25f);
+    m_menu->Time->setChecked(ProgramSettings.ShowClock != 0);
+    m_menu->HighScores->setChecked(ProgramSettings.ShowScores != 0);
+    PanelCategory->setVisible(m_menu->HighScores->isChecked());
+    m_menu->AutoReset->setChecked(ProgramSettings.AutoReset != 0);
+    m_menu->MenuBPMFactor->setChecked(ProgramSettings.BpmFactor == 0.25f);
 
     if (ProgramSettings.Maximized != 0)
         setWindowState(windowState() | Qt::WindowMaximized);
 
-    IntervalRingIndex = 0;
-    IntervalRing.fill(0.0f);
-    IdleTime = 0;
-    State = msFinished;
-    LastCount = 0;
     ClockSeconds = 0;
     ClockDrawnSeconds = -1;
     DrawClock();
@@ -415,8 +298,7 @@ void TMainForm::FormClose()
     setGUITimerEnabled(false);
     QCoreApplication::processEvents();
     // A run still going when the program closes is kept as cut short.
-    endRunCutShort();
-    TriggerDevice.reset();
+    m_session->close();
 
     ProgramSettings.WindowWidth = width();
     ProgramSettings.WindowHeight = height();
@@ -424,35 +306,6 @@ void TMainForm::FormClose()
     // A store that refuses the settings must not cost the session's scores.
     SaveSettings();
     SaveScores();
-}
-
-void TMainForm::FormPaint(QPainter& painter, const QRect& dirty)
-{
-    if (m_image4.isNull() || !dirty.intersects(m_image4.rect()))
-        return;
-    if (m_clockPaintPending) {
-        // The paint DrawClock asked for shows the picture it has just composed;
-        // forcing a new one here would redraw the clock at every tick.
-        m_clockPaintPending = false;
-    } else {
-        m_paintingClient = true;
-        ClockDrawnSeconds = -1;
-        DrawClock();
-        ClockDrawnSeconds = -1;
-        m_paintingClient = false;
-    }
-    if (ProgramSettings.ShowClock && !m_clockOverlay.isNull())
-        painter.drawImage(0, 0, m_clockOverlay);
-}
-
-int TMainForm::clientWidth() const
-{
-    return m_client->width();
-}
-
-int TMainForm::clientHeight() const
-{
-    return m_client->height();
 }
 
 void TMainForm::setGUITimerEnabled(bool enabled)
@@ -464,138 +317,18 @@ void TMainForm::setGUITimerEnabled(bool enabled)
         GUITimer->stop();
 }
 
-void TMainForm::setLabelText(QLabel* label, const QString& text)
-{
-    label->setText(text);
-    label->adjustSize();
-}
-
-void TMainForm::setLabelFontSize(QLabel* label, int points)
-{
-    QFont font = label->font();
-    font.setPointSize(std::max(1, points));
-    label->setFont(font);
-    label->adjustSize();
-}
-
-void TMainForm::setLabelColor(QLabel* label, QColor color)
-{
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-}
-
-void TMainForm::placeValueLabelTop()
-{
-    LabelValue->move(LabelValue->x(), roundEven(clientHeight() * 0.42) - LabelValue->height() / 2);
-}
-
-void TMainForm::centreLabel(QLabel* label)
-{
-    label->move(clientWidth() / 2 - label->width() / 2, label->y());
-}
-
 // ---- Measurement cycle -------------------------------------------------------
 
 void TMainForm::SetDisplayState(TMeasureState NewState)
 {
-    if (NewState == State)
-        return;
-    switch (NewState) {
-    case msReady:
-        setLabelColor(LabelValue, kFigureLight);
-        setLabelFontSize(LabelValue, ValueFontSize);
-        placeValueLabelTop();
-        break;
-    case msRunning:
-        setLabelColor(LabelValue, kFigureRunning);
-        break;
-    case msFinished:
-        setLabelColor(LabelValue, kFigureLight);
-        break;
-    case msRecord:
-        setLabelColor(LabelValue, ProgramSettings.DisplayMode == kDisplayModeCount ? kFigureRecord : kFigureLight);
-        break;
-    case msUndefined:
-        break;
-    }
-    State = NewState;
-    if (m_companions.MeasurementArmed && NewState != msRunning && NewState != msUndefined)
-        m_companions.MeasurementArmed(NewState == msReady);
-}
-
-void TMainForm::RecreateTriggerDevice(std::int32_t TimeLimit)
-{
-    TriggerDevice.reset();
-    TriggerDevice = CreateTriggerDevice(DeviceProperties);
-    if (TriggerDevice)
-        TriggerDevice->Start(TimeLimit);
-    m_deviceBuiltMs = tickCountMs();
-}
-
-// While the window waits for the first stroke and its device cannot deliver
-// (not opened, or its server or device went away), the device is built anew
-// every kDeviceRetryMs, and one line says why nothing is counted. A device
-// that delivers is never touched. A device that stops delivering during a
-// run ends the run as lost, without a score, and the retry takes over.
-void TMainForm::watchTriggerDevice()
-{
-    QString hint;
-    const bool dialogOpen = m_deviceDialogOpen && m_deviceDialogOpen();
-    const std::int32_t type = DeviceProperties.TriggerDeviceType;
-    auto delivering = [] { return TriggerDevice && TriggerDevice->captureHealth() == CaptureHealth::Working; };
-    if (State == msRunning && m_run.inProgress() && !dialogOpen && TriggerDevice &&
-        TriggerDevice->serial() == m_runDeviceSerial && !delivering() && !TriggerDevice->IsTimeOver())
-        endRunDeviceLost();
-    if (m_deviceLost && TriggerDevice && TriggerDevice->GetCount() > 0)
-        m_deviceLost = false; // the next run has begun
-    // An endless measurement nobody has played yet waits like a timed one.
-    const bool waiting = State == msReady || (State == msRunning && ProgramSettings.TimeLimit < 0 && !m_run.inProgress());
-    if (waiting && !dialogOpen) {
-        const bool chosen = (type == kTriggerDeviceAudio && !DeviceProperties.AudioDevice.ID.empty()) ||
-                            (type == kTriggerDeviceMidi && !DeviceProperties.MidiDevice.ID.empty());
-        if (chosen && !delivering() &&
-            static_cast<std::uint32_t>(tickCountMs() - m_deviceBuiltMs) >= kDeviceRetryMs) {
-            RecreateTriggerDevice(ProgramSettings.TimeLimit);
-            armRun();
-        }
-        if (m_deviceLost)
-            hint = type == kTriggerDeviceAudio
-                       ? QStringLiteral("Audio device stopped during the run: no score kept, retrying")
-                       : QStringLiteral("MIDI device stopped during the run: no score kept, retrying");
-        else if (!delivering())
-            hint = !chosen    ? QStringLiteral("No trigger device: Options > Select Trigger Device")
-                   : type == kTriggerDeviceAudio ? QStringLiteral("Audio device unavailable, retrying")
-                               : QStringLiteral("MIDI device unavailable, retrying");
-    }
-    if (hint == m_deviceHint->text())
-        return;
-    setLabelText(m_deviceHint, hint);
-    m_deviceHint->setVisible(!hint.isEmpty());
-    placeDeviceHint();
-}
-
-void TMainForm::placeDeviceHint()
-{
-    m_deviceHint->move(clientWidth() / 2 - m_deviceHint->width() / 2,
-                       roundEven(clientHeight() * 0.93) - m_deviceHint->height() / 2);
-}
-
-QString TMainForm::deviceHint() const
-{
-    return m_deviceHint->isHidden() ? QString() : m_deviceHint->text();
+    m_session->SetDisplayState(NewState);
 }
 
 void TMainForm::ResetMeasurement()
 {
     setGUITimerEnabled(false);
     QCoreApplication::processEvents();
-    SetDisplayState(msUndefined);
-    SetDisplayState(msReady);
-    m_deviceLost = false;
-    endRunCutShort();
-    RecreateTriggerDevice(ProgramSettings.TimeLimit);
-    armRun();
+    m_session->reset();
     setGUITimerEnabled(true);
 }
 
@@ -610,401 +343,7 @@ void TMainForm::SetTimeLimit(std::int32_t Milliseconds)
 
 void TMainForm::GUITimerTimer()
 {
-    watchTriggerDevice();
-    if (!TriggerDevice)
-        return;
-    const std::int32_t timeLimit = ProgramSettings.TimeLimit;
-    collectStrokeEvents();
-
-    std::int32_t elapsed = -1;
-    if (State == msReady || State == msRunning) {
-        elapsed = TriggerDevice->GetElapsedTime();
-        ClockSeconds = elapsed / 1000;
-        DrawClock();
-    }
-
-    if (elapsed == timeLimit) {
-        if (State == msRunning && recordingComplete())
-            EndMeasurement();
-    } else if (State == msReady && (timeLimit < 0 || elapsed > 0)) {
-        SetDisplayState(msRunning);
-    }
-
-    if (State == msFinished || State == msRecord) {
-        if (TriggerDevice->FetchNewStroke())
-            IdleTime = 0;
-        IdleTime += kGUITimerIntervalMs;
-        if (ProgramSettings.AutoReset && IdleTime > kAutoResetIdleMs) {
-            SetDisplayState(msReady);
-            RecreateTriggerDevice(ProgramSettings.TimeLimit);
-            armRun();
-            IdleTime = 0;
-        }
-    } else {
-        RefreshValue();
-    }
-}
-
-// The window's clock says the recording time is over, but the device judges
-// its last strokes on its own clock and may still need the capture's last
-// blocks: the end waits for it, at most the device's endWaitMs, tick by tick.
-bool TMainForm::recordingComplete()
-{
-    if (TriggerDevice->IsTimeOver())
-        return true;
-    const std::uint32_t now = tickCountMs();
-    if (!m_endWaitStarted) {
-        m_endWaitStarted = true;
-        m_endWaitSinceMs = now;
-    }
-    return static_cast<std::int64_t>(static_cast<std::uint32_t>(now - m_endWaitSinceMs)) >=
-           TriggerDevice->endWaitMs();
-}
-
-void TMainForm::EndMeasurement()
-{
-    // Every stroke of the run is in: the score, the figure, the journal's
-    // count and its strokes are the same number.
-    if (!TriggerDevice->IsTimeOver())
-        TriggerDevice->finishInput();
-    collectStrokeEvents();
-    LastCount = TriggerDevice->GetCount();
-    if (ProgramSettings.DisplayMode == kDisplayModeCount)
-        showCount();
-    const std::int32_t seconds = ProgramSettings.TimeLimit / 1000;
-    // The best is taken before the new score joins the table: a count equal to
-    // it is no record.
-    const std::int32_t best = GetBestScore(seconds);
-    AddScore(TQX_Score{LastCount, seconds, nowAsDate()});
-    FillScoreGrid();
-    SetDisplayState(best < LastCount ? msRecord : msFinished);
-    reportRun(m_run.finish(LastCount, State == msRecord));
-    // The fresh device keeps reporting strokes, which holds off the auto reset
-    // while the drummer keeps playing; its count is never shown.
-    RecreateTriggerDevice(kTimeLimitEndless);
-    IdleTime = 0;
-}
-
-void TMainForm::endRunDeviceLost()
-{
-    // The capture thread has ended; a stroke whose onset waited for it is published now.
-    TriggerDevice->finishInput();
-    collectStrokeEvents();
-    LastCount = TriggerDevice->GetCount();
-    reportRun(m_run.deviceLost(LastCount));
-    SetDisplayState(msReady);
-    m_deviceLost = true;
-    RecreateTriggerDevice(ProgramSettings.TimeLimit);
-    armRun();
-}
-
-void TMainForm::armRun()
-{
-    if (!TriggerDevice) {
-        m_run.disarm();
-        return;
-    }
-    RunDevice device;
-    device.type = DeviceProperties.TriggerDeviceType;
-    const QX_Device& port = device.type == kTriggerDeviceMidi ? DeviceProperties.MidiDevice : DeviceProperties.AudioDevice;
-    // The ID stays the same across restarts; the name is what the drummer
-    // saw in the device list, kept with the settings (settings saved before
-    // names were kept have only the ID).
-    device.id = port.ID;
-    device.name = port.Name.empty() ? port.ID : port.Name;
-    if (device.type == kTriggerDeviceMidi) {
-        device.channel = std::atoi(DeviceProperties.MidiChannel.ID.c_str());
-        device.note = DeviceProperties.loadMidiNoteNr();
-    } else {
-        device.line = DeviceProperties.AudioChannel.Name;
-        device.detector = DeviceProperties.AudioDetector;
-    }
-    m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
-    m_endWaitStarted = false;
-    m_runDeviceSerial = TriggerDevice->serial();
-    m_lastProgressTick = tickCountMs();
-}
-
-void TMainForm::collectStrokeEvents()
-{
-    if (!TriggerDevice)
-        return;
-    if (m_run.armed() && TriggerDevice->serial() != m_runDeviceSerial) {
-        // The device dialog put its own device in place to show its meter:
-        // what was played so far ends here, and strokes that test the meter
-        // belong to no run.
-        reportRun(m_run.cutShort(static_cast<std::int32_t>(m_run.current().strokes.size())));
-    }
-    // The device that listens after a finished run is drained too, so its
-    // ring never fills; its strokes belong to no run.
-    const std::size_t added = TriggerDevice->drainStrokeEvents([this](const StrokeEvent& e) { m_run.addStroke(e); });
-    if (added == 0 || !m_run.armed())
-        return;
-    // Events are refused only while the ring is full, so a drain that found
-    // none has no new losses to count.
-    m_run.setDroppedEvents(TriggerDevice->droppedStrokeEvents());
-    if (!m_companions.RunProgress)
-        return;
-    const std::uint32_t now = tickCountMs();
-    if (now - m_lastProgressTick >= kRunProgressIntervalMs) {
-        m_lastProgressTick = now;
-        m_companions.RunProgress(m_run.current());
-    }
-}
-
-void TMainForm::endRunCutShort()
-{
-    if (!m_run.armed())
-        return;
-    collectStrokeEvents();
-    if (!m_run.armed())
-        return;
-    // The device goes next; its last stroke's event must not go with it.
-    if (TriggerDevice) {
-        TriggerDevice->finishInput();
-        collectStrokeEvents();
-    }
-    reportRun(m_run.cutShort(TriggerDevice ? TriggerDevice->GetCount() : 0));
-}
-
-void TMainForm::reportRun(std::optional<RunRecord> run)
-{
-    if (run && m_companions.RunEnded)
-        m_companions.RunEnded(*run);
-}
-
-// ---- Result display ----------------------------------------------------------
-
-void TMainForm::RefreshValue()
-{
-    const std::int32_t mode = ProgramSettings.DisplayMode;
-    float strokeRate = 0.0f;
-    if (mode == kDisplayModeBpm || mode == kDisplayModeFrequency) {
-        const float sample = TriggerDevice->FetchNewStroke() ? TriggerDevice->GetMeanInterval() : 0.0f;
-        IntervalRing[static_cast<std::size_t>(IntervalRingIndex)] = sample;
-        IntervalRingIndex = (IntervalRingIndex + 1) % static_cast<std::int32_t>(IntervalRing.size());
-        float sum = 0.0f;
-        std::int32_t n = 0;
-        for (const float slot : IntervalRing) {
-            if (slot > 0.0f) {
-                sum += slot;
-                ++n;
-            }
-        }
-        strokeRate = sum > 0.0f ? static_cast<float>(n) / sum : 0.0f;
-    }
-
-    LastCount = TriggerDevice->GetCount();
-    switch (mode) {
-    case kDisplayModeCount:
-        if (TriggerDevice->FetchNewStroke())
-            showCount();
-        break;
-    case kDisplayModeBpm: {
-        const float bpm = strokeRate * 60.0f * ProgramSettings.BpmFactor;
-        setLabelText(LabelValue, FormatFixed(bpm, 4, 0, QLocale::system().decimalPoint()));
-        break;
-    }
-    case kDisplayModeFrequency:
-        setLabelText(LabelValue, FormatFixed(strokeRate, 3, 1, QLocale::system().decimalPoint()));
-        break;
-    default:
-        break;
-    }
-    centreLabel(LabelValue);
-}
-
-void TMainForm::showCount()
-{
-    if (LastCount > kSmallFigureAbove) {
-        setLabelFontSize(LabelValue, ValueFontSizeSmall);
-        placeValueLabelTop();
-    }
-    setLabelText(LabelValue, QString::number(LastCount));
-    centreLabel(LabelValue);
-}
-
-void TMainForm::ApplyDisplayMode()
-{
-    ResultGrid->setVisible(ProgramSettings.ShowScores != 0);
-    switch (ProgramSettings.DisplayMode) {
-    case kDisplayModeCount:
-        setLabelText(LabelUnit, QStringLiteral("Strokes"));
-        setLabelText(LabelValue, QStringLiteral("0"));
-        Count->setChecked(true);
-        break;
-    case kDisplayModeBpm:
-        setLabelText(LabelUnit, ProgramSettings.BpmFactor == 0.25f ? QStringLiteral("BPM@16th") : QStringLiteral("BPM"));
-        setLabelText(LabelValue, QStringLiteral("0"));
-        Speed->setChecked(true);
-        break;
-    case kDisplayModeFrequency:
-        setLabelText(LabelUnit, QStringLiteral("Hz"));
-        setLabelText(LabelValue, QStringLiteral("0.0"));
-        Frequency->setChecked(true);
-        break;
-    default:
-        break;
-    }
-    centreLabel(LabelUnit);
-}
-
-void TMainForm::DrawClock()
-{
-    if (!ProgramSettings.ShowClock)
-        return;
-    if (ClockSeconds == ClockDrawnSeconds)
-        return;
-    ClockDrawnSeconds = ClockSeconds;
-    if (m_image3.isNull() || m_image4.isNull())
-        return;
-
-    composeClock(m_image4, m_image3, ClockSeconds, ProgramSettings.TimeLimit);
-    m_clockOverlay = clockOverlay(m_image4);
-    ++m_clockDrawCount;
-    if (!m_paintingClient) {
-        m_clockPaintPending = true;
-        m_client->update(m_image4.rect());
-    }
-}
-
-// ---- Score list --------------------------------------------------------------
-
-void TMainForm::FillScoreGrid()
-{
-    const std::int32_t timeLimit = ProgramSettings.TimeLimit;
-    PanelCategoryText->setText(timeLimit > 0 ? QString::number(timeLimit / 1000) + QStringLiteral(" Seconds")
-                                             : QStringLiteral("Endless"));
-    ResultGrid->SetRowCount(MaxScores + 1);
-    if (timeLimit < 0) {
-        // Endless keeps no scores: the rows of the last category stay, greyed,
-        // and still readable on the list's pale blue.
-        ResultGrid->setEnabled(false);
-        ResultGrid->SetFontColor(
-            readableGreyedText(ResultGrid->palette().color(QPalette::Disabled, QPalette::Text), kPanelColor));
-        return;
-    }
-    const bool wasEnabled = ResultGrid->isEnabled();
-    ResultGrid->setEnabled(true);
-    ResultGrid->SetFontColor(Qt::black);
-    // It is the window's only focusable control; give the keys back to it.
-    if (!wasEnabled && isActiveWindow())
-        ResultGrid->setFocus();
-
-    // The table stays in the order shown, which decides the score AddScore
-    // drops from a full table.
-    if (ProgramSettings.SortByStrokes != 0)
-        SortScoresByStrokes(0, MaxScores - 1);
-    else
-        SortScoresByDate(0, MaxScores - 1);
-
-    const std::int32_t seconds = timeLimit / 1000;
-    int row = 0;
-    for (const TQX_Score& score : Scores) {
-        if (score.Date == 0.0)
-            break;
-        if (score.Seconds == seconds) {
-            ++row;
-            ResultGrid->SetCell(0, row, QString::number(score.Strokes));
-            ResultGrid->SetCell(1, row, ScoreDateText(score.Date));
-        }
-    }
-    for (int r = row + 1; r <= MaxScores; ++r) {
-        ResultGrid->SetCell(0, r, QString());
-        ResultGrid->SetCell(1, r, QString());
-    }
-}
-
-void TMainForm::ResultGridDrawCell(QPainter& painter, int ACol, int ARow, const QRect& Rect)
-{
-    painter.fillRect(Rect, ARow == 0 ? kWindowColor : ResultGrid->Color());
-    painter.setPen(ResultGrid->FontColor());
-    painter.setFont(ResultGrid->font());
-    const QRect textRect(Rect.left() + 2, Rect.top() + 2, Rect.width(), Rect.height());
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, ResultGrid->Cell(ACol, ARow));
-}
-
-void TMainForm::ResultGridKeyDown(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Space)
-        ResetMeasurement();
-    if (event->key() == Qt::Key_F1 && m_companions.ShowHelp)
-        m_companions.ShowHelp();
-}
-
-void TMainForm::ResultGridMouseDown(Qt::MouseButton, int X, int Y)
-{
-    if (Y < ScoreGrid::kRowHeight) {
-        ProgramSettings.SortByStrokes = X < ScoreGrid::kColWidth + ScoreGrid::kLineWidth ? 1 : 0;
-        FillScoreGrid();
-    }
-}
-
-void TMainForm::ResultGridMouseWheelDown()
-{
-    if (ResultGrid->TopRow() + ResultGrid->VisibleRowCount() < ResultGrid->RowCount())
-        ResultGrid->SetTopRow(ResultGrid->TopRow() + 1);
-}
-
-void TMainForm::ResultGridMouseWheelUp()
-{
-    if (ResultGrid->TopRow() > ScoreGrid::kFixedRows)
-        ResultGrid->SetTopRow(ResultGrid->TopRow() - 1);
-}
-
-// ---- Layout --------------------------------------------------------------------
-
-void TMainForm::FormResize()
-{
-    const int cw = clientWidth();
-    const int ch = clientHeight();
-
-    ValueFontSize = roundEven(ch * 0.24);
-    ValueFontSizeSmall = roundEven(ch * 0.12);
-    setLabelFontSize(LabelValue, ValueFontSize);
-    setLabelFontSize(LabelUnit, roundEven(cw * 0.025));
-    LabelValue->move(cw / 2 - LabelValue->width() / 2, LabelValue->y());
-    LabelUnit->move(cw / 2 - LabelUnit->width() / 2, LabelUnit->y());
-    LabelValue->move(LabelValue->x(), roundEven(ch * 0.42) - LabelValue->height() / 2);
-    LabelUnit->move(LabelUnit->x(), roundEven(ch * 0.7) - LabelUnit->height() / 2);
-
-    if (!ResampleBitmap(m_image1, 0, 0, m_image1.width(), m_image1.height(), m_image6, cw, ch)) {
-        // No background picture (or no room): the window colour shows instead.
-        m_image6 = QImage();
-    }
-
-    const int faceWidth = roundEven(cw * 0.22);
-    const int faceHeight = roundEven(faceWidth * 1.342);
-    if (faceWidth > 0 && faceHeight > 0) {
-        m_image3 = QImage(faceWidth, faceHeight, QImage::Format_BGR888);
-        m_image3.fill(Qt::black);
-        if (!m_image2.isNull()) {
-            QPainter painter(&m_image3);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-            painter.drawImage(QRect(0, 0, faceWidth, faceHeight), m_image2);
-        }
-        m_image4 = QImage(faceWidth, faceHeight, QImage::Format_BGR888);
-    } else {
-        m_image3 = QImage();
-        m_image4 = QImage();
-    }
-
-    const int gridHeight = (roundEven(ch * 0.64) / 18) * 18 + 1;
-    const int gridLeft = std::min(roundEven(cw * 0.85), cw - 140);
-    const int gridTop = roundEven(ch * 0.11);
-    ResultGrid->setGeometry(gridLeft, gridTop, 140, gridHeight);
-    ResultGrid->ClearSelection();
-
-    PanelCategory->setGeometry(ResultGrid->x(), ResultGrid->y() + ResultGrid->height() - 1, ResultGrid->width(), 19);
-    PanelCategoryText->setGeometry(1, 2, PanelCategory->width() - 2, PanelCategory->height() - 2);
-
-    setLabelColor(LabelUnit, kUnitColor);
-    placeDeviceHint();
-
-    ClockDrawnSeconds = -1;
-    DrawClock();
-    ClockDrawnSeconds = -1;
-    m_client->update();
+    m_session->tick();
 }
 
 // ---- Menu ----------------------------------------------------------------------
@@ -1036,12 +375,12 @@ void TMainForm::SelectInputDeviceClick()
 
 void TMainForm::AutoResetClick()
 {
-    ProgramSettings.AutoReset = AutoReset->isChecked() ? 1 : 0;
+    ProgramSettings.AutoReset = m_menu->AutoReset->isChecked() ? 1 : 0;
 }
 
 void TMainForm::MenuBPMFactorClick()
 {
-    ProgramSettings.BpmFactor = MenuBPMFactor->isChecked() ? 0.25f : 1.0f;
+    ProgramSettings.BpmFactor = m_menu->MenuBPMFactor->isChecked() ? 0.25f : 1.0f;
     ApplyDisplayMode();
 }
 
@@ -1065,7 +404,7 @@ void TMainForm::FrequencyClick()
 
 void TMainForm::TimeClick()
 {
-    ProgramSettings.ShowClock = Time->isChecked() ? 1 : 0;
+    ProgramSettings.ShowClock = m_menu->Time->isChecked() ? 1 : 0;
     // Seconds passed while the clock was off: the next paint composes it anew.
     m_clockPaintPending = false;
     m_client->update();
@@ -1073,7 +412,7 @@ void TMainForm::TimeClick()
 
 void TMainForm::HighScoresClick()
 {
-    ProgramSettings.ShowScores = HighScores->isChecked() ? 1 : 0;
+    ProgramSettings.ShowScores = m_menu->HighScores->isChecked() ? 1 : 0;
     PanelCategory->setVisible(ProgramSettings.ShowScores != 0);
     ApplyDisplayMode();
 }
@@ -1109,8 +448,7 @@ void TMainForm::CompetitionClick()
     // The competition window takes the input: this window's run ends and
     // its device is freed until the window closes.
     setGUITimerEnabled(false);
-    endRunCutShort();
-    TriggerDevice.reset();
+    m_session->close();
     m_companions.ShowCompetitionModal();
     ResetMeasurement();
 }

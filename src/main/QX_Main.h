@@ -1,38 +1,33 @@
 #pragma once
-// TMainForm: the main window. It arms a measurement, polls the one trigger
-// device every 30 ms, shows the count, BPM or frequency with a stopwatch, keeps
-// the score list of the chosen recording time and lays everything out in
-// proportion to the window.
+// TMainForm: the main window. It drives its measurement session every 30 ms,
+// shows the count, BPM or frequency with a stopwatch, keeps the score list of
+// the chosen recording time and lays everything out in proportion to the
+// window. The session measures; the window paints what it reports, and its
+// menu items and keys forward to it.
 //
-// Threads: user-interface thread only. Capture threads feed the global
-// TriggerDevice; this window only polls it from GUITimerTimer and replaces it
-// while GUITimer is stopped (or from inside the tick itself).
+// Threads: user-interface thread only.
 //
 // Units: times in milliseconds (TimeLimit -1 = endless), font sizes in
 // points, pictures as 24-bit QImage::Format_BGR888.
 
-#include "RunTracker.h"
+#include "MeasurementSession.h"
 
 #include <QImage>
 #include <QMainWindow>
 
-#include <array>
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
 
-class QAction;
-class QActionGroup;
 class QFrame;
 class QKeyEvent;
 class QLabel;
 class QPainter;
 class QTimer;
+class MainMenu;
 class ScoreGrid;
 
-enum TMeasureState : std::uint8_t { msReady, msRunning, msFinished, msRecord, msUndefined };
-
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private MeasurementDisplay {
     Q_OBJECT
 
 public:
@@ -55,7 +50,7 @@ public:
         // The run in progress, at most every kRunProgressIntervalMs while strokes come in.
         std::function<void(const RunRecord&)> RunProgress{};
     };
-    static constexpr std::uint32_t kRunProgressIntervalMs = 100;
+    static constexpr std::uint32_t kRunProgressIntervalMs = MeasurementSession::kRunProgressIntervalMs;
 
     // manualTicks: GUITimer never really runs; the caller drives GUITimerTimer
     // (tests and benchmarks). "Enabled" is still tracked by IsGUITimerEnabled.
@@ -63,9 +58,10 @@ public:
     ~TMainForm() override;
 
     void setCompanions(Companions companions);
-    // Says whether the device dialog drives TriggerDevice (its live meter);
-    // while it does, the window leaves the device alone. Unset: never.
+    // Says whether the device dialog shows its meter; while it does, the
+    // session leaves the device alone. Unset: never.
     void setDeviceDialogOpenQuery(std::function<bool()> isOpen);
+    MeasurementSession& session() { return *m_session; }
     void ResetMeasurement();
 
     // Menu items.
@@ -108,10 +104,10 @@ public:
     void FormResize();
 
     // Read-only views of the window's state, for tests and benchmarks.
-    TMeasureState measureState() const { return State; }
-    std::int64_t idleTimeMs() const { return IdleTime; }
+    TMeasureState measureState() const { return m_session->state(); }
+    std::int64_t idleTimeMs() const { return m_session->idleTimeMs(); }
     std::int32_t clockSeconds() const { return ClockSeconds; }
-    std::int32_t lastCount() const { return LastCount; }
+    std::int32_t lastCount() const { return m_session->lastCount(); }
     bool deviceDialogDue() const { return ShowDeviceDialogOnActivate; }
     std::int32_t valueFontSize() const { return ValueFontSize; }
     std::int32_t valueFontSizeSmall() const { return ValueFontSizeSmall; }
@@ -120,14 +116,14 @@ public:
     int clockDrawCount() const { return m_clockDrawCount; }
     const QImage& backgroundImage() const { return m_image6; }
     const QImage& stopwatchImage() const { return m_image3; }
-    const RunTracker& runTracker() const { return m_run; }
+    const RunTracker& runTracker() const { return m_session->runTracker(); }
     QWidget* clientArea() const;
     // The line the ready display shows while no trigger device delivers, or
     // after a run whose device stopped delivering; empty otherwise.
     QString deviceHint() const;
     // The program ends without a close (the display went away): the run in
     // progress goes to the companions as cut short, nothing else is done.
-    void endRunAtExit() { endRunCutShort(); }
+    void endRunAtExit() { m_session->endRunAtExit(); }
 
 signals:
     // Emitted after the close sequence has stored settings and scores.
@@ -145,28 +141,21 @@ private:
 
     void createControls();
     void createMenu();
+    void connectSession();
     void FormCreate();
     void FormClose();
     void FormPaint(QPainter& painter, const QRect& dirty);
 
     void SetDisplayState(TMeasureState NewState);
-    void RecreateTriggerDevice(std::int32_t TimeLimit);
+    void showState(TMeasureState NewState);
     void SetTimeLimit(std::int32_t Milliseconds);
-    void EndMeasurement();
-    bool recordingComplete();
-    void endRunDeviceLost();
-    void RefreshValue();
-    void showCount();
+    void showValue(std::int32_t count, float strokesPerSecond, bool newStroke) override;
+    void showClock(std::int32_t seconds) override;
+    void showCount(std::int32_t count);
+    void showHint(const QString& hint);
     void ApplyDisplayMode();
     void DrawClock();
     void FillScoreGrid();
-    // The run notebook: armed with each measurement, fed on each tick, ended
-    // exactly once.
-    void armRun();
-    void collectStrokeEvents();
-    void endRunCutShort();
-    void reportRun(std::optional<RunRecord> run);
-    void watchTriggerDevice();
     void placeDeviceHint();
     void giveKeysToScoreList();
 
@@ -179,17 +168,12 @@ private:
     int clientWidth() const;
     int clientHeight() const;
 
-    // Fields of the measurement and display.
-    std::array<float, 33> IntervalRing{};
-    std::int32_t IntervalRingIndex = 0;
+    // Fields of the display.
     bool ShowDeviceDialogOnActivate = false;
     std::int32_t ClockSeconds = 0;
     std::int32_t ClockDrawnSeconds = -1;
-    TMeasureState State = msFinished;
-    std::int64_t IdleTime = 0;
     std::int32_t ValueFontSize = 0;
     std::int32_t ValueFontSizeSmall = 0;
-    std::int32_t LastCount = 0;
 
     QImage m_image1;       // Image1: the background picture as loaded, never shown
     QImage m_image2;       // Image2: the stopwatch picture as loaded, never shown
@@ -208,51 +192,13 @@ private:
     QFrame* PanelCategory = nullptr;
     QLabel* PanelCategoryText = nullptr;
     QLabel* m_deviceHint = nullptr;
-    // Millisecond tick at which the window last built its trigger device;
-    // a device that does not deliver is built again 2 s after that.
-    std::uint32_t m_deviceBuiltMs = 0;
     QTimer* GUITimer = nullptr;
     bool m_manualTicks = false;
     bool m_guiTimerEnabled = false;
     bool m_closed = false;
     bool m_minimumSizeRequested = false;
 
-    QAction* Reset = nullptr;
-    QAction* Exit = nullptr;
-    QAction* RunReport = nullptr;
-    QAction* Journal = nullptr;
-    QAction* ClickWindow = nullptr;
-    QAction* Competition = nullptr;
-    QAction* NT10 = nullptr;
-    QAction* NT20 = nullptr;
-    QAction* NT30 = nullptr;
-    QAction* NT40 = nullptr;
-    QAction* NT50 = nullptr;
-    QAction* NT60 = nullptr;
-    QAction* Endless = nullptr;
-    QAction* SelectInputDevice = nullptr;
-    QAction* AutoReset = nullptr;
-    QAction* MenuBPMFactor = nullptr;
-    QAction* Count = nullptr;
-    QAction* Speed = nullptr;
-    QAction* Frequency = nullptr;
-    QAction* Time = nullptr;
-    QAction* HighScores = nullptr;
-    QAction* Contents1 = nullptr;
-    QAction* Info1 = nullptr;
-    QActionGroup* m_timeGroup = nullptr;
-    QActionGroup* m_viewGroup = nullptr;
-
+    MeasurementSession* m_session = nullptr;
+    std::unique_ptr<MainMenu> m_menu;
     Companions m_companions;
-    RunTracker m_run;
-    std::uint32_t m_lastProgressTick = 0;
-    std::uint64_t m_runDeviceSerial = 0; // the device the run is counted on
-    // The window's clock reached the recording time at m_endWaitSinceMs and
-    // the device had not yet closed its recording.
-    bool m_endWaitStarted = false;
-    std::uint32_t m_endWaitSinceMs = 0;
-    // The last run ended because its device stopped delivering; said on the
-    // hint line until the next run begins or the user resets.
-    bool m_deviceLost = false;
-    std::function<bool()> m_deviceDialogOpen;
 };

@@ -161,6 +161,10 @@ int main(int argc, char* argv[])
     companions.RunProgress = [&](const RunRecord& run) { Runs.runProgress(run); };
     MainForm.setCompanions(std::move(companions));
     MainForm.setDeviceDialogOpenQuery([&] { return DeviceSelect.isVisible(); });
+    // The session owns the device; the dialog's meter listens to its preview.
+    DeviceSelect.PreviewDevice = [&](const TQX_DeviceProperties& properties) {
+        MainForm.session().previewDevice(properties);
+    };
     DeviceSelect.OnResetMeasurement = [&] {
         MainForm.ResetMeasurement();
         MainForm.activateWindow();

@@ -84,7 +84,7 @@ QVariant JournalTableModel::data(const QModelIndex& index, int role) const
     case ColDate:
         return QLocale().toString(QDateTime::fromMSecsSinceEpoch(r.startUtcMs).toLocalTime(), QLocale::ShortFormat);
     case ColRecordingTime:
-        return r.recordingTimeMs < 0 ? tr("Endless") : tr("%1 s").arg(r.recordingTimeMs / 1000);
+        return recordingTimeText(r.recordingTimeMs);
     case ColCount:
         return r.count;
     case ColStrokesPerMinute:

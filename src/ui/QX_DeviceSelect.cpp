@@ -446,6 +446,10 @@ void TDeviceSelect::UpdateControls()
 
 bool TDeviceSelect::CreateTriggerDevice()
 {
+    if (PreviewDevice) {
+        PreviewDevice(Properties);
+        return TriggerDevice != nullptr;
+    }
     // The old device goes first: it may hold the very device or port that the
     // new one is about to open.
     TriggerDevice.reset();

@@ -2,8 +2,9 @@
 // TDeviceSelect: the window in which the user picks the trigger device,
 // audio (a capture device, one of its input lines and the input level) or
 // MIDI (a port, a channel and optionally one note). It edits a working copy
-// of the device settings and applies every change at once to a fresh global
-// TriggerDevice, so the level meter shows what the chosen input receives.
+// of the device settings and applies every change at once to a fresh trigger
+// device, asked for through PreviewDevice, so the level meter shows what the
+// chosen input receives.
 // "OK" makes the copy the program's settings, "Cancel" drops it; both then
 // re-arm the main window through OnResetMeasurement.
 //
@@ -44,6 +45,9 @@ public:
 
     // Called after OK and Cancel so the main window rebuilds its device.
     std::function<void()> OnResetMeasurement;
+    // Makes TriggerDevice a started device built from the settings given (the
+    // measurement session's preview). Unset: the dialog builds it itself.
+    std::function<void(const TQX_DeviceProperties&)> PreviewDevice;
     // Shows the help window (Help button, F1 in the audio device list).
     std::function<void()> OnShowHelp;
 

@@ -1,6 +1,7 @@
 #include "QX_RunReport.h"
 #include "AxisScale.h"
 #include "QX_Palette.h"
+#include "RunText.h"
 
 #include <QChart>
 #include <QChartView>
@@ -143,40 +144,6 @@ QChart* makeChart(const QString& title)
     chart->setPlotAreaBackgroundVisible(true);
     chart->setMargins(QMargins(4, 2, 8, 2));
     return chart;
-}
-
-QString recordingTimeText(std::int32_t ms)
-{
-    if (ms < 0)
-        return QStringLiteral("Endless");
-    const QLocale locale;
-    const int decimals = ms % 1000 == 0 ? 0 : (ms % 100 == 0 ? 1 : 3);
-    return locale.toString(ms / 1000.0, 'f', decimals) + QStringLiteral(" s");
-}
-
-QString resultText(const RunRecord& run)
-{
-    return QString::fromLatin1(runResultName(run.result));
-}
-
-QString deviceText(const RunDevice& device)
-{
-    const QString name = device.name.empty() ? QStringLiteral("(unnamed)") : QString::fromStdString(device.name);
-    if (device.type == 2) {
-        const QString channel = device.channel == 0 ? QStringLiteral("all channels")
-                                                    : QStringLiteral("channel %1").arg(device.channel);
-        const QString note =
-            device.note < 0 ? QStringLiteral("all notes") : QStringLiteral("note %1").arg(device.note);
-        return QStringLiteral("MIDI: %1, %2, %3").arg(name, channel, note);
-    }
-    if (device.type == 1) {
-        // Which detector counted matters when two runs are compared.
-        const QString detector = device.detector == 1 ? QStringLiteral(", Fast detector") : QString();
-        if (device.line.empty())
-            return QStringLiteral("Audio: %1%2").arg(name, detector);
-        return QStringLiteral("Audio: %1 \u2013 %2%3").arg(name, QString::fromStdString(device.line), detector);
-    }
-    return device.name.empty() ? kEmpty : name;
 }
 
 } // namespace
@@ -374,8 +341,8 @@ void RunReportWindow::showHeader(const RunRecord& run, bool live)
                                                                                 run.droppedEvents))
                               : run.count;
     m_countLabel->setText(locale.toString(count));
-    m_resultLabel->setText(live ? QStringLiteral("In progress\u2026") : resultText(run));
-    m_deviceLabel->setText(deviceText(run.device));
+    m_resultLabel->setText(live ? QStringLiteral("In progress\u2026") : runResultText(run.result));
+    m_deviceLabel->setText(runDeviceText(run.device));
 }
 
 void RunReportWindow::showNote(const RunRecord& run, std::size_t strokesWithTimes)

@@ -24,7 +24,7 @@ RunRecord midiRun(std::int64_t startUtcMs, int strokes)
     r.ranToEnd = true;
     r.count = strokes;
     r.result = RunResult::Record;
-    r.device = {2, "Pad \"Kit\" ü", "", 10, 38, 0, ""};
+    r.device = {DeviceType::Midi, "Pad \"Kit\" ü", "", 10, 38, AudioDetector::Standard, ""};
     r.ticksPerSecond = kMidiTicksPerSecond;
     r.droppedEvents = 3;
     for (int k = 0; k < strokes; ++k)
@@ -122,7 +122,7 @@ private slots:
         RunRecord audio;
         audio.startUtcMs = 1'700'000'000'000;
         audio.count = 2;
-        audio.device = {1, "USB Audio", "Mic", 0, -1, 1, ""};
+        audio.device = {DeviceType::Audio, "USB Audio", "Mic", 0, -1, AudioDetector::Fast, ""};
         audio.strokes = {{0, 0.25f, -1}, {std::numeric_limits<std::int64_t>::max(), 0.5f, -1}};
         const auto audioId = db.addRun(audio);
         const auto midiId = db.addRun(midiRun(audio.startUtcMs + 1000, 1200));
@@ -147,7 +147,7 @@ private slots:
         const auto audioBack = db.loadRun(*audioId);
         QVERIFY(sameStrokes(audioBack->run.strokes, audio.strokes));
         QCOMPARE(audioBack->run.recordingTimeMs, -1);
-        QCOMPARE(audioBack->run.device.detector, 1);
+        QCOMPARE(audioBack->run.device.detector, AudioDetector::Fast);
 
         auto list = db.listRuns();
         QCOMPARE(list.size(), std::size_t{3});

@@ -73,7 +73,7 @@ JournalRun run(std::int64_t id, std::int64_t startUtcMs, std::int32_t recordingT
     j.run.recordingTimeMs = recordingTimeMs;
     j.run.count = count;
     j.run.result = RunResult::Record;
-    j.run.device = {2, std::move(device), "", 0, -1, 0, ""};
+    j.run.device = {DeviceType::Midi, std::move(device), "", 0, -1, AudioDetector::Standard, ""};
     j.summary = summary;
     return j;
 }
@@ -134,13 +134,13 @@ private slots:
             QCOMPARE(table->front().front(), expected);
         }
         JournalRun audio = run(1, kSpring, 10000, 5, "@Card");
-        audio.run.device.type = 1;
+        audio.run.device.type = DeviceType::Audio;
         audio.run.device.line = "-Mic";
-        audio.run.device.detector = 1;
+        audio.run.device.detector = AudioDetector::Fast;
         audio.run.device.id = "=id";
         const auto table = readCsv(runsCsv({audio}, QTimeZone::utc()));
         QVERIFY(table);
-        QCOMPARE((*table)[1].mid(8), QStringList({"'@Card (-Mic)", "Fast", "'=id"}));
+        QCOMPARE((*table)[1].mid(8), QStringList({"'@Card (-Mic), Fast detector", "Fast", "'=id"}));
     }
 
     void aFileThatCannotBeWrittenSaysWhyAndLeavesNothing()
@@ -182,7 +182,7 @@ private slots:
         midi.recordingTimeMs = 10000;
         midi.count = 3;
         midi.result = RunResult::Finished;
-        midi.device = {2, "Pad, \"A\" ü", "", 10, 38, 0, ""};
+        midi.device = {DeviceType::Midi, "Pad, \"A\" ü", "", 10, 38, AudioDetector::Standard, ""};
         midi.ticksPerSecond = kMidiTicksPerSecond;
         midi.strokes = {{50'000'000, 0.5f, 38}, {51'250'000, 1.0f, 38}, {52'000'000, 0.25f, 38}};
         std::int64_t id = 0;
@@ -200,7 +200,7 @@ private slots:
         const auto table = readCsv(QByteArray::fromStdString(list.out));
         QVERIFY(table && table->size() == 3);
         QCOMPARE((*table)[1][0], QString::number(id));
-        QCOMPARE((*table)[1][8], QString("Pad, \"A\" ü"));
+        QCOMPARE((*table)[1][8], QString("Pad, \"A\" ü, channel 10, note 38"));
 
         const auto strokes = runCountTool({"--journal-run", std::to_string(id)});
         QCOMPARE(strokes.status, 0);

@@ -84,7 +84,7 @@ RunRecord run(std::int64_t startUtcMs, int strokes)
     r.startUtcMs = startUtcMs;
     r.recordingTimeMs = 30000;
     r.count = strokes;
-    r.device = {1, "USB Audio CODEC", "Mic", 0, -1, 1, "hw:CARD=CODEC,DEV=0"};
+    r.device = {DeviceType::Audio, "USB Audio CODEC", "Mic", 0, -1, AudioDetector::Fast, "hw:CARD=CODEC,DEV=0"};
     for (int k = 0; k < strokes; ++k)
         r.strokes.push_back({k * 4410LL, 0.5f, -1});
     return r;

@@ -41,7 +41,7 @@ RunRecord audioRun(std::int64_t startUtcMs, int strokes)
     RunRecord r;
     r.startUtcMs = startUtcMs;
     r.count = strokes;
-    r.device = {1, "default", "Capture", 0, -1, 0, ""};
+    r.device = {DeviceType::Audio, "default", "Capture", 0, -1, AudioDetector::Standard, ""};
     for (int k = 0; k < strokes; ++k)
         r.strokes.push_back({k * 2205LL, 0.5f, -1});
     return r;

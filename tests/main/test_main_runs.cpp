@@ -119,16 +119,16 @@ private slots:
         QCOMPARE(m_ended[1].count, 1);
     }
 
-    // The device dialog puts its own device in place for its meter: the run
+    // The device dialog asks for a device of its own for its meter: the run
     // ends there with what was played, and the meter's strokes join no run.
-    void aDeviceReplacedFromOutsideEndsTheRun()
+    void aPreviewDeviceEndsTheRun()
     {
         choose("Endless");
         device()->Stroke(EmptyIntervalForTest, 0);
         tick();
-        auto meter = std::make_unique<ManualTriggerDevice>();
-        ManualTriggerDevice* meterDevice = meter.get();
-        TriggerDevice = std::move(meter);
+        m_form->session().previewDevice(DeviceProperties);
+        ManualTriggerDevice* meterDevice = device();
+        QCOMPARE(TriggerDevice.get(), meterDevice);
         meterDevice->Stroke(EmptyIntervalForTest, 5);
         tick(3);
         QCOMPARE(m_ended.size(), std::size_t(1));

@@ -21,7 +21,7 @@ RunRecord run(std::int64_t startUtcMs, int strokes)
     r.recordingTimeMs = 10000;
     r.count = strokes;
     r.result = RunResult::Finished;
-    r.device = {2, "=HYPERLINK(\"x\")", "", 10, 38, 0, "{01234567-89AB-CDEF-0123-456789ABCDEF}"};
+    r.device = {DeviceType::Midi, "=HYPERLINK(\"x\")", "", 10, 38, AudioDetector::Standard, "{01234567-89AB-CDEF-0123-456789ABCDEF}"};
     r.ticksPerSecond = kMidiTicksPerSecond;
     for (int k = 0; k < strokes; ++k)
         r.strokes.push_back({k * 1'250'000LL, 0.5f, 38});
@@ -154,7 +154,7 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = f.readAll().split('\n');
         QCOMPARE(lines.size(), 4); // header, two strokes, the end
-        QVERIFY(lines[1].contains(",2,Finished,\"'=HYPERLINK(\"\"x\"\")\",,{01234567"));
+        QVERIFY(lines[1].contains(",2,Finished,\"'=HYPERLINK(\"\"x\"\"), channel 10, note 38\",,{01234567"));
         QVERIFY(lines[2].endsWith(",2,0.125000,0.5,38\r"));
         QCOMPARE(f.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions{});
     }

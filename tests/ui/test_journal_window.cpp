@@ -31,7 +31,7 @@ JournalRun hand(std::int64_t id, int count, std::optional<double> perMinute, std
     j.run.startUtcMs = 1'700'000'000'000 + id * kDayMs;
     j.run.recordingTimeMs = recordingTimeMs;
     j.run.count = count;
-    j.run.device = {1, std::move(device), "", 0, -1, 0, ""};
+    j.run.device = {DeviceType::Audio, std::move(device), "", 0, -1, AudioDetector::Standard, ""};
     j.summary.strokesPerMinute = perMinute;
     return j;
 }
@@ -51,7 +51,7 @@ RunRecord stored(std::int64_t startUtcMs, std::int32_t recordingTimeMs, int coun
     r.recordingTimeMs = recordingTimeMs;
     r.count = count;
     r.result = result;
-    r.device = {2, "Pad", "", 0, -1, 0, ""};
+    r.device = {DeviceType::Midi, "Pad", "", 0, -1, AudioDetector::Standard, ""};
     return r;
 }
 

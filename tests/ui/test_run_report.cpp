@@ -23,7 +23,7 @@ RunRecord thirtySecondRun()
     run.recordingTimeMs = 30000;
     run.ranToEnd = true;
     run.result = RunResult::Record;
-    run.device = {1, "USB Audio CODEC", "Mic", 0, -1, 0, ""};
+    run.device = {DeviceType::Audio, "USB Audio CODEC", "Mic", 0, -1, AudioDetector::Standard, ""};
     std::int64_t tick = 0;
     std::uint32_t seed = 7;
     for (int i = 0; tick < 30 * kAudioTicksPerSecond; ++i) {
@@ -73,7 +73,7 @@ private slots:
 
         QCOMPARE(labelText(window, "recordingTime"), QStringLiteral("30 s"));
         QCOMPARE(labelText(window, "result"), QStringLiteral("Record"));
-        QCOMPARE(labelText(window, "device"), QStringLiteral("Audio: USB Audio CODEC \u2013 Mic"));
+        QCOMPARE(labelText(window, "device"), QStringLiteral("USB Audio CODEC (Mic)"));
         QCOMPARE(labelText(window, "count"), QString::number(run.count));
         bool journalShown = false;
         for (const QLabel* label : window.findChildren<QLabel*>())

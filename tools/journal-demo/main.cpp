@@ -59,8 +59,10 @@ int main(int argc, char** argv)
                 r.result = r.count > best[r.recordingTimeMs] ? RunResult::Record : RunResult::Finished;
                 best[r.recordingTimeMs] = std::max(best[r.recordingTimeMs], r.count);
             }
-            r.device = k % 4 == 0 ? RunDevice{2, "TD-17 MIDI 1", "", 10, 38, 0, ""}
-                                  : RunDevice{1, "Built-in Audio Analog Stereo", "Capture", 0, -1, 0, ""};
+            r.device = k % 4 == 0
+                           ? RunDevice{DeviceType::Midi, "TD-17 MIDI 1", "", 10, 38, AudioDetector::Standard, ""}
+                           : RunDevice{DeviceType::Audio, "Built-in Audio Analog Stereo", "Capture", 0, -1,
+                                       AudioDetector::Standard, ""};
             db.setSummaryHook([&](const RunRecord&) {
                 return RunSummary{perSecond * 60.0, 6.0 - 2.5 * progress + 0.6 * noise(random),
                                   -4.0 + 1.5 * noise(random)};

@@ -1,7 +1,7 @@
 #pragma once
-// Builds the trigger device that a set of device settings describes. The main
-// window and the device dialog both replace the global TriggerDevice through
-// here, so tests can hand both a device they feed themselves.
+// Builds the trigger device that a set of device settings describes. The
+// measurement session builds every device through here (the device dialog's
+// preview too), so tests can hand it a device they feed themselves.
 
 #include "QX_Global.h"
 #include "QX_TriggerDevice.h"

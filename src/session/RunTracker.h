@@ -1,6 +1,6 @@
 #pragma once
-// RunTracker: the main window's notebook of the run in progress. The window
-// arms it when a measurement is armed, hands it the stroke events it drains
+// RunTracker: the measurement session's notebook of the run in progress. The
+// session arms it when a measurement is armed, hands it the stroke events it drains
 // from the trigger device on each tick, and tells it how the run ended; the
 // tracker turns that into the RunRecord the journal keeps and the run report
 // shows.
