@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <mutex>
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -174,6 +175,12 @@ JournalRun rowToRun(const QSqlQuery& q)
 
 std::atomic<unsigned> g_connectionSerial{0};
 
+// Qt keeps every connection in one process-wide registry behind a lock of its
+// own, which ThreadSanitizer cannot see (Qt is not instrumented): two journal
+// threads opening at once then read as a race. Taking this mutex around every
+// call into the registry makes the hand-off visible; it is held for a lookup.
+std::mutex g_registryMutex;
+
 } // namespace
 
 JournalDatabase::JournalDatabase(QString path)
@@ -192,6 +199,12 @@ QString JournalDatabase::defaultPath()
            QStringLiteral("/Tempovaro/journal.sqlite");
 }
 
+QSqlDatabase JournalDatabase::connection() const
+{
+    const std::lock_guard lock(g_registryMutex);
+    return QSqlDatabase::database(m_connection, false);
+}
+
 bool JournalDatabase::isOpen() const
 {
     return !m_connection.isEmpty();
@@ -202,11 +215,14 @@ void JournalDatabase::close()
     if (m_connection.isEmpty())
         return;
     {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        QSqlDatabase db = connection();
         db.close();
     }
     // Only once no QSqlDatabase handle is left may the connection go.
-    QSqlDatabase::removeDatabase(m_connection);
+    {
+        const std::lock_guard lock(g_registryMutex);
+        QSqlDatabase::removeDatabase(m_connection);
+    }
     m_connection.clear();
 }
 
@@ -234,7 +250,7 @@ bool JournalDatabase::open(const Options& options)
         return false;
     rememberFile();
 
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = connection();
     QString error;
     m_version = journalSchemaVersion(db, &error);
     if (m_version < 0) {
@@ -400,7 +416,7 @@ bool JournalDatabase::probe(bool checkWhole)
 {
     // Reading the schema is the first time SQLite looks past the header: a
     // file that is not a database, or a damaged first page, shows itself here.
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlQuery q(connection());
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !q.next()) {
         fail(q.lastError());
         return false;
@@ -425,7 +441,10 @@ bool JournalDatabase::probe(bool checkWhole)
 bool JournalDatabase::openConnection(const Options& options, const QString& uriQuery)
 {
     m_connection = QStringLiteral("tempovaro-journal-%1").arg(g_connectionSerial.fetch_add(1));
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    QSqlDatabase db = [this] {
+        const std::lock_guard lock(g_registryMutex);
+        return QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    }();
     QString connectOptions = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options.busyTimeoutMs);
     if (options.readOnly)
         connectOptions += QStringLiteral(";QSQLITE_OPEN_READONLY");
@@ -603,7 +622,7 @@ bool JournalDatabase::begin()
              QStringLiteral("the journal is open read-only"));
         return false;
     }
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlQuery q(connection());
     // IMMEDIATE: wait for the write lock now (busy timeout), not halfway through the run.
     if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
         return true;
@@ -613,13 +632,13 @@ bool JournalDatabase::begin()
 
 void JournalDatabase::rollback()
 {
-    QSqlQuery(QSqlDatabase::database(m_connection, false)).exec(QStringLiteral("ROLLBACK"));
+    QSqlQuery(connection()).exec(QStringLiteral("ROLLBACK"));
 }
 
 std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, const RunSummary& summary)
 {
     const QByteArray blob = packStrokes(run.strokes);
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = connection();
     std::int64_t id = 0;
     {
         QSqlQuery q(db);
@@ -693,7 +712,7 @@ std::optional<int> JournalDatabase::addImportedRuns(const std::vector<ImportedRu
 {
     if (!begin())
         return std::nullopt;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = connection();
     int added = 0;
     {
         QSqlQuery known(db), remember(db);
@@ -744,7 +763,7 @@ std::optional<int> JournalDatabase::countNewImports(const std::vector<ImportedRu
 {
     if (!isOpen())
         return std::nullopt;
-    QSqlQuery known(QSqlDatabase::database(m_connection, false));
+    QSqlQuery known(connection());
     known.prepare(QStringLiteral("SELECT 1 FROM imported_scores WHERE score_key = ?"));
     int fresh = 0;
     for (const ImportedRun& imported : runs) {
@@ -761,7 +780,7 @@ std::optional<int> JournalDatabase::countNewImports(const std::vector<ImportedRu
 
 bool JournalDatabase::commit()
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = connection();
     QSqlQuery commit(db);
     if (!commit.exec(QStringLiteral("COMMIT"))) {
         fail(commit.lastError());
@@ -778,7 +797,7 @@ bool JournalDatabase::setSummary(std::int64_t id, const RunSummary& summary)
 {
     if (!begin())
         return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = connection();
     QSqlQuery q(db);
     q.prepare(QStringLiteral(
         "UPDATE runs SET strokes_per_minute = ?, evenness_cv_percent = ?, fatigue_percent = ? WHERE id = ?"));
@@ -829,7 +848,7 @@ std::vector<JournalRun> JournalDatabase::listRuns(const RunFilter& filter)
     sql += QStringLiteral(" ORDER BY r.start_utc_ms DESC, r.id DESC LIMIT ? OFFSET ?");
     values << filter.limit << filter.offset;
 
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlQuery q(connection());
     q.setForwardOnly(true);
     q.prepare(sql);
     for (const auto& v : values)
@@ -850,7 +869,7 @@ std::optional<JournalRun> JournalDatabase::loadRun(std::int64_t id)
     if (!isOpen())
         return std::nullopt;
     clearProblem();
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlQuery q(connection());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT ") + runColumns() +
               QStringLiteral(", s.data FROM runs r LEFT JOIN run_strokes s ON s.run_id = r.id WHERE r.id = ?"));
@@ -880,7 +899,7 @@ std::optional<int> JournalDatabase::addRunsOnce(const std::vector<JournalRun>& r
 {
     if (!begin())
         return std::nullopt;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = connection();
     int added = 0;
     {
         QSqlQuery known(db);
@@ -914,7 +933,7 @@ std::optional<int> JournalDatabase::deleteRuns(const std::vector<std::int64_t>& 
 {
     if (!begin())
         return std::nullopt;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDatabase db = connection();
     int deleted = 0;
     {
         QSqlQuery strokes(db), runs(db);
@@ -947,7 +966,7 @@ std::optional<std::int64_t> JournalDatabase::countRuns()
 {
     if (!isOpen())
         return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    QSqlQuery q(connection());
     if (!q.exec(QStringLiteral("SELECT count(*) FROM runs")) || !q.next()) {
         fail(q.lastError());
         return std::nullopt;

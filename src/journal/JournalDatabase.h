@@ -43,6 +43,7 @@
 #include <optional>
 #include <vector>
 
+class QSqlDatabase;
 class QSqlError;
 
 enum class JournalProblem {
@@ -181,6 +182,9 @@ public:
 
 private:
     bool openConnection(const Options& options, const QString& uriQuery = {});
+    // This journal's connection, looked up in Qt's registry under the lock
+    // that guards every registry call.
+    QSqlDatabase connection() const;
     bool openForReading(const Options& options);
     bool openForWriting(const Options& options);
     // SQLite's verdict on the open connection: true when the file reads as a
