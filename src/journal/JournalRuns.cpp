@@ -4,6 +4,7 @@
 
 #include "JournalSchema.h"
 #include "SqlRows.h"
+#include "SqlTransaction.h"
 #include "StrokeBlob.h"
 
 #include <QSqlDatabase>
@@ -67,28 +68,31 @@ JournalRun rowToRun(const QSqlQuery& q)
 
 } // namespace
 
-bool JournalDatabase::begin()
+std::optional<SqlTransaction> JournalDatabase::beginWrite()
 {
     if (!isOpen()) {
         fail(JournalProblem::Other, QStringLiteral("the journal is not open"));
-        return false;
+        return std::nullopt;
     }
     if (m_readOnly) {
         fail(m_version > kJournalSchemaVersion ? JournalProblem::NewerSchema : JournalProblem::FolderNotWritable,
              QStringLiteral("the journal is open read-only"));
-        return false;
+        return std::nullopt;
     }
-    QSqlQuery q(connection());
     // IMMEDIATE: wait for the write lock now (busy timeout), not halfway through the run.
-    if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return true;
-    fail(q.lastError());
-    return false;
+    SqlTransaction tx(connection(), QStringLiteral("BEGIN IMMEDIATE"));
+    if (tx.isActive())
+        return tx;
+    fail(tx.lastError());
+    return std::nullopt;
 }
 
-void JournalDatabase::rollback()
+bool JournalDatabase::commit(SqlTransaction& tx)
 {
-    QSqlQuery(connection()).exec(QStringLiteral("ROLLBACK"));
+    if (tx.commit())
+        return true;
+    fail(tx.lastError());
+    return false;
 }
 
 std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, const RunSummary& summary)
@@ -123,7 +127,6 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.addBindValue(QString::fromStdString(run.device.id));
         if (!q.exec()) {
             fail(q.lastError());
-            q = QSqlQuery();
             return std::nullopt;
         }
         id = q.lastInsertId().toLongLong();
@@ -135,7 +138,6 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.addBindValue(blob);
         if (!q.exec()) {
             fail(q.lastError());
-            q = QSqlQuery();
             return std::nullopt;
         }
     }
@@ -152,21 +154,20 @@ std::optional<std::int64_t> JournalDatabase::addRun(const RunRecord& run)
     } catch (...) {
         summary = RunSummary{};
     }
-    if (!begin())
+    std::optional<SqlTransaction> tx = beginWrite();
+    if (!tx)
         return std::nullopt;
     const std::optional<std::int64_t> id = insertRun(run, summary);
-    if (!id) {
-        rollback();
+    if (!id || !commit(*tx))
         return std::nullopt;
-    }
-    if (!commit())
-        return std::nullopt;
+    clearProblem();
     return id;
 }
 
 std::optional<int> JournalDatabase::addImportedRuns(const std::vector<ImportedRun>& runs)
 {
-    if (!begin())
+    std::optional<SqlTransaction> tx = beginWrite();
+    if (!tx)
         return std::nullopt;
     QSqlDatabase db = connection();
     int added = 0;
@@ -178,17 +179,11 @@ std::optional<int> JournalDatabase::addImportedRuns(const std::vector<ImportedRu
             known.addBindValue(imported.key);
             if (!known.exec()) {
                 fail(known.lastError());
-                known = QSqlQuery();
-                remember = QSqlQuery();
-                rollback();
                 return std::nullopt;
             }
             const bool seen = known.next();
             if (!seen && !finishedCleanly(known)) {
                 fail(known.lastError());
-                known = QSqlQuery();
-                remember = QSqlQuery();
-                rollback();
                 return std::nullopt;
             }
             known.finish();
@@ -202,16 +197,14 @@ std::optional<int> JournalDatabase::addImportedRuns(const std::vector<ImportedRu
             if (!id || !remember.exec()) {
                 if (id)
                     fail(remember.lastError());
-                known = QSqlQuery();
-                remember = QSqlQuery();
-                rollback();
                 return std::nullopt;
             }
             ++added;
         }
     }
-    if (!commit())
+    if (!commit(*tx))
         return std::nullopt;
+    clearProblem();
     return added;
 }
 
@@ -234,45 +227,25 @@ std::optional<int> JournalDatabase::countNewImports(const std::vector<ImportedRu
     return fresh;
 }
 
-bool JournalDatabase::commit()
-{
-    QSqlDatabase db = connection();
-    QSqlQuery commit(db);
-    if (!commit.exec(QStringLiteral("COMMIT"))) {
-        fail(commit.lastError());
-        commit = QSqlQuery();
-        rollback();
-        return false;
-    }
-    m_problem = m_version > kJournalSchemaVersion ? JournalProblem::NewerSchema : JournalProblem::None;
-    m_problemDetail.clear();
-    return true;
-}
-
 bool JournalDatabase::setSummary(std::int64_t id, const RunSummary& summary)
 {
-    if (!begin())
+    std::optional<SqlTransaction> tx = beginWrite();
+    if (!tx)
         return false;
-    QSqlDatabase db = connection();
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral(
-        "UPDATE runs SET strokes_per_minute = ?, evenness_cv_percent = ?, fatigue_percent = ? WHERE id = ?"));
-    q.addBindValue(nullable(summary.strokesPerMinute));
-    q.addBindValue(nullable(summary.evennessCvPercent));
-    q.addBindValue(nullable(summary.fatiguePercent));
-    q.addBindValue(QVariant::fromValue<qint64>(id));
-    const bool updated = q.exec() && q.numRowsAffected() == 1;
-    if (!updated && q.lastError().isValid())
-        fail(q.lastError());
-    q = QSqlQuery();
-    QSqlQuery commit(db);
-    if (!commit.exec(QStringLiteral("COMMIT"))) {
-        fail(commit.lastError());
-        commit = QSqlQuery();
-        rollback();
-        return false;
+    bool updated = false;
+    {
+        QSqlQuery q(connection());
+        q.prepare(QStringLiteral(
+            "UPDATE runs SET strokes_per_minute = ?, evenness_cv_percent = ?, fatigue_percent = ? WHERE id = ?"));
+        q.addBindValue(nullable(summary.strokesPerMinute));
+        q.addBindValue(nullable(summary.evennessCvPercent));
+        q.addBindValue(nullable(summary.fatiguePercent));
+        q.addBindValue(QVariant::fromValue<qint64>(id));
+        updated = q.exec() && q.numRowsAffected() == 1;
+        if (!updated && q.lastError().isValid())
+            fail(q.lastError());
     }
-    return updated;
+    return commit(*tx) && updated;
 }
 
 QString JournalDatabase::runColumns() const
@@ -353,7 +326,8 @@ std::optional<JournalRun> JournalDatabase::loadRun(std::int64_t id)
 
 std::optional<int> JournalDatabase::addRunsOnce(const std::vector<JournalRun>& runs)
 {
-    if (!begin())
+    std::optional<SqlTransaction> tx = beginWrite();
+    if (!tx)
         return std::nullopt;
     QSqlDatabase db = connection();
     int added = 0;
@@ -372,22 +346,21 @@ std::optional<int> JournalDatabase::addRunsOnce(const std::vector<JournalRun>& r
             if (failed)
                 fail(known.lastError());
             known.finish();
-            if (failed || (!seen && !insertRun(j.run, j.summary))) {
-                known = QSqlQuery();
-                rollback();
+            if (failed || (!seen && !insertRun(j.run, j.summary)))
                 return std::nullopt;
-            }
             added += seen ? 0 : 1;
         }
     }
-    if (!commit())
+    if (!commit(*tx))
         return std::nullopt;
+    clearProblem();
     return added;
 }
 
 std::optional<int> JournalDatabase::deleteRuns(const std::vector<std::int64_t>& ids)
 {
-    if (!begin())
+    std::optional<SqlTransaction> tx = beginWrite();
+    if (!tx)
         return std::nullopt;
     QSqlDatabase db = connection();
     int deleted = 0;
@@ -400,21 +373,13 @@ std::optional<int> JournalDatabase::deleteRuns(const std::vector<std::int64_t>& 
             runs.addBindValue(QVariant::fromValue<qint64>(id));
             if (!strokes.exec() || !runs.exec()) {
                 fail(strokes.lastError().isValid() ? strokes.lastError() : runs.lastError());
-                strokes = QSqlQuery();
-                runs = QSqlQuery();
-                rollback();
                 return std::nullopt;
             }
             deleted += runs.numRowsAffected();
         }
     }
-    QSqlQuery commit(db);
-    if (!commit.exec(QStringLiteral("COMMIT"))) {
-        fail(commit.lastError());
-        commit = QSqlQuery();
-        rollback();
+    if (!commit(*tx))
         return std::nullopt;
-    }
     return deleted;
 }
 
