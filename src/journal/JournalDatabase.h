@@ -45,6 +45,7 @@
 
 class QSqlDatabase;
 class QSqlError;
+class SqlTransaction;
 
 enum class JournalProblem {
     None,
@@ -200,9 +201,11 @@ private:
     void fail(const QSqlError& error);
     // The real reason behind an error SQLite reports only by its code.
     JournalProblem diagnose(int primaryCode) const;
-    bool begin();
-    bool commit();
-    void rollback();
+    // A write transaction (BEGIN IMMEDIATE), or none with problem() set
+    // when the journal cannot be written or the write lock was not had.
+    std::optional<SqlTransaction> beginWrite();
+    // Commits tx; false with problem() set, and tx rolls back as it goes.
+    bool commit(SqlTransaction& tx);
     // The columns rowToRun reads, as far as this journal's version has them.
     QString runColumns() const;
     // Inside a transaction: the run's row and its strokes; rolls nothing back.

@@ -1,5 +1,7 @@
 #include "JournalSchema.h"
 
+#include "SqlTransaction.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -63,15 +65,19 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
     },
 }};
 
+// Hands the driver's words and code to the caller; always false.
+bool report(const QSqlError& e, QString* error, int* errorCode)
+{
+    if (error)
+        *error = e.text();
+    if (errorCode)
+        *errorCode = e.nativeErrorCode().toInt();
+    return false;
+}
+
 bool run(QSqlQuery& q, const QString& sql, QString* error, int* errorCode)
 {
-    if (q.exec(sql))
-        return true;
-    if (error)
-        *error = q.lastError().text();
-    if (errorCode)
-        *errorCode = q.lastError().nativeErrorCode().toInt();
-    return false;
+    return q.exec(sql) || report(q.lastError(), error, errorCode);
 }
 
 } // namespace
@@ -88,30 +94,29 @@ bool migrateJournal(QSqlDatabase& db, int targetVersion, QString* error, int* er
 {
     if (targetVersion > kJournalSchemaVersion)
         targetVersion = kJournalSchemaVersion;
-    QSqlQuery q(db);
     for (;;) {
         // IMMEDIATE takes the write lock before the version is read, so two
         // programs starting together cannot both apply the same step.
-        if (!run(q, QStringLiteral("BEGIN IMMEDIATE"), error, errorCode))
-            return false;
+        SqlTransaction tx(db, QStringLiteral("BEGIN IMMEDIATE"));
+        if (!tx.isActive())
+            return report(tx.lastError(), error, errorCode);
         const int version = journalSchemaVersion(db, error);
-        bool ok = version >= 0;
-        if (ok && version >= targetVersion) {
-            run(q, QStringLiteral("COMMIT"), nullptr, nullptr);
+        if (version < 0)
+            return false;
+        if (version >= targetVersion) {
+            // Nothing was written: a failed commit just rolls back.
+            tx.commit();
             return true;
         }
-        if (ok) {
-            for (const char* sql : kMigrations[static_cast<std::size_t>(version)]) {
-                ok = run(q, QString::fromLatin1(sql), error, errorCode);
-                if (!ok)
-                    break;
-            }
+        {
+            QSqlQuery q(db);
+            for (const char* sql : kMigrations[static_cast<std::size_t>(version)])
+                if (!run(q, QString::fromLatin1(sql), error, errorCode))
+                    return false;
+            if (!run(q, QStringLiteral("PRAGMA user_version = %1").arg(version + 1), error, errorCode))
+                return false;
         }
-        ok = ok && run(q, QStringLiteral("PRAGMA user_version = %1").arg(version + 1), error, errorCode) &&
-             run(q, QStringLiteral("COMMIT"), error, errorCode);
-        if (!ok) {
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            return false;
-        }
+        if (!tx.commit())
+            return report(tx.lastError(), error, errorCode);
     }
 }

@@ -3,6 +3,7 @@
 #include "JournalDatabase.h"
 #include "JournalSchema.h"
 #include "QtTempFolder.h"
+#include "SqlTransaction.h"
 #include "StrokeBlob.h"
 
 #include <QFile>
@@ -289,6 +290,62 @@ private slots:
         QVERIFY(sameStrokes(run->run.strokes, midiRun(0, 5).strokes));
         QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0}));
         QCOMPARE(db.listRuns(ofRecordingTime(30000)).front().summary.fatiguePercent, std::optional<double>(-5.0));
+    }
+
+    // Every write of the journal relies on this: an early return rolls back,
+    // and a refused commit is reported, never taken for done.
+    void aTransactionRollsBackUnlessCommitted()
+    {
+        {
+            auto raw = QSqlDatabase::addDatabase("QSQLITE", "tx");
+            raw.setDatabaseName(":memory:");
+            QVERIFY(raw.open());
+            QSqlQuery q(raw);
+            QVERIFY(q.exec("PRAGMA foreign_keys = ON"));
+            QVERIFY(q.exec("CREATE TABLE parent (id INTEGER PRIMARY KEY)"));
+            // A deferred key is checked only at COMMIT, which then fails and
+            // leaves the transaction open.
+            QVERIFY(q.exec("CREATE TABLE child (parent_id INTEGER REFERENCES parent (id)"
+                           " DEFERRABLE INITIALLY DEFERRED)"));
+            const auto rows = [&raw] {
+                QSqlQuery c(raw);
+                return c.exec("SELECT (SELECT count(*) FROM parent) + (SELECT count(*) FROM child)") && c.next()
+                           ? c.value(0).toInt()
+                           : -1;
+            };
+
+            {
+                SqlTransaction tx(raw);
+                QVERIFY(tx.isActive());
+                QVERIFY(q.exec("INSERT INTO parent VALUES (1)"));
+                // One inside another cannot begin, and must not commit the outer one.
+                SqlTransaction nested(raw);
+                QVERIFY(!nested.isActive() && nested.lastError().isValid());
+                QVERIFY(!nested.commit());
+                QCOMPARE(rows(), 1);
+            }
+            QCOMPARE(rows(), 0);
+
+            {
+                SqlTransaction tx(raw);
+                QVERIFY(q.exec("INSERT INTO parent VALUES (2)"));
+                QVERIFY(tx.commit());
+                QVERIFY(!tx.isActive());
+            }
+            QCOMPARE(rows(), 1);
+
+            {
+                SqlTransaction tx(raw);
+                QVERIFY(q.exec("INSERT INTO child VALUES (99)"));
+                QVERIFY(!tx.commit());
+                QVERIFY(tx.lastError().text().contains("FOREIGN KEY"));
+                QVERIFY(tx.isActive());
+            }
+            QCOMPARE(rows(), 1);
+            QVERIFY(SqlTransaction(raw).isActive()); // the failed one was ended
+            q = QSqlQuery();
+        }
+        QSqlDatabase::removeDatabase("tx");
     }
 };
 
