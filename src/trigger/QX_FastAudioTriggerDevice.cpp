@@ -51,24 +51,17 @@ constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
 TQX_FastAudioTriggerDevice::TQX_FastAudioTriggerDevice(const std::string& DeviceID,
                                                        std::unique_ptr<TQX_AudioInput> graph)
-    : m_graph(std::move(graph))
+    : AudioDetectorBase(DeviceID, std::move(graph))
 {
-    m_graph.open(DeviceID,
-                 QX_SampleHandler::Bind<TQX_FastAudioTriggerDevice, &TQX_FastAudioTriggerDevice::AnalyzeSamples>(this));
-}
-
-CaptureHealth TQX_FastAudioTriggerDevice::captureHealth() const
-{
-    return m_graph.health();
 }
 
 TQX_FastAudioTriggerDevice::~TQX_FastAudioTriggerDevice()
 {
     // Joins the capture thread before the state it writes goes away.
-    m_graph.stop();
+    stopCapture();
 }
 
-void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
+void TQX_FastAudioTriggerDevice::resetAnalysis()
 {
     m_meter1 = Biquad{};
     m_meter2 = Biquad{};
@@ -87,7 +80,6 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     m_attackSum = 0;
     m_attackSamples = 0;
     m_phase = Phase::Idle;
-    m_sampleIndex = 0;
     m_quietSample = -1;
     m_riseSample = -1;
     m_candidateOnset = 0;
@@ -97,24 +89,6 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     m_candidatePeak = 0;
     m_onsets.fill(Onset{});
     m_onsetIndex = 0;
-    clearStrokeEvents();
-
-    NewStroke.store(true, std::memory_order_release);
-    HistoryIndex = 0;
-    ResetHistory();
-    TimeLimit.store(timeLimit, std::memory_order_relaxed);
-    StartTick.store(0, std::memory_order_relaxed);
-    m_graph.run();
-}
-
-float TQX_FastAudioTriggerDevice::GetMeanInterval()
-{
-    return meanIntervalSeconds(kSampleRate);
-}
-
-bool TQX_FastAudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
-{
-    return m_graph.setInputLine(LineName, InputLevel);
 }
 
 float TQX_FastAudioTriggerDevice::meanRecentPeak() const
@@ -128,15 +102,8 @@ float TQX_FastAudioTriggerDevice::meanRecentPeak() const
     return sum / 8.0f;
 }
 
-void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteCount)
+std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes, std::int32_t n)
 {
-    if (IsTimeOver())
-        return;
-    const std::int32_t n = ByteCount / 2;
-    if (n <= 0 || Data == nullptr)
-        return;
-
-    const auto* bytes = static_cast<const unsigned char*>(Data);
     const double b0 = m_highPass.b0, b1 = m_highPass.b1, b2 = m_highPass.b2, a1 = m_highPass.a1,
                  a2 = m_highPass.a2;
     Biquad s1 = m_meter1;
@@ -146,7 +113,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
     double lastInput = m_lastInput;
     double edgeSlow = m_edgeSlow;
     double noiseFloor = m_noiseFloor;
-    std::int64_t index = m_sampleIndex;
+    const std::int64_t firstIndex = samplesSinceStart();
+    std::int64_t index = firstIndex;
     float blockPeak = 0.0f;
 
     for (std::int32_t i = 0; i < n; ++i, ++index) {
@@ -255,7 +223,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
     m_lastInput = lastInput;
     m_edgeSlow = edgeSlow;
     m_noiseFloor = noiseFloor;
-    m_sampleIndex = index;
+    return static_cast<std::int32_t>(index - firstIndex);
 }
 
 void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
