@@ -39,7 +39,7 @@ public:
     void Start(std::int32_t TimeLimit) override;
     float GetMeanInterval() override;
     // True when the capture back-end accepted the line (false without one).
-    bool SetInputLine(const std::string& LineName, float InputLevel);
+    bool SetInputLine(const std::string& LineName, float InputLevel) override;
     // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
     void AnalyzeSamples(const void* Data, std::int32_t ByteCount);
     // Samples analysed since Start; read on the thread that feeds samples.
