@@ -101,15 +101,20 @@ private:
     Biquad m_meter2;
     BiquadCoefficients m_highPass;
 
-    // Power of the filtered signal (full scale = 1): envelope, the level it
-    // is compared with, and the noise floor.
-    double m_fast = 0;
-    double m_slow = 0;
-    double m_noiseFloor = 0;
-    // Power of the step between input samples (the treble a strike adds),
-    // over 12 ms, and its sum over a candidate's attack.
-    double m_lastInput = 0;
-    double m_edgeSlow = 0;
+    // The smoothed powers, which a block carries in one local copy.
+    struct Powers {
+        // Of the filtered signal (full scale = 1): the envelope, the level
+        // it is compared with, and the noise floor.
+        double fast = 0;
+        double slow = 0;
+        double noiseFloor = 0;
+        // Of the step between input samples (the treble a strike adds), over
+        // 12 ms; lastInput is the input sample the next step starts from.
+        double lastInput = 0;
+        double edgeSlow = 0;
+    };
+    Powers m_powers;
+    // The treble over 12 ms before a candidate and its sum over the attack.
     double m_edgeBefore = 0;
     double m_edgeAttackSum = 0;
 
