@@ -16,14 +16,14 @@ namespace {
 // whatever the block size, so the recount feeds the same size.
 constexpr std::int32_t kBlockFrames = 1764;
 
-std::unique_ptr<TQX_TriggerDevice> audioDevice(AuditDetector detector)
+std::unique_ptr<AudioDetectorBase> audioDevice(AuditDetector detector)
 {
     if (detector == AuditDetector::Fast)
         return std::make_unique<TQX_FastAudioTriggerDevice>("");
     return std::make_unique<TQX_AudioTriggerDevice>("");
 }
 
-void analyze(TQX_TriggerDevice& device, const std::int16_t* samples, std::int32_t frames)
+void analyze(AudioDetectorBase& device, const std::int16_t* samples, std::int32_t frames)
 {
     // The recording is host-endian; the devices read little-endian bytes.
     std::int16_t block[kBlockFrames];
@@ -33,10 +33,7 @@ void analyze(TQX_TriggerDevice& device, const std::int16_t* samples, std::int32_
         bytes[2 * i] = static_cast<unsigned char>(v & 0xff);
         bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
     }
-    if (auto* fast = dynamic_cast<TQX_FastAudioTriggerDevice*>(&device))
-        fast->AnalyzeSamples(block, frames * 2);
-    else
-        static_cast<TQX_AudioTriggerDevice&>(device).AnalyzeSamples(block, frames * 2);
+    device.AnalyzeSamples(block, frames * 2);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "QX_TriggerFactory.h"
 
+#include "AudioDetectorBase.h"
 #include "QX_AlsaAudio.h"
 #include "QX_AudioTriggerDevice.h"
 #include "QX_MidiPort.h"
@@ -37,12 +38,11 @@ std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DevicePropertie
 
     switch (Properties.TriggerDeviceType) {
     case kTriggerDeviceAudio: {
-        if (Properties.AudioDetector == kAudioDetectorFast) {
-            auto device = CreateFastAudioTriggerDevice(Properties.AudioDevice.ID);
-            device->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
-            return device;
-        }
-        auto device = CreateAudioTriggerDevice(Properties.AudioDevice.ID);
+        std::unique_ptr<AudioDetectorBase> device;
+        if (Properties.AudioDetector == kAudioDetectorFast)
+            device = CreateFastAudioTriggerDevice(Properties.AudioDevice.ID);
+        else
+            device = CreateAudioTriggerDevice(Properties.AudioDevice.ID);
         device->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
         return device;
     }

@@ -40,17 +40,16 @@ constexpr double kPeakShare = 0.03;
 } // namespace
 
 TQX_AudioTriggerDevice::TQX_AudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> graph)
-    : Graph(std::move(graph))
+    : AudioDetectorBase(DeviceID, std::move(graph))
 {
-    Graph.open(DeviceID, QX_SampleHandler::Bind<TQX_AudioTriggerDevice, &TQX_AudioTriggerDevice::AnalyzeSamples>(this));
 }
 
 TQX_AudioTriggerDevice::~TQX_AudioTriggerDevice()
 {
-    Graph.stop();
+    stopCapture();
 }
 
-void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
+void TQX_AudioTriggerDevice::resetAnalysis()
 {
     WindowSumSquares = 0.0f;
     WindowSampleCount = 0;
@@ -59,12 +58,8 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     WindowPeakPos = 0;
     RmsFloor = kRestFloor;
     PrevWindowRms = kRestFloor;
-    NewStroke.store(true, std::memory_order_release);
-    GapCounter = 0;
-    HistoryIndex = 0;
     m_section1 = Biquad{};
     m_section2 = Biquad{};
-    m_samplesSinceStart = 0;
     // Start holds the dead time like a stroke: the first windows are compared
     // with the rest floor, not with the room, and would count its noise.
     m_strokeSinceClear = true;
@@ -73,7 +68,6 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     m_powerOneBack = 0.0;
     m_powerTwoBack = 0.0;
     m_pending = PendingOnset{};
-    clearStrokeEvents();
 
     const BiquadCoefficients k = highPass300Hz(kSampleRate);
     A1 = k.a1;
@@ -81,41 +75,13 @@ void TQX_AudioTriggerDevice::Start(std::int32_t timeLimit)
     B0 = k.b0;
     B1 = k.b1;
     B2 = k.b2;
-
-    ResetHistory();
-    TimeLimit.store(timeLimit, std::memory_order_relaxed);
-    StartTick.store(0, std::memory_order_relaxed);
-    Graph.run();
 }
 
-CaptureHealth TQX_AudioTriggerDevice::captureHealth() const
+std::int32_t TQX_AudioTriggerDevice::analyzeBlock(const unsigned char* bytes, std::int32_t n)
 {
-    return Graph.health();
-}
-
-float TQX_AudioTriggerDevice::GetMeanInterval()
-{
-    return meanIntervalSeconds(kSampleRate);
-}
-
-bool TQX_AudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
-{
-    return Graph.setInputLine(LineName, InputLevel);
-}
-
-void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteCount)
-{
-    // Once the recording time is over the whole block is ignored, level included.
-    if (IsTimeOver())
-        return;
-    const std::int32_t n = ByteCount / 2;
-    if (n <= 0 || Data == nullptr)
-        return;
-
     // The per-sample state lives in locals for the block so the compiler can
     // keep it in registers; the atomics and the history are touched only
     // when a value changes or a window ends.
-    const auto* bytes = static_cast<const unsigned char*>(Data);
     const double b0 = B0, b1 = B1, b2 = B2, a1 = A1, a2 = A2;
     Biquad s1 = m_section1;
     Biquad s2 = m_section2;
@@ -125,7 +91,7 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     float peak = WindowPeak;
     std::int32_t peakPos = WindowPeakPos;
     std::int64_t gap = GapCounter;
-    const std::int64_t firstSample = m_samplesSinceStart;
+    const std::int64_t firstSample = samplesSinceStart();
     std::int32_t recentPos = m_recentPos;
     std::int32_t analysed = n;
 
@@ -228,7 +194,7 @@ void TQX_AudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteC
     WindowPeakPos = peakPos;
     GapCounter = gap;
     m_recentPos = recentPos;
-    m_samplesSinceStart = firstSample + analysed;
+    return analysed;
 }
 
 void TQX_AudioTriggerDevice::resolveOnset(std::int64_t availableEnd)
@@ -281,8 +247,7 @@ void TQX_AudioTriggerDevice::resolveOnset(std::int64_t availableEnd)
 
 void TQX_AudioTriggerDevice::finishInput()
 {
-    // Joins the capture thread; from here this thread is the only writer.
-    Graph.stop();
+    stopCapture();
     if (m_pending.open)
-        resolveOnset(m_samplesSinceStart);
+        resolveOnset(samplesSinceStart());
 }

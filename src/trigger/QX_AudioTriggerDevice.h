@@ -17,48 +17,27 @@
 // timed run a stroke whose onset may lie either side of the end is counted
 // then too, only when its onset is inside.
 //
-// Threads: AnalyzeSamples runs on the capture thread (or the caller's thread
-// when the device has no capture back-end); it allocates nothing and takes no
-// lock. Start, SetInputLine and the destructor run on the user-interface
-// thread; Start runs before capture begins, and the destructor frees the
-// capture back-end first, which stops and joins its thread, so no
-// AnalyzeSamples call outlives the device.
-//
-// Ownership: the device owns its capture back-end. Without one (tests, the
-// command-line tool) it opens no hardware and is fed by calling
-// AnalyzeSamples directly.
+// Threads and ownership as for every AudioDetectorBase: analyzeBlock runs on
+// the thread that feeds samples and allocates nothing; Start and the
+// destructor, which stops the capture first, run on the user-interface
+// thread. Its output is fixed bit for bit by the reference tests
+// (tests/trigger/AudioReference.h): any change to the arithmetic of
+// analyzeBlock, its order of operations or the rounding to float breaks them.
 
+#include "AudioDetectorBase.h"
 #include "Biquad.h"
-#include "CaptureGraph.h"
 #include "QX_Inputs.h"
-#include "QX_TriggerDevice.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-class TQX_AudioTriggerDevice : public TQX_TriggerDevice {
+class TQX_AudioTriggerDevice final : public AudioDetectorBase {
 public:
     explicit TQX_AudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> Graph = nullptr);
     ~TQX_AudioTriggerDevice() override;
 
-    void Start(std::int32_t TimeLimit) override;
-    float GetMeanInterval() override;
-    // True when the capture back-end accepted the line (false without one).
-    bool SetInputLine(const std::string& LineName, float InputLevel);
-    // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
-    void AnalyzeSamples(const void* Data, std::int32_t ByteCount);
-    // Stroke events are stamped with the stroke's onset sample, counted from
-    // the first sample analysed after Start.
-    std::int64_t ticksPerSecond() const override { return kAudioTicksPerSecond; }
-    CaptureHealth captureHealth() const override;
-    bool attachSampleTap(SampleTap* tap) override
-    {
-        Graph.attachTap(tap);
-        return true;
-    }
-    std::uint32_t captureDropouts() const override { return Graph.dropouts(); }
     // The capture's delay plus the 20 ms the onset search looks ahead.
     std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 20; }
     void finishInput() override;
@@ -66,9 +45,10 @@ public:
 private:
     static constexpr std::int32_t kRecentSamples = 3 * 441;
 
+    void resetAnalysis() override;
+    std::int32_t analyzeBlock(const unsigned char* bytes, std::int32_t n) override;
     void resolveOnset(std::int64_t availableEnd);
 
-    CaptureGraph Graph;
     float WindowSumSquares = 0.0f;
     std::int32_t WindowSampleCount = 0;
     float WindowPeak = 0.0f;
@@ -79,8 +59,6 @@ private:
     Biquad m_section1;
     Biquad m_section2;
     float A1 = 0, A2 = 0, B0 = 0, B1 = 0, B2 = 0;
-    // Samples analysed since Start; written by the capture thread only.
-    std::int64_t m_samplesSinceStart = 0;
     bool m_strokeSinceClear = false;
 
     // The rectified filter output of the last three windows, at sample index

@@ -51,43 +51,31 @@ constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
 TQX_FastAudioTriggerDevice::TQX_FastAudioTriggerDevice(const std::string& DeviceID,
                                                        std::unique_ptr<TQX_AudioInput> graph)
-    : m_graph(std::move(graph))
+    : AudioDetectorBase(DeviceID, std::move(graph))
 {
-    m_graph.open(DeviceID,
-                 QX_SampleHandler::Bind<TQX_FastAudioTriggerDevice, &TQX_FastAudioTriggerDevice::AnalyzeSamples>(this));
-}
-
-CaptureHealth TQX_FastAudioTriggerDevice::captureHealth() const
-{
-    return m_graph.health();
 }
 
 TQX_FastAudioTriggerDevice::~TQX_FastAudioTriggerDevice()
 {
     // Joins the capture thread before the state it writes goes away.
-    m_graph.stop();
+    stopCapture();
 }
 
-void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
+void TQX_FastAudioTriggerDevice::resetAnalysis()
 {
     m_meter1 = Biquad{};
     m_meter2 = Biquad{};
     // The same high-pass as the standard detector, so Level matches it sample for sample.
     m_highPass = highPass300Hz(kSampleRate);
 
-    m_fast = 0;
-    m_slow = 0;
-    m_lastInput = 0;
-    m_edgeSlow = 0;
+    m_powers = Powers{};
     m_edgeBefore = 0;
     m_edgeAttackSum = 0;
-    m_noiseFloor = 0;
     m_levelBefore = 0;
     m_maskPeak = 0;
     m_attackSum = 0;
     m_attackSamples = 0;
     m_phase = Phase::Idle;
-    m_sampleIndex = 0;
     m_quietSample = -1;
     m_riseSample = -1;
     m_candidateOnset = 0;
@@ -97,24 +85,6 @@ void TQX_FastAudioTriggerDevice::Start(std::int32_t timeLimit)
     m_candidatePeak = 0;
     m_onsets.fill(Onset{});
     m_onsetIndex = 0;
-    clearStrokeEvents();
-
-    NewStroke.store(true, std::memory_order_release);
-    HistoryIndex = 0;
-    ResetHistory();
-    TimeLimit.store(timeLimit, std::memory_order_relaxed);
-    StartTick.store(0, std::memory_order_relaxed);
-    m_graph.run();
-}
-
-float TQX_FastAudioTriggerDevice::GetMeanInterval()
-{
-    return meanIntervalSeconds(kSampleRate);
-}
-
-bool TQX_FastAudioTriggerDevice::SetInputLine(const std::string& LineName, float InputLevel)
-{
-    return m_graph.setInputLine(LineName, InputLevel);
 }
 
 float TQX_FastAudioTriggerDevice::meanRecentPeak() const
@@ -128,25 +98,15 @@ float TQX_FastAudioTriggerDevice::meanRecentPeak() const
     return sum / 8.0f;
 }
 
-void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t ByteCount)
+std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes, std::int32_t n)
 {
-    if (IsTimeOver())
-        return;
-    const std::int32_t n = ByteCount / 2;
-    if (n <= 0 || Data == nullptr)
-        return;
-
-    const auto* bytes = static_cast<const unsigned char*>(Data);
     const double b0 = m_highPass.b0, b1 = m_highPass.b1, b2 = m_highPass.b2, a1 = m_highPass.a1,
                  a2 = m_highPass.a2;
     Biquad s1 = m_meter1;
     Biquad s2 = m_meter2;
-    double fast = m_fast;
-    double slow = m_slow;
-    double lastInput = m_lastInput;
-    double edgeSlow = m_edgeSlow;
-    double noiseFloor = m_noiseFloor;
-    std::int64_t index = m_sampleIndex;
+    Powers p = m_powers;
+    const std::int64_t firstIndex = samplesSinceStart();
+    std::int64_t index = firstIndex;
     float blockPeak = 0.0f;
 
     for (std::int32_t i = 0; i < n; ++i, ++index) {
@@ -159,12 +119,12 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
             blockPeak = meter;
 
         const double power = static_cast<double>(filtered) * filtered;
-        fast += kFastCoef * (power - fast);
+        p.fast += kFastCoef * (power - p.fast);
         // The step from the last sample: rises 6 dB per octave, so it weighs
         // the stick's click far above a drum's low partials.
         const double input = raw / kSampleScale;
-        const double edgePower = (input - lastInput) * (input - lastInput);
-        lastInput = input;
+        const double edgePower = (input - p.lastInput) * (input - p.lastInput);
+        p.lastInput = input;
 
         if (raw >= kClipSample || raw <= -kClipSample) {
             // Clipping inside a stroke's refractory time belongs to that stroke.
@@ -174,7 +134,7 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
 
         switch (m_phase) {
         case Phase::Idle:
-            if (index >= kWarmUpSamples && fast > kTriggerRatio * slow) {
+            if (index >= kWarmUpSamples && p.fast > kTriggerRatio * p.slow) {
                 if (m_riseSample < 0) {
                     if (index - m_quietSample > kMaxRiseSamples) {
                         // A swell, not an attack: a ringing drum's beating modes
@@ -184,22 +144,22 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
                     }
                     m_riseSample = index;
                 }
-                if (fast > std::max(kAbsoluteFloor, kNoiseGateRatio * noiseFloor)) {
+                if (p.fast > std::max(kAbsoluteFloor, kNoiseGateRatio * p.noiseFloor)) {
                     m_phase = Phase::Candidate;
                     m_candidateOnset = m_quietSample + 1;
                     m_decideAt = m_candidateOnset + kAttackSamples;
-                    m_levelBefore = std::max(slow, kConfirmFloorRatio * noiseFloor);
+                    m_levelBefore = std::max(p.slow, kConfirmFloorRatio * p.noiseFloor);
                     m_attackSum = 0;
-                    m_edgeBefore = edgeSlow;
+                    m_edgeBefore = p.edgeSlow;
                     m_edgeAttackSum = 0;
                     m_attackSamples = 0;
-                    m_candidatePeak = fast;
+                    m_candidatePeak = p.fast;
                     m_riseSample = -1;
                 } else if (index - m_quietSample > kGateSamples) {
                     m_quietSample = index;
                     m_riseSample = -1;
                 }
-            } else if (fast <= slow) {
+            } else if (p.fast <= p.slow) {
                 m_quietSample = index;
                 m_riseSample = -1;
             }
@@ -208,8 +168,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
             m_attackSum += power;
             m_edgeAttackSum += edgePower;
             ++m_attackSamples;
-            if (fast > m_candidatePeak)
-                m_candidatePeak = fast;
+            if (p.fast > m_candidatePeak)
+                m_candidatePeak = p.fast;
             if (index >= m_decideAt)
                 decideCandidate(index);
             break;
@@ -229,15 +189,15 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         // before follows it down in 2 ms, so a loud stroke does not hide a
         // soft one 30 ms later; over a ring, whose dips stay within 15 dB,
         // it keeps its 12 ms.
-        slow += (fast * kDiedAwayRatio < slow ? kFallCoef : kSlowCoef) * (fast - slow);
-        edgeSlow += kSlowCoef * (edgePower - edgeSlow);
+        p.slow += (p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
+        p.edgeSlow += kSlowCoef * (edgePower - p.edgeSlow);
         m_maskPeak *= kMaskDecay;
         // Until the slow level has settled its minimum means nothing.
-        noiseFloor = index < kWarmUpSamples ? slow : noiseFloor * kNoiseFloorRise;
-        if (slow < noiseFloor)
-            noiseFloor = slow;
-        if (noiseFloor < 1e-12)
-            noiseFloor = 1e-12;
+        p.noiseFloor = index < kWarmUpSamples ? p.slow : p.noiseFloor * kNoiseFloorRise;
+        if (p.slow < p.noiseFloor)
+            p.noiseFloor = p.slow;
+        if (p.noiseFloor < 1e-12)
+            p.noiseFloor = 1e-12;
 
         if (m_lastOnset >= 0 && index - m_lastOnset == kHistoryTimeoutSamples) {
             // A second without a stroke: the old strokes no longer set the bar.
@@ -250,12 +210,8 @@ void TQX_FastAudioTriggerDevice::AnalyzeSamples(const void* Data, std::int32_t B
         raiseLevel(blockPeak);
     m_meter1 = s1;
     m_meter2 = s2;
-    m_fast = fast;
-    m_slow = slow;
-    m_lastInput = lastInput;
-    m_edgeSlow = edgeSlow;
-    m_noiseFloor = noiseFloor;
-    m_sampleIndex = index;
+    m_powers = p;
+    return static_cast<std::int32_t>(index - firstIndex);
 }
 
 void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)

@@ -54,46 +54,30 @@
 // the ring's ripples; a 10 ms refractory time counted the snare's own second
 // burst 11.3 to 11.6 ms after the attack.
 //
-// Threads: AnalyzeSamples runs on the capture thread (or the caller's thread
-// without a back-end): no allocation, lock or system call, one pass per
-// block, state in the object. Start, SetInputLine and the destructor run on
-// the user-interface thread; the destructor frees the back-end first, which
-// joins its thread. recentOnset is read on the thread that feeds samples.
+// Threads and ownership as for every AudioDetectorBase: analyzeBlock runs on
+// the thread that feeds samples with no allocation, lock or system call, one
+// pass per block, state in the object; the destructor stops the capture
+// first. recentOnset is read on the thread that feeds samples.
 //
 // Units: sample indices count samples since Start (64-bit); levels are on the
 // 0..1 scale of full-scale 16-bit; the history's intervals are in samples.
-// Ownership: the device owns its capture back-end (none in tests and tools).
 
+#include "AudioDetectorBase.h"
 #include "Biquad.h"
-#include "CaptureGraph.h"
 #include "QX_Inputs.h"
-#include "QX_TriggerDevice.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-class TQX_FastAudioTriggerDevice : public TQX_TriggerDevice {
+class TQX_FastAudioTriggerDevice final : public AudioDetectorBase {
 public:
     explicit TQX_FastAudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> Graph = nullptr);
     ~TQX_FastAudioTriggerDevice() override;
 
-    void Start(std::int32_t TimeLimit) override;
-    float GetMeanInterval() override;
-    CaptureHealth captureHealth() const override;
-    bool attachSampleTap(SampleTap* tap) override
-    {
-        m_graph.attachTap(tap);
-        return true;
-    }
-    std::uint32_t captureDropouts() const override { return m_graph.dropouts(); }
     // The capture's delay plus the 10 ms a stroke takes to be decided.
     std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 10; }
-    // True when the capture back-end accepted the line (false without one).
-    bool SetInputLine(const std::string& LineName, float InputLevel);
-    // One block of signed 16-bit little-endian mono samples; an odd last byte is ignored.
-    void AnalyzeSamples(const void* Data, std::int32_t ByteCount);
 
     // A recent counted stroke: back = 0 the latest, up to 7 before it.
     // onsetSample is -1 for a slot not yet filled since Start.
@@ -103,36 +87,38 @@ public:
         float peakLevel = 0.0f;                       // attack peak of the high band
     };
     Onset recentOnset(std::int32_t back = 0) const;
-    // Samples analysed since Start.
-    std::int64_t samplesSinceStart() const { return m_sampleIndex; }
 
 private:
     enum class Phase : std::uint8_t { Idle, Candidate, Refractory };
 
+    void resetAnalysis() override;
+    std::int32_t analyzeBlock(const unsigned char* bytes, std::int32_t n) override;
     float meanRecentPeak() const;
     void decideCandidate(std::int64_t index);
-
-    CaptureGraph m_graph;
 
     // The standard detector's meter filter.
     Biquad m_meter1;
     Biquad m_meter2;
     BiquadCoefficients m_highPass;
 
-    // Power of the filtered signal (full scale = 1): envelope, the level it
-    // is compared with, and the noise floor.
-    double m_fast = 0;
-    double m_slow = 0;
-    double m_noiseFloor = 0;
-    // Power of the step between input samples (the treble a strike adds),
-    // over 12 ms, and its sum over a candidate's attack.
-    double m_lastInput = 0;
-    double m_edgeSlow = 0;
+    // The smoothed powers, which a block carries in one local copy.
+    struct Powers {
+        // Of the filtered signal (full scale = 1): the envelope, the level
+        // it is compared with, and the noise floor.
+        double fast = 0;
+        double slow = 0;
+        double noiseFloor = 0;
+        // Of the step between input samples (the treble a strike adds), over
+        // 12 ms; lastInput is the input sample the next step starts from.
+        double lastInput = 0;
+        double edgeSlow = 0;
+    };
+    Powers m_powers;
+    // The treble over 12 ms before a candidate and its sum over the attack.
     double m_edgeBefore = 0;
     double m_edgeAttackSum = 0;
 
     Phase m_phase = Phase::Idle;
-    std::int64_t m_sampleIndex = 0;
     std::int64_t m_quietSample = -1;     // last sample at or below the slow level
     std::int64_t m_riseSample = -1;      // first sample 3 dB over it since then
     std::int64_t m_candidateOnset = 0;

@@ -14,7 +14,9 @@ struct QX_SampleHandler {
     explicit operator bool() const { return Method != nullptr; }
     void operator()(const void* data, std::int32_t byteCount) const { Method(Target, data, byteCount); }
 
-    template <class T, void (T::*M)(const void*, std::int32_t)>
+    // M may be a member of one of T's bases (a detector's AnalyzeSamples is
+    // its base's); the call below checks its signature.
+    template <class T, auto M>
     static QX_SampleHandler Bind(T* target)
     {
         return {target, [](void* t, const void* d, std::int32_t n) { (static_cast<T*>(t)->*M)(d, n); }};

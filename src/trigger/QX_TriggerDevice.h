@@ -46,6 +46,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,9 @@ public:
     virtual bool attachSampleTap(SampleTap* /*tap*/) { return false; }
     // Input the capture lost since the device opened (overruns); user-interface thread.
     virtual std::uint32_t captureDropouts() const { return 0; }
+    // Audio devices: the capture's input line and its level (0..1); true
+    // when the back-end accepted them. False for devices without a line.
+    virtual bool SetInputLine(const std::string& /*LineName*/, float /*InputLevel*/) { return false; }
 
     static constexpr std::size_t kStrokeEventCapacity = 4096;
     // Ticks per second of StrokeEvent::tick: samples for the audio devices,

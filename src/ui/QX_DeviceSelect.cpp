@@ -1,8 +1,6 @@
 #include "QX_DeviceSelect.h"
 
 #include "QX_AlsaAudio.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
 #include "QX_Barometer.h"
 #include "QX_MidiPort.h"
 #include "QX_TriggerDevice.h"
@@ -527,12 +525,8 @@ void TDeviceSelect::cbMidiChannelSelect()
 void TDeviceSelect::TBVolumeChange()
 {
     Properties.AudioChannel.Level = static_cast<float>(1.0 - TBVolume->value() / 1000.0);
-    if (TriggerDevice && Properties.TriggerDeviceType == kTriggerDeviceAudio) {
-        if (auto* audio = dynamic_cast<TQX_AudioTriggerDevice*>(TriggerDevice.get()))
-            audio->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
-        else if (auto* fast = dynamic_cast<TQX_FastAudioTriggerDevice*>(TriggerDevice.get()))
-            fast->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
-    }
+    if (TriggerDevice && Properties.TriggerDeviceType == kTriggerDeviceAudio)
+        TriggerDevice->SetInputLine(Properties.AudioChannel.ID, Properties.AudioChannel.Level);
 }
 
 void TDeviceSelect::RBAllClick()

@@ -5,7 +5,7 @@
 // The meter timer is driven by calling TimerVolumeTimer; its own QTimer is
 // stopped so nothing ticks behind the test's back.
 
-#include "QX_AudioTriggerDevice.h"
+#include "AudioDetectorBase.h"
 #include "QX_Barometer.h"
 #include "QX_DeviceSelect.h"
 #include "QX_Global.h"
@@ -57,15 +57,21 @@ public:
     }
 };
 
-class TestAudioDevice : public TQX_AudioTriggerDevice {
+// An audio device whose level the test sets; the graph never delivers, so
+// it analyses nothing.
+class TestAudioDevice : public AudioDetectorBase {
 public:
-    explicit TestAudioDevice(const std::string& id) : TQX_AudioTriggerDevice(id, std::make_unique<RecordingGraph>()) {}
+    explicit TestAudioDevice(const std::string& id) : AudioDetectorBase(id, std::make_unique<RecordingGraph>()) {}
     void Start(std::int32_t TimeLimit) override
     {
         g_log.startedWith.push_back(TimeLimit);
-        TQX_AudioTriggerDevice::Start(TimeLimit);
+        AudioDetectorBase::Start(TimeLimit);
     }
     void setLevel(float v) { Level.store(v); }
+
+private:
+    void resetAnalysis() override {}
+    std::int32_t analyzeBlock(const unsigned char*, std::int32_t n) override { return n; }
 };
 
 class TestMidiDevice : public TQX_MidiTriggerDevice {

@@ -1,15 +1,16 @@
 #include "StrokeCounter.h"
 
+#include "QX_AudioTriggerDevice.h"
+#include "QX_FastAudioTriggerDevice.h"
 #include "RunFigures.h"
 
-StrokeCounter::StrokeCounter(std::int32_t timeLimitMs, bool fastDetector)
+StrokeCounter::StrokeCounter(std::int32_t timeLimitMs, bool fastDetector) : m_rowAtOnset(fastDetector)
 {
-    if (fastDetector) {
-        m_fast = std::make_unique<TQX_FastAudioTriggerDevice>("");
-        m_fast->Start(timeLimitMs);
-    } else {
-        m_device.Start(timeLimitMs);
-    }
+    if (fastDetector)
+        m_device = std::make_unique<TQX_FastAudioTriggerDevice>("");
+    else
+        m_device = std::make_unique<TQX_AudioTriggerDevice>("");
+    m_device->Start(timeLimitMs);
 }
 
 CountSummary countSummary(std::int32_t count, const RunRecord& run)

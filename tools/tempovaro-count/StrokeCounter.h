@@ -13,8 +13,7 @@
 // Allocation-free after construction, so the live mode calls feed() on the
 // capture thread (and finish() once that thread has been joined).
 
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
+#include "AudioDetectorBase.h"
 #include "RunRecord.h"
 
 #include <array>
@@ -52,14 +51,10 @@ public:
         while (count > 0) {
             const std::int64_t toWindowEnd = kWindowSamples - m_fed % kWindowSamples;
             const std::int64_t n = count < toWindowEnd ? count : toWindowEnd;
-            TQX_TriggerDevice& d = device();
-            const std::int32_t before = d.GetCount();
+            const std::int32_t before = m_device->GetCount();
             m_fed += n;
             m_fedShared.store(m_fed, std::memory_order_release);
-            if (m_fast)
-                m_fast->AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
-            else
-                m_device.AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
+            m_device->AnalyzeSamples(samples, static_cast<std::int32_t>(n * 2));
             noteCounted(before);
             deliver(onStroke, false);
             samples += n;
@@ -77,12 +72,8 @@ public:
         deliver(onStroke, true);
     }
 
-    TQX_TriggerDevice& device() { return m_fast ? static_cast<TQX_TriggerDevice&>(*m_fast) : m_device; }
-    const TQX_TriggerDevice& device() const
-    {
-        return m_fast ? static_cast<const TQX_TriggerDevice&>(*m_fast) : m_device;
-    }
-    bool isFast() const { return m_fast != nullptr; }
+    TQX_TriggerDevice& device() { return *m_device; }
+    const TQX_TriggerDevice& device() const { return *m_device; }
     std::int64_t fed() const { return m_fed; }
     // Safe to read from another thread than the one feeding.
     std::int64_t fedShared() const { return m_fedShared.load(std::memory_order_acquire); }
@@ -120,12 +111,14 @@ private:
                 windowEnd -= windowEnd % kWindowSamples;
             else if (windowEnd == m_fed)
                 windowEnd -= kWindowSamples;
-            onStroke(CountedStroke{c.number, m_fast ? e.tick : windowEnd, c.intervalSamples, e.level, e.tick});
+            onStroke(CountedStroke{c.number, m_rowAtOnset ? e.tick : windowEnd, c.intervalSamples, e.level, e.tick});
         });
     }
 
-    TQX_AudioTriggerDevice m_device{""};
-    std::unique_ptr<TQX_FastAudioTriggerDevice> m_fast; // set when counting with the fast detector
+    std::unique_ptr<AudioDetectorBase> m_device;
+    // The fast detector counts a stroke at its decision, inside no window:
+    // its row is placed at the onset.
+    bool m_rowAtOnset = false;
     std::int64_t m_fed = 0;
     std::atomic<std::int64_t> m_fedShared{0};
     std::array<Counted, 8> m_counted{};
