@@ -85,7 +85,12 @@ std::vector<ImportedRun> importedRunsFromScores(const std::vector<TQX_Score>& sc
     return runs;
 }
 
-ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTimeZone& zone)
+namespace {
+
+// Reads the score file and hands its runs to `apply` (add them, or count the
+// ones not yet in); `added` is what apply says, or the import failed.
+template <class Apply>
+ScoreImport withScoreRuns(const QString& path, const QTimeZone& zone, Apply apply)
 {
     ScoreImport result;
     const auto scores = readScoresForImport(path, &result.outcome);
@@ -93,7 +98,7 @@ ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTim
         return result;
     const std::vector<ImportedRun> runs = importedRunsFromScores(*scores, zone);
     result.scores = static_cast<int>(runs.size());
-    const std::optional<int> added = db.addImportedRuns(runs);
+    const std::optional<int> added = apply(runs);
     if (!added) {
         result.outcome = ScoreImport::Outcome::Failed;
         return result;
@@ -102,19 +107,14 @@ ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTim
     return result;
 }
 
+} // namespace
+
+ScoreImport importScoreFile(JournalDatabase& db, const QString& path, const QTimeZone& zone)
+{
+    return withScoreRuns(path, zone, [&db](const std::vector<ImportedRun>& runs) { return db.addImportedRuns(runs); });
+}
+
 ScoreImport previewScoreImport(JournalDatabase& db, const QString& path, const QTimeZone& zone)
 {
-    ScoreImport result;
-    const auto scores = readScoresForImport(path, &result.outcome);
-    if (result.outcome != ScoreImport::Outcome::Imported)
-        return result;
-    const std::vector<ImportedRun> runs = importedRunsFromScores(*scores, zone);
-    result.scores = static_cast<int>(runs.size());
-    const std::optional<int> fresh = db.countNewImports(runs);
-    if (!fresh) {
-        result.outcome = ScoreImport::Outcome::Failed;
-        return result;
-    }
-    result.added = *fresh;
-    return result;
+    return withScoreRuns(path, zone, [&db](const std::vector<ImportedRun>& runs) { return db.countNewImports(runs); });
 }
