@@ -47,7 +47,7 @@ public:
     bool isCapturing() const override;
     // Where the capture stands against the monotonic clock (QX_StreamClock):
     // empty until the capture has run a few periods. Any thread.
-    std::optional<double> streamOffsetFrames() const;
+    std::optional<double> streamOffsetFrames() const override;
     std::uint32_t overrunCount() const override;
 
     struct Capture;

@@ -2,6 +2,7 @@
 
 #include "QX_JackWatch.h"
 #include "QX_MidiPortNames.h"
+#include "QX_StreamClock.h"
 #include "SpscRing.h"
 
 #include <jack/jack.h>
@@ -130,6 +131,11 @@ struct QX_MidiPort::Impl {
 
     // Back-end thread only.
     double m_receivedSeconds = 0.0;
+    // Each message's stamp against the monotonic time it arrived, so a click
+    // can be put on the stamps' clock. A message arrives a little after its
+    // stamp (the transport's period); the mean over the messages is the
+    // offset, and needs no settling.
+    QX_StreamClock m_stampClock{0};
 
     // Written by the back-end thread, read by the reader thread.
     SpscRing<Message, kRingSize> m_ring;
@@ -180,6 +186,13 @@ struct QX_MidiPort::Impl {
         // two notes stays right across clocks, sense and controllers in between.
         if (deltaSeconds > 0.0)
             self->m_receivedSeconds += deltaSeconds;
+        {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            self->m_stampClock.publish(static_cast<double>(kTimeBase100ns) + self->m_receivedSeconds * kUnitsPerSecond,
+                                       std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec,
+                                       static_cast<double>(kUnitsPerSecond));
+        }
         if (!self->m_active.load(std::memory_order_acquire) || message == nullptr)
             return;
         Message m{};
@@ -319,6 +332,11 @@ void QX_MidiPort::Feed(double DeltaSeconds, const std::vector<std::uint8_t>& Mes
         return;
     std::vector<unsigned char> copy(Message.begin(), Message.end());
     Impl::onMessage(DeltaSeconds, &copy, m_impl.get());
+}
+
+std::optional<double> QX_MidiPort::stampOffset100ns() const
+{
+    return m_impl->m_stampClock.offsetFrames();
 }
 
 bool QX_MidiPort::IsDelivering() const

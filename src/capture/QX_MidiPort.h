@@ -38,6 +38,9 @@ public:
     // gone (the ALSA sequencer's ports are taken as delivering). Any thread,
     // but not while OpenPort runs.
     bool IsDelivering() const override;
+    // Stamps against the monotonic clock, from every message received (after
+    // OpenPort); any thread.
+    std::optional<double> stampOffset100ns() const override;
 
     // A port with no back-end behind it, whose messages come from Feed: what
     // the port makes of messages (times, channels, filters) without a MIDI

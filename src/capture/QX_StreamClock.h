@@ -23,16 +23,20 @@ class QX_StreamClock {
 public:
     static constexpr std::int32_t kSettlingReports = 25;
 
+    // settlingReports: the first reports left out (0 for a clock whose
+    // reports need no settling, such as MIDI messages' stamps).
+    explicit QX_StreamClock(std::int32_t settlingReports = kSettlingReports) : m_settling(settlingReports) {}
+
     void publish(double frames, std::int64_t monotonicNs, double rate)
     {
         const double offset = frames - static_cast<double>(monotonicNs) * 1e-9 * rate;
-        if (++m_reports <= kSettlingReports)
+        if (++m_reports <= m_settling)
             return;
-        const double n = static_cast<double>(m_reports - kSettlingReports);
+        const double n = static_cast<double>(m_reports - m_settling);
         m_mean += (offset - m_mean) / n;
         // Release: a reader that sees the count sees the mean stored before it.
         m_published.store(m_mean, std::memory_order_relaxed);
-        m_count.store(m_reports - kSettlingReports, std::memory_order_release);
+        m_count.store(m_reports - m_settling, std::memory_order_release);
     }
 
     std::optional<double> offsetFrames() const
@@ -43,6 +47,7 @@ public:
     }
 
 private:
+    std::int64_t m_settling;
     std::int64_t m_reports = 0; // audio thread only
     double m_mean = 0.0;        // audio thread only
     std::atomic<double> m_published{0.0};

@@ -49,6 +49,8 @@ public:
     CaptureHealth captureHealth() const override;
     bool attachSampleTap(SampleTap* tap) override;
     std::uint32_t captureDropouts() const override;
+    // Stroke ticks are capture frames counted from the capture's first one.
+    std::optional<double> clockOffsetTicks() const override { return m_graph.streamOffsetFrames(); }
 
 protected:
     AudioDetectorBase(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> input);

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 // How late a capture's last blocks may arrive: ten periods, the whole ALSA
@@ -56,6 +57,11 @@ public:
     bool setInputLine(const std::string& lineName, float level)
     {
         return m_input && SUCCEEDED(m_input->SetInputLine(lineName, level));
+    }
+    // The capture's frames against the monotonic clock (empty without a back-end).
+    std::optional<double> streamOffsetFrames() const
+    {
+        return m_input ? m_input->streamOffsetFrames() : std::nullopt;
     }
     CaptureHealth health() const
     {

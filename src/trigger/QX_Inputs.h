@@ -8,6 +8,7 @@
 #include "QX_Status.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Whether a trigger device's capture back-end can deliver. Working covers a
@@ -31,6 +32,10 @@ public:
     virtual bool isCapturing() const { return true; }
     // Overruns (input the capture lost) since it opened; any thread.
     virtual std::uint32_t overrunCount() const { return 0; }
+    // Where the capture's frame count stands against the monotonic clock:
+    // frames minus monotonic seconds times the rate; empty until known. Any
+    // thread; one atomic load, so a click can be placed on the capture's clock.
+    virtual std::optional<double> streamOffsetFrames() const { return std::nullopt; }
 };
 
 // One MIDI input port with its reader thread. OpenPort opens without reading;
@@ -45,4 +50,7 @@ public:
     virtual void Terminate() = 0;
     // False once an opened port has gone away (its server or its source); any thread.
     virtual bool IsDelivering() const { return true; }
+    // Where the 100 ns stamps stand against the monotonic clock: stamp minus
+    // monotonic seconds times 10,000,000; empty until a message came. Any thread.
+    virtual std::optional<double> stampOffset100ns() const { return std::nullopt; }
 };

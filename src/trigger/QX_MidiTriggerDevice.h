@@ -39,6 +39,10 @@ public:
     // Stroke events carry the message's own 100 ns time stamp.
     std::int64_t ticksPerSecond() const override { return kMidiTicksPerSecond; }
     CaptureHealth captureHealth() const override;
+    std::optional<double> clockOffsetTicks() const override
+    {
+        return Port ? Port->stampOffset100ns() : std::nullopt;
+    }
     // A note's stamp is its own time; only the transport's delay is waited for.
     std::int32_t endWaitMs() const override { return 100; }
 

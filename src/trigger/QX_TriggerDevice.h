@@ -46,6 +46,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -90,6 +91,11 @@ public:
     virtual bool attachSampleTap(SampleTap* /*tap*/) { return false; }
     // Input the capture lost since the device opened (overruns); user-interface thread.
     virtual std::uint32_t captureDropouts() const { return 0; }
+    // Where the stroke ticks stand against the monotonic clock: ticks minus
+    // monotonic seconds times ticksPerSecond(), so a click played on another
+    // stream can be put on the strokes' own clock. Empty until the capture
+    // (or the MIDI port) has reported its position; any thread, one atomic load.
+    virtual std::optional<double> clockOffsetTicks() const { return std::nullopt; }
     // Audio devices: the capture's input line and its level (0..1); true
     // when the back-end accepted them. False for devices without a line.
     virtual bool SetInputLine(const std::string& /*LineName*/, float /*InputLevel*/) { return false; }
