@@ -7,6 +7,7 @@
 #include "StrokeEvent.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,22 @@ struct RunDevice {
     std::string id;
 };
 
+// The click a run was played against, on the run's own stroke clock, so
+// its strokes can be timed again from what the journal keeps.
+struct RunClick {
+    double tempoBpm = 120.0;
+    std::int32_t subdivision = 1;  // grid points per beat: 1, 2, 3, 4, 6 or 8
+    std::int32_t beatsPerBar = 4;
+    std::int32_t barsOn = 1;       // bars with the click, then ...
+    std::int32_t barsOff = 0;      // ... bars without it (0: never silent)
+    // The first grid point after the count-in, in the run's ticks, with the
+    // calibrated output-to-input offset already in it.
+    double gridStartTick = 0.0;
+    std::int32_t latencyUs = 0;    // that offset, for the record
+
+    bool operator==(const RunClick&) const = default;
+};
+
 struct RunRecord {
     std::int64_t id = 0;                 // journal row id, 0 before it is stored
     std::int64_t startUtcMs = 0;         // milliseconds since 1970-01-01 UTC
@@ -73,4 +90,5 @@ struct RunRecord {
     std::int64_t ticksPerSecond = kAudioTicksPerSecond;
     std::uint64_t droppedEvents = 0;     // strokes counted but whose event was lost
     std::vector<StrokeEvent> strokes;    // in order; empty for runs imported from a score list
+    std::optional<RunClick> click;       // the click it was played against, if any
 };

@@ -119,12 +119,20 @@ int main(int argc, char* argv[])
     // uses the click starts as before; it outlives the main window, whose
     // last state change may still reach it.
     std::unique_ptr<ClickWindow> Click;
-    const auto click = [&Click]() -> ClickWindow& {
-        if (!Click)
+    TMainForm MainForm;
+    // While the click plays, the session times each run against it.
+    const auto click = [&Click, &MainForm]() -> ClickWindow& {
+        if (!Click) {
             Click = std::make_unique<ClickWindow>();
+            QObject::connect(Click.get(), &ClickWindow::playingChanged, &MainForm, [&Click, &MainForm](bool playing) {
+                ClickWindow* window = Click.get();
+                MainForm.session().setClickSource(
+                    playing ? MeasurementSession::ClickSource([window] { return window->clickOnOutput(); })
+                            : MeasurementSession::ClickSource());
+            });
+        }
         return *Click;
     };
-    TMainForm MainForm;
     // The companions come after the main window: the device dialog copies the
     // settings that the main window has just loaded.
     TAboutBox AboutBox;

@@ -26,6 +26,30 @@ MeasurementSession::MeasurementSession(MeasurementDisplay& display, QObject* par
 
 MeasurementSession::~MeasurementSession() = default;
 
+void MeasurementSession::setClickSource(ClickSource source)
+{
+    // The run in progress keeps the click's last placement when it stops,
+    // and a click started after its first stroke (a fresh count-in, other
+    // settings) belongs to the next run: one run, one grid.
+    placeRunClick();
+    m_clickSource = std::move(source);
+    if (m_run.inProgress())
+        m_runTakesClick = false;
+}
+
+// Both clocks' offsets are means that settle over the first second and
+// then barely move; placing the click again on each tick keeps the best
+// estimate, and costs a few atomic loads.
+void MeasurementSession::placeRunClick()
+{
+    if (!m_clickSource || !m_runTakesClick || !TriggerDevice || !m_run.armed())
+        return;
+    const std::optional<ClickOnOutput> click = m_clickSource();
+    const std::optional<double> deviceOffset = TriggerDevice->clockOffsetTicks();
+    if (click && deviceOffset)
+        m_run.setClick(placeClick(*click, *deviceOffset, TriggerDevice->ticksPerSecond()));
+}
+
 void MeasurementSession::setDeviceDialogOpenQuery(std::function<bool()> isOpen)
 {
     m_deviceDialogOpen = std::move(isOpen);
@@ -139,6 +163,8 @@ void MeasurementSession::tick()
         return;
     const std::int32_t timeLimit = ProgramSettings.TimeLimit;
     collectStrokeEvents();
+    if (m_clickSource && m_run.inProgress())
+        placeRunClick();
 
     std::int32_t elapsed = -1;
     if (State == msReady || State == msRunning) {
@@ -191,6 +217,8 @@ void MeasurementSession::EndMeasurement()
     if (!TriggerDevice->IsTimeOver())
         TriggerDevice->finishInput();
     collectStrokeEvents();
+    // The finished state stops a click that started with the measurement.
+    placeRunClick();
     LastCount = TriggerDevice->GetCount();
     if (ProgramSettings.DisplayMode == kDisplayModeCount)
         m_display.showValue(LastCount, 0.0f, true);
@@ -245,6 +273,7 @@ void MeasurementSession::armRun()
                                                                           : AudioDetector::Standard;
     }
     m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
+    m_runTakesClick = true;
     m_endWaitStarted = false;
     m_lastProgressTick = tickCountMs();
 }
@@ -277,6 +306,7 @@ void MeasurementSession::endRunCutShort()
     collectStrokeEvents();
     if (!m_run.armed())
         return;
+    placeRunClick();
     // The device goes next; its last stroke's event must not go with it.
     if (TriggerDevice) {
         TriggerDevice->finishInput();

@@ -18,6 +18,7 @@
 // tick(). Units: milliseconds; the rate in strokes per second.
 
 #include "QX_Global.h"
+#include "RunTiming.h"
 #include "RunTracker.h"
 
 #include <QObject>
@@ -59,6 +60,15 @@ public:
     // Says whether the device dialog shows its meter; while it does, the
     // session neither rebuilds the device nor ends a run as lost. Unset: never.
     void setDeviceDialogOpenQuery(std::function<bool()> isOpen);
+
+    // Where the click plays, while it plays: set when the click starts and
+    // cleared (an empty function) when it stops, before the click's player
+    // goes. While one is set, each tick of a run in progress puts the click's
+    // grid on the trigger's clock and keeps it with the run; without one the
+    // tick does no click work at all. A click set after a run's first stroke
+    // is the next run's.
+    using ClickSource = std::function<std::optional<ClickOnOutput>()>;
+    void setClickSource(ClickSource source);
 
     // Arms a new measurement with the settings' recording time: whatever run
     // was going is kept as cut short, and a fresh device listens.
@@ -113,6 +123,7 @@ private:
     void endRunCutShort();
     void reportRun(std::optional<RunRecord> run);
     void watchTriggerDevice();
+    void placeRunClick();
 
     MeasurementDisplay& m_display;
     std::array<float, 33> IntervalRing{};
@@ -136,4 +147,8 @@ private:
     bool m_deviceLost = false;
     QString m_hint;
     std::function<bool()> m_deviceDialogOpen;
+    ClickSource m_clickSource;
+    // The armed run takes the click that plays (false once the click changed
+    // after the run's first stroke).
+    bool m_runTakesClick = true;
 };

@@ -21,6 +21,12 @@ void RunTracker::disarm()
     m_run.strokes.clear();
 }
 
+void RunTracker::setClick(const RunClick& click)
+{
+    if (m_armed)
+        m_run.click = click;
+}
+
 void RunTracker::setDroppedEvents(std::uint64_t dropped)
 {
     if (m_armed)

@@ -45,6 +45,10 @@ public:
     }
     // Events the device counted but could not hand over (its ring was full).
     void setDroppedEvents(std::uint64_t dropped);
+    // The click the run is played against, placed on its stroke clock; a
+    // newer placement (a better clock estimate, a click restarted with other
+    // settings) replaces the one before. Ignored while disarmed.
+    void setClick(const RunClick& click);
 
     bool armed() const { return m_armed; }
     bool inProgress() const { return m_armed && !m_run.strokes.empty(); }

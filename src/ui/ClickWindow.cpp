@@ -233,11 +233,14 @@ void ClickWindow::startClick()
     m_startStop->setText(QStringLiteral("&Stop"));
     m_poll->start();
     showPosition();
+    emit playingChanged(true);
 }
 
 void ClickWindow::stopClick()
 {
     m_poll->stop();
+    if (m_player)
+        emit playingChanged(false);
     m_player.reset();
     m_startStop->setText(QStringLiteral("&Start"));
     setStatus(QStringLiteral("Stopped: %1 BPM, %2").arg(ClickSettings.TempoBpm).arg(gridName(ClickSettings.Subdivision)));
@@ -299,6 +302,16 @@ void ClickWindow::showPosition()
                   .arg(grid.isSilent(point) ? QStringLiteral(" (silent)") : QString())
                   .arg(point % perBar / p.subdivision + 1)
                   .arg(tempo));
+}
+
+std::optional<ClickOnOutput> ClickWindow::clickOnOutput() const
+{
+    if (!m_player)
+        return std::nullopt;
+    const std::optional<double> offset = m_player->streamOffsetFrames();
+    if (!offset)
+        return std::nullopt;
+    return ClickOnOutput{m_playing, static_cast<double>(QX_ClickPlayer::kSampleRate), *offset, ClickSettings.LatencyUs};
 }
 
 void ClickWindow::setStatus(const QString& text)

@@ -11,10 +11,12 @@
 // program's idle cost is unchanged while no click is on.
 
 #include "ClickTrack.h"
+#include "RunTiming.h"
 
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -42,6 +44,16 @@ public:
     // The segment the click plays (or would play) with the current settings.
     ClickSegment segment() const;
     QString statusText() const;
+    // The click as it plays, for timing a run against it: empty while it
+    // does not play or its output has not yet reported its position.
+    std::optional<ClickOnOutput> clickOnOutput() const;
+
+signals:
+    // The click began (true) or is about to stop (false, while its player
+    // can still be asked where it stands).
+    void playingChanged(bool playing);
+
+public:
 
     // For tests: the output device's PCM name in place of the stored one.
     void setOutputOverride(const QString& pcmName);
