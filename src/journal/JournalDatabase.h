@@ -68,6 +68,9 @@ struct RunSummary {
     std::optional<double> strokesPerMinute;
     std::optional<double> evennessCvPercent;
     std::optional<double> fatiguePercent;
+    // Against the run's click; empty for a run without one.
+    std::optional<double> meanOffsetMs;
+    std::optional<double> within10Percent;
 };
 
 // Computes a run's figures as it is written; set by whoever owns the figures.

@@ -28,7 +28,7 @@ QString isoDateTime(std::int64_t utcMs, const QTimeZone& zone)
 QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone)
 {
     QByteArray out = "id,start,recording_time_s,count,strokes_per_minute,evenness_cv_percent,fatigue_percent,"
-                     "result,device,detector,device_id\r\n";
+                     "result,device,detector,device_id,click_bpm,mean_offset_ms,within_10ms_percent\r\n";
     out.reserve(out.size() + static_cast<qsizetype>(runs.size()) * 96);
     for (const JournalRun& j : runs) {
         const RunRecord& r = j.run;
@@ -37,7 +37,9 @@ QByteArray runsCsv(const std::vector<JournalRun>& runs, const QTimeZone& zone)
                         QString::number(r.count), figure(j.summary.strokesPerMinute),
                         figure(j.summary.evennessCvPercent), figure(j.summary.fatiguePercent),
                         runResultText(r.result), runDeviceText(r.device), runDetectorText(r.device),
-                        QString::fromStdString(r.device.id)});
+                        QString::fromStdString(r.device.id),
+                        figure(r.click ? std::optional<double>(r.click->tempoBpm) : std::nullopt),
+                        figure(j.summary.meanOffsetMs), figure(j.summary.within10Percent)});
     }
     return out;
 }

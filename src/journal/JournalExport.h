@@ -4,8 +4,9 @@
 // function that writes an export file.
 //
 // Columns: id,start,recording_time_s,count,strokes_per_minute,
-// evenness_cv_percent,fatigue_percent,result,device,detector,device_id.
-// start is ISO 8601 with
+// evenness_cv_percent,fatigue_percent,result,device,detector,device_id,
+// click_bpm,mean_offset_ms,within_10ms_percent (the last three empty for a
+// run without the click). start is ISO 8601 with
 // the UTC offset of the given zone (2026-03-29T23:45:00+02:00); an endless
 // run's recording time is "endless"; a figure never computed is an empty
 // field. Numbers always with a dot.

@@ -27,7 +27,13 @@ const QString kNoSummaryColumns = QStringLiteral(", NULL, NULL, NULL");
 // Nor one before the fourth a device ID.
 const QString kDeviceIdColumn = QStringLiteral(", r.device_id");
 const QString kNoDeviceIdColumn = QStringLiteral(", ''");
-constexpr int kStrokeDataColumn = 18;
+// Nor one before the fifth a click.
+const QString kClickColumns = QStringLiteral(
+    ", r.click_tempo_bpm, r.click_subdivision, r.click_beats_per_bar, r.click_bars_on, r.click_bars_off,"
+    " r.click_grid_start_tick, r.click_latency_us, r.mean_offset_ms, r.within_10ms_percent");
+const QString kNoClickColumns = QStringLiteral(", NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL");
+constexpr int kClickColumn = 18;
+constexpr int kStrokeDataColumn = 27;
 
 QVariant nullable(const std::optional<double>& v)
 {
@@ -63,6 +69,23 @@ JournalRun rowToRun(const QSqlQuery& q)
     j.summary.evennessCvPercent = optionalDouble(q.value(15));
     j.summary.fatiguePercent = optionalDouble(q.value(16));
     r.device.id = q.value(17).toString().toStdString();
+    // A click whose numbers cannot make a grid (a hand-edited row) is left
+    // out: the run stays a run with a count.
+    const QVariant tempo = q.value(kClickColumn);
+    if (!tempo.isNull()) {
+        RunClick c;
+        c.tempoBpm = tempo.toDouble();
+        c.subdivision = q.value(kClickColumn + 1).toInt();
+        c.beatsPerBar = q.value(kClickColumn + 2).toInt();
+        c.barsOn = q.value(kClickColumn + 3).toInt();
+        c.barsOff = q.value(kClickColumn + 4).toInt();
+        c.gridStartTick = q.value(kClickColumn + 5).toDouble();
+        c.latencyUs = q.value(kClickColumn + 6).toInt();
+        if (c.tempoBpm > 0.0 && c.subdivision > 0 && c.beatsPerBar > 0 && c.barsOn > 0 && c.barsOff >= 0)
+            r.click = c;
+    }
+    j.summary.meanOffsetMs = optionalDouble(q.value(kClickColumn + 7));
+    j.summary.within10Percent = optionalDouble(q.value(kClickColumn + 8));
     return j;
 }
 
@@ -105,8 +128,10 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.prepare(QStringLiteral(
             "INSERT INTO runs (start_utc_ms, recording_time_ms, ran_to_end, stroke_count, result, device_type,"
             " device_name, device_line, midi_channel, midi_note, detector, ticks_per_second, dropped_events,"
-            " strokes_per_minute, evenness_cv_percent, fatigue_percent, device_id)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " strokes_per_minute, evenness_cv_percent, fatigue_percent, device_id,"
+            " click_tempo_bpm, click_subdivision, click_beats_per_bar, click_bars_on, click_bars_off,"
+            " click_grid_start_tick, click_latency_us, mean_offset_ms, within_10ms_percent)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(QVariant::fromValue<qint64>(run.startUtcMs));
         q.addBindValue(run.recordingTimeMs);
         q.addBindValue(run.ranToEnd ? 1 : 0);
@@ -125,6 +150,18 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.addBindValue(nullable(summary.evennessCvPercent));
         q.addBindValue(nullable(summary.fatiguePercent));
         q.addBindValue(QString::fromStdString(run.device.id));
+        const auto clickValue = [&run](auto field) {
+            return run.click ? QVariant(field(*run.click)) : QVariant();
+        };
+        q.addBindValue(run.click ? QVariant(run.click->tempoBpm) : QVariant(QMetaType::fromType<double>()));
+        q.addBindValue(clickValue([](const RunClick& c) { return c.subdivision; }));
+        q.addBindValue(clickValue([](const RunClick& c) { return c.beatsPerBar; }));
+        q.addBindValue(clickValue([](const RunClick& c) { return c.barsOn; }));
+        q.addBindValue(clickValue([](const RunClick& c) { return c.barsOff; }));
+        q.addBindValue(clickValue([](const RunClick& c) { return c.gridStartTick; }));
+        q.addBindValue(clickValue([](const RunClick& c) { return c.latencyUs; }));
+        q.addBindValue(nullable(summary.meanOffsetMs));
+        q.addBindValue(nullable(summary.within10Percent));
         if (!q.exec()) {
             fail(q.lastError());
             return std::nullopt;
@@ -235,11 +272,13 @@ bool JournalDatabase::setSummary(std::int64_t id, const RunSummary& summary)
     bool updated = false;
     {
         QSqlQuery q(connection());
-        q.prepare(QStringLiteral(
-            "UPDATE runs SET strokes_per_minute = ?, evenness_cv_percent = ?, fatigue_percent = ? WHERE id = ?"));
+        q.prepare(QStringLiteral("UPDATE runs SET strokes_per_minute = ?, evenness_cv_percent = ?, fatigue_percent = ?,"
+                                 " mean_offset_ms = ?, within_10ms_percent = ? WHERE id = ?"));
         q.addBindValue(nullable(summary.strokesPerMinute));
         q.addBindValue(nullable(summary.evennessCvPercent));
         q.addBindValue(nullable(summary.fatiguePercent));
+        q.addBindValue(nullable(summary.meanOffsetMs));
+        q.addBindValue(nullable(summary.within10Percent));
         q.addBindValue(QVariant::fromValue<qint64>(id));
         updated = q.exec() && q.numRowsAffected() == 1;
         if (!updated && q.lastError().isValid())
@@ -251,7 +290,7 @@ bool JournalDatabase::setSummary(std::int64_t id, const RunSummary& summary)
 QString JournalDatabase::runColumns() const
 {
     return kRunColumns + (m_version >= 2 ? kSummaryColumns : kNoSummaryColumns) +
-           (m_version >= 4 ? kDeviceIdColumn : kNoDeviceIdColumn);
+           (m_version >= 4 ? kDeviceIdColumn : kNoDeviceIdColumn) + (m_version >= 5 ? kClickColumns : kNoClickColumns);
 }
 
 std::vector<JournalRun> JournalDatabase::listRuns(const RunFilter& filter)

@@ -63,6 +63,21 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
         "UPDATE runs SET device_id = device_name WHERE device_type = 2"
         " AND length(device_name) = 38 AND device_name GLOB '{*-*-*-*-*}'",
     },
+    // 5: the click a run was played against (NULL tempo: no click), with
+    // its grid's first point in the run's own ticks so the strokes can be
+    // timed again, and the two timing figures the table shows. Runs before
+    // had no click.
+    {
+        "ALTER TABLE runs ADD COLUMN click_tempo_bpm REAL",
+        "ALTER TABLE runs ADD COLUMN click_subdivision INTEGER",
+        "ALTER TABLE runs ADD COLUMN click_beats_per_bar INTEGER",
+        "ALTER TABLE runs ADD COLUMN click_bars_on INTEGER",
+        "ALTER TABLE runs ADD COLUMN click_bars_off INTEGER",
+        "ALTER TABLE runs ADD COLUMN click_grid_start_tick REAL",
+        "ALTER TABLE runs ADD COLUMN click_latency_us INTEGER",
+        "ALTER TABLE runs ADD COLUMN mean_offset_ms REAL",
+        "ALTER TABLE runs ADD COLUMN within_10ms_percent REAL",
+    },
 }};
 
 // Hands the driver's words and code to the caller; always false.

@@ -1,6 +1,7 @@
 #include "JournalSummary.h"
 
 #include "RunFigures.h"
+#include "RunTiming.h"
 
 RunSummary summarizeRun(const RunRecord& run)
 {
@@ -16,5 +17,9 @@ RunSummary summarizeRun(const RunRecord& run)
     summary.strokesPerMinute = figures.strokesPerMinute;
     summary.evennessCvPercent = figures.evennessCvPercent;
     summary.fatiguePercent = figures.fatiguePercent;
+    if (const std::optional<TimingAnalysis> timing = analyzeRunTiming(run)) {
+        summary.meanOffsetMs = timing->figures.all.meanMs;
+        summary.within10Percent = timing->figures.all.within10Percent;
+    }
     return summary;
 }

@@ -2,8 +2,10 @@
 // file state ends safely with nothing deleted.
 #include "JournalDatabase.h"
 #include "JournalSchema.h"
+#include "JournalSummary.h"
 #include "QtTempFolder.h"
 #include "SqlTransaction.h"
+#include "RunTiming.h"
 #include "StrokeBlob.h"
 
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QSqlQuery>
 #include <QTest>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -286,10 +289,49 @@ private slots:
         QVERIFY(db.open());
         QCOMPARE(db.schemaVersion(), kJournalSchemaVersion);
         const auto run = db.loadRun(7);
-        QVERIFY(run && run->run.recordingTimeMs == 30000 && !run->summary.evennessCvPercent);
+        QVERIFY(run && run->run.recordingTimeMs == 30000 && !run->summary.evennessCvPercent && !run->run.click);
         QVERIFY(sameStrokes(run->run.strokes, midiRun(0, 5).strokes));
         QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0}));
         QCOMPARE(db.listRuns(ofRecordingTime(30000)).front().summary.fatiguePercent, std::optional<double>(-5.0));
+    }
+
+    // A run with the click keeps its grid, so its strokes time again to the
+    // same figures the table lists; a stored click that cannot make a grid
+    // leaves a run with a count.
+    void aRunsClickIsKeptAndItsStrokesTimeAgain()
+    {
+        RunRecord r = midiRun(5000, 0);
+        RunClick click{120.0, 2, 4, 2, 1, 3.0e9, 1250};
+        r.click = click;
+        // Eighths at 120 BPM from 300 s on the 100 ns clock; every third stroke 15 ms late, the rest 4 ms early.
+        for (int k = 0; k < 24; ++k)
+            r.strokes.push_back({3'000'000'000LL + k * 2'500'000LL + (k % 3 == 0 ? 150'000 : -40'000), 0.5f, 38});
+        r.count = 24;
+        JournalDatabase db(path("click.sqlite"));
+        QVERIFY(db.open());
+        db.setSummaryHook(&summarizeRun);
+        const auto id = db.addRun(r);
+        QVERIFY(id);
+        const auto listed = db.listRuns().front();
+        QCOMPARE(listed.run.click, std::optional<RunClick>(click));
+        QVERIFY(listed.summary.meanOffsetMs && listed.summary.within10Percent);
+        QVERIFY(std::abs(*listed.summary.meanOffsetMs - (8 * 15.0 - 16 * 4.0) / 24) < 1e-9);
+        QVERIFY(std::abs(*listed.summary.within10Percent - 200.0 / 3) < 1e-9);
+        const auto loaded = db.loadRun(*id);
+        QVERIFY(loaded);
+        const auto timing = analyzeRunTiming(loaded->run);
+        QVERIFY(timing && timing->figures.all.meanMs == listed.summary.meanOffsetMs);
+        QCOMPARE(timing->figures.missedGridPoints, 0);
+
+        {
+            auto raw = QSqlDatabase::addDatabase("QSQLITE", "damage");
+            raw.setDatabaseName(path("click.sqlite"));
+            QVERIFY(raw.open());
+            QVERIFY(QSqlQuery(raw).exec(QString("UPDATE runs SET click_subdivision = 0 WHERE id = %1").arg(*id)));
+        }
+        QSqlDatabase::removeDatabase("damage");
+        const auto damaged = db.loadRun(*id);
+        QVERIFY(damaged && !damaged->run.click && damaged->run.strokes.size() == 24);
     }
 
     // Every write of the journal relies on this: an early return rolls back,

@@ -90,19 +90,22 @@ class TestJournalExport : public QObject {
 private slots:
     void runsRoundTripThroughAStrictReader()
     {
-        const std::vector<JournalRun> runs = {
-            run(3, kSpring, 60000, 1234, "Roland \"TD-17\", Port 1", {1234.5, 4.25, -2.0}),
+        std::vector<JournalRun> runs = {
+            run(3, kSpring, 60000, 1234, "Roland \"TD-17\", Port 1", {1234.5, 4.25, -2.0, -3.25, 87.5}),
             run(2, kWinter, -1, 900, "Bühne – Snare\nlinks"),
         };
+        runs[0].run.click = RunClick{142.0, 4, 4, 1, 0, 0.0, 0};
         const auto table = readCsv(runsCsv(runs, QTimeZone("Europe/Berlin")));
         QVERIFY(table);
         QCOMPARE(table->size(), std::size_t{3});
         QCOMPARE((*table)[0].join(','), QString("id,start,recording_time_s,count,strokes_per_minute,"
-                                                "evenness_cv_percent,fatigue_percent,result,device,detector,device_id"));
+                                                "evenness_cv_percent,fatigue_percent,result,device,detector,device_id,"
+                                                "click_bpm,mean_offset_ms,within_10ms_percent"));
         QCOMPARE((*table)[1], QStringList({"3", "2026-03-29T23:45:00+02:00", "60", "1234", "1234.500", "4.250",
-                                           "-2.000", "Record", "Roland \"TD-17\", Port 1", "", ""}));
+                                           "-2.000", "Record", "Roland \"TD-17\", Port 1", "", "", "142.000", "-3.250",
+                                           "87.500"}));
         QCOMPARE((*table)[2], QStringList({"2", "2026-01-05T08:00:09+01:00", "endless", "900", "", "", "", "Record",
-                                           "Bühne – Snare\nlinks", "", ""}));
+                                           "Bühne – Snare\nlinks", "", "", "", "", ""}));
         // West of Greenwich the offset is negative, and the decimal point
         // stays a dot whatever the user's locale.
         QLocale::setDefault(QLocale(QLocale::German));
@@ -140,7 +143,7 @@ private slots:
         audio.run.device.id = "=id";
         const auto table = readCsv(runsCsv({audio}, QTimeZone::utc()));
         QVERIFY(table);
-        QCOMPARE((*table)[1].mid(8), QStringList({"'@Card (-Mic), Fast detector", "Fast", "'=id"}));
+        QCOMPARE((*table)[1].mid(8, 3), QStringList({"'@Card (-Mic), Fast detector", "Fast", "'=id"}));
     }
 
     void aFileThatCannotBeWrittenSaysWhyAndLeavesNothing()
