@@ -6,6 +6,7 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QScatterSeries>
 #include <QStackedWidget>
 #include <QValueAxis>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -25,8 +27,13 @@ QList<QPointF> toList(const std::vector<QPointF>& points)
     return QList<QPointF>(points.begin(), points.end());
 }
 
+using Measure = JournalProgressChart::Measure;
+
 // Endless runs differ in length, so their speed compares, not their count.
-std::vector<ProgressRun> progressRuns(const std::vector<JournalRun>& runs, std::int32_t recordingTimeMs)
+// The timing share comes from the runs played with the click; records are
+// the count's.
+std::vector<ProgressRun> progressRuns(const std::vector<JournalRun>& runs, std::int32_t recordingTimeMs,
+                                      Measure measure)
 {
     const bool endless = recordingTimeMs < 0;
     std::vector<ProgressRun> points;
@@ -34,6 +41,11 @@ std::vector<ProgressRun> progressRuns(const std::vector<JournalRun>& runs, std::
     for (const JournalRun& j : runs) {
         if (j.run.recordingTimeMs != recordingTimeMs)
             continue;
+        if (measure == Measure::Within10) {
+            if (j.summary.within10Percent)
+                points.push_back({j.run.startUtcMs, *j.summary.within10Percent, false});
+            continue;
+        }
         if (endless && !j.summary.strokesPerMinute)
             continue;
         points.push_back({j.run.startUtcMs, endless ? *j.summary.strokesPerMinute : j.run.count,
@@ -46,6 +58,7 @@ std::vector<ProgressRun> progressRuns(const std::vector<JournalRun>& runs, std::
 
 JournalProgressChart::JournalProgressChart(QWidget* parent)
     : QWidget(parent)
+    , m_measure(new QComboBox(this))
     , m_stack(new QStackedWidget(this))
     , m_note(new QLabel(tr("Choose a recording time above to see your progress."), this))
     , m_view(new QChartView(this))
@@ -58,8 +71,19 @@ JournalProgressChart::JournalProgressChart(QWidget* parent)
     m_stack->addWidget(m_note);
     m_stack->addWidget(m_view);
     m_figures->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_measure->setObjectName(QStringLiteral("ProgressMeasure"));
+    m_measure->addItem(tr("Count"), static_cast<int>(Measure::Count));
+    m_measure->addItem(tr("% within ±10 ms of the click"), static_cast<int>(Measure::Within10));
+    connect(m_measure, &QComboBox::currentIndexChanged, this, &JournalProgressChart::redraw);
+    auto* chooser = new QHBoxLayout;
+    auto* chooserLabel = new QLabel(tr("C&hart:"), this);
+    chooserLabel->setBuddy(m_measure);
+    chooser->addWidget(chooserLabel);
+    chooser->addWidget(m_measure);
+    chooser->addStretch(1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(chooser);
     layout->addWidget(m_stack, 1);
     layout->addWidget(m_figures);
     m_figures->hide();
@@ -80,18 +104,39 @@ bool JournalProgressChart::showsNote() const
     return m_stack->currentWidget() == m_note;
 }
 
+void JournalProgressChart::setMeasure(Measure measure)
+{
+    m_measure->setCurrentIndex(m_measure->findData(static_cast<int>(measure)));
+}
+
+JournalProgressChart::Measure JournalProgressChart::measure() const
+{
+    return static_cast<Measure>(m_measure->currentData().toInt());
+}
+
 void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs,
                                     const std::vector<JournalRun>& earlier)
 {
+    m_runs = runs;
+    m_earlier = earlier;
+    m_recordingTimeMs = recordingTimeMs;
+    redraw();
+}
+
+void JournalProgressChart::redraw()
+{
+    const std::optional<std::int32_t> recordingTimeMs = m_recordingTimeMs;
     if (!recordingTimeMs) {
         m_stack->setCurrentWidget(m_note);
         m_figures->hide();
         return;
     }
-    const bool endless = *recordingTimeMs < 0;
-    const std::vector<ProgressRun> points = progressRuns(runs, *recordingTimeMs);
+    const Measure shown = measure();
+    const bool timing = shown == Measure::Within10;
+    const bool endless = *recordingTimeMs < 0 && !timing;
+    const std::vector<ProgressRun> points = progressRuns(m_runs, *recordingTimeMs, shown);
     std::optional<double> bestBefore;
-    for (const ProgressRun& r : progressRuns(earlier, *recordingTimeMs))
+    for (const ProgressRun& r : progressRuns(m_earlier, *recordingTimeMs, shown))
         bestBefore = std::max(bestBefore.value_or(r.value), r.value);
     const QTimeZone zone = QTimeZone::systemTimeZone();
     const ProgressSeries series = progressSeries(points, zone, bestBefore);
@@ -129,7 +174,7 @@ void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::op
     auto* x = new QCategoryAxis;
     x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     auto* y = new QValueAxis;
-    y->setTitleText(endless ? tr("Strokes per minute") : tr("Count"));
+    y->setTitleText(timing ? tr("% within ±10 ms") : endless ? tr("Strokes per minute") : tr("Count"));
     if (!series.runs.empty()) {
         double low = series.runs.front().y(), high = low;
         for (const std::vector<QPointF>* line : {&series.runs, &series.bestSoFar})
@@ -139,7 +184,8 @@ void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::op
             }
         // Room above and below, so no run sits on the frame, then round ticks.
         const double pad = std::max(0.5, (high - low) * 0.04);
-        const AxisScale scale = niceScale(std::max(0.0, low - pad), high + pad, 5, !endless);
+        const AxisScale scale = niceScale(std::max(0.0, low - pad), timing ? std::min(100.0, high + pad) : high + pad,
+                                          5, !endless && !timing);
         y->setTickType(QValueAxis::TicksDynamic);
         y->setTickAnchor(0.0);
         y->setTickInterval(scale.step);
@@ -171,12 +217,12 @@ void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::op
     m_stack->setCurrentWidget(m_view);
 
     const QLocale locale;
-    const QString unit = endless ? tr(" strokes/min") : tr(" strokes");
+    const QString unit = timing ? tr(" % within ±10 ms") : endless ? tr(" strokes/min") : tr(" strokes");
     QStringList parts;
     parts << tr("Runs: %1").arg(figures.runs);
     if (figures.best) {
         parts << tr("Best: %1%2 on %3")
-                     .arg(locale.toString(*figures.best, 'f', endless ? 1 : 0), unit,
+                     .arg(locale.toString(*figures.best, 'f', endless || timing ? 1 : 0), unit,
                           locale.toString(QDateTime::fromMSecsSinceEpoch(*figures.bestStartUtcMs).toLocalTime().date(),
                                           QLocale::ShortFormat));
     }

@@ -5,9 +5,12 @@
 // figures under it. Without a chosen recording time it shows a short note
 // instead, since counts of different recording times do not compare.
 //
+// A choice above the chart charts the share of strokes within ±10 ms of the
+// click instead (runs played with the click only).
+//
 // Thread: the user-interface thread. Units: dates as milliseconds since 1970
 // UTC, shown in the local zone; values are counts, or strokes per minute for
-// endless runs. Owns its chart view and labels (Qt parents).
+// endless runs, or percentages. Owns its chart view and labels (Qt parents).
 
 #include "JournalDatabase.h"
 
@@ -17,6 +20,7 @@
 #include <vector>
 
 class QChart;
+class QComboBox;
 class QChartView;
 class QLabel;
 class QStackedWidget;
@@ -32,12 +36,23 @@ public:
     void showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs,
                   const std::vector<JournalRun>& earlier = {});
 
+    enum class Measure { Count, Within10 };
+    // Charts this measure from now on (the runs shown are charted again).
+    void setMeasure(Measure measure);
+    Measure measure() const;
+
     // For tests and the benchmark: what is on display.
     QChart* chart() const;
     QString figuresText() const;
     bool showsNote() const;
 
 private:
+    void redraw();
+
+    QComboBox* m_measure;
+    std::vector<JournalRun> m_runs;
+    std::vector<JournalRun> m_earlier;
+    std::optional<std::int32_t> m_recordingTimeMs;
     QStackedWidget* m_stack;
     QLabel* m_note;
     QChartView* m_view;

@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <unordered_map>
 #include <optional>
@@ -29,6 +30,12 @@ std::optional<double> numericKey(const JournalRun& j, int column)
         return j.summary.evennessCvPercent;
     case JournalTableModel::ColFatigue:
         return j.summary.fatiguePercent;
+    case JournalTableModel::ColClickTempo:
+        return r.click ? std::optional<double>(r.click->tempoBpm) : std::nullopt;
+    case JournalTableModel::ColMeanOffset:
+        return j.summary.meanOffsetMs;
+    case JournalTableModel::ColWithin10:
+        return j.summary.within10Percent;
     case JournalTableModel::ColResult:
         return static_cast<double>(r.result);
     default:
@@ -75,7 +82,7 @@ QVariant JournalTableModel::data(const QModelIndex& index, int role) const
     if (role == Qt::UserRole)
         return QVariant::fromValue<qint64>(r.id);
     if (role == Qt::TextAlignmentRole) {
-        const bool number = index.column() >= ColRecordingTime && index.column() <= ColFatigue;
+        const bool number = index.column() >= ColRecordingTime && index.column() <= ColWithin10;
         return QVariant::fromValue(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
     }
     if (role != Qt::DisplayRole)
@@ -93,6 +100,13 @@ QVariant JournalTableModel::data(const QModelIndex& index, int role) const
         return figureText(j.summary.evennessCvPercent);
     case ColFatigue:
         return figureText(j.summary.fatiguePercent);
+    case ColClickTempo:
+        return r.click ? QLocale().toString(r.click->tempoBpm, 'f', r.click->tempoBpm == std::floor(r.click->tempoBpm) ? 0 : 1)
+                       : QString();
+    case ColMeanOffset:
+        return figureText(j.summary.meanOffsetMs);
+    case ColWithin10:
+        return figureText(j.summary.within10Percent);
     case ColResult:
         return runResultText(r.result);
     case ColDetector:
@@ -121,6 +135,12 @@ QVariant JournalTableModel::headerData(int section, Qt::Orientation orientation,
         return tr("Evenness (CV %)");
     case ColFatigue:
         return tr("Fatigue (%)");
+    case ColClickTempo:
+        return tr("Click (BPM)");
+    case ColMeanOffset:
+        return tr("Offset (ms)");
+    case ColWithin10:
+        return tr("±10 ms (%)");
     case ColResult:
         return tr("Result");
     case ColDetector:

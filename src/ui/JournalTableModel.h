@@ -20,8 +20,8 @@
 class JournalTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { ColDate, ColRecordingTime, ColCount, ColStrokesPerMinute, ColEvenness, ColFatigue, ColResult,
-                  ColDetector, ColDevice, ColumnCount };
+    enum Column { ColDate, ColRecordingTime, ColCount, ColStrokesPerMinute, ColEvenness, ColFatigue, ColClickTempo,
+                  ColMeanOffset, ColWithin10, ColResult, ColDetector, ColDevice, ColumnCount };
 
     explicit JournalTableModel(QObject* parent = nullptr);
 

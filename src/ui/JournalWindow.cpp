@@ -110,7 +110,9 @@ JournalWindow::JournalWindow(QString journalPath, QString scoreFilePath, QWidget
     const QString samples[] = {
         QLocale().toString(QDateTime(QDate(2026, 12, 30), QTime(23, 59)), QLocale::ShortFormat),
         tr("Endless"), QStringLiteral("99999"), QLocale().toString(9999.9, 'f', 1),
-        QLocale().toString(99.9, 'f', 1), QLocale().toString(-99.9, 'f', 1), tr("Cut short"), tr("Standard")};
+        QLocale().toString(99.9, 'f', 1), QLocale().toString(-99.9, 'f', 1), QStringLiteral("300"),
+        QLocale().toString(-99.9, 'f', 1), QLocale().toString(100.0, 'f', 1), tr("Cut short"), tr("Standard")};
+    static_assert(std::size(samples) == JournalTableModel::ColDevice);
     for (int c = 0; c < JournalTableModel::ColDevice; ++c) {
         const int header = headerMetrics.horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString());
         m_table->setColumnWidth(c, std::max(header + 28, metrics.horizontalAdvance(samples[c]) + 16));

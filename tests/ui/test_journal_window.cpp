@@ -86,6 +86,40 @@ private slots:
         QCOMPARE(m.index(0, JournalTableModel::ColEvenness).data().toString(), QString());
     }
 
+    // Runs with the click show its tempo and timing; the chart's choice
+    // charts their share within ±10 ms, and runs without the click stay out.
+    void clickRunsShowTheirTimingInTheTableAndTheChart()
+    {
+        std::vector<JournalRun> runs = {hand(1, 90, 180.0, "a"), hand(2, 95, 190.0, "a"), hand(3, 99, 198.0, "a")};
+        runs[0].run.click = RunClick{142.5, 4, 4, 1, 0, 0.0, 0};
+        runs[0].summary.meanOffsetMs = -3.25;
+        runs[0].summary.within10Percent = 62.5;
+        runs[2].run.click = RunClick{146.0, 4, 4, 1, 0, 0.0, 0};
+        runs[2].summary.meanOffsetMs = 1.0;
+        runs[2].summary.within10Percent = 81.0;
+        JournalTableModel m;
+        m.setRuns(runs);
+        m.sort(JournalTableModel::ColWithin10, Qt::DescendingOrder);
+        QCOMPARE(idsInView(m), (std::vector<std::int64_t>{3, 1, 2}));
+        QCOMPARE(m.index(1, JournalTableModel::ColClickTempo).data().toString(), QLocale().toString(142.5, 'f', 1));
+        QCOMPARE(m.index(1, JournalTableModel::ColMeanOffset).data().toString(), QLocale().toString(-3.3, 'f', 1));
+        QCOMPARE(m.index(0, JournalTableModel::ColClickTempo).data().toString(), QString("146"));
+        QCOMPARE(m.index(2, JournalTableModel::ColWithin10).data().toString(), QString());
+
+        JournalProgressChart chart;
+        chart.showRuns(runs, 30000);
+        const auto runPoints = [&chart] {
+            return static_cast<QXYSeries*>(chart.chart()->series().front())->points();
+        };
+        QCOMPARE(runPoints().size(), 3);
+        chart.setMeasure(JournalProgressChart::Measure::Within10);
+        const QList<QPointF> timed = runPoints();
+        QCOMPARE(timed.size(), 2);
+        QCOMPARE(timed[0].y(), 62.5);
+        QCOMPARE(timed[1].y(), 81.0);
+        QVERIFY(chart.figuresText().contains("Best: " + QLocale().toString(81.0, 'f', 1)));
+    }
+
     void filtersPickTheRecordingTimeAndThePeriod()
     {
         const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
