@@ -3,6 +3,7 @@
 #include "QX_Palette.h"
 #include "RunText.h"
 
+#include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
@@ -61,6 +62,27 @@ const std::array<FigureText, kFigureCount> kFigureTexts{{
      "hand's lead over the other. Near 0 is balanced"},
     {"Suspected doubles", "", 0, "Intervals under half the tempo around them: a bounce counted twice?"},
     {"Suspected misses", "", 0, "Intervals over 1.75 times the tempo around them: a stroke not counted?"},
+}};
+
+const QColor kBandColor{120, 190, 120, 70};
+const QColor kSilentColor{150, 150, 170, 60};
+const QColor kSilentStrokeColor{222, 150, 32};
+constexpr double kWithinBandMs = 10.0;
+// Silent stretches shaded at most: a day of bars is more than any run has.
+constexpr std::int64_t kMaxShadedBars = 20000;
+
+// In the order of timingRows().
+const std::array<FigureText, 10> kTimingTexts{{
+    {"Mean offset", "ms", 1, "Each stroke against its nearest grid point, on average: negative early, positive late"},
+    {"Offset spread", "ms", 1, "Standard deviation of the offsets"},
+    {"Within ±10 ms", "%", 1, "Strokes within 10 ms of their grid point"},
+    {"Within ±20 ms", "%", 1, "Strokes within 20 ms of their grid point"},
+    {"Played tempo", "BPM", 1, "The tempo the strokes kept, against the click's"},
+    {"Drift", "ms/min", 1, "How the offsets move over time; over the silent bars when the click has them"},
+    {"Hand A offset", "ms", 1, "Mean offset of the first, third, fifth ... stroke"},
+    {"Hand B offset", "ms", 1, "Mean offset of the second, fourth, sixth ... stroke"},
+    {"Missed points", "", 0, "Grid points no stroke was nearest to"},
+    {"Extra strokes", "", 0, "Strokes beside another that was nearer the same grid point"},
 }};
 
 QLabel* makeLabel(const QString& text, const QColor& color, bool bold, QWidget* parent)
@@ -247,6 +269,30 @@ QWidget* RunReportWindow::buildFigures()
         m_values[i] = value;
         ++row;
     }
+
+    // The timing figures, for a run played with the click.
+    QLabel* heading = makeLabel(QStringLiteral("Against the click"), kValueColor, true, panel);
+    grid->addWidget(heading, row + 1, 0, 1, 3);
+    m_timingRows = {heading};
+    row += 2;
+    const auto timing = timingRows(TimingFigures{});
+    for (std::size_t i = 0; i < kTimingTexts.size(); ++i) {
+        const FigureText& text = kTimingTexts[i];
+        QLabel* label = makeLabel(QString::fromUtf8(text.label), kCaptionColor, false, panel);
+        QLabel* value = makeLabel(kEmpty, kValueColor, true, panel);
+        QLabel* unit = makeLabel(QString::fromUtf8(text.unit), kCaptionColor, false, panel);
+        value->setObjectName(QString::fromLatin1(timing[i].name));
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        for (QLabel* l : {label, value, unit}) {
+            l->setToolTip(QString::fromUtf8(text.tip));
+            m_timingRows.push_back(l);
+        }
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row, 1);
+        grid->addWidget(unit, row, 2);
+        m_timingValues.push_back(value);
+        ++row;
+    }
     grid->setRowStretch(row, 1);
     return panel;
 }
@@ -294,12 +340,127 @@ void RunReportWindow::buildCharts(QVBoxLayout* column)
     m_intervalChart->legend()->setAlignment(Qt::AlignTop);
     m_intervalChart->legend()->setLabelColor(kCaptionColor);
 
-    for (const auto& [chart, yAxis] : {std::pair{m_speedChart, m_speedY}, std::pair{m_intervalChart, m_intervalY}}) {
+    buildTimingChart();
+    for (const auto& [chart, yAxis] : {std::pair{m_speedChart, m_speedY}, std::pair{m_intervalChart, m_intervalY},
+                                       std::pair{m_timingChart, m_timingY}}) {
         auto* view = new QChartView(chart, this);
         view->setRenderHint(QPainter::Antialiasing);
         view->setMinimumSize(minimumChartSize(chart, yAxis) + QSize(2, 2) * view->frameWidth());
         column->addWidget(view, 1);
+        if (chart == m_timingChart)
+            m_timingView = view;
     }
+    m_timingView->hide();
+}
+
+void RunReportWindow::buildTimingChart()
+{
+    m_timingChart = makeChart(QStringLiteral("Timing against the click"));
+    m_silentSeries = new QAreaSeries(new QLineSeries(m_timingChart), new QLineSeries(m_timingChart));
+    m_silentSeries->setName(QStringLiteral("Silent bars"));
+    m_silentSeries->setBrush(kSilentColor);
+    m_silentSeries->setPen(Qt::NoPen);
+    m_bandSeries = new QAreaSeries(new QLineSeries(m_timingChart), new QLineSeries(m_timingChart));
+    m_bandSeries->setName(QStringLiteral("±10 ms"));
+    m_bandSeries->setBrush(kBandColor);
+    m_bandSeries->setPen(Qt::NoPen);
+    m_offsetSeries = new QScatterSeries;
+    m_offsetSeries->setName(QStringLiteral("Stroke"));
+    m_offsetSeries->setMarkerSize(6.0);
+    m_offsetSeries->setColor(kSpeedColor);
+    m_offsetSeries->setBorderColor(Qt::transparent);
+    m_silentOffsetSeries = new QScatterSeries;
+    m_silentOffsetSeries->setName(QStringLiteral("Stroke in a silent bar"));
+    m_silentOffsetSeries->setMarkerSize(6.0);
+    m_silentOffsetSeries->setColor(kSilentStrokeColor);
+    m_silentOffsetSeries->setBorderColor(Qt::transparent);
+    m_timingX = makeAxis(QStringLiteral("Time (s)"));
+    m_timingY = makeAxis(QStringLiteral("Offset (ms)"));
+    m_timingChart->addAxis(m_timingX, Qt::AlignBottom);
+    m_timingChart->addAxis(m_timingY, Qt::AlignLeft);
+    for (QAbstractSeries* series : std::initializer_list<QAbstractSeries*>{m_silentSeries, m_bandSeries, m_offsetSeries,
+                                                                          m_silentOffsetSeries}) {
+        m_timingChart->addSeries(series);
+        series->attachAxis(m_timingX);
+        series->attachAxis(m_timingY);
+    }
+    m_timingChart->legend()->setAlignment(Qt::AlignTop);
+    m_timingChart->legend()->setLabelColor(kCaptionColor);
+}
+
+bool RunReportWindow::showsTiming() const
+{
+    return m_timingView && !m_timingView->isHidden();
+}
+
+// Recomputed whole on every call: a stroke's offset depends only on the
+// grid, but which of two close strokes is the timed one and which the extra
+// can change when the second arrives. A 20,000-stroke run takes about a
+// millisecond; the scatter is thinned like the lines.
+void RunReportWindow::showTiming(const RunRecord& run)
+{
+    const std::optional<TimingAnalysis> timing = analyzeRunTiming(run);
+    const bool shown = timing && !run.strokes.empty();
+    m_timingView->setVisible(shown);
+    for (QLabel* label : m_timingRows)
+        label->setVisible(shown);
+    if (!shown)
+        return;
+
+    const QLocale locale;
+    const auto rows = timingRows(timing->figures);
+    for (std::size_t i = 0; i < rows.size() && i < m_timingValues.size(); ++i) {
+        const auto& value = rows[i].value;
+        const int decimals = kTimingTexts[i].decimals;
+        const double v = value && std::isfinite(*value) ? *value : 0.0;
+        const double shownValue = std::abs(v) < 0.5 * std::pow(10.0, -decimals) ? 0.0 : v;
+        m_timingValues[i]->setText(value && std::isfinite(*value) ? locale.toString(shownValue, 'f', decimals) : kEmpty);
+    }
+
+    const double firstS = timing->strokes.front().timeS;
+    ThinnedLine played, silent;
+    double largestMs = 0.0;
+    for (const StrokeTiming& st : timing->strokes) {
+        if (st.fit != StrokeFit::Timed)
+            continue;
+        (st.silent ? silent : played).add(QPointF(st.timeS - firstS, st.offsetMs));
+        largestMs = std::max(largestMs, std::abs(st.offsetMs));
+    }
+    m_offsetSeries->replace(played.points());
+    m_silentOffsetSeries->replace(silent.points());
+
+    const double endS = std::max(1.0, timing->strokes.back().timeS - firstS);
+    const double xEnd = m_live ? std::ceil(endS / 10.0) * 10.0 : endS;
+    const double yTop = std::max(25.0, std::ceil(largestMs * 1.1 / 5.0) * 5.0);
+    setAxis(m_timingX, 0.0, xEnd, 8);
+    setAxis(m_timingY, -yTop, yTop, 6);
+    m_bandSeries->upperSeries()->replace({QPointF(0.0, kWithinBandMs), QPointF(xEnd, kWithinBandMs)});
+    m_bandSeries->lowerSeries()->replace({QPointF(0.0, -kWithinBandMs), QPointF(xEnd, -kWithinBandMs)});
+
+    // The silent bars as a step line over the whole height.
+    const RunClick& click = *run.click;
+    const TimingGrid grid = runGrid(click, run.ticksPerSecond);
+    const double barS = grid.stepS() * grid.subdivision * grid.beatsPerBar;
+    QList<QPointF> steps{QPointF(0.0, -yTop)};
+    if (click.barsOff > 0 && barS > 0.0) {
+        const double fromBar = std::floor((firstS - grid.startS) / barS);
+        const double toBar = std::ceil((firstS + xEnd - grid.startS) / barS);
+        const std::int64_t from = static_cast<std::int64_t>(std::max(0.0, fromBar));
+        const std::int64_t to = std::min(static_cast<std::int64_t>(std::max(0.0, toBar)), from + kMaxShadedBars);
+        const std::int64_t cycle = std::int64_t{click.barsOn} + click.barsOff;
+        for (std::int64_t bar = from; bar < to; ++bar) {
+            if (bar % cycle < click.barsOn)
+                continue;
+            const double x0 = std::max(0.0, grid.startS + static_cast<double>(bar) * barS - firstS);
+            const double x1 = std::min(xEnd, x0 + barS);
+            if (x1 <= x0)
+                continue;
+            steps << QPointF(x0, -yTop) << QPointF(x0, yTop) << QPointF(x1, yTop) << QPointF(x1, -yTop);
+        }
+    }
+    steps << QPointF(xEnd, -yTop);
+    m_silentSeries->upperSeries()->replace(steps);
+    m_silentSeries->lowerSeries()->replace({QPointF(0.0, -yTop), QPointF(xEnd, -yTop)});
 }
 
 void RunReportWindow::keyPressEvent(QKeyEvent* event)
@@ -321,6 +482,9 @@ void RunReportWindow::setJournalStatus(const QString& text)
 QString RunReportWindow::figureText(const QString& name) const
 {
     for (QLabel* value : m_values)
+        if (value->objectName() == name)
+            return value->text();
+    for (QLabel* value : m_timingValues)
         if (value->objectName() == name)
             return value->text();
     return QString();
@@ -438,6 +602,7 @@ void RunReportWindow::showRun(const RunRecord& run)
     m_missSeries->replace(misses);
     const double endS = analysis.figures.seconds.value_or(0.0);
     fitAxes(endS, maxPerSecond, analysis.figures.strokes, analysis.figures.longestGapMs.value_or(0.0));
+    showTiming(run);
 }
 
 void RunReportWindow::followLive(const RunRecord& inProgress)
@@ -492,4 +657,5 @@ void RunReportWindow::followLive(const RunRecord& inProgress)
     showNote(inProgress, m_analyzer->strokeCount());
     showFigures(figures);
     fitAxes(figures.seconds.value_or(0.0), m_maxPerSecond, figures.strokes, figures.longestGapMs.value_or(0.0));
+    showTiming(inProgress);
 }

@@ -2,7 +2,10 @@
 // RunReportWindow: the "Run Report" window. Shows one run at a glance: its
 // header (start, recording time, count, result, device), the speed curve,
 // every interval against its stroke number with suspected doubles and
-// misses marked, and the run's figures beside the charts.
+// misses marked, and the run's figures beside the charts. A run played with
+// the click also shows each stroke's offset from its grid point over time
+// (the ±10 ms band and the silent bars shaded) and the timing figures; a
+// run without it shows neither.
 //
 // showRun() shows a finished or stored run in full. followLive() follows a
 // run in progress: the caller hands in the record so far, at most every
@@ -14,6 +17,7 @@
 // Threads: user-interface thread only.
 
 #include "RunFigures.h"
+#include "RunTiming.h"
 #include "ThinnedLine.h"
 
 #include <QString>
@@ -22,6 +26,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class QChart;
 class QLabel;
@@ -40,8 +45,12 @@ public:
     // Empty hides the line.
     void setJournalStatus(const QString& text);
 
-    // The value text shown for a figure by its report name ("strokes_per_minute").
+    // The value text shown for a figure by its report name ("strokes_per_minute",
+    // "mean_offset_ms").
     QString figureText(const QString& name) const;
+    // For tests: the timing chart, shown only for a run with the click.
+    QChart* timingChart() const { return m_timingChart; }
+    bool showsTiming() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -55,6 +64,8 @@ private:
     void showFigures(const RunFigures& figures);
     void clearCharts();
     void fitAxes(double endS, double maxPerSecond, std::int32_t strokes, double longestMs);
+    void buildTimingChart();
+    void showTiming(const RunRecord& run);
 
     QLabel* m_startLabel = nullptr;
     QLabel* m_timeLabel = nullptr;
@@ -75,6 +86,16 @@ private:
     QScatterSeries* m_missSeries = nullptr;
     QValueAxis* m_intervalX = nullptr;
     QValueAxis* m_intervalY = nullptr;
+    QChart* m_timingChart = nullptr;
+    class QChartView* m_timingView = nullptr;
+    QScatterSeries* m_offsetSeries = nullptr;
+    QScatterSeries* m_silentOffsetSeries = nullptr;
+    class QAreaSeries* m_bandSeries = nullptr;
+    class QAreaSeries* m_silentSeries = nullptr;
+    QValueAxis* m_timingX = nullptr;
+    QValueAxis* m_timingY = nullptr;
+    std::vector<QLabel*> m_timingRows;   // every label of the timing figures, shown with the click
+    std::vector<QLabel*> m_timingValues; // in the order of timingRows()
     ThinnedLine m_speedLine;
     ThinnedLine m_intervalLine;
 

@@ -3,6 +3,7 @@
 // report begins.
 #include "QX_RunReport.h"
 
+#include <QAreaSeries>
 #include <QChartView>
 #include <QLabel>
 #include <QLineSeries>
@@ -159,6 +160,34 @@ private slots:
         QVERIFY(!window.isVisible());
     }
 
+    // Sixteenths at 120 BPM from 1 s, two bars with the click and two
+    // without; hand A 4 ms late, hand B 6 ms early.
+    void aRunWithTheClickShowsEachStrokesOffsetAndTheTimingFigures()
+    {
+        RunRecord run = thirtySecondRun();
+        run.strokes.clear();
+        run.click = RunClick{120.0, 4, 4, 2, 2, 44100.0, 0};
+        for (int k = 0; k < 64; ++k)
+            run.strokes.push_back({44100 + k * 5512 + k / 2 + (k % 2 == 0 ? 176 : -265), 0.5f, -1});
+        run.count = 64;
+        RunReportWindow window;
+        window.showRun(run);
+        QVERIFY(window.showsTiming());
+        QCOMPARE(window.figureText("hand_a_mean_offset_ms"), QString("4.0"));
+        QCOMPARE(window.figureText("hand_b_mean_offset_ms"), QString("-6.0"));
+        QCOMPARE(window.figureText("within_10ms_percent"), QString("100.0"));
+        QCOMPARE(window.figureText("missed_grid_points"), QString("0"));
+        QCOMPARE(seriesNamed(window, "Stroke")->count(), 32);
+        QCOMPARE(seriesNamed(window, "Stroke in a silent bar")->count(), 32);
+        // The first stroke, 4 ms late, at 0 s; the silent stretch from the third bar (4 s after the grid's start).
+        QVERIFY(std::abs(seriesNamed(window, "Stroke")->at(0).y() - 176 / 44.1) < 1e-9);
+        const auto* silent = static_cast<QAreaSeries*>(window.timingChart()->series().front());
+        QVERIFY(std::abs(silent->upperSeries()->at(1).x() - (4.0 - 176 / 44100.0)) < 1e-9);
+
+        window.showRun(thirtySecondRun());
+        QVERIFY(!window.showsTiming());
+    }
+
     void titlesAndLegendFitAtTheSmallestSize()
     {
         RunReportWindow window;
@@ -166,7 +195,10 @@ private slots:
         window.show();
         window.resize(window.minimumSizeHint());
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const auto views = window.findChildren<QChartView*>();
+        QList<QChartView*> views;
+        for (QChartView* view : window.findChildren<QChartView*>())
+            if (view->isVisible())
+                views << view;
         QCOMPARE(views.size(), 2);
         // Qt Charts shortens a title that does not fit to "Interval (…".
         for (QChartView* view : views) {
