@@ -170,11 +170,16 @@ void JournalProgressChart::redraw()
     records->replace(toList(series.records));
     for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{all, weekly, best, records})
         chart->addSeries(s);
+    // Records are the count's; the timing share has none.
+    if (timing) {
+        chart->removeSeries(records);
+        delete records;
+    }
 
     auto* x = new QCategoryAxis;
     x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     auto* y = new QValueAxis;
-    y->setTitleText(timing ? tr("% within ±10 ms") : endless ? tr("Strokes per minute") : tr("Count"));
+    y->setTitleText(timing ? tr("±10 ms (%)") : endless ? tr("Strokes per minute") : tr("Count"));
     if (!series.runs.empty()) {
         double low = series.runs.front().y(), high = low;
         for (const std::vector<QPointF>* line : {&series.runs, &series.bestSoFar})

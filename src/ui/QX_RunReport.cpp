@@ -272,6 +272,7 @@ QWidget* RunReportWindow::buildFigures()
 
     // The timing figures, for a run played with the click.
     QLabel* heading = makeLabel(QStringLiteral("Against the click"), kValueColor, true, panel);
+    grid->setRowMinimumHeight(row, 8);
     grid->addWidget(heading, row + 1, 0, 1, 3);
     m_timingRows = {heading};
     row += 2;
