@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 // Counts what the test records; intervals are in milliseconds (1000 ticks a second).
 class ManualTriggerDevice : public TQX_TriggerDevice {
@@ -50,8 +51,10 @@ public:
     std::int64_t ticksPerSecond() const override { return kTicksPerSecond; }
     std::int32_t limitMs() const { return TimeLimit.load(); }
     CaptureHealth captureHealth() const override { return health; }
+    std::optional<double> clockOffsetTicks() const override { return clockOffset; }
 
     bool started = false;
+    std::optional<double> clockOffset; // empty: the device has not reported its clock
     CaptureHealth health = CaptureHealth::Working;
     std::int32_t waitMs = 0; // 0: the window's own clock ends the run
 };

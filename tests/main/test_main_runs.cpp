@@ -5,6 +5,7 @@
 #include "MainFormHarness.h"
 #include "QX_AudioTriggerDevice.h"
 #include "QX_Main.h"
+#include "RunTiming.h"
 
 #include <QAction>
 #include <QLabel>
@@ -88,6 +89,65 @@ private slots:
         tick(10);
         m_form->ResetClick();
         QCOMPARE(m_ended.size(), std::size_t(1));
+    }
+
+    // A run played while the click plays keeps the click's grid on the
+    // device's own clock; a click that starts after the run's first stroke
+    // is the next run's, and a run without the click has none.
+    void aRunWithTheClickKeepsItsGridOnTheDevicesClock()
+    {
+        // 120 BPM quarters with a one-bar count-in from output sample 44,100:
+        // the grid starts 3 s into the output stream, which stood 0.5 s ahead
+        // of the monotonic clock; the device's clock stands 5 s ahead of it,
+        // and the calibration adds 2 ms: 5000 + 2500 + 2 = 7502 ms.
+        ClickOnOutput click;
+        click.segment.pattern.tempoBpm = 120.0;
+        click.segment.startSample = 44100;
+        click.streamOffsetFrames = 22050.0;
+        click.latencyUs = 2000;
+        int asked = 0;
+        const auto source = [&] {
+            ++asked;
+            return std::optional<ClickOnOutput>(click);
+        };
+        choose("NT10");
+        device()->clockOffset = 5000.0;
+        m_form->session().setClickSource(source);
+        tick();
+        QCOMPARE(asked, 0); // nothing to place before the first stroke
+        for (int k = 0; k < 8; ++k)
+            device()->Stroke(500, 7502 + k * 500 + (k % 2 == 0 ? 6 : -4));
+        tick();
+        // The click stops at the run's end (the finished state), before the run is kept.
+        m_form->session().setClickSource({});
+        m_clock->advance(10000);
+        device()->closeTime();
+        for (int i = 0; i < 400 && m_ended.empty(); ++i)
+            tick();
+        QCOMPARE(m_ended.size(), std::size_t(1));
+        QVERIFY(m_ended[0].click);
+        QCOMPARE(m_ended[0].click->gridStartTick, 7502.0);
+        QCOMPARE(m_ended[0].click->latencyUs, 2000);
+        const auto timing = analyzeRunTiming(m_ended[0]);
+        QVERIFY(timing && timing->figures.handA.meanMs && timing->figures.handB.meanMs);
+        QVERIFY(std::abs(*timing->figures.handA.meanMs - 6.0) < 1e-9 && std::abs(*timing->figures.handB.meanMs + 4.0) < 1e-9);
+
+        m_form->ResetClick();
+        device()->Stroke(EmptyIntervalForTest, 100);
+        tick();
+        device()->clockOffset = 0.0;
+        m_form->session().setClickSource(source); // started after the first stroke
+        tick(3);
+        m_form->ResetClick();
+        QCOMPARE(m_ended.size(), std::size_t(2));
+        QVERIFY(!m_ended[1].click);
+
+        device()->clockOffset = 0.0;
+        device()->Stroke(EmptyIntervalForTest, 100);
+        tick();
+        m_form->ResetClick();
+        QCOMPARE(m_ended.size(), std::size_t(3));
+        QVERIFY(m_ended[2].click); // the same click plays on into the next run
     }
 
     // An endless run is kept as stopped, a timed one stopped early as cut
