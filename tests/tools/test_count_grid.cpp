@@ -1,6 +1,8 @@
 // tempovaro-count --grid: a recording's strokes timed against a click, after
 // the report's figures.
 #include "DrumRecording.h"
+#include "QX_AudioTriggerDevice.h"
+#include "RunTiming.h"
 #include "ToolRunner.h"
 
 #include <gtest/gtest.h>
@@ -67,6 +69,66 @@ TEST(CountGrid, TimingFiguresFollowTheReport)
     EXPECT_EQ(values.at("within_10ms_percent"), "100.00");
     EXPECT_EQ(values.at("missed_grid_points"), "1");
     EXPECT_EQ(values.at("extra_strokes"), "0");
+}
+
+// A run played live with the click and the same recording given to the
+// tool with its grid come to the same figures: the live run's strokes are
+// the detector's, fed block by block as the capture delivers them, and its
+// grid is the click placed on the capture's clock.
+TEST(CountGrid, ALiveRunWithTheClickTimesAsTheToolDoes)
+{
+    // Eighths at 96 BPM from 0.75 s; each stroke off by up to ±12 ms,
+    // drifting 20 ms a minute, one left out.
+    std::vector<drum::Stroke> strokes;
+    std::uint32_t seed = 11;
+    for (int k = 0; k < 100; ++k) {
+        seed = seed * 1664525u + 1013904223u;
+        const double t = 0.75 + k * 0.3125;
+        const double offsetS = (static_cast<double>(seed >> 16) / 65536.0 - 0.5) * 0.024 + t * 0.02 / 60.0;
+        if (k != 40)
+            strokes.push_back({std::llround((t + offsetS) * drum::kRate)});
+    }
+    const drum::Samples pcm = drum::render(burst(), strokes, 34 * drum::kRate);
+    const auto path = std::filesystem::temp_directory_path() / ("tempovaro-live-" + std::to_string(getpid()) + ".wav");
+    ASSERT_TRUE(drum::writeWav(path.string(), pcm));
+    const auto tool = runCountTool({"--grid", "96:2:0.75", path.string()});
+    std::filesystem::remove(path);
+    ASSERT_EQ(tool.status, 0) << tool.err;
+    std::map<std::string, double> printed;
+    for (const auto& line : linesOf(tool.out))
+        if (const auto comma = line.find(','); comma != std::string::npos && line[0] != '#' && comma + 1 < line.size())
+            printed[line.substr(0, comma)] = std::atof(line.c_str() + comma + 1);
+
+    // The live path: the detector fed in capture periods, the click's
+    // segment (a count-in bar from output sample 0) on an output stream
+    // that stood 0.25 s behind the capture on the monotonic clock.
+    TQX_AudioTriggerDevice device("", nullptr);
+    device.Start(-1);
+    RunRecord run;
+    run.ticksPerSecond = device.ticksPerSecond();
+    for (std::size_t at = 0; at < pcm.size(); at += 1764) {
+        const auto n = static_cast<std::int32_t>(std::min<std::size_t>(1764, pcm.size() - at));
+        device.AnalyzeSamples(pcm.data() + at, n * 2);
+        device.drainStrokeEvents(run.strokes);
+    }
+    device.finishInput();
+    device.drainStrokeEvents(run.strokes);
+    ClickOnOutput click;
+    click.segment.pattern.tempoBpm = 96.0;
+    click.segment.pattern.subdivision = 2;
+    click.segment.startSample = 0; // the count-in: 2.5 s, so the grid at output 2.5 s
+    click.streamOffsetFrames = 0.0;
+    run.click = placeClick(click, (0.75 - 2.5) * drum::kRate, run.ticksPerSecond);
+    const auto timing = analyzeRunTiming(run);
+    ASSERT_TRUE(timing);
+
+    EXPECT_EQ(run.strokes.size(), 99u);
+    for (const TimingRow& row : timingRows(timing->figures)) {
+        ASSERT_TRUE(row.value) << row.name;
+        ASSERT_TRUE(printed.count(row.name)) << row.name << "\n" << tool.out;
+        EXPECT_NEAR(*row.value, printed[row.name], row.count ? 0.0 : 0.005 + 1e-9) << row.name;
+    }
+    EXPECT_EQ(printed["missed_grid_points"], 1.0);
 }
 
 TEST(CountGrid, BadGridIsACommandLineError)
