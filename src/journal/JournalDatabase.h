@@ -76,6 +76,21 @@ struct RunSummary {
 // Computes a run's figures as it is written; set by whoever owns the figures.
 using RunSummaryHook = std::function<RunSummary(const RunRecord&)>;
 
+// One speed-builder plan as it was played: its tempo ladder, how far it
+// went, and the highest tempo it passed cleanly.
+struct SpeedPlanRecord {
+    std::int64_t id = 0;              // journal row id, 0 before it is stored
+    std::int64_t startUtcMs = 0;
+    double startBpm = 0.0;
+    double stepBpm = 0.0;
+    double targetBpm = 0.0;
+    std::int32_t bars = 0;            // per repetition
+    std::int32_t subdivision = 1;
+    std::int32_t repetitions = 0;     // judged
+    std::optional<double> highestCleanBpm;
+    bool reachedTarget = false;
+};
+
 // One stored run. From listRuns the strokes are left out.
 struct JournalRun {
     RunRecord run;
@@ -183,6 +198,11 @@ public:
     // Deletes the runs in one transaction; how many existed.
     std::optional<int> deleteRuns(const std::vector<std::int64_t>& ids);
     std::optional<std::int64_t> countRuns();
+
+    // The speed builder's plans: one row each, written in one transaction;
+    // listed oldest first (none in a journal from before they were kept).
+    std::optional<std::int64_t> addSpeedPlan(const SpeedPlanRecord& plan);
+    std::vector<SpeedPlanRecord> listSpeedPlans();
 
 private:
     bool openConnection(const Options& options, const QString& uriQuery = {});

@@ -66,7 +66,7 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
     // 5: the click a run was played against (NULL tempo: no click), with
     // its grid's first point in the run's own ticks so the strokes can be
     // timed again, and the two timing figures the table shows. Runs before
-    // had no click.
+    // had no click. And the speed builder's plans.
     {
         "ALTER TABLE runs ADD COLUMN click_tempo_bpm REAL",
         "ALTER TABLE runs ADD COLUMN click_subdivision INTEGER",
@@ -77,6 +77,19 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
         "ALTER TABLE runs ADD COLUMN click_latency_us INTEGER",
         "ALTER TABLE runs ADD COLUMN mean_offset_ms REAL",
         "ALTER TABLE runs ADD COLUMN within_10ms_percent REAL",
+        // Each speed-builder plan played: its ladder, and the highest tempo
+        // it passed (NULL: none passed), charted over the weeks.
+        "CREATE TABLE speed_plans ("
+        " id INTEGER PRIMARY KEY,"
+        " start_utc_ms INTEGER NOT NULL,"
+        " start_bpm REAL NOT NULL,"
+        " step_bpm REAL NOT NULL,"
+        " target_bpm REAL NOT NULL,"
+        " bars INTEGER NOT NULL,"
+        " subdivision INTEGER NOT NULL,"
+        " repetitions INTEGER NOT NULL,"
+        " highest_clean_bpm REAL,"
+        " reached_target INTEGER NOT NULL)",
     },
 }};
 

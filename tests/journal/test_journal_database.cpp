@@ -291,6 +291,8 @@ private slots:
         const auto run = db.loadRun(7);
         QVERIFY(run && run->run.recordingTimeMs == 30000 && !run->summary.evennessCvPercent && !run->run.click);
         QVERIFY(sameStrokes(run->run.strokes, midiRun(0, 5).strokes));
+        QVERIFY(db.listSpeedPlans().empty());
+        QVERIFY(db.addSpeedPlan(SpeedPlanRecord{0, 1, 100.0, 4.0, 120.0, 4, 1, 1, 100.0, false}));
         QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0}));
         QCOMPARE(db.listRuns(ofRecordingTime(30000)).front().summary.fatiguePercent, std::optional<double>(-5.0));
     }
@@ -332,6 +334,24 @@ private slots:
         QSqlDatabase::removeDatabase("damage");
         const auto damaged = db.loadRun(*id);
         QVERIFY(damaged && !damaged->run.click && damaged->run.strokes.size() == 24);
+    }
+
+    // Speed-builder plans come back oldest first, a plan that passed nothing
+    // without a tempo; an older journal has none and gains the table.
+    void speedPlansAreKeptWithTheirHighestCleanTempo()
+    {
+        JournalDatabase db(path("plans.sqlite"));
+        QVERIFY(db.open());
+        SpeedPlanRecord later{0, 9000, 100.0, 4.0, 140.0, 4, 4, 7, 128.0, false};
+        SpeedPlanRecord earlier{0, 2000, 90.0, 2.5, 95.0, 2, 2, 3, std::nullopt, false};
+        QVERIFY(db.addSpeedPlan(later) && db.addSpeedPlan(earlier));
+        const auto plans = db.listSpeedPlans();
+        QCOMPARE(plans.size(), std::size_t{2});
+        QCOMPARE(plans[0].startUtcMs, 2000);
+        QVERIFY(!plans[0].highestCleanBpm);
+        QCOMPARE(plans[1].highestCleanBpm, std::optional<double>(128.0));
+        QCOMPARE(plans[1].stepBpm, 4.0);
+        QCOMPARE(plans[1].repetitions, 7);
     }
 
     // Every write of the journal relies on this: an early return rolls back,
