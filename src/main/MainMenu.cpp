@@ -56,6 +56,7 @@ MainMenu::MainMenu(TMainForm& form, QMenuBar& bar)
     options->addSeparator();
     ClickWindow = item(options, "ClickWindow", QStringLiteral("&Click…"), &TMainForm::ClickWindowClick);
     ClickWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    SpeedBuilder = item(options, "SpeedBuilder", QStringLiteral("Speed &Builder…"), &TMainForm::SpeedBuilderClick);
 
     QMenu* view = bar.addMenu(QStringLiteral("&View"));
     Count = checkItem(view, "Count", QStringLiteral("&Count"), &TMainForm::CountClick);

@@ -42,6 +42,7 @@ public:
     QAction* AutoReset = nullptr;
     QAction* MenuBPMFactor = nullptr;
     QAction* ClickWindow = nullptr;
+    QAction* SpeedBuilder = nullptr;
     QAction* Count = nullptr;
     QAction* Speed = nullptr;
     QAction* Frequency = nullptr;

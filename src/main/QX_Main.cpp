@@ -441,6 +441,12 @@ void TMainForm::ClickWindowClick()
         m_companions.ShowClick();
 }
 
+void TMainForm::SpeedBuilderClick()
+{
+    if (m_companions.ShowSpeedBuilder)
+        m_companions.ShowSpeedBuilder();
+}
+
 void TMainForm::CompetitionClick()
 {
     if (!m_companions.ShowCompetitionModal)

@@ -39,6 +39,7 @@ public:
         std::function<void()> ShowRunReport{};    // modeless
         std::function<void()> ShowJournal{};      // modeless
         std::function<void()> ShowClick{};        // modeless
+        std::function<void()> ShowSpeedBuilder{}; // modeless
         // A measurement was armed and waits for its first stroke (true), or
         // it finished (false): the click starts and stops with it.
         std::function<void(bool armed)> MeasurementArmed{};
@@ -87,6 +88,7 @@ public:
     void RunReportClick();
     void JournalClick();
     void ClickWindowClick();
+    void SpeedBuilderClick();
     void CompetitionClick();
 
     // The 30 ms tick.

@@ -8,6 +8,10 @@
 #include "QX_Help.h"
 #include "QX_Main.h"
 #include "RunKeeper.h"
+#include "SpeedBuilderWindow.h"
+#include "QX_TriggerDevice.h"
+
+#include <QAction>
 
 #include <QApplication>
 #include <QSessionManager>
@@ -156,6 +160,29 @@ int main(int argc, char* argv[])
     };
     companions.ShowJournal = [&] { Runs.showJournal(); };
     companions.ShowClick = [&] { click().showModeless(); };
+    // The speed builder, made when first needed, listens to an endless
+    // measurement of its own and plays its own click.
+    std::unique_ptr<SpeedBuilderWindow> Builder;
+    companions.ShowSpeedBuilder = [&] {
+        if (!Builder) {
+            SpeedBuilderHooks hooks;
+            hooks.armMeasurement = [&] {
+                if (ProgramSettings.TimeLimit >= 0)
+                    MainForm.findChild<QAction*>(QStringLiteral("Endless"))->trigger();
+                else
+                    MainForm.ResetMeasurement();
+                if (Click)
+                    Click->stopPlaying();
+            };
+            hooks.strokes = [&] {
+                const RunRecord& run = MainForm.runTracker().current();
+                return SpeedStrokeFeed{&run.strokes, run.ticksPerSecond,
+                                       TriggerDevice ? TriggerDevice->clockOffsetTicks() : std::nullopt};
+            };
+            Builder = std::make_unique<SpeedBuilderWindow>(std::move(hooks));
+        }
+        Builder->showModeless();
+    };
     companions.MeasurementArmed = [&](bool armed) {
         if (Click || ClickSettings.WithMeasurement)
             click().measurementArmed(armed);

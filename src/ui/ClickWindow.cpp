@@ -254,6 +254,12 @@ void ClickWindow::toggleClick()
         startClick();
 }
 
+void ClickWindow::stopPlaying()
+{
+    if (m_player)
+        stopClick();
+}
+
 void ClickWindow::measurementArmed(bool armed)
 {
     if (!ClickSettings.WithMeasurement)

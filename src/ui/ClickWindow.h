@@ -39,6 +39,8 @@ public:
 
     // The main window armed a measurement (true) or ended one (false).
     void measurementArmed(bool armed);
+    // Stops the click if it plays (the speed builder plays its own).
+    void stopPlaying();
 
     bool isPlaying() const;
     // The segment the click plays (or would play) with the current settings.

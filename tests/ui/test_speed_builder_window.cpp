@@ -1,0 +1,153 @@
+// The speed builder's window, offscreen and on an injected clock: a plan
+// runs hands-free from its count-in, each repetition's click lands on the
+// output sample where the strokes are timed, the tempo steps up after a pass
+// and back after a fail, the status says so, and the plan is kept at its end.
+#include "JournalDatabase.h"
+#include "QX_Global.h"
+#include "SpeedBuilderWindow.h"
+
+#include <QLabel>
+#include <QSpinBox>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kRate = 44100.0;
+constexpr double kOutputOffsetFrames = -123456.0; // the output stream against the monotonic clock
+constexpr double kDeviceOffsetTicks = 98765.0;    // the capture against the monotonic clock
+
+struct FakeOutput : SpeedClickOutput {
+    std::vector<ClickSegment>* scheduled;
+    explicit FakeOutput(std::vector<ClickSegment>* s) : scheduled(s) {}
+    bool start() override { return true; }
+    bool schedule(const ClickSegment& segment) override
+    {
+        scheduled->push_back(segment);
+        return true;
+    }
+    std::optional<double> streamOffsetFrames() const override { return kOutputOffsetFrames; }
+    double rate() const override { return kRate; }
+};
+
+} // namespace
+
+class TestSpeedBuilderWindow : public QObject {
+    Q_OBJECT
+
+    double m_now = 100.0;
+    std::vector<ClickSegment> m_scheduled;
+    std::vector<StrokeEvent> m_strokes;
+    std::vector<SpeedPlanRecord> m_kept;
+    int m_armed = 0;
+
+    SpeedBuilderHooks hooks()
+    {
+        SpeedBuilderHooks h;
+        h.monotonicS = [this] { return m_now; };
+        h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled); };
+        h.armMeasurement = [this] { ++m_armed; };
+        h.strokes = [this] { return SpeedStrokeFeed{&m_strokes, kAudioTicksPerSecond, kDeviceOffsetTicks}; };
+        h.keepPlan = [this](const SpeedPlanRecord& r) {
+            m_kept.push_back(r);
+            return true;
+        };
+        h.nowUtcMs = [] { return std::int64_t{1234}; };
+        return h;
+    }
+
+    // Plays the last scheduled repetition's grid points offsetMs late, as the
+    // capture hears them (with the calibrated latency), then lets its time pass.
+    void playLastRepetition(SpeedBuilderWindow& w, double offsetMs)
+    {
+        const ClickSegment& seg = m_scheduled.back();
+        const TimingGrid grid = seg.grid(kRate);
+        const double toMonotonic = -kOutputOffsetFrames / kRate; // output seconds to monotonic seconds
+        const std::int64_t points = std::int64_t{seg.bars} * seg.pattern.beatsPerBar * seg.pattern.subdivision;
+        for (std::int64_t k = 0; k < points; ++k) {
+            const double heardS = grid.timeOf(k) + toMonotonic + offsetMs / 1000.0 + ClickSettings.LatencyUs * 1e-6;
+            m_strokes.push_back({std::llround(heardS * kRate + kDeviceOffsetTicks), 0.5f, -1});
+        }
+        m_now = grid.timeOf(points) + toMonotonic + 0.3;
+        w.tick();
+    }
+
+private slots:
+    void init()
+    {
+        m_scheduled.clear();
+        m_strokes.clear();
+        m_kept.clear();
+        m_armed = 0;
+    }
+
+    void aPlanStepsUpAndBackDownToItsTargetHandsFree()
+    {
+        ClickSettings = TQX_ClickSettings{};
+        ClickSettings.LatencyUs = 7000;
+        SpeedBuilderWindow w(hooks());
+        w.findChild<QSpinBox*>("StartBpm")->setValue(100);
+        w.findChild<QSpinBox*>("StepBpm")->setValue(4);
+        w.findChild<QSpinBox*>("TargetBpm")->setValue(104);
+        w.findChild<QSpinBox*>("Bars")->setValue(2);
+        m_strokes.push_back({5, 0.5f, -1}); // before the plan: no repetition's
+        w.start();
+        QCOMPARE(m_armed, 1);
+        QVERIFY(w.isRunning());
+        w.tick();
+        QCOMPARE(m_scheduled.size(), std::size_t{1});
+        // The count-in starts kScheduleLeadS from now on the output stream.
+        QCOMPARE(m_scheduled[0].startSample, std::llround((m_now + SpeedBuilder::kScheduleLeadS) * kRate + kOutputOffsetFrames));
+        QCOMPARE(m_scheduled[0].pattern.tempoBpm, 100.0);
+        QVERIFY(m_scheduled[0].pattern.countIn);
+        QCOMPARE(w.statusText(), QString("Count-in: 100 BPM"));
+
+        playLastRepetition(w, 3.0);
+        QCOMPARE(w.statusText(), QString("Pass: 100 BPM, next 104"));
+        QCOMPARE(m_scheduled.back().pattern.tempoBpm, 104.0);
+        playLastRepetition(w, 20.0);
+        QCOMPARE(w.statusText(), QString("Fail: 104 BPM, 0 % within ±15 ms, next 100"));
+        playLastRepetition(w, -12.0);
+        playLastRepetition(w, 0.0);
+        QCOMPARE(w.statusText(), QString("Target reached: 104 BPM"));
+        QVERIFY(!w.isRunning());
+        QCOMPARE(m_scheduled.size(), std::size_t{4});
+
+        QCOMPARE(m_kept.size(), std::size_t{1});
+        const SpeedPlanRecord& kept = m_kept.front();
+        QCOMPARE(kept.repetitions, 4);
+        QCOMPARE(kept.highestCleanBpm, std::optional<double>(104.0));
+        QVERIFY(kept.reachedTarget);
+        QCOMPARE(kept.startUtcMs, std::int64_t{1234});
+        QCOMPARE(kept.bars, 2);
+    }
+
+    // Stopped halfway, a plan is kept with what it reached; a plan whose
+    // clocks never report ends by itself and keeps nothing.
+    void aStoppedPlanIsKeptAndOneThatNeverStartsIsNot()
+    {
+        ClickSettings = TQX_ClickSettings{};
+        SpeedBuilderWindow w(hooks());
+        w.start();
+        w.tick();
+        playLastRepetition(w, 25.0);
+        w.stop();
+        QCOMPARE(w.statusText(), QString("Stopped"));
+        QCOMPARE(m_kept.size(), std::size_t{1});
+        QVERIFY(!m_kept[0].highestCleanBpm && !m_kept[0].reachedTarget);
+
+        SpeedBuilderHooks silent = hooks();
+        silent.strokes = [] { return SpeedStrokeFeed{}; };
+        SpeedBuilderWindow never(silent);
+        never.start();
+        m_now += SpeedBuilderWindow::kClockWaitS + 1.0;
+        never.tick();
+        QVERIFY(!never.isRunning());
+        QCOMPARE(never.statusText(), QString("The click or the trigger device did not start"));
+        QCOMPARE(m_kept.size(), std::size_t{1});
+    }
+};
+
+QTEST_MAIN(TestSpeedBuilderWindow)
+#include "test_speed_builder_window.moc"
