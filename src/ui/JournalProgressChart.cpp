@@ -74,6 +74,7 @@ JournalProgressChart::JournalProgressChart(QWidget* parent)
     m_measure->setObjectName(QStringLiteral("ProgressMeasure"));
     m_measure->addItem(tr("Count"), static_cast<int>(Measure::Count));
     m_measure->addItem(tr("% within ±10 ms of the click"), static_cast<int>(Measure::Within10));
+    m_measure->addItem(tr("Speed builder: highest clean tempo"), static_cast<int>(Measure::HighestClean));
     connect(m_measure, &QComboBox::currentIndexChanged, this, &JournalProgressChart::redraw);
     auto* chooser = new QHBoxLayout;
     auto* chooserLabel = new QLabel(tr("C&hart:"), this);
@@ -104,6 +105,13 @@ bool JournalProgressChart::showsNote() const
     return m_stack->currentWidget() == m_note;
 }
 
+void JournalProgressChart::setSpeedPlans(std::vector<SpeedPlanRecord> plans)
+{
+    m_plans = std::move(plans);
+    if (measure() == Measure::HighestClean)
+        redraw();
+}
+
 void JournalProgressChart::setMeasure(Measure measure)
 {
     m_measure->setCurrentIndex(m_measure->findData(static_cast<int>(measure)));
@@ -125,19 +133,28 @@ void JournalProgressChart::showRuns(const std::vector<JournalRun>& runs, std::op
 
 void JournalProgressChart::redraw()
 {
-    const std::optional<std::int32_t> recordingTimeMs = m_recordingTimeMs;
+    const Measure shown = measure();
+    const bool plans = shown == Measure::HighestClean;
+    // A plan's tempo compares across recording times; counts do not.
+    const std::optional<std::int32_t> recordingTimeMs = plans ? std::optional<std::int32_t>(0) : m_recordingTimeMs;
     if (!recordingTimeMs) {
         m_stack->setCurrentWidget(m_note);
         m_figures->hide();
         return;
     }
-    const Measure shown = measure();
-    const bool timing = shown == Measure::Within10;
+    const bool timing = shown != Measure::Count; // a share or a tempo: neither a count nor strokes per minute
     const bool endless = *recordingTimeMs < 0 && !timing;
-    const std::vector<ProgressRun> points = progressRuns(m_runs, *recordingTimeMs, shown);
+    std::vector<ProgressRun> points;
     std::optional<double> bestBefore;
-    for (const ProgressRun& r : progressRuns(m_earlier, *recordingTimeMs, shown))
-        bestBefore = std::max(bestBefore.value_or(r.value), r.value);
+    if (plans) {
+        for (const SpeedPlanRecord& p : m_plans)
+            if (p.highestCleanBpm)
+                points.push_back({p.startUtcMs, *p.highestCleanBpm, false});
+    } else {
+        points = progressRuns(m_runs, *recordingTimeMs, shown);
+        for (const ProgressRun& r : progressRuns(m_earlier, *recordingTimeMs, shown))
+            bestBefore = std::max(bestBefore.value_or(r.value), r.value);
+    }
     const QTimeZone zone = QTimeZone::systemTimeZone();
     const ProgressSeries series = progressSeries(points, zone, bestBefore);
     const ProgressFigures figures = progressFigures(points, zone);
@@ -146,7 +163,7 @@ void JournalProgressChart::redraw()
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setMargins(QMargins(4, 4, 4, 4));
     auto* all = new QScatterSeries;
-    all->setName(tr("Runs"));
+    all->setName(plans ? tr("Plans") : tr("Runs"));
     all->setMarkerSize(6);
     all->setBorderColor(Qt::transparent);
     all->setColor(QColor(0x5b, 0x8d, 0xc9));
@@ -179,7 +196,7 @@ void JournalProgressChart::redraw()
     auto* x = new QCategoryAxis;
     x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     auto* y = new QValueAxis;
-    y->setTitleText(timing ? tr("±10 ms (%)") : endless ? tr("Strokes per minute") : tr("Count"));
+    y->setTitleText(plans ? tr("Clean tempo (BPM)") : timing ? tr("±10 ms (%)") : endless ? tr("Strokes per minute") : tr("Count"));
     if (!series.runs.empty()) {
         double low = series.runs.front().y(), high = low;
         for (const std::vector<QPointF>* line : {&series.runs, &series.bestSoFar})
@@ -189,8 +206,9 @@ void JournalProgressChart::redraw()
             }
         // Room above and below, so no run sits on the frame, then round ticks.
         const double pad = std::max(0.5, (high - low) * 0.04);
-        const AxisScale scale = niceScale(std::max(0.0, low - pad), timing ? std::min(100.0, high + pad) : high + pad,
-                                          5, !endless && !timing);
+        const AxisScale scale = niceScale(std::max(0.0, low - pad),
+                                          timing && !plans ? std::min(100.0, high + pad) : high + pad, 5,
+                                          !endless && !timing);
         y->setTickType(QValueAxis::TicksDynamic);
         y->setTickAnchor(0.0);
         y->setTickInterval(scale.step);
@@ -222,9 +240,9 @@ void JournalProgressChart::redraw()
     m_stack->setCurrentWidget(m_view);
 
     const QLocale locale;
-    const QString unit = timing ? tr(" % within ±10 ms") : endless ? tr(" strokes/min") : tr(" strokes");
+    const QString unit = plans ? tr(" BPM") : timing ? tr(" % within ±10 ms") : endless ? tr(" strokes/min") : tr(" strokes");
     QStringList parts;
-    parts << tr("Runs: %1").arg(figures.runs);
+    parts << (plans ? tr("Plans: %1") : tr("Runs: %1")).arg(figures.runs);
     if (figures.best) {
         parts << tr("Best: %1%2 on %3")
                      .arg(locale.toString(*figures.best, 'f', endless || timing ? 1 : 0), unit,

@@ -6,7 +6,8 @@
 // instead, since counts of different recording times do not compare.
 //
 // A choice above the chart charts the share of strokes within ±10 ms of the
-// click instead (runs played with the click only).
+// click instead (runs played with the click only), or the highest tempo each
+// speed-builder plan passed cleanly (whatever the recording time).
 //
 // Thread: the user-interface thread. Units: dates as milliseconds since 1970
 // UTC, shown in the local zone; values are counts, or strokes per minute for
@@ -36,7 +37,9 @@ public:
     void showRuns(const std::vector<JournalRun>& runs, std::optional<std::int32_t> recordingTimeMs,
                   const std::vector<JournalRun>& earlier = {});
 
-    enum class Measure { Count, Within10 };
+    enum class Measure { Count, Within10, HighestClean };
+    // The speed builder's plans, for the highest clean tempo; any order.
+    void setSpeedPlans(std::vector<SpeedPlanRecord> plans);
     // Charts this measure from now on (the runs shown are charted again).
     void setMeasure(Measure measure);
     Measure measure() const;
@@ -52,6 +55,7 @@ private:
     QComboBox* m_measure;
     std::vector<JournalRun> m_runs;
     std::vector<JournalRun> m_earlier;
+    std::vector<SpeedPlanRecord> m_plans;
     std::optional<std::int32_t> m_recordingTimeMs;
     QStackedWidget* m_stack;
     QLabel* m_note;

@@ -321,6 +321,8 @@ void JournalWindow::refresh()
         before.untilUtcMs = filter.fromUtcMs;
         earlier = m_db->listRuns(before);
     }
+    if (!readFailed)
+        m_chart->setSpeedPlans(m_db->listSpeedPlans());
     m_chart->showRuns(runs, time, earlier);
     m_model->setRuns(std::move(runs));
     m_listedTotal = m_db->countRuns();

@@ -118,6 +118,19 @@ private slots:
         QCOMPARE(timed[0].y(), 62.5);
         QCOMPARE(timed[1].y(), 81.0);
         QVERIFY(chart.figuresText().contains("Best: " + QLocale().toString(81.0, 'f', 1)));
+
+        // The speed builder's plans chart whatever the recording time; a
+        // plan that passed nothing is left out.
+        chart.showRuns(runs, std::nullopt);
+        chart.setMeasure(JournalProgressChart::Measure::HighestClean);
+        chart.setSpeedPlans({SpeedPlanRecord{1, runs[0].run.startUtcMs, 100, 4, 140, 4, 4, 6, 124.0, false},
+                             SpeedPlanRecord{2, runs[1].run.startUtcMs, 100, 4, 140, 4, 4, 2, std::nullopt, false},
+                             SpeedPlanRecord{3, runs[2].run.startUtcMs, 100, 4, 140, 4, 4, 9, 132.0, false}});
+        QVERIFY(!chart.showsNote());
+        const QList<QPointF> plans = runPoints();
+        QCOMPARE(plans.size(), 2);
+        QCOMPARE(plans[1].y(), 132.0);
+        QVERIFY(chart.figuresText().contains("Plans: 2"));
     }
 
     void filtersPickTheRecordingTimeAndThePeriod()
