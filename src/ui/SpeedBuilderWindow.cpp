@@ -102,7 +102,7 @@ SpeedBuilderWindow::SpeedBuilderWindow(SpeedBuilderHooks hooks, QWidget* parent)
     rule->addStretch();
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("&Start at:"), m_startBpm);
+    form->addRow(QStringLiteral("Start &at:"), m_startBpm);
     form->addRow(QStringLiteral("Step &by:"), m_stepBpm);
     form->addRow(QStringLiteral("&Target:"), m_targetBpm);
     form->addRow(QStringLiteral("&Repetition:"), m_bars);
