@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <future>
 #include <optional>
 #include <regex>
@@ -244,6 +245,34 @@ TEST(MidiPortLoopback, CountsTheSequenceOnAllChannelsAndOnChannelTen)
     const double sequenceS = (sent100ns.back() - sent100ns.front()) / 1e7;
     EXPECT_NEAR(deviceAll->GetMeanInterval(), sequenceS / 7, 1e-6);
     EXPECT_NEAR(deviceTen->GetMeanInterval(), sequenceS / 4, 1e-6);
+}
+
+// Stamps are put against the monotonic clock from the messages themselves,
+// so a click can be placed on the MIDI trigger's clock.
+TEST(MidiPortLoopback, StampsSayWhereTheyStandAgainstTheMonotonicClock)
+{
+    const auto monotonic100ns = [] {
+        timespec t{};
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return static_cast<double>(t.tv_sec) * 1e7 + static_cast<double>(t.tv_nsec) / 100.0;
+    };
+    NoteLog log;
+    QX_MidiPort port;
+    ASSERT_EQ(port.OpenLoopback(log.handler()), S_OK);
+    EXPECT_FALSE(port.stampOffset100ns());
+    const double before = monotonic100ns();
+    port.Feed(0.0, {0x99, 38, 100});
+    const double after = monotonic100ns();
+    // The first message's stamp is the port's time base, 1000 s.
+    const auto first = port.stampOffset100ns();
+    ASSERT_TRUE(first);
+    EXPECT_GE(*first, 1e10 - after);
+    EXPECT_LE(*first, 1e10 - before);
+    // A message stamped 0.5 s later that arrives at once: the mean moves by half of it.
+    port.Feed(0.5, {0x99, 38, 100});
+    const auto both = port.stampOffset100ns();
+    ASSERT_TRUE(both);
+    EXPECT_NEAR(*both - *first, 2.5e6, (monotonic100ns() - before) / 2.0 + 1.0);
 }
 
 TEST(MidiPortLoopback, NoteFilterIsReadAtEveryNote)
