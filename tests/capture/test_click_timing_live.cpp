@@ -1,7 +1,8 @@
-// The click heard back through a private PulseAudio server's loopback and
-// counted by the audio detector: placed on the detector's own clock through
+// The click heard back through a private sound server's loopback (PulseAudio
+// or PipeWire, one program each) and counted by the audio detector: placed on the detector's own clock through
 // both streams' clocks, as a run with the click is, each click times at its
 // grid point, to well under a millisecond, once calibrated.
+#include "PipeWireServer.h"
 #include "PulseServer.h"
 #include "QX_AlsaAudio.h"
 #include "QX_ClickPlayer.h"
@@ -15,24 +16,32 @@
 
 namespace {
 
-PulseServer* g_server = nullptr;
+#ifdef TEMPOVARO_TIMING_PIPEWIRE
+using Server = PipeWireServer;
+constexpr const char* kDevice = "pipewire";
+#else
+using Server = PulseServer;
+constexpr const char* kDevice = "pulse";
+#endif
 
-class PulseEnvironment : public ::testing::Environment {
+Server* g_server = nullptr;
+
+class ServerEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { g_server = new PulseServer; }
+    void SetUp() override { g_server = new Server; }
     void TearDown() override
     {
         delete g_server;
         g_server = nullptr;
     }
 };
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new PulseEnvironment);
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
 
 // One measurement with the click: a fresh capture and player, as each armed
 // measurement has; the clicks the detector counted, timed with latencyUs.
 TimingFigures clickRun(std::int32_t latencyUs)
 {
-    auto device = CreateAudioTriggerDevice("pulse");
+    auto device = CreateAudioTriggerDevice(kDevice);
     EXPECT_TRUE(device->SetInputLine("Capture", 1.0f));
     device->Start(-1);
     // The capture runs a while first, so its stream and the click's start apart.
@@ -40,7 +49,7 @@ TimingFigures clickRun(std::int32_t latencyUs)
 
     // Eighths at 200 BPM after a one-bar count-in: 32 grid points, 150 ms apart.
     QX_ClickPlayer player;
-    EXPECT_TRUE(player.open("pulse"));
+    EXPECT_TRUE(player.open(kDevice));
     ClickSegment seg;
     seg.pattern.tempoBpm = 200.0;
     seg.pattern.subdivision = 2;
@@ -73,11 +82,11 @@ TimingFigures clickRun(std::int32_t latencyUs)
 // point, which is what a latency calibration measures (on this rig the
 // server's delay estimates, on a card the converters and the room); with
 // that offset stored, the next measurement's clicks time at 0 ms.
-TEST(ClickTimingPulse, TheClickHeardBackTimesAtItsGridPoints)
+TEST(ClickTimingLive, TheClickHeardBackTimesAtItsGridPoints)
 {
-    if (!PulseServer::binaryPresent())
-        GTEST_SKIP() << "pulseaudio is not installed";
-    ASSERT_TRUE(g_server && g_server->running()) << "the private PulseAudio server did not start";
+    if (!Server::binaryPresent())
+        GTEST_SKIP() << "the sound server is not installed";
+    ASSERT_TRUE(g_server && g_server->running()) << "the private sound server did not start";
 
     const TimingFigures first = clickRun(0);
     // The four count-in clicks are strokes outside the grid; every grid point has its click.
