@@ -88,8 +88,8 @@ private:
     QValueAxis* m_intervalY = nullptr;
     QChart* m_timingChart = nullptr;
     class QChartView* m_timingView = nullptr;
-    QScatterSeries* m_offsetSeries = nullptr;
-    QScatterSeries* m_silentOffsetSeries = nullptr;
+    QLineSeries* m_offsetSeries = nullptr;       // dots only
+    QLineSeries* m_silentOffsetSeries = nullptr;
     class QAreaSeries* m_bandSeries = nullptr;
     class QAreaSeries* m_silentSeries = nullptr;
     QValueAxis* m_timingX = nullptr;
