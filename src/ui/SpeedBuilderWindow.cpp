@@ -221,7 +221,8 @@ void SpeedBuilderWindow::tick()
         // Strokes before the first count-in belong to no repetition.
         m_strokesTaken = feed.strokes ? feed.strokes->size() : 0;
         m_builder->start(now + SpeedBuilder::kScheduleLeadS);
-        scheduleRepetition();
+        if (!scheduleRepetition())
+            return;
     }
     takeStrokes(feed);
     const double end = *m_builder->gridOf(m_builder->current()).endS;
@@ -245,12 +246,13 @@ void SpeedBuilderWindow::tick()
             finish(QString::fromStdString(m_builder->status(now)));
             return;
         }
-        scheduleRepetition();
+        if (!scheduleRepetition())
+            return;
     }
     setStatus(QString::fromStdString(m_builder->status(now)));
 }
 
-void SpeedBuilderWindow::scheduleRepetition()
+bool SpeedBuilderWindow::scheduleRepetition()
 {
     const Repetition& r = m_builder->current();
     const SpeedPlan& p = m_builder->plan();
@@ -267,8 +269,10 @@ void SpeedBuilderWindow::scheduleRepetition()
     // The count-in's first click on the output stream: where that stream
     // stands when the monotonic clock reads countInStartS.
     seg.startSample = std::llround(r.countInStartS * rate + *m_output->streamOffsetFrames());
-    if (!m_output->schedule(seg))
-        finish(QStringLiteral("The click did not take the next repetition"));
+    if (m_output->schedule(seg))
+        return true;
+    finish(QStringLiteral("The click did not take the next repetition"));
+    return false;
 }
 
 void SpeedBuilderWindow::takeStrokes(const SpeedStrokeFeed& feed)

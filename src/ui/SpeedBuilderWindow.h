@@ -93,7 +93,8 @@ public:
     void stop();
 
 private:
-    void scheduleRepetition();
+    // False when the click refused it (the plan has then ended).
+    bool scheduleRepetition();
     void takeStrokes(const SpeedStrokeFeed& feed);
     void finish(const QString& why);
     void setStatus(const QString& text);

@@ -20,10 +20,13 @@ constexpr double kDeviceOffsetTicks = 98765.0;    // the capture against the mon
 
 struct FakeOutput : SpeedClickOutput {
     std::vector<ClickSegment>* scheduled;
-    explicit FakeOutput(std::vector<ClickSegment>* s) : scheduled(s) {}
+    std::size_t room; // segments it takes before refusing
+    FakeOutput(std::vector<ClickSegment>* s, std::size_t r) : scheduled(s), room(r) {}
     bool start() override { return true; }
     bool schedule(const ClickSegment& segment) override
     {
+        if (scheduled->size() >= room)
+            return false;
         scheduled->push_back(segment);
         return true;
     }
@@ -41,12 +44,13 @@ class TestSpeedBuilderWindow : public QObject {
     std::vector<StrokeEvent> m_strokes;
     std::vector<SpeedPlanRecord> m_kept;
     int m_armed = 0;
+    std::size_t m_outputRoom = 100;
 
     SpeedBuilderHooks hooks()
     {
         SpeedBuilderHooks h;
         h.monotonicS = [this] { return m_now; };
-        h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled); };
+        h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled, m_outputRoom); };
         h.armMeasurement = [this] { ++m_armed; };
         h.strokes = [this] { return SpeedStrokeFeed{&m_strokes, kAudioTicksPerSecond, kDeviceOffsetTicks}; };
         h.keepPlan = [this](const SpeedPlanRecord& r) {
@@ -80,6 +84,7 @@ private slots:
         m_strokes.clear();
         m_kept.clear();
         m_armed = 0;
+        m_outputRoom = 100;
     }
 
     void aPlanStepsUpAndBackDownToItsTargetHandsFree()
@@ -123,8 +128,9 @@ private slots:
         QCOMPARE(kept.bars, 2);
     }
 
-    // Stopped halfway, a plan is kept with what it reached; a plan whose
-    // clocks never report ends by itself and keeps nothing.
+    // Stopped halfway, or cut off by a click that takes no more, a plan is
+    // kept with what it reached; a plan whose clocks never report ends by
+    // itself and keeps nothing.
     void aStoppedPlanIsKeptAndOneThatNeverStartsIsNot()
     {
         ClickSettings = TQX_ClickSettings{};
@@ -137,6 +143,17 @@ private slots:
         QCOMPARE(m_kept.size(), std::size_t{1});
         QVERIFY(!m_kept[0].highestCleanBpm && !m_kept[0].reachedTarget);
 
+        // A click that refuses the next repetition ends the plan, kept.
+        m_scheduled.clear();
+        m_outputRoom = 1;
+        SpeedBuilderWindow refused(hooks());
+        refused.start();
+        refused.tick();
+        playLastRepetition(refused, 0.0);
+        QVERIFY(!refused.isRunning());
+        QCOMPARE(refused.statusText(), QString("The click did not take the next repetition"));
+        QCOMPARE(m_kept.size(), std::size_t{2});
+
         SpeedBuilderHooks silent = hooks();
         silent.strokes = [] { return SpeedStrokeFeed{}; };
         SpeedBuilderWindow never(silent);
@@ -145,7 +162,7 @@ private slots:
         never.tick();
         QVERIFY(!never.isRunning());
         QCOMPARE(never.statusText(), QString("The click or the trigger device did not start"));
-        QCOMPARE(m_kept.size(), std::size_t{1});
+        QCOMPARE(m_kept.size(), std::size_t{2});
     }
 };
 
