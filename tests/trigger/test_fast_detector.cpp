@@ -199,14 +199,18 @@ TEST_F(FastDetector, MeetsItsTargetsOnTheCorpus)
 
 TEST(DrumCorpusScore, EachStrokeAndDetectionMatchesOnceWithinItsWindow)
 {
-    // Windows run from 10 ms (441) before to 45 ms (1984) after each attack.
+    // Windows run from 10 ms (441) before to 25 ms (1102) after each attack,
+    // cut halfway to a neighbour: the second ends at 20250, the third starts at 20251.
     const std::vector<std::int64_t> attacks{10000, 20000, 20500};
-    const auto score = drum::scoreDetections(attacks, {9559, 9560, 20400, 20450, 22484, 30000});
-    // 9559 is early; 9560 hits the first; 20400 the second; 20450 the third;
-    // 22484 is past the third's window; 30000 is nowhere.
+    const auto score = drum::scoreDetections(attacks, {9558, 9559, 11103, 20250, 20251, 21603, 30000});
+    // 9558 is early; 9559 hits the first; 11103 is past its window; 20250
+    // hits the second; 20251 the third; 21603 is late; 30000 is nowhere.
     EXPECT_EQ(score.hits, 3);
-    EXPECT_EQ(score.detections, 6);
-    EXPECT_DOUBLE_EQ(score.fMeasure(), 2.0 * 0.5 * 1.0 / 1.5);
+    EXPECT_EQ(score.detections, 7);
+    // A count of the second stroke's ring 240 samples on lies nearer to it
+    // than to the third, and must not stand in for the third.
+    EXPECT_EQ(drum::scoreDetections(attacks, {20000, 20240}).hits, 1);
+    EXPECT_DOUBLE_EQ(drum::scoreDetections(attacks, {10000, 20000, 20500, 25000}).fMeasure(), 2.0 * 0.75 / 1.75);
     EXPECT_DOUBLE_EQ(drum::scoreDetections({}, {}).fMeasure(), 1.0);
     EXPECT_DOUBLE_EQ(drum::scoreDetections({}, {5}).fMeasure(), 0.0);
 }
