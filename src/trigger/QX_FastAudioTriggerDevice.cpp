@@ -29,6 +29,11 @@ constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
 constexpr std::int64_t kGateSamples = 132;
 constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset
 constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
+// Some snares' attack comes in two bursts up to 16 ms apart (the stick, then
+// the wires' and shell's own swell, far louder). Until the pace is known, a
+// louder burst within 20 ms of a stroke is that stroke's attack still
+// building; a second stroke that soon (a flam's, a double's) is the softer.
+constexpr std::int64_t kAttackBuildsSamples = 882;
 constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
 constexpr std::int64_t kClipHoldSamples = 132;   // 3 ms after the last clipped sample
 constexpr float kRelativePeak = 0.4f;
@@ -82,6 +87,7 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_decideAt = 0;
     m_refractoryEnd = 0;
     m_lastOnset = -1;
+    m_paceKnown = false;
     m_candidatePeak = 0;
     m_onsets.fill(Onset{});
     m_onsetIndex = 0;
@@ -233,6 +239,13 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     }
 
     const std::int64_t onset = m_candidateOnset;
+    if (!m_paceKnown && m_lastOnset >= 0 && onset - m_lastOnset < kAttackBuildsSamples
+        && peak > recentOnset(0).peakLevel) {
+        m_phase = Phase::Idle;
+        m_quietSample = index;
+        m_riseSample = -1;
+        return;
+    }
     if (!withinRecordingTime(onset)) {
         closeRecording();
         return;
@@ -265,6 +278,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
         const std::int64_t median = (intervals[1] + intervals[2]) / 2;
         refractory = std::clamp(median / 2, kRefractorySamples, kLongestRefractorySamples);
     }
+    m_paceKnown = steady;
     m_phase = Phase::Refractory;
     m_refractoryEnd = std::max(onset + refractory, index + 1);
 }

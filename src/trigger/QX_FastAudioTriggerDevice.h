@@ -125,6 +125,7 @@ private:
     std::int64_t m_decideAt = 0;         // end of the attack's measurement
     std::int64_t m_refractoryEnd = 0;
     std::int64_t m_lastOnset = -1;
+    bool m_paceKnown = false;            // four intervals set the refractory time
     double m_candidatePeak = 0;
     double m_levelBefore = 0;
     double m_maskPeak = 0;               // loudest recent peak, decaying

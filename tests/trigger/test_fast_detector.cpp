@@ -112,6 +112,20 @@ TEST_F(FastDetector, OneRingingStrokeAndItsEchoCountOnce)
     }
 }
 
+TEST_F(FastDetector, AnAttackInTwoBurstsCountsOnceFromTheFirstStroke)
+{
+    // This snare's attack swells again 16 ms after the stick: before a
+    // pace is known the second burst must not count as another stroke.
+    const auto hit = drum::loadHit("Millo-Drums_v.1/snare1.flac");
+    ASSERT_FALSE(hit.empty());
+    for (const double perSecond : {8.0, 12.0, 16.0}) {
+        const int strokes = static_cast<int>(3 * perSecond);
+        const auto s = drum::render(hit, drum::evenStrokes(drum::kRate / 4, drum::kRate / perSecond, strokes),
+                                    4 * drum::kRate, 0.002f);
+        EXPECT_EQ(static_cast<int>(feedFast(s).size()), strokes) << perSecond << " per second";
+    }
+}
+
 TEST_F(FastDetector, StrokesRightAfterClippingCount)
 {
     // One wild accent driven twice past full scale, then a normal stroke
