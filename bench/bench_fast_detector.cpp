@@ -15,6 +15,8 @@
 //                                  (silence gate -s -120: at its default of
 //                                  -90 dB it drops every stroke of the pad
 //                                  recordings, whose gaps are digital silence)
+//   bench_fast_detector --case TEXT  for each case whose name holds TEXT, its
+//                                  attacks and each detector's detections (ms)
 //   bench_fast_detector --sweep    Standard and Fast on drum::kitSweep(), rows
 //                                  where Fast is more than 0.01 behind marked <<<
 //
@@ -337,10 +339,39 @@ void printTable(bool listCases)
     printOnsets("Standard", standardErrors);
     printOnsets("Fast", fastErrors);
     if (listCases)
-        for (const auto& r : results)
-            std::printf("%-80s Standard %.3f  Fast %.3f  held out %.3f\n", r.name.c_str(), r.standard.fMeasure(),
-                        r.fast[tuned].fMeasure(), r.fast[chosen.at(r.kit)].fMeasure());
+        for (const auto& r : results) {
+            // The Fast onsets' standard deviation in this case, ms.
+            double sum = 0.0, sumSquares = 0.0;
+            for (const double e : r.fastOnsetErrors[tuned]) {
+                sum += e;
+                sumSquares += e * e;
+            }
+            const double n = static_cast<double>(std::max<std::size_t>(r.fastOnsetErrors[tuned].size(), 1));
+            const double sd = std::sqrt(std::max(0.0, sumSquares / n - (sum / n) * (sum / n))) * 1000.0 / drum::kRate;
+            std::printf("%-80s Standard %.3f  Fast %.3f  held out %.3f  onset sd %.2f ms\n", r.name.c_str(),
+                        r.standard.fMeasure(), r.fast[tuned].fMeasure(), r.fast[chosen.at(r.kit)].fMeasure(), sd);
+        }
     std::fflush(stdout);
+}
+
+void printCase(const std::string& text)
+{
+    const auto ms = [](std::int64_t sample) { return 1000.0 * static_cast<double>(sample) / drum::kRate; };
+    for (const auto& d : drum::kitDrums())
+        for (const auto& c : drum::kitCases(d)) {
+            if (c.recording.name.find(text) == std::string::npos)
+                continue;
+            std::printf("%s\n attacks:", c.recording.name.c_str());
+            for (const auto a : c.recording.attacks)
+                std::printf(" %.1f", ms(a));
+            for (const auto& [who, found] : {std::pair{"Standard", standardDetections(c.recording.samples)},
+                                             std::pair{"Fast", fastDetections(c.recording.samples)}}) {
+                std::printf("\n %s:", who);
+                for (const auto t : found)
+                    std::printf(" %.1f", ms(t));
+            }
+            std::printf("\n");
+        }
 }
 
 const drum::Samples& minute()
@@ -388,6 +419,10 @@ int main(int argc, char** argv)
     const auto option = [&](const char* name) { return argc > 1 && std::strcmp(argv[1], name) == 0; };
     if (option("--sweep")) {
         printSweep();
+        return 0;
+    }
+    if (option("--case") && argc > 2) {
+        printCase(argv[2]);
         return 0;
     }
     if (option("--classic")) {
