@@ -23,6 +23,11 @@ constexpr double kNoiseGateRatio = 3.0;   // and 4.8 dB over the noise floor
 constexpr double kConfirmRatio = 1.6;     // attack power 2 dB over what came before
 constexpr double kConfirmFloorRatio = 1.2;
 constexpr double kAbsoluteFloor = 1e-7;   // -70 dBFS: digital silence and dither
+// The softest stroke worth counting peaks over -56 dBFS: a metronome's click
+// leaking from headphones peaks near -60 dBFS at the drum's microphone. At
+// -50 dBFS soft strokes of a low tom, whose energy lies mostly under the
+// high-pass, were lost in crescendos.
+constexpr float kQuietestStrokePeak = 0.0016f;
 constexpr std::int64_t kWarmUpSamples = 441;     // 10 ms for the levels to settle
 constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
 // Once the envelope has risen 3 dB it has 3 ms to clear the noise gate.
@@ -229,7 +234,8 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // Under 6 dB over the level before and without new treble: the partials
     // already sounding swell, nothing struck.
     const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
-    if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)
+    if (peak < kQuietestStrokePeak || attackPower < kConfirmRatio * m_levelBefore
+        || (reference > 0.0f && peak < kRelativePeak * reference)
         || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;

@@ -34,6 +34,10 @@
 //      snare reached 0.40 to 0.52 of it but brought treble (0.80 and up), and
 //      the snare's weaker hand at 20 to 30/s reached 0.64 and up. An envelope
 //      that takes over 2 ms to rise 3 dB is a ring's swell, never a candidate.
+//      Nor is anything whose peak stays under -56 dBFS (a click leaking
+//      from headphones), nor, until four intervals give the pace, a burst
+//      within 20 ms of a stroke that peaks louder than it: that stroke's
+//      attack still building, as some snares' does 16 ms after the stick.
 //   4. Refractory time from the onset: 11.8 ms, or half the median of the last
 //      four intervals up to 30 ms, so a ringing drum's ripples between steady
 //      strokes are not counted; extended while the input clips, as a clipped

@@ -87,6 +87,17 @@ TEST(FastDetectorSignals, SilenceAndDigitalNoiseCountNothing)
     EXPECT_EQ(device.samplesSinceStart(), static_cast<std::int64_t>(2 * s.size()));
 }
 
+TEST(FastDetectorSignals, AClickLeakingFromHeadphonesCountsNothing)
+{
+    // 2 ms of 2 kHz falling fast, twice a second, peaking at -60 dBFS.
+    drum::Samples s(5 * drum::kRate, 0);
+    for (std::size_t at = drum::kRate / 4; at + 220 < s.size(); at += drum::kRate / 2)
+        for (std::size_t i = 0; i < 220; ++i)
+            s[at + i] = static_cast<std::int16_t>(std::lround(
+                32.8 * std::exp(-static_cast<double>(i) / 66.0) * std::sin(2.0 * M_PI * 2000.0 * static_cast<double>(i) / drum::kRate)));
+    EXPECT_TRUE(feedFast(s).empty());
+}
+
 TEST_F(FastDetector, TwoStrokesTwelveMillisecondsApartBothCountAtTheirOnsets)
 {
     const std::int64_t first = drum::kRate / 2;
