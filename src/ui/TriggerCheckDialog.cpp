@@ -25,8 +25,15 @@ SampleTap& checkTap()
 
 } // namespace
 
-TriggerCheckDialog* TriggerCheckDialog::openFor(bool audio, std::function<void(double)> onSetLevel, QWidget* parent)
+TriggerCheckDialog* TriggerCheckDialog::openFor(bool audio, std::function<void(double)> onSetLevel, QWidget* parent,
+                                                std::function<std::int64_t()> nowMs)
 {
+    if (!nowMs)
+        nowMs = [] {
+            return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now().time_since_epoch())
+                                                 .count());
+        };
     // The check reads the device that was open when it began; if another
     // replaces it, the check hears nothing more rather than a mix of two.
     const std::uint64_t serial = TriggerDevice ? TriggerDevice->serial() : 0;
@@ -47,11 +54,7 @@ TriggerCheckDialog* TriggerCheckDialog::openFor(bool audio, std::function<void(d
                 check.addMidiStroke(e.tick, static_cast<int>(std::lround(e.level * 127.0f)));
             });
     };
-    auto* dialog = new TriggerCheckDialog(collect, [] {
-        return static_cast<std::int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::steady_clock::now().time_since_epoch())
-                                             .count());
-    }, parent);
+    auto* dialog = new TriggerCheckDialog(collect, std::move(nowMs), parent);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->OnSetLevel = std::move(onSetLevel);

@@ -31,8 +31,10 @@ public:
 
     // A window-modal check of the program's TriggerDevice, shown and deleted
     // when closed; audio says whether it is an audio device. onSetLevel gets
-    // the recommended change in dB when the player accepts it.
-    static TriggerCheckDialog* openFor(bool audio, std::function<void(double)> onSetLevel, QWidget* parent);
+    // the recommended change in dB when the player accepts it; nowMs is the
+    // clock (unset: the steady clock).
+    static TriggerCheckDialog* openFor(bool audio, std::function<void(double)> onSetLevel, QWidget* parent,
+                                       std::function<std::int64_t()> nowMs = {});
 
     // Called with the recommended change in dB when the player accepts it.
     std::function<void(double)> OnSetLevel;

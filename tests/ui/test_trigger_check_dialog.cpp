@@ -2,7 +2,11 @@
 // input and a clock the test moves.
 #include "TriggerCheckDialog.h"
 
+#include "AudioDetectorBase.h"
+#include "SampleTap.h"
+
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -27,6 +31,23 @@ std::vector<std::int16_t> second(double peakDb)
             s[at + i] = static_cast<std::int16_t>(peak * std::exp(-static_cast<double>(i) / 20.0) * ((i % 3) == 0 ? 1.0 : -0.6));
     return s;
 }
+
+// An audio device without a back-end that keeps the taps attached to it.
+class TappedDevice : public AudioDetectorBase {
+public:
+    TappedDevice() : AudioDetectorBase("", nullptr) {}
+    void Start(std::int32_t TimeLimit) override { AudioDetectorBase::Start(TimeLimit); }
+    bool attachSampleTap(SampleTap* tap) override
+    {
+        taps.push_back(tap);
+        return AudioDetectorBase::attachSampleTap(tap);
+    }
+    std::vector<SampleTap*> taps;
+
+private:
+    void resetAnalysis() override {}
+    std::int32_t analyzeBlock(const unsigned char*, std::int32_t n) override { return n; }
+};
 
 } // namespace
 
@@ -68,6 +89,38 @@ private slots:
         QTest::mouseClick(dialog.btnSetLevel, Qt::LeftButton);
         QVERIFY(std::fabs(setDb - 18.0) < 1.0);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    void readsTheProgramsDeviceThroughATapAndLetsGoWhenClosed()
+    {
+        TriggerDevice = std::make_unique<TappedDevice>();
+        auto* device = static_cast<TappedDevice*>(TriggerDevice.get());
+        std::int64_t nowMs = 0;
+        double setDb = 0.0;
+        QWidget parent;
+        QPointer<TriggerCheckDialog> dialog =
+            TriggerCheckDialog::openFor(true, [&](double db) { setDb = db; }, &parent, [&] { return nowMs; });
+        QCOMPARE(device->taps.size(), std::size_t{1});
+        SampleTap* tap = device->taps.front();
+        QVERIFY(tap != nullptr);
+
+        const auto early = second(-6.0);
+        tap->write(early.data(), static_cast<std::int32_t>(2 * early.size())); // before Start: dropped
+        QTest::mouseClick(dialog->btnStart, Qt::LeftButton);
+        const auto played = second(-24.0);
+        for (int s = 0; s < 10; ++s) {
+            tap->write(played.data(), static_cast<std::int32_t>(2 * played.size()));
+            nowMs += 1000;
+            dialog->TimerTick();
+        }
+        QCOMPARE(dialog->figures().strokes, 40);
+        QTest::mouseClick(dialog->btnSetLevel, Qt::LeftButton);
+        QVERIFY(std::fabs(setDb - 18.0) < 1.0);
+        // Closed: the tap is detached, and the dialog deletes itself.
+        QCOMPARE(device->taps.size(), std::size_t{2});
+        QCOMPARE(device->taps.back(), static_cast<SampleTap*>(nullptr));
+        QTRY_VERIFY(dialog.isNull());
+        TriggerDevice.reset();
     }
 };
 
