@@ -15,9 +15,12 @@
 //   2. A candidate starts when the envelope rises 3 dB over the level before
 //      and, within 3 ms of its onset, 4.8 dB over the noise floor. Its onset
 //      is the last sample at which the envelope was still at or below the
-//      level before: where the attack begins. The 2 ms limit on the rise applies to the
-//      3 dB step only: under a snare ringing at 20/s the "noise floor" is
-//      the ring, and a weaker stroke clears it only after 2 to 2.5 ms.
+//      level before: where the attack begins. The 2 ms limit on the rise
+//      applies to the 3 dB step only: under a snare ringing at 20/s the
+//      "noise floor" is the ring, and a weaker stroke clears it only after
+//      2 to 2.5 ms. Once the stroke is decided its onset moves on to where
+//      the envelope was last 15 dB under the attack's peak, as the standard
+//      detector's does, so loud and soft strokes of one drum start alike.
 //   3. 4 ms after the onset the candidate is a stroke if the mean power of
 //      those 4 ms is 2 dB over the level before (the slow level, or 0.8 dB
 //      over the noise floor), and its peak reaches 0.4 of the mean peak of
@@ -99,6 +102,7 @@ private:
     std::int32_t analyzeBlock(const unsigned char* bytes, std::int32_t n) override;
     float meanRecentPeak() const;
     void decideCandidate(std::int64_t index);
+    std::int64_t attackStart(std::int64_t index) const;
 
     // The standard detector's meter filter.
     Biquad m_meter1;
@@ -136,6 +140,9 @@ private:
     double m_attackSum = 0;
     std::int64_t m_attackSamples = 0;
 
+    // The envelope of the last 512 samples (11.6 ms), by sample index: it
+    // spans a candidate from its onset to its decision.
+    std::array<float, 512> m_recentEnvelope{};
     std::array<Onset, 8> m_onsets{};
     std::int32_t m_onsetIndex = 0;
 };
