@@ -82,11 +82,14 @@ int main(int argc, char** argv)
 {
     bool sweep = false;
     std::string dir;
+    std::string detail; // recordings whose name holds this: each stroke's error
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sweep") == 0)
             sweep = true;
         else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc)
             dir = argv[++i];
+        else if (std::strcmp(argv[i], "--detail") == 0 && i + 1 < argc)
+            detail = argv[++i];
     }
     if (!drum::kitsPresent()) {
         std::puts("hydrogen-drumkits is not installed");
@@ -100,6 +103,20 @@ int main(int argc, char** argv)
         const Spread f = errorsAgainst(r.attacks, strokeTicks<TQX_FastAudioTriggerDevice>(r.samples));
         std::printf("%-44s %5zu | %5d %+8.2f %8.2f      | %5d %+8.2f %8.2f\n", r.name.c_str(), r.attacks.size(),
                     s.matched, s.mean, s.sd, f.matched, f.mean, f.sd);
+        if (!detail.empty() && r.name.find(detail) != std::string::npos) {
+            const auto ticks = strokeTicks<TQX_FastAudioTriggerDevice>(r.samples);
+            std::printf("  fast, ms from each attack:");
+            std::size_t j = 0;
+            for (const std::int64_t a : r.attacks) {
+                while (j < ticks.size() && ticks[j] < a - 441)
+                    ++j;
+                if (j < ticks.size() && ticks[j] <= a + 1984)
+                    std::printf(" %+.1f", static_cast<double>(ticks[j++] - a) / 44.1);
+                else
+                    std::printf(" miss");
+            }
+            std::printf("\n");
+        }
     }
     std::puts("\neven rolls, 30 s: interval spread in % of the mean interval");
     for (const char* kit : {"The Black Pearl 1.0/PearlSnare-Med.wav",

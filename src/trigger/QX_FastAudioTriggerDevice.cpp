@@ -23,12 +23,29 @@ constexpr double kNoiseGateRatio = 3.0;   // and 4.8 dB over the noise floor
 constexpr double kConfirmRatio = 1.6;     // attack power 2 dB over what came before
 constexpr double kConfirmFloorRatio = 1.2;
 constexpr double kAbsoluteFloor = 1e-7;   // -70 dBFS: digital silence and dither
+// The softest stroke worth counting peaks over -56 dBFS: a metronome's click
+// leaking from headphones peaks near -60 dBFS at the drum's microphone. At
+// -50 dBFS soft strokes of a low tom, whose energy lies mostly under the
+// high-pass, were lost in crescendos.
+constexpr float kQuietestStrokePeak = 0.0016f;
 constexpr std::int64_t kWarmUpSamples = 441;     // 10 ms for the levels to settle
 constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
 // Once the envelope has risen 3 dB it has 3 ms to clear the noise gate.
 constexpr std::int64_t kGateSamples = 132;
 constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset
 constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
+// Some snares' attack comes in two bursts up to 16 ms apart (the stick, then
+// the wires' and shell's own swell, far louder). Until the pace is known, a
+// louder burst within 20 ms of a stroke is that stroke's attack still
+// building; a second stroke that soon (a flam's, a double's) is the softer.
+constexpr std::int64_t kAttackBuildsSamples = 882;
+// Nor is a stroke's onset before its envelope is within 15 dB of the attack's
+// peak, as for the standard detector: a sample's faint lead-in, or a ring the
+// stroke rises out of, would otherwise set it earlier for loud strokes than
+// for soft ones of the same drum. It is the sample after the envelope was
+// last at that level, before it rose 6 dB over it.
+constexpr double kPeakShare = 0.03;
+constexpr double kOnsetRise = 4.0;
 constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
 constexpr std::int64_t kClipHoldSamples = 132;   // 3 ms after the last clipped sample
 constexpr float kRelativePeak = 0.4f;
@@ -82,8 +99,10 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_decideAt = 0;
     m_refractoryEnd = 0;
     m_lastOnset = -1;
+    m_paceKnown = false;
     m_candidatePeak = 0;
     m_onsets.fill(Onset{});
+    m_recentEnvelope.fill(0.0f);
     m_onsetIndex = 0;
 }
 
@@ -120,6 +139,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
 
         const double power = static_cast<double>(filtered) * filtered;
         p.fast += kFastCoef * (power - p.fast);
+        m_recentEnvelope[static_cast<std::size_t>(index) % m_recentEnvelope.size()] = static_cast<float>(p.fast);
         // The step from the last sample: rises 6 dB per octave, so it weighs
         // the stick's click far above a drum's low partials.
         const double input = raw / kSampleScale;
@@ -223,7 +243,8 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // Under 6 dB over the level before and without new treble: the partials
     // already sounding swell, nothing struck.
     const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
-    if (attackPower < kConfirmRatio * m_levelBefore || (reference > 0.0f && peak < kRelativePeak * reference)
+    if (peak < kQuietestStrokePeak || attackPower < kConfirmRatio * m_levelBefore
+        || (reference > 0.0f && peak < kRelativePeak * reference)
         || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
@@ -232,7 +253,14 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
         return;
     }
 
-    const std::int64_t onset = m_candidateOnset;
+    const std::int64_t onset = attackStart(index);
+    if (!m_paceKnown && m_lastOnset >= 0 && onset - m_lastOnset < kAttackBuildsSamples
+        && peak > recentOnset(0).peakLevel) {
+        m_phase = Phase::Idle;
+        m_quietSample = index;
+        m_riseSample = -1;
+        return;
+    }
     if (!withinRecordingTime(onset)) {
         closeRecording();
         return;
@@ -265,8 +293,28 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
         const std::int64_t median = (intervals[1] + intervals[2]) / 2;
         refractory = std::clamp(median / 2, kRefractorySamples, kLongestRefractorySamples);
     }
+    m_paceKnown = steady;
     m_phase = Phase::Refractory;
     m_refractoryEnd = std::max(onset + refractory, index + 1);
+}
+
+std::int64_t TQX_FastAudioTriggerDevice::attackStart(std::int64_t index) const
+{
+    const auto envelope = [this](std::int64_t k) {
+        return static_cast<double>(m_recentEnvelope[static_cast<std::size_t>(k) % m_recentEnvelope.size()]);
+    };
+    const double floorPower = kPeakShare * m_candidatePeak;
+    const std::int64_t earliest =
+        std::max({index - static_cast<std::int64_t>(m_recentEnvelope.size()) + 1, m_refractoryEnd, kWarmUpSamples});
+    std::int64_t quiet = m_candidateOnset - 1;
+    for (std::int64_t k = std::max(m_candidateOnset, earliest); k <= index; ++k) {
+        const double e = envelope(k);
+        if (e <= floorPower)
+            quiet = k;
+        else if (e > kOnsetRise * floorPower)
+            break;
+    }
+    return quiet + 1;
 }
 
 TQX_FastAudioTriggerDevice::Onset TQX_FastAudioTriggerDevice::recentOnset(std::int32_t back) const

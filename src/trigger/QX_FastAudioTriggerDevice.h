@@ -15,9 +15,12 @@
 //   2. A candidate starts when the envelope rises 3 dB over the level before
 //      and, within 3 ms of its onset, 4.8 dB over the noise floor. Its onset
 //      is the last sample at which the envelope was still at or below the
-//      level before: where the attack begins. The 2 ms limit on the rise applies to the
-//      3 dB step only: under a snare ringing at 20/s the "noise floor" is
-//      the ring, and a weaker stroke clears it only after 2 to 2.5 ms.
+//      level before: where the attack begins. The 2 ms limit on the rise
+//      applies to the 3 dB step only: under a snare ringing at 20/s the
+//      "noise floor" is the ring, and a weaker stroke clears it only after
+//      2 to 2.5 ms. Once the stroke is decided its onset moves on to where
+//      the envelope was last 15 dB under the attack's peak, as the standard
+//      detector's does, so loud and soft strokes of one drum start alike.
 //   3. 4 ms after the onset the candidate is a stroke if the mean power of
 //      those 4 ms is 2 dB over the level before (the slow level, or 0.8 dB
 //      over the noise floor), and its peak reaches 0.4 of the mean peak of
@@ -34,6 +37,10 @@
 //      snare reached 0.40 to 0.52 of it but brought treble (0.80 and up), and
 //      the snare's weaker hand at 20 to 30/s reached 0.64 and up. An envelope
 //      that takes over 2 ms to rise 3 dB is a ring's swell, never a candidate.
+//      Nor is anything whose peak stays under -56 dBFS (a click leaking
+//      from headphones), nor, until four intervals give the pace, a burst
+//      within 20 ms of a stroke that peaks louder than it: that stroke's
+//      attack still building, as some snares' does 16 ms after the stick.
 //   4. Refractory time from the onset: 11.8 ms, or half the median of the last
 //      four intervals up to 30 ms, so a ringing drum's ripples between steady
 //      strokes are not counted; extended while the input clips, as a clipped
@@ -95,6 +102,7 @@ private:
     std::int32_t analyzeBlock(const unsigned char* bytes, std::int32_t n) override;
     float meanRecentPeak() const;
     void decideCandidate(std::int64_t index);
+    std::int64_t attackStart(std::int64_t index) const;
 
     // The standard detector's meter filter.
     Biquad m_meter1;
@@ -125,12 +133,16 @@ private:
     std::int64_t m_decideAt = 0;         // end of the attack's measurement
     std::int64_t m_refractoryEnd = 0;
     std::int64_t m_lastOnset = -1;
+    bool m_paceKnown = false;            // four intervals set the refractory time
     double m_candidatePeak = 0;
     double m_levelBefore = 0;
     double m_maskPeak = 0;               // loudest recent peak, decaying
     double m_attackSum = 0;
     std::int64_t m_attackSamples = 0;
 
+    // The envelope of the last 512 samples (11.6 ms), by sample index: it
+    // spans a candidate from its onset to its decision.
+    std::array<float, 512> m_recentEnvelope{};
     std::array<Onset, 8> m_onsets{};
     std::int32_t m_onsetIndex = 0;
 };

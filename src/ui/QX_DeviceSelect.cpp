@@ -8,6 +8,7 @@
 #include "LevelSliderStyle.h"
 #include "MeterScale.h"
 #include "TextContrast.h"
+#include "TriggerCheckDialog.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -228,6 +229,7 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     btnOK = button(this, "btnOK", QStringLiteral("OK"), QRect(16, 296, 75, 25));
     btnCancel = button(this, "btnCancel", QStringLiteral("Cancel"), QRect(96, 296, 75, 25));
     btnHelp = button(this, "btnHelp", QStringLiteral("Help"), QRect(376, 296, 75, 25));
+    btnCheck = button(this, "btnCheck", QStringLiteral("Check Trigger..."), QRect(345, 250, 106, 25));
 
     QWidget::setTabOrder(RBAudio, RBMidi);
     QWidget::setTabOrder(RBMidi, CBAudio);
@@ -261,6 +263,7 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     connect(btnOK, &QPushButton::clicked, this, &TDeviceSelect::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TDeviceSelect::btnCancelClick);
     connect(btnHelp, &QPushButton::clicked, this, &TDeviceSelect::btnHelpClick);
+    connect(btnCheck, &QPushButton::clicked, this, &TDeviceSelect::btnCheckClick);
     CBAudio->installEventFilter(this);
 
     TimerVolume = new QTimer(this);
@@ -566,6 +569,15 @@ void TDeviceSelect::btnHelpClick()
 {
     if (OnShowHelp)
         OnShowHelp();
+}
+
+void TDeviceSelect::btnCheckClick()
+{
+    // The recommended change in dB moves the level bar, which sets the input level.
+    TriggerCheckDialog::openFor(Properties.TriggerDeviceType == kTriggerDeviceAudio, [this](double changeDb) {
+        const double level = std::clamp(Properties.AudioChannel.Level * std::pow(10.0, changeDb / 20.0), 0.0, 1.0);
+        TBVolume->setValue(static_cast<int>(std::lround(1000.0 * (1.0 - level))));
+    }, this);
 }
 
 void TDeviceSelect::TimerVolumeTimer()

@@ -96,6 +96,7 @@ public:
     QPushButton* btnOK = nullptr;
     QPushButton* btnCancel = nullptr;
     QPushButton* btnHelp = nullptr;
+    QPushButton* btnCheck = nullptr; // "Check Trigger...", under the meter
     QTimer* TimerVolume = nullptr;
 
 public slots:
@@ -118,6 +119,7 @@ public slots:
     void btnOKClick();
     void btnCancelClick();
     void btnHelpClick();
+    void btnCheckClick();
     void TimerVolumeTimer();
 
 protected:

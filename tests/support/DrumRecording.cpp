@@ -15,6 +15,11 @@ namespace {
 const std::string kKits = "/usr/share/hydrogen/data/drumkits/";
 }
 
+const std::string& kitsFolder()
+{
+    return kKits;
+}
+
 bool kitsPresent()
 {
     SF_INFO info{};
@@ -26,8 +31,13 @@ bool kitsPresent()
 
 std::vector<float> loadHit(const std::string& kitRelativePath)
 {
+    return loadSound(kKits + kitRelativePath);
+}
+
+std::vector<float> loadSound(const std::string& path)
+{
     SF_INFO info{};
-    SNDFILE* f = sf_open((kKits + kitRelativePath).c_str(), SFM_READ, &info);
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (!f)
         return {};
     std::vector<float> frames(static_cast<std::size_t>(info.frames * info.channels));

@@ -14,6 +14,10 @@ constexpr int kRate = 44100;
 // A drum sample from the kits folder ("The Black Pearl 1.0/PearlSnare-Med.wav"),
 // mixed to mono, at 44.1 kHz, on the -1..1 scale. Empty when it is missing.
 std::vector<float> loadHit(const std::string& kitRelativePath);
+// Any sound file, mixed to mono and resampled to 44.1 kHz; empty when unreadable.
+std::vector<float> loadSound(const std::string& path);
+// The folder holding the kits, ending in '/'.
+const std::string& kitsFolder();
 bool kitsPresent();
 
 struct Stroke {
