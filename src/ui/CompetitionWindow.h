@@ -37,7 +37,7 @@ class QPushButton;
 class QTableWidget;
 class QTimer;
 class QWidget;
-class QX_SignalPlayer;
+class QX_ClickPlayer;
 class TQX_TriggerDevice;
 
 class CompetitionWindow : public QDialog {
@@ -79,13 +79,14 @@ private:
     void printSheet();
     void exportRanking();
     void setStatus(const QString& text);
+    void playSignal(std::vector<std::int16_t> samples);
 
     QString m_version;
     QString m_folder;
     AttemptFlow m_flow;
     std::unique_ptr<TQX_TriggerDevice> m_device;
     std::unique_ptr<AuditWriter> m_writer;
-    std::unique_ptr<QX_SignalPlayer> m_player;
+    std::unique_ptr<QX_ClickPlayer> m_player; // the countdown and the end signal
     std::vector<StrokeEvent> m_strokes;
     std::int64_t m_goSample = -1;    // tap position of go, -1 before it
     std::uint32_t m_dropoutsAtStart = 0;
