@@ -120,15 +120,21 @@ struct QX_ClickPlayer::Playback {
         return true;
     }
 
-    // The frames heard by now: those written less those still queued.
+    // The frames the device has taken by the stream's time stamp: those
+    // written less those still waiting in the buffer. Not snd_pcm_delay():
+    // through a sound server that is the server's estimate of its own
+    // latency, which wanders in a sawtooth by up to 100 frames for the
+    // first ten seconds of a stream and moved ten calibrations in a row
+    // 0.6 ms apart (standard deviation); the room in the buffer is counted,
+    // not estimated. The delay after the buffer (the server's or the
+    // converter's) is constant for a device, and calibration measures it.
     void publishPosition(std::int64_t total) noexcept
     {
         snd_pcm_uframes_t room = 0;
         snd_htimestamp_t at{};
-        snd_pcm_sframes_t queued = 0;
-        if (snd_pcm_htimestamp(pcm.get(), &room, &at) == 0 && snd_pcm_delay(pcm.get(), &queued) == 0)
-            clock.publish(static_cast<double>(total - queued), std::int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec,
-                          kSampleRate);
+        if (snd_pcm_htimestamp(pcm.get(), &room, &at) == 0 && room <= bufferFrames)
+            clock.publish(static_cast<double>(total - static_cast<std::int64_t>(bufferFrames - room)),
+                          std::int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec, kSampleRate);
     }
 
     // The playback thread: everything it touches was made before it started.
