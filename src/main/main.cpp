@@ -119,12 +119,17 @@ int main(int argc, char* argv[])
     // uses the click starts as before; it outlives the main window, whose
     // last state change may still reach it.
     std::unique_ptr<ClickWindow> Click;
-    const auto click = [&Click]() -> ClickWindow& {
-        if (!Click)
+    TMainForm MainForm;
+    const auto click = [&Click, &MainForm]() -> ClickWindow& {
+        if (!Click) {
             Click = std::make_unique<ClickWindow>();
+            // A calibration listens on the trigger's input: the measurement
+            // gives its device up meanwhile.
+            Click->setInputHandover([&MainForm] { MainForm.lendInput(); },
+                                    [&MainForm] { MainForm.ResetMeasurement(); });
+        }
         return *Click;
     };
-    TMainForm MainForm;
     // The companions come after the main window: the device dialog copies the
     // settings that the main window has just loaded.
     TAboutBox AboutBox;
