@@ -360,7 +360,7 @@ void ClickWindow::calibrate()
     if (d.TriggerDeviceType == kTriggerDeviceMidi || d.AudioDevice.ID.empty()) {
         m_calibration->setText(QStringLiteral(
             "Calibration listens to the click through an audio input: choose the audio trigger (a microphone "
-            "near the speaker, or a cable from the output to the input) in Select Input Device, then calibrate."));
+            "near the speaker, or a cable from the output to the input) in Options > Select Trigger Device, then calibrate."));
         return;
     }
     stopClick();
