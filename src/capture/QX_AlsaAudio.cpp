@@ -213,6 +213,11 @@ std::optional<double> QX_AudioFilterGraph::streamOffsetFrames() const
     return m_capture ? m_capture->clock.offsetFrames() : std::nullopt;
 }
 
+std::optional<StreamLine> QX_AudioFilterGraph::streamLine() const
+{
+    return m_capture ? m_capture->clock.line() : std::nullopt;
+}
+
 bool QX_AudioFilterGraph::isCapturing() const
 {
     return m_capture && m_capture->thread.isRunning();

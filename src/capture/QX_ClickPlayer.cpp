@@ -270,3 +270,8 @@ std::int32_t QX_ClickPlayer::bufferFrames() const
 {
     return m_playback ? static_cast<std::int32_t>(m_playback->bufferFrames) : 0;
 }
+
+std::optional<StreamLine> QX_ClickPlayer::streamLine() const
+{
+    return m_playback ? m_playback->clock.line() : std::nullopt;
+}

@@ -18,6 +18,7 @@
 // destructor stops and joins it before anything it uses goes.
 
 #include "ClickTrack.h"
+#include "StreamDrift.h"
 
 #include <cstdint>
 #include <memory>
@@ -66,6 +67,9 @@ public:
     // a click at output sample P is captured at P - this + the capture's
     // streamOffsetFrames(), plus the latency a calibration measures.
     std::optional<double> streamOffsetFrames() const;
+    // The output's fitted position against the monotonic clock, for an input
+    // on another device (inputFrameOf in StreamDrift.h).
+    std::optional<StreamLine> streamLine() const;
     // Frames written ahead of what is heard (the device's buffer).
     std::int32_t bufferFrames() const;
 

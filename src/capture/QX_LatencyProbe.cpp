@@ -1,6 +1,7 @@
 #include "QX_LatencyProbe.h"
 
 #include "QX_AlsaAudio.h"
+#include "QX_AlsaShared.h"
 #include "QX_ClickPlayer.h"
 
 #include <algorithm>
@@ -20,6 +21,15 @@ constexpr std::int64_t kInputTailSamples = 22050;
 constexpr std::size_t kRecordingSamples = 44100 * 14;
 
 } // namespace
+
+bool onOneClock(const std::string& inputId, const std::string& outputId)
+{
+    // Two PCMs of one card share its crystal; PCMs that name no card
+    // ("default", "pulse", "pipewire") reach the one sound server, whose
+    // streams all run on its clock.
+    const int in = alsa::cardIndexOf(inputId), out = alsa::cardIndexOf(outputId);
+    return in == out;
+}
 
 void QX_LatencyProbe::Recorder::onSamples(const void* data, std::int32_t byteCount)
 {
@@ -58,6 +68,7 @@ std::optional<std::string> QX_LatencyProbe::start(const std::string& inputId, co
         finish();
         return "The output \"" + outputId + "\" does not open.";
     }
+    m_oneClock = onOneClock(inputId, outputId);
     m_segment = calibrationSegment(kLeadSamples, volume);
     if (m_capture->Run() != S_OK || !m_player->schedule(m_segment) || !m_player->start()) {
         finish();
@@ -104,13 +115,26 @@ std::optional<CalibrationResult> QX_LatencyProbe::poll()
     if (captured < m_waitUntilCaptured && captured < static_cast<std::int64_t>(m_recorder.samples.size()))
         return std::nullopt;
 
-    const auto out = m_player->streamOffsetFrames();
-    const auto in = m_capture->streamOffsetFrames();
-    if (!out || !in)
-        return failed("The devices did not report their positions. Try again.");
+    // Each click's output sample is put on the capture's clock. On one clock
+    // the streams' offsets do it exactly; across two cards through both
+    // streams' fitted rates, which follow the drift but carry the fits'
+    // noise (about 10 ppm over a calibration through a sound server).
     std::vector<std::int64_t> expected;
-    for (std::int64_t k = 0; k < kCalibrationClicks; ++k)
-        expected.push_back(std::llround(static_cast<double>(m_segment.sampleOf(k, kRate)) - *out + *in));
+    if (m_oneClock) {
+        const auto out = m_player->streamOffsetFrames();
+        const auto in = m_capture->streamOffsetFrames();
+        if (!out || !in)
+            return failed("The devices did not report their positions. Try again.");
+        for (std::int64_t k = 0; k < kCalibrationClicks; ++k)
+            expected.push_back(std::llround(static_cast<double>(m_segment.sampleOf(k, kRate)) - *out + *in));
+    } else {
+        const auto out = m_player->streamLine();
+        const auto in = m_capture->streamLine();
+        if (!out || !in)
+            return failed("The devices did not report their positions. Try again.");
+        for (std::int64_t k = 0; k < kCalibrationClicks; ++k)
+            expected.push_back(std::llround(inputFrameOf(static_cast<double>(m_segment.sampleOf(k, kRate)), *out, *in)));
+    }
     // The capture thread is joined first, so the recording is no longer written.
     m_capture.reset();
     m_player.reset();

@@ -23,6 +23,9 @@
 #include <string>
 #include <vector>
 
+// Whether two PCMs run on one clock (one card, or both on the sound server).
+bool onOneClock(const std::string& inputId, const std::string& outputId);
+
 class QX_AudioFilterGraph;
 class QX_ClickPlayer;
 
@@ -60,5 +63,6 @@ private:
     ClickSegment m_segment;
     std::unique_ptr<QX_AudioFilterGraph> m_capture;
     std::unique_ptr<QX_ClickPlayer> m_player;
+    bool m_oneClock = true;
     std::int64_t m_waitUntilCaptured = -1; // set once the last click has been played
 };
