@@ -73,4 +73,8 @@ struct RunRecord {
     std::int64_t ticksPerSecond = kAudioTicksPerSecond;
     std::uint64_t droppedEvents = 0;     // strokes counted but whose event was lost
     std::vector<StrokeEvent> strokes;    // in order; empty for runs imported from a score list
+    // A competition attempt kept with its audit recording: the attempt's id
+    // in the audit folder and its digest; 0 and empty for any other run.
+    std::int64_t auditAttemptId = 0;
+    std::string auditDigest;
 };
