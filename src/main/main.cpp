@@ -159,6 +159,9 @@ int main(int argc, char* argv[])
     };
     companions.ShowCompetitionModal = [&] {
         CompetitionWindow competition(QStringLiteral(TEMPOVARO_VERSION), &MainForm);
+        // Each kept attempt joins the journal as a run that leads to its audit record.
+        QObject::connect(&competition, &CompetitionWindow::attemptRun, &Runs,
+                         [&Runs](const RunRecord& run) { Runs.runEnded(run); });
         competition.exec();
         MainForm.activateWindow();
     };

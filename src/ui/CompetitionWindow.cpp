@@ -267,6 +267,7 @@ void CompetitionWindow::arm()
     m_pending.startOnGo = m_start->currentIndex() == 1;
     m_pending.timeLimitMs = m_time->currentData().toInt();
     m_pending.startedAt = QDateTime::currentDateTime().toString(Qt::ISODate);
+    m_armedUtcMs = QDateTime::currentMSecsSinceEpoch();
     m_pending.device = deviceText();
     m_pending.detector = detectorInUse();
     m_pending.countingSettings = countingSettingsText();
@@ -387,7 +388,7 @@ void CompetitionWindow::finishAttempt()
     m_pending.dropouts = m_device->captureDropouts() - m_dropoutsAtStart;
     const std::int64_t ticksPerSecond = m_device->ticksPerSecond();
     m_device.reset();
-    keepAttempt();
+    keepAttempt(ticksPerSecond);
     std::vector<double> times;
     for (const StrokeEvent& e : m_strokes)
         times.push_back(static_cast<double>(e.tick - m_strokes.front().tick) / static_cast<double>(ticksPerSecond));
@@ -396,7 +397,7 @@ void CompetitionWindow::finishAttempt()
     showAttemptView(false);
 }
 
-void CompetitionWindow::keepAttempt()
+void CompetitionWindow::keepAttempt(std::int64_t ticksPerSecond)
 {
     QByteArray bytes;
     QString extension;
@@ -428,6 +429,19 @@ void CompetitionWindow::keepAttempt()
     setStatus(text);
     refreshStandings();
     emit attemptKept(m_last.id);
+
+    RunRecord run;
+    run.startUtcMs = m_armedUtcMs;
+    run.recordingTimeMs = m_last.timeLimitMs;
+    run.ranToEnd = true;
+    run.count = m_last.count;
+    run.result = RunResult::Finished;
+    run.device = runDeviceFromSettings(DeviceProperties);
+    run.ticksPerSecond = ticksPerSecond;
+    run.strokes = m_strokes;
+    run.auditAttemptId = m_last.id;
+    run.auditDigest = m_last.digest.toStdString();
+    emit attemptRun(run);
 }
 
 void CompetitionWindow::recount()

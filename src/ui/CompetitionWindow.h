@@ -24,6 +24,7 @@
 #include "AuditRecord.h"
 #include "AuditWriter.h"
 #include "RunFigures.h"
+#include "RunRecord.h"
 
 #include <QDialog>
 
@@ -68,12 +69,15 @@ public slots:
 
 signals:
     void attemptKept(std::int64_t id);
+    // The attempt kept, as a run for the journal: its strokes, its device,
+    // and the attempt's id and digest that lead to its audit recording.
+    void attemptRun(const RunRecord& run);
 
 private:
     void buildUi();
     void showAttemptView(bool attempt);
     void finishAttempt();
-    void keepAttempt();
+    void keepAttempt(std::int64_t ticksPerSecond);
     void refreshStandings();
     void saveSheet();
     void printSheet();
@@ -97,6 +101,7 @@ private:
     AuditRecord m_pending;           // the attempt being measured
     AuditRecord m_last;
     RunAnalysis m_lastAnalysis;
+    std::int64_t m_armedUtcMs = 0;   // when the attempt was armed
 
     QWidget* m_setup = nullptr;
     QLineEdit* m_competition = nullptr;
