@@ -91,4 +91,8 @@ struct RunRecord {
     std::uint64_t droppedEvents = 0;     // strokes counted but whose event was lost
     std::vector<StrokeEvent> strokes;    // in order; empty for runs imported from a score list
     std::optional<RunClick> click;       // the click it was played against, if any
+    // A competition attempt kept with its audit recording: the attempt's id
+    // in the audit folder and its digest; 0 and empty for any other run.
+    std::int64_t auditAttemptId = 0;
+    std::string auditDigest;
 };

@@ -5,17 +5,13 @@
 #include "QX_AlsaAudio.h"
 
 #include "QX_AlsaShared.h"
-#include "QX_EventFd.h"
+#include "QX_AudioThread.h"
 #include "QX_StreamClock.h"
-
-#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -88,43 +84,26 @@ struct QX_AudioFilterGraph::Capture {
     QX_SampleHandler onSamples;
     snd_pcm_uframes_t periodFrames = 0;
     std::vector<std::int16_t> buffer;
-    std::vector<pollfd> fds; // the PCM's descriptors, then the stop event
-    int pcmFdCount = 0;
-    EventFd stopEvent;
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> running{false};
     std::int64_t framesRead = 0; // capture thread only
     QX_StreamClock clock;
     // Overruns and failed waits: periods the card filled that nobody read.
     std::atomic<std::uint32_t> overruns{0};
-    std::thread thread;
+    AudioThread thread; // last, so it is stopped before anything above goes
 
-    ~Capture() { stop(); }
-
-    void stop()
-    {
-        if (!thread.joinable())
-            return;
-        stopRequested.store(true, std::memory_order_release);
-        stopEvent.signal();
-        thread.join();
-    }
+    ~Capture() { thread.stop(); }
 
     // Waits for data or the stop event; false when the thread should end.
     bool waitForData(int& spuriousWakes)
     {
-        if (spuriousWakes > kSpuriousWakeLimit) {
-            // The PCM keeps saying "ready" without data: pause instead of spinning.
-            poll(&fds.back(), 1, kSpuriousPauseMs);
-            if (fds.back().revents & POLLIN)
-                return false;
-        }
-        const int ready = poll(fds.data(), fds.size(), kStallCheckMs);
-        if (ready < 0)
-            return errno == EINTR;
-        if (fds.back().revents & POLLIN)
+        // The PCM keeps saying "ready" without data: pause instead of spinning.
+        if (spuriousWakes > kSpuriousWakeLimit && !thread.pause(kSpuriousPauseMs))
             return false;
-        if (ready == 0) {
+        switch (thread.wait(kStallCheckMs)) {
+        case AudioThread::Wake::Stop:
+            return false;
+        case AudioThread::Wake::Interrupted:
+            return true;
+        case AudioThread::Wake::Timeout: {
             // No data for a while: a stream whose server or card went away
             // reports it here; one that cannot be recovered ends the capture.
             const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm.get());
@@ -132,11 +111,11 @@ struct QX_AudioFilterGraph::Capture {
                 overruns.fetch_add(1, std::memory_order_relaxed);
             if (avail < 0 && snd_pcm_recover(pcm.get(), static_cast<int>(avail), 1) < 0)
                 return false;
-            const snd_pcm_state_t state = snd_pcm_state(pcm.get());
-            return state != SND_PCM_STATE_DISCONNECTED;
+            return snd_pcm_state(pcm.get()) != SND_PCM_STATE_DISCONNECTED;
         }
-        unsigned short revents = 0;
-        snd_pcm_poll_descriptors_revents(pcm.get(), fds.data(), static_cast<unsigned>(pcmFdCount), &revents);
+        case AudioThread::Wake::Ready:
+            break;
+        }
         ++spuriousWakes;
         return true;
     }
@@ -148,7 +127,7 @@ struct QX_AudioFilterGraph::Capture {
         snd_pcm_uframes_t filled = 0;
         int spuriousWakes = 0;
         int fruitlessRecoveries = 0;
-        while (!stopRequested.load(std::memory_order_acquire)) {
+        while (!thread.stopRequested()) {
             const snd_pcm_sframes_t got = snd_pcm_readi(pcm.get(), buffer.data() + filled, periodFrames - filled);
             if (got > 0) {
                 spuriousWakes = 0;
@@ -179,7 +158,6 @@ struct QX_AudioFilterGraph::Capture {
             if (++fruitlessRecoveries > kFruitlessRecoveryLimit || snd_pcm_recover(pcm.get(), static_cast<int>(got), 1) < 0)
                 break;
         }
-        running.store(false, std::memory_order_release);
     }
 };
 
@@ -188,7 +166,7 @@ QX_AudioFilterGraph::QX_AudioFilterGraph() = default;
 QX_AudioFilterGraph::~QX_AudioFilterGraph()
 {
     if (m_capture)
-        m_capture->stop();
+        m_capture->thread.stop();
 }
 
 HRESULT QX_AudioFilterGraph::BuildGraph(const std::string& DeviceID, QX_SampleHandler OnSamples)
@@ -196,9 +174,6 @@ HRESULT QX_AudioFilterGraph::BuildGraph(const std::string& DeviceID, QX_SampleHa
     quietAlsa();
     m_capture.reset();
     auto capture = std::make_unique<Capture>();
-    if (capture->stopEvent.fd() < 0)
-        return E_FAIL;
-
     snd_pcm_t* raw = nullptr;
     if (snd_pcm_open(&raw, DeviceID.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
         return E_FAIL;
@@ -207,15 +182,8 @@ HRESULT QX_AudioFilterGraph::BuildGraph(const std::string& DeviceID, QX_SampleHa
     if (!setStreamFormat(raw, kPeriodFrames, kPeriods, false, period, buffer))
         return E_FAIL;
 
-    const int fdCount = snd_pcm_poll_descriptors_count(raw);
-    if (fdCount <= 0)
+    if (!capture->thread.attach(raw))
         return E_FAIL;
-    capture->fds.resize(static_cast<std::size_t>(fdCount) + 1);
-    if (snd_pcm_poll_descriptors(raw, capture->fds.data(), static_cast<unsigned>(fdCount)) != fdCount)
-        return E_FAIL;
-    capture->pcmFdCount = fdCount;
-    capture->fds.back() = pollfd{capture->stopEvent.fd(), POLLIN, 0};
-
     capture->periodFrames = period;
     capture->buffer.assign(period, 0);
     capture->onSamples = OnSamples;
@@ -228,16 +196,8 @@ HRESULT QX_AudioFilterGraph::Run()
 {
     if (!m_capture)
         return E_FAIL;
-    if (m_capture->thread.joinable())
-        return m_capture->running.load(std::memory_order_acquire) ? S_OK : E_FAIL;
-    m_capture->running.store(true, std::memory_order_release);
-    try {
-        m_capture->thread = std::thread(&Capture::loop, m_capture.get());
-    } catch (const std::system_error&) {
-        m_capture->running.store(false, std::memory_order_release);
-        return E_FAIL;
-    }
-    return S_OK;
+    Capture* capture = m_capture.get();
+    return capture->thread.start([capture] { capture->loop(); }) ? S_OK : E_FAIL;
 }
 
 HRESULT QX_AudioFilterGraph::SetInputLine(const std::string& LineName, float Level)
@@ -253,9 +213,14 @@ std::optional<double> QX_AudioFilterGraph::streamOffsetFrames() const
     return m_capture ? m_capture->clock.offsetFrames() : std::nullopt;
 }
 
+std::optional<StreamLine> QX_AudioFilterGraph::streamLine() const
+{
+    return m_capture ? m_capture->clock.line() : std::nullopt;
+}
+
 bool QX_AudioFilterGraph::isCapturing() const
 {
-    return m_capture && m_capture->running.load(std::memory_order_acquire);
+    return m_capture && m_capture->thread.isRunning();
 }
 
 std::uint32_t QX_AudioFilterGraph::overrunCount() const

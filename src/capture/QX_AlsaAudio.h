@@ -20,6 +20,7 @@
 #include "QX_FastAudioTriggerDevice.h"
 #include "QX_Inputs.h"
 #include "QX_Status.h"
+#include "StreamDrift.h"
 #include "QX_Tuning.h"
 
 #include <memory>
@@ -48,6 +49,8 @@ public:
     // Where the capture stands against the monotonic clock (QX_StreamClock):
     // empty until the capture has run a few periods. Any thread.
     std::optional<double> streamOffsetFrames() const override;
+    // The capture's fitted position against the monotonic clock (StreamDrift.h).
+    std::optional<StreamLine> streamLine() const;
     std::uint32_t overrunCount() const override;
 
     struct Capture;

@@ -4,16 +4,14 @@
 #include "QX_ClickPlayer.h"
 
 #include "QX_AlsaShared.h"
-#include "QX_EventFd.h"
+#include "QX_AudioThread.h"
 #include "QX_StreamClock.h"
 #include "SpscRing.h"
 
-#include <poll.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <system_error>
-#include <thread>
+#include <deque>
 #include <vector>
 
 namespace {
@@ -31,9 +29,11 @@ constexpr int kStallCheckMs = 500;
 constexpr int kFruitlessRecoveryLimit = 8;
 
 struct ClickCommand {
-    enum class Kind : std::uint8_t { Schedule, Clear };
+    enum class Kind : std::uint8_t { Schedule, Clear, Signal };
     Kind kind = Kind::Schedule;
     ClickSegment segment;
+    const std::int16_t* signal = nullptr; // Signal: samples the user interface keeps
+    std::int64_t signalFrames = 0;
 };
 
 } // namespace
@@ -44,54 +44,69 @@ struct QX_ClickPlayer::Playback {
     snd_pcm_uframes_t bufferFrames = 0;
     ClickGenerator generator{static_cast<double>(kSampleRate)};
     std::vector<std::int16_t> buffer;
-    std::vector<pollfd> fds; // the PCM's descriptors, then the stop event
-    int pcmFdCount = 0;
-    EventFd stopEvent;
     SpscRing<ClickCommand, 16> commands;  // user interface -> playback
     SpscRing<RenderedClick, 1024> clicks; // playback -> user interface
+    // Signals handed to the thread, oldest first (user-interface thread
+    // only): a deque keeps each one's samples in place while others come
+    // and go. The thread counts the signals it has taken; all but the last
+    // of those are done with and may go.
+    std::deque<std::vector<std::int16_t>> signals;
+    std::int64_t signalsFreed = 0;            // user-interface thread only
+    std::atomic<std::int64_t> signalsTaken{0};
+    const std::int16_t* signal = nullptr;     // playback thread only: what sounds
+    std::int64_t signalLeft = 0;
     // Written by the playback thread, read by any: release on write so a
     // reader that sees a position also sees the clicks pushed before it.
     std::atomic<std::int64_t> written{0};
     std::atomic<std::int32_t> underruns{0};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> running{false};
     QX_StreamClock clock;
-    std::thread thread;
+    AudioThread thread; // last, so it is stopped before anything above goes
 
-    ~Playback() { stop(); }
-
-    void stop()
-    {
-        if (!thread.joinable())
-            return;
-        stopRequested.store(true, std::memory_order_release);
-        stopEvent.signal();
-        thread.join();
-    }
+    ~Playback() { thread.stop(); }
 
     void takeCommands() noexcept
     {
         ClickCommand c;
         while (commands.pop(c)) {
-            if (c.kind == ClickCommand::Kind::Clear)
+            switch (c.kind) {
+            case ClickCommand::Kind::Clear:
                 generator.clear();
-            else
+                break;
+            case ClickCommand::Kind::Schedule:
                 generator.schedule(c.segment);
+                break;
+            case ClickCommand::Kind::Signal:
+                signal = c.signal;
+                signalLeft = c.signalFrames;
+                // Release: the user interface frees the ones before only once it sees this.
+                signalsTaken.fetch_add(1, std::memory_order_release);
+                break;
+            }
         }
+    }
+
+    // Adds what is left of the signal over the click just rendered.
+    void mixSignal(snd_pcm_uframes_t frames) noexcept
+    {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(signalLeft, static_cast<std::int64_t>(frames)));
+        for (std::size_t i = 0; i < n; ++i)
+            buffer[i] = static_cast<std::int16_t>(std::clamp(buffer[i] + signal[i], -32768, 32767));
+        signal += n;
+        signalLeft -= static_cast<std::int64_t>(n);
     }
 
     // Waits until a period fits or the stop event; false when the thread should end.
     bool waitForRoom()
     {
-        const int ready = poll(fds.data(), fds.size(), kStallCheckMs);
-        if (ready < 0)
-            return errno == EINTR;
-        if (fds.back().revents & POLLIN)
+        switch (thread.wait(kStallCheckMs)) {
+        case AudioThread::Wake::Stop:
             return false;
-        if (ready == 0)
+        case AudioThread::Wake::Timeout:
             return snd_pcm_state(pcm.get()) != SND_PCM_STATE_DISCONNECTED;
-        unsigned short revents = 0;
-        snd_pcm_poll_descriptors_revents(pcm.get(), fds.data(), static_cast<unsigned>(pcmFdCount), &revents);
+        case AudioThread::Wake::Interrupted:
+        case AudioThread::Wake::Ready:
+            break;
+        }
         return true;
     }
 
@@ -105,15 +120,21 @@ struct QX_ClickPlayer::Playback {
         return true;
     }
 
-    // The frames heard by now: those written less those still queued.
+    // The frames the device has taken by the stream's time stamp: those
+    // written less those still waiting in the buffer. Not snd_pcm_delay():
+    // through a sound server that is the server's estimate of its own
+    // latency, which wanders in a sawtooth by up to 100 frames for the
+    // first ten seconds of a stream and moved ten calibrations in a row
+    // 0.6 ms apart (standard deviation); the room in the buffer is counted,
+    // not estimated. The delay after the buffer (the server's or the
+    // converter's) is constant for a device, and calibration measures it.
     void publishPosition(std::int64_t total) noexcept
     {
         snd_pcm_uframes_t room = 0;
         snd_htimestamp_t at{};
-        snd_pcm_sframes_t queued = 0;
-        if (snd_pcm_htimestamp(pcm.get(), &room, &at) == 0 && snd_pcm_delay(pcm.get(), &queued) == 0)
-            clock.publish(static_cast<double>(total - queued), std::int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec,
-                          kSampleRate);
+        if (snd_pcm_htimestamp(pcm.get(), &room, &at) == 0 && room <= bufferFrames)
+            clock.publish(static_cast<double>(total - static_cast<std::int64_t>(bufferFrames - room)),
+                          std::int64_t{at.tv_sec} * 1'000'000'000 + at.tv_nsec, kSampleRate);
     }
 
     // The playback thread: everything it touches was made before it started.
@@ -121,11 +142,13 @@ struct QX_ClickPlayer::Playback {
     {
         int fruitless = 0;
         snd_pcm_uframes_t filled = 0, sent = 0; // of the rendered period in buffer
-        while (!stopRequested.load(std::memory_order_acquire)) {
+        while (!thread.stopRequested()) {
             if (sent == filled) {
                 takeCommands();
                 generator.render(buffer.data(), static_cast<std::int32_t>(periodFrames),
                                  [this](const RenderedClick& c) { clicks.push(c); });
+                if (signalLeft > 0)
+                    mixSignal(periodFrames);
                 filled = periodFrames;
                 sent = 0;
             }
@@ -145,7 +168,6 @@ struct QX_ClickPlayer::Playback {
             if (!recover(static_cast<int>(n), fruitless))
                 break;
         }
-        running.store(false, std::memory_order_release);
     }
 };
 
@@ -161,22 +183,14 @@ bool QX_ClickPlayer::open(const std::string& deviceId)
     quietAlsa();
     stop();
     auto playback = std::make_unique<Playback>();
-    if (playback->stopEvent.fd() < 0)
-        return false;
     snd_pcm_t* raw = nullptr;
     if (snd_pcm_open(&raw, deviceId.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
         return false;
     playback->pcm = AlsaPcm(raw);
     if (!setStreamFormat(raw, kPeriodFrames, kPeriods, true, playback->periodFrames, playback->bufferFrames))
         return false;
-    const int fdCount = snd_pcm_poll_descriptors_count(raw);
-    if (fdCount <= 0)
+    if (!playback->thread.attach(raw))
         return false;
-    playback->fds.resize(static_cast<std::size_t>(fdCount) + 1);
-    if (snd_pcm_poll_descriptors(raw, playback->fds.data(), static_cast<unsigned>(fdCount)) != fdCount)
-        return false;
-    playback->pcmFdCount = fdCount;
-    playback->fds.back() = pollfd{playback->stopEvent.fd(), POLLIN, 0};
     playback->buffer.assign(playback->periodFrames, 0);
     m_playback = std::move(playback);
     return true;
@@ -186,16 +200,8 @@ bool QX_ClickPlayer::start()
 {
     if (!m_playback)
         return false;
-    if (m_playback->thread.joinable())
-        return m_playback->running.load(std::memory_order_acquire);
-    m_playback->running.store(true, std::memory_order_release);
-    try {
-        m_playback->thread = std::thread(&Playback::loop, m_playback.get());
-    } catch (const std::system_error&) {
-        m_playback->running.store(false, std::memory_order_release);
-        return false;
-    }
-    return true;
+    Playback* playback = m_playback.get();
+    return playback->thread.start([playback] { playback->loop(); });
 }
 
 void QX_ClickPlayer::stop()
@@ -213,6 +219,28 @@ bool QX_ClickPlayer::clearClicks()
     return m_playback && m_playback->commands.push({ClickCommand::Kind::Clear, {}});
 }
 
+bool QX_ClickPlayer::playSignal(std::vector<std::int16_t> samples)
+{
+    if (!m_playback)
+        return false;
+    Playback& p = *m_playback;
+    const std::int64_t taken = p.signalsTaken.load(std::memory_order_acquire);
+    while (p.signalsFreed + 1 < taken) {
+        p.signals.pop_front();
+        ++p.signalsFreed;
+    }
+    p.signals.push_back(std::move(samples));
+    const std::vector<std::int16_t>& kept = p.signals.back();
+    ClickCommand c;
+    c.kind = ClickCommand::Kind::Signal;
+    c.signal = kept.data();
+    c.signalFrames = static_cast<std::int64_t>(kept.size());
+    if (p.commands.push(c))
+        return true;
+    p.signals.pop_back();
+    return false;
+}
+
 bool QX_ClickPlayer::takeClick(RenderedClick& click)
 {
     return m_playback && m_playback->clicks.pop(click);
@@ -220,7 +248,7 @@ bool QX_ClickPlayer::takeClick(RenderedClick& click)
 
 bool QX_ClickPlayer::isPlaying() const
 {
-    return m_playback && m_playback->running.load(std::memory_order_acquire);
+    return m_playback && m_playback->thread.isRunning();
 }
 
 std::int64_t QX_ClickPlayer::framesWritten() const
@@ -241,4 +269,9 @@ std::optional<double> QX_ClickPlayer::streamOffsetFrames() const
 std::int32_t QX_ClickPlayer::bufferFrames() const
 {
     return m_playback ? static_cast<std::int32_t>(m_playback->bufferFrames) : 0;
+}
+
+std::optional<StreamLine> QX_ClickPlayer::streamLine() const
+{
+    return m_playback ? m_playback->clock.line() : std::nullopt;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The click's output: one ALSA PCM opened for playback (16-bit little-endian
-// mono at 44,100 Hz, 23 ms periods) and a playback thread that renders the
-// click into it period by period.
+// The program's one audio output: one ALSA PCM opened for playback (16-bit
+// little-endian mono at 44,100 Hz, 23 ms periods) and a playback thread that
+// renders the click into it period by period, with any signal (a
+// competition's countdown, its end) mixed over it.
 //
 // The output stream's sample position is the click's clock: sample 0 is the
 // first sample written, and a click scheduled at sample S is written at
@@ -17,11 +18,13 @@
 // destructor stops and joins it before anything it uses goes.
 
 #include "ClickTrack.h"
+#include "StreamDrift.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QX_ClickPlayer {
 public:
@@ -47,6 +50,12 @@ public:
     bool schedule(const ClickSegment& segment);
     // Silences everything scheduled.
     bool clearClicks();
+    // Plays samples (16-bit mono at kSampleRate) over the click from the next
+    // period rendered, cutting off a signal still sounding; before start()
+    // they are the stream's first samples, heard as soon as it starts. The
+    // player keeps the samples until the thread is done with them. False
+    // without an open device or when too many commands are waiting.
+    bool playSignal(std::vector<std::int16_t> samples);
     // The next click the thread has written, oldest first; false when none.
     bool takeClick(RenderedClick& click);
 
@@ -58,6 +67,9 @@ public:
     // a click at output sample P is captured at P - this + the capture's
     // streamOffsetFrames(), plus the latency a calibration measures.
     std::optional<double> streamOffsetFrames() const;
+    // The output's fitted position against the monotonic clock, for an input
+    // on another device (inputFrameOf in StreamDrift.h).
+    std::optional<StreamLine> streamLine() const;
     // Frames written ahead of what is heard (the device's buffer).
     std::int32_t bufferFrames() const;
 

@@ -9,11 +9,16 @@
 // holds at position a was heard when stream B stood at a - offsetA + offsetB.
 // The first reports (about a second of capture, half a second of click) are
 // left out: a sound server's delay estimates settle after a stream starts.
-// Both streams must run on one clock (one card or one sound server); across
-// two devices their drift is not corrected here.
+// That offset holds while both streams run on one clock (one card or one
+// sound server). Across two devices, line() follows the stream's measured
+// rate (StreamRateFit): inputFrameOf(outputSample, output.line(),
+// input.line()) maps a click to the capture however the two cards drift.
 //
-// Threads: publish() on the audio thread only (no allocation, no lock: one
-// atomic store); offsetFrames() on any thread.
+// Threads: publish() on the audio thread only (no allocation, no lock: a
+// few atomic stores, the line's behind a sequence count); offsetFrames()
+// and line() on any thread.
+
+#include "StreamDrift.h"
 
 #include <atomic>
 #include <cstdint>
@@ -37,6 +42,38 @@ public:
         // Release: a reader that sees the count sees the mean stored before it.
         m_published.store(m_mean, std::memory_order_relaxed);
         m_count.store(m_reports - m_settling, std::memory_order_release);
+
+        m_fit.add(static_cast<double>(monotonicNs) * 1e-9, frames);
+        if (const auto line = m_fit.line()) {
+            // A sequence count, odd while the three values change: a reader
+            // that sees the same even count before and after read one line.
+            const std::uint64_t sequence = m_sequence.load(std::memory_order_relaxed);
+            m_sequence.store(sequence + 1, std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_release);
+            m_originS.store(line->originS, std::memory_order_relaxed);
+            m_framesAtOrigin.store(line->framesAtOrigin, std::memory_order_relaxed);
+            m_rateHz.store(line->rateHz, std::memory_order_relaxed);
+            m_sequence.store(sequence + 2, std::memory_order_release);
+        }
+    }
+
+    // The stream's fitted position against the monotonic clock; empty until
+    // a few reports after settling.
+    std::optional<StreamLine> line() const
+    {
+        for (;;) {
+            const std::uint64_t before = m_sequence.load(std::memory_order_acquire);
+            if (before == 0)
+                return std::nullopt;
+            if (before & 1u)
+                continue;
+            const StreamLine line{m_originS.load(std::memory_order_relaxed),
+                                  m_framesAtOrigin.load(std::memory_order_relaxed),
+                                  m_rateHz.load(std::memory_order_relaxed)};
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (m_sequence.load(std::memory_order_relaxed) == before)
+                return line;
+        }
     }
 
     std::optional<double> offsetFrames() const
@@ -52,4 +89,9 @@ private:
     double m_mean = 0.0;        // audio thread only
     std::atomic<double> m_published{0.0};
     std::atomic<std::int64_t> m_count{0};
+    StreamRateFit m_fit; // audio thread only
+    std::atomic<std::uint64_t> m_sequence{0};
+    std::atomic<double> m_originS{0.0};
+    std::atomic<double> m_framesAtOrigin{0.0};
+    std::atomic<double> m_rateHz{0.0};
 };

@@ -195,6 +195,9 @@ public:
     // The run with its strokes; a damaged stroke blob gives the run without
     // strokes and problem() Damaged.
     std::optional<JournalRun> loadRun(std::int64_t id);
+    // The run a competition attempt was (RunRecord::auditAttemptId); empty
+    // when none (check problem() for a failed read).
+    std::optional<std::int64_t> runOfAttempt(std::int64_t attemptId);
     // Deletes the runs in one transaction; how many existed.
     std::optional<int> deleteRuns(const std::vector<std::int64_t>& ids);
     std::optional<std::int64_t> countRuns();

@@ -178,6 +178,17 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
             return std::nullopt;
         }
     }
+    if (run.auditAttemptId > 0) {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("INSERT INTO run_audits (run_id, attempt_id, digest) VALUES (?, ?, ?)"));
+        q.addBindValue(QVariant::fromValue<qint64>(id));
+        q.addBindValue(QVariant::fromValue<qint64>(run.auditAttemptId));
+        q.addBindValue(QString::fromStdString(run.auditDigest));
+        if (!q.exec()) {
+            fail(q.lastError());
+            return std::nullopt;
+        }
+    }
     return id;
 }
 
@@ -353,12 +364,29 @@ std::optional<JournalRun> JournalDatabase::loadRun(std::int64_t id)
     }
     JournalRun j = rowToRun(q);
     const QVariant data = q.value(kStrokeDataColumn);
+    q.finish();
     if (!data.isNull()) {
         auto strokes = unpackStrokes(data.toByteArray());
         if (strokes)
             j.run.strokes = std::move(*strokes);
         else
             fail(JournalProblem::Damaged, QStringLiteral("the strokes of run %1 cannot be read").arg(id));
+    }
+    if (schemaVersion() < kRunAuditsSchemaVersion)
+        return j;
+    QSqlQuery audit(connection());
+    audit.setForwardOnly(true);
+    audit.prepare(QStringLiteral("SELECT attempt_id, digest FROM run_audits WHERE run_id = ?"));
+    audit.addBindValue(QVariant::fromValue<qint64>(id));
+    if (!audit.exec()) {
+        fail(audit.lastError());
+        return j;
+    }
+    if (audit.next()) {
+        j.run.auditAttemptId = audit.value(0).toLongLong();
+        j.run.auditDigest = audit.value(1).toString().toStdString();
+    } else if (!finishedCleanly(audit)) {
+        fail(audit.lastError());
     }
     return j;
 }
@@ -404,14 +432,21 @@ std::optional<int> JournalDatabase::deleteRuns(const std::vector<std::int64_t>& 
     QSqlDatabase db = connection();
     int deleted = 0;
     {
-        QSqlQuery strokes(db), runs(db);
+        // The attempt's own files in the audit folder stay: they are the
+        // competition's record, not the journal's.
+        QSqlQuery strokes(db), audits(db), runs(db);
         strokes.prepare(QStringLiteral("DELETE FROM run_strokes WHERE run_id = ?"));
+        audits.prepare(QStringLiteral("DELETE FROM run_audits WHERE run_id = ?"));
         runs.prepare(QStringLiteral("DELETE FROM runs WHERE id = ?"));
         for (const std::int64_t id : ids) {
             strokes.addBindValue(QVariant::fromValue<qint64>(id));
+            audits.addBindValue(QVariant::fromValue<qint64>(id));
             runs.addBindValue(QVariant::fromValue<qint64>(id));
-            if (!strokes.exec() || !runs.exec()) {
-                fail(strokes.lastError().isValid() ? strokes.lastError() : runs.lastError());
+            if (!strokes.exec() || !audits.exec() || !runs.exec()) {
+                const QSqlError e = strokes.lastError().isValid() ? strokes.lastError()
+                                    : audits.lastError().isValid() ? audits.lastError()
+                                                                   : runs.lastError();
+                fail(e);
                 return std::nullopt;
             }
             deleted += runs.numRowsAffected();
@@ -420,6 +455,26 @@ std::optional<int> JournalDatabase::deleteRuns(const std::vector<std::int64_t>& 
     if (!commit(*tx))
         return std::nullopt;
     return deleted;
+}
+
+std::optional<std::int64_t> JournalDatabase::runOfAttempt(std::int64_t attemptId)
+{
+    if (!isOpen())
+        return std::nullopt;
+    clearProblem();
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT run_id FROM run_audits WHERE attempt_id = ? ORDER BY run_id DESC LIMIT 1"));
+    q.addBindValue(QVariant::fromValue<qint64>(attemptId));
+    if (!q.exec()) {
+        fail(q.lastError());
+        return std::nullopt;
+    }
+    if (q.next())
+        return q.value(0).toLongLong();
+    if (!finishedCleanly(q))
+        fail(q.lastError());
+    return std::nullopt;
 }
 
 std::optional<std::int64_t> JournalDatabase::countRuns()

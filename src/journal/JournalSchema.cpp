@@ -91,6 +91,16 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
         " highest_clean_bpm REAL,"
         " reached_target INTEGER NOT NULL)",
     },
+    // 6: the competition attempt a run was, by its id in the audit folder
+    // and the digest that seals its recording, so the recording and its
+    // record are found from the run (and the run from the attempt).
+    {
+        "CREATE TABLE run_audits ("
+        " run_id INTEGER PRIMARY KEY REFERENCES runs(id),"
+        " attempt_id INTEGER NOT NULL,"
+        " digest TEXT NOT NULL)",
+        "CREATE INDEX run_audits_by_attempt ON run_audits(attempt_id)",
+    },
 }};
 
 // Hands the driver's words and code to the caller; always false.

@@ -332,6 +332,12 @@ void TMainForm::ResetMeasurement()
     setGUITimerEnabled(true);
 }
 
+void TMainForm::lendInput()
+{
+    setGUITimerEnabled(false);
+    m_session->close();
+}
+
 void TMainForm::SetTimeLimit(std::int32_t Milliseconds)
 {
     ProgramSettings.TimeLimit = Milliseconds;
@@ -451,10 +457,8 @@ void TMainForm::CompetitionClick()
 {
     if (!m_companions.ShowCompetitionModal)
         return;
-    // The competition window takes the input: this window's run ends and
-    // its device is freed until the window closes.
-    setGUITimerEnabled(false);
-    m_session->close();
+    // The competition window takes the input until it closes.
+    lendInput();
     m_companions.ShowCompetitionModal();
     ResetMeasurement();
 }

@@ -64,6 +64,10 @@ public:
     void setDeviceDialogOpenQuery(std::function<bool()> isOpen);
     MeasurementSession& session() { return *m_session; }
     void ResetMeasurement();
+    // A companion takes the input device (the competition, a latency
+    // calibration): the run going ends, the device is freed and the tick
+    // stops until ResetMeasurement() arms a measurement again.
+    void lendInput();
 
     // Menu items.
     void ResetClick();

@@ -134,6 +134,10 @@ int main(int argc, char* argv[])
                     playing ? MeasurementSession::ClickSource([window] { return window->clickOnOutput(); })
                             : MeasurementSession::ClickSource());
             });
+            // A calibration listens on the trigger's input: the measurement
+            // gives its device up meanwhile.
+            Click->setInputHandover([&MainForm] { MainForm.lendInput(); },
+                                    [&MainForm] { MainForm.ResetMeasurement(); });
         }
         return *Click;
     };
@@ -189,6 +193,9 @@ int main(int argc, char* argv[])
     };
     companions.ShowCompetitionModal = [&] {
         CompetitionWindow competition(QStringLiteral(TEMPOVARO_VERSION), &MainForm);
+        // Each kept attempt joins the journal as a run that leads to its audit record.
+        QObject::connect(&competition, &CompetitionWindow::attemptRun, &Runs,
+                         [&Runs](const RunRecord& run) { Runs.runEnded(run); });
         competition.exec();
         MainForm.activateWindow();
     };

@@ -255,24 +255,7 @@ void MeasurementSession::armRun()
         m_run.disarm();
         return;
     }
-    RunDevice device;
-    const bool midi = DeviceProperties.TriggerDeviceType == kTriggerDeviceMidi;
-    device.type = midi ? DeviceType::Midi : DeviceType::Audio;
-    const QX_Device& port = midi ? DeviceProperties.MidiDevice : DeviceProperties.AudioDevice;
-    // The ID stays the same across restarts; the name is what the drummer
-    // saw in the device list, kept with the settings (settings saved before
-    // names were kept have only the ID).
-    device.id = port.ID;
-    device.name = port.Name.empty() ? port.ID : port.Name;
-    if (midi) {
-        device.channel = std::atoi(DeviceProperties.MidiChannel.ID.c_str());
-        device.note = DeviceProperties.loadMidiNoteNr();
-    } else {
-        device.line = DeviceProperties.AudioChannel.Name;
-        device.detector = DeviceProperties.AudioDetector == kAudioDetectorFast ? AudioDetector::Fast
-                                                                          : AudioDetector::Standard;
-    }
-    m_run.arm(ProgramSettings.TimeLimit, device, TriggerDevice->ticksPerSecond());
+    m_run.arm(ProgramSettings.TimeLimit, runDeviceFromSettings(DeviceProperties), TriggerDevice->ticksPerSecond());
     m_runTakesClick = true;
     m_endWaitStarted = false;
     m_lastProgressTick = tickCountMs();

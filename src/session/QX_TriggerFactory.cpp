@@ -7,6 +7,7 @@
 #include "QX_MidiTriggerDevice.h"
 
 #include <charconv>
+#include <cstdlib>
 
 namespace {
 TriggerDeviceFactory& factorySeam()
@@ -59,4 +60,25 @@ std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DevicePropertie
 void SetTriggerDeviceFactory(TriggerDeviceFactory factory)
 {
     factorySeam() = std::move(factory);
+}
+
+RunDevice runDeviceFromSettings(const TQX_DeviceProperties& Properties)
+{
+    RunDevice device;
+    const bool midi = Properties.TriggerDeviceType == kTriggerDeviceMidi;
+    device.type = midi ? DeviceType::Midi : DeviceType::Audio;
+    const QX_Device& port = midi ? Properties.MidiDevice : Properties.AudioDevice;
+    // The ID stays the same across restarts; the name is what the drummer
+    // saw in the device list, kept with the settings (settings saved before
+    // names were kept have only the ID).
+    device.id = port.ID;
+    device.name = port.Name.empty() ? port.ID : port.Name;
+    if (midi) {
+        device.channel = std::atoi(Properties.MidiChannel.ID.c_str());
+        device.note = Properties.loadMidiNoteNr();
+    } else {
+        device.line = Properties.AudioChannel.Name;
+        device.detector = Properties.AudioDetector == kAudioDetectorFast ? AudioDetector::Fast : AudioDetector::Standard;
+    }
+    return device;
 }

@@ -5,6 +5,7 @@
 
 #include "QX_Global.h"
 #include "QX_TriggerDevice.h"
+#include "RunRecord.h"
 
 #include <functional>
 #include <memory>
@@ -14,6 +15,11 @@
 // MidiChannel.ID (0 for empty or non-numeric text), filtering on the global
 // DeviceProperties.MidiNoteNr; any other type: none. Not started.
 std::unique_ptr<TQX_TriggerDevice> CreateTriggerDevice(const TQX_DeviceProperties& Properties);
+
+// The device the settings describe, as a run records it: its stable ID, the
+// name the drummer saw (the ID when no name was kept), and the line and
+// detector (audio) or channel and note (MIDI) that counted.
+RunDevice runDeviceFromSettings(const TQX_DeviceProperties& Properties);
 
 // The channel number in MidiChannel.ID: a decimal integer, else 0 (all channels).
 std::int32_t MidiChannelNumber(const std::string& channelID);

@@ -3,6 +3,7 @@
 #include "QX_AlsaAudio.h"
 #include "QX_ClickPlayer.h"
 #include "QX_Global.h"
+#include "QX_LatencyProbe.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +19,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -94,18 +97,30 @@ ClickWindow::ClickWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     form->addRow(QStringLiteral("&Output:"), m_output);
     form->addRow(QString(), m_withMeasurement);
 
+    m_calibrate = new QPushButton(QStringLiteral("Ca&librate..."), this);
+    m_calibrate->setObjectName(QStringLiteral("Calibrate"));
+    m_calibration = new QLabel(this);
+    m_calibration->setObjectName(QStringLiteral("Calibration"));
+    m_calibration->setWordWrap(true);
+
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_status, 1);
+    buttons->addWidget(m_calibrate);
     buttons->addWidget(m_startStop);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons);
+    layout->addWidget(m_calibration);
 
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &ClickWindow::showPosition);
     connect(m_startStop, &QPushButton::clicked, this, &ClickWindow::toggleClick);
+    m_calibrationPoll = new QTimer(this);
+    m_calibrationPoll->setInterval(kPollMs);
+    connect(m_calibrationPoll, &QTimer::timeout, this, &ClickWindow::pollCalibration);
+    connect(m_calibrate, &QPushButton::clicked, this, &ClickWindow::calibrate);
     auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
 
@@ -121,6 +136,7 @@ ClickWindow::ClickWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(m_withMeasurement, &QCheckBox::toggled, this, edited);
 }
 
+// The program may be closing: the input is not handed back.
 ClickWindow::~ClickWindow() = default;
 
 void ClickWindow::showModeless()
@@ -213,12 +229,19 @@ bool ClickWindow::isPlaying() const
     return m_player && m_player->isPlaying();
 }
 
+std::string ClickWindow::outputDevice() const
+{
+    if (!m_outputOverride.isEmpty())
+        return m_outputOverride.toStdString();
+    return ClickSettings.DeviceID.empty() ? std::string("default") : ClickSettings.DeviceID;
+}
+
 void ClickWindow::startClick()
 {
+    if (m_probe)
+        return;
     stopClick();
-    const std::string device = !m_outputOverride.isEmpty() ? m_outputOverride.toStdString()
-                               : ClickSettings.DeviceID.empty() ? std::string("default")
-                                                                : ClickSettings.DeviceID;
+    const std::string device = outputDevice();
     auto player = std::make_unique<QX_ClickPlayer>();
     if (!player->open(device)) {
         setStatus(QStringLiteral("Cannot play on \"%1\"").arg(QString::fromStdString(device)));
@@ -328,4 +351,81 @@ void ClickWindow::setStatus(const QString& text)
 QString ClickWindow::statusText() const
 {
     return m_status->text();
+}
+
+void ClickWindow::setInputHandover(std::function<void()> release, std::function<void()> restore)
+{
+    m_releaseInput = std::move(release);
+    m_restoreInput = std::move(restore);
+}
+
+bool ClickWindow::isCalibrating() const
+{
+    return m_probe != nullptr;
+}
+
+QString ClickWindow::calibrationText() const
+{
+    return m_calibration->text();
+}
+
+void ClickWindow::calibrate()
+{
+    if (m_probe) {
+        endCalibration(QStringLiteral("Calibration cancelled; the offset is unchanged."));
+        return;
+    }
+    const TQX_DeviceProperties& d = DeviceProperties;
+    if (d.TriggerDeviceType == kTriggerDeviceMidi || d.AudioDevice.ID.empty()) {
+        m_calibration->setText(QStringLiteral(
+            "Calibration listens to the click through an audio input: choose the audio trigger (a microphone "
+            "near the speaker, or a cable from the output to the input) in Options > Select Trigger Device, then calibrate."));
+        return;
+    }
+    stopClick();
+    if (m_releaseInput)
+        m_releaseInput();
+    m_probe = std::make_unique<QX_LatencyProbe>();
+    const auto failure = m_probe->start(d.AudioDevice.ID, d.AudioChannel.ID, d.AudioChannel.Level, outputDevice(),
+                                        static_cast<float>(ClickSettings.VolumePercent) / 100.0f);
+    if (failure) {
+        endCalibration(QString::fromStdString(*failure));
+        return;
+    }
+    m_calibrate->setText(QStringLiteral("Cance&l"));
+    m_startStop->setEnabled(false);
+    m_calibration->setText(QStringLiteral("Calibrating: listening for 16 clicks. Keep quiet and still."));
+    m_calibrationPoll->start();
+}
+
+void ClickWindow::pollCalibration()
+{
+    if (!m_probe)
+        return;
+    const std::optional<CalibrationResult> result = m_probe->poll();
+    if (!result) {
+        m_calibration->setText(QStringLiteral("Calibrating: click %1 of %2. Keep quiet and still.")
+                                   .arg(m_probe->clicksPlayed())
+                                   .arg(kCalibrationClicks));
+        return;
+    }
+    QString text = QString::fromStdString(result->message);
+    if (result->accepted) {
+        ClickSettings.LatencyUs = static_cast<std::int32_t>(std::lround(*result->offsetMs * 1000.0));
+        text += QStringLiteral(" Stored: strokes are now timed against the click as heard.");
+    } else {
+        text += QStringLiteral(" The offset stays at %1 ms.").arg(ClickSettings.LatencyUs / 1000.0, 0, 'f', 2);
+    }
+    endCalibration(text);
+}
+
+void ClickWindow::endCalibration(const QString& text)
+{
+    m_calibrationPoll->stop();
+    m_probe.reset();
+    m_calibrate->setText(QStringLiteral("Ca&librate..."));
+    m_startStop->setEnabled(true);
+    m_calibration->setText(text);
+    if (m_restoreInput)
+        m_restoreInput();
 }

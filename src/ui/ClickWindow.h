@@ -9,12 +9,19 @@
 // player's own thread; this window owns the player and polls its stream
 // position on a 30 ms timer that runs only while the click plays, so the
 // program's idle cost is unchanged while no click is on.
+//
+// Calibrate... measures the output-to-input offset with QX_LatencyProbe on
+// the audio trigger's input and the click's output, and stores it as
+// ClickSettings.LatencyUs when its spread is within 1 ms. The probe opens
+// the input itself: the input handover set by the program frees the
+// measurement's device first and gives it back afterwards.
 
 #include "ClickTrack.h"
 #include "RunTiming.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,6 +33,7 @@ class QSlider;
 class QSpinBox;
 class QTimer;
 class QX_ClickPlayer;
+class QX_LatencyProbe;
 
 class ClickWindow : public QWidget {
     Q_OBJECT
@@ -60,6 +68,14 @@ public:
     // For tests: the output device's PCM name in place of the stored one.
     void setOutputOverride(const QString& pcmName);
 
+    // release frees the audio input before a calibration; restore takes it
+    // back when the calibration ends. Unset: nobody holds it.
+    void setInputHandover(std::function<void()> release, std::function<void()> restore);
+    // Starts a calibration, or cancels the one running.
+    void calibrate();
+    bool isCalibrating() const;
+    QString calibrationText() const;
+
 private:
     void fillFromSettings();
     void storeSettings();
@@ -69,6 +85,9 @@ private:
     void toggleClick();
     void showPosition();
     void setStatus(const QString& text);
+    std::string outputDevice() const;
+    void pollCalibration();
+    void endCalibration(const QString& text);
 
     QSpinBox* m_tempo = nullptr;
     QComboBox* m_grid = nullptr;
@@ -81,6 +100,12 @@ private:
     QCheckBox* m_withMeasurement = nullptr;
     QPushButton* m_startStop = nullptr;
     QLabel* m_status = nullptr;
+    QPushButton* m_calibrate = nullptr;
+    QLabel* m_calibration = nullptr;
+    QTimer* m_calibrationPoll = nullptr;
+    std::unique_ptr<QX_LatencyProbe> m_probe;
+    std::function<void()> m_releaseInput;
+    std::function<void()> m_restoreInput;
     QTimer* m_poll = nullptr;
     std::unique_ptr<QX_ClickPlayer> m_player;
     ClickSegment m_playing;

@@ -5,9 +5,10 @@
 #include "QX_AtomicFile.h"
 #include "QX_Clock.h"
 #include "QX_Global.h"
-#include "QX_SignalPlayer.h"
+#include "QX_ClickPlayer.h"
 #include "QX_TriggerFactory.h"
 #include "ResultSheet.h"
+#include "SignalTones.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -83,7 +84,7 @@ AuditDetector detectorInUse()
 
 CompetitionWindow::CompetitionWindow(QString version, QWidget* parent, QString folder)
     : QDialog(parent), m_version(std::move(version)), m_folder(std::move(folder)),
-      m_player(std::make_unique<QX_SignalPlayer>())
+      m_player(std::make_unique<QX_ClickPlayer>())
 {
     setObjectName(QStringLiteral("CompetitionWindow"));
     setWindowTitle(QStringLiteral("Competition"));
@@ -266,6 +267,7 @@ void CompetitionWindow::arm()
     m_pending.startOnGo = m_start->currentIndex() == 1;
     m_pending.timeLimitMs = m_time->currentData().toInt();
     m_pending.startedAt = QDateTime::currentDateTime().toString(Qt::ISODate);
+    m_armedUtcMs = QDateTime::currentMSecsSinceEpoch();
     m_pending.device = deviceText();
     m_pending.detector = detectorInUse();
     m_pending.countingSettings = countingSettingsText();
@@ -274,13 +276,24 @@ void CompetitionWindow::arm()
     m_device->Start(m_pending.timeLimitMs);
     m_flow.arm(m_pending.startOnGo, tickCountMs());
     if (m_pending.startOnGo && !m_manualTicks)
-        m_player->play(countdownSignal(AttemptFlow::kBeats, AttemptFlow::kBeatMs));
+        playSignal(countdownSignal(AttemptFlow::kBeats, AttemptFlow::kBeatMs));
     m_name->setText(QStringLiteral("%1 — %2").arg(drummer, m_pending.final ? QStringLiteral("Final") : QStringLiteral("Heat")));
     m_count->setText(m_pending.startOnGo ? QString() : QStringLiteral("0"));
     setStatus(m_pending.startOnGo ? QStringLiteral("Get ready") : QStringLiteral("Ready: the time starts with the first stroke"));
     showAttemptView(true);
     if (!m_manualTicks)
         m_timer->start();
+}
+
+void CompetitionWindow::playSignal(std::vector<std::int16_t> samples)
+{
+    // A fresh stream for each signal: its first sample is the first heard,
+    // so the beats sound with the output's latency alone and a new signal
+    // cuts off the one before. Without an output the signal is dropped: a
+    // competition still runs with the judge's voice.
+    m_player->stop();
+    if (m_player->open("default") && m_player->playSignal(std::move(samples)))
+        m_player->start();
 }
 
 void CompetitionWindow::stop()
@@ -349,7 +362,7 @@ void CompetitionWindow::tick()
         return;
     case AttemptFlow::Event::Ended:
         if (!m_manualTicks)
-            m_player->play(endSignal());
+            playSignal(endSignal());
         m_ending = true;
         m_endedMs = now;
         setStatus(QStringLiteral("Time"));
@@ -375,7 +388,7 @@ void CompetitionWindow::finishAttempt()
     m_pending.dropouts = m_device->captureDropouts() - m_dropoutsAtStart;
     const std::int64_t ticksPerSecond = m_device->ticksPerSecond();
     m_device.reset();
-    keepAttempt();
+    keepAttempt(ticksPerSecond);
     std::vector<double> times;
     for (const StrokeEvent& e : m_strokes)
         times.push_back(static_cast<double>(e.tick - m_strokes.front().tick) / static_cast<double>(ticksPerSecond));
@@ -384,7 +397,7 @@ void CompetitionWindow::finishAttempt()
     showAttemptView(false);
 }
 
-void CompetitionWindow::keepAttempt()
+void CompetitionWindow::keepAttempt(std::int64_t ticksPerSecond)
 {
     QByteArray bytes;
     QString extension;
@@ -416,6 +429,19 @@ void CompetitionWindow::keepAttempt()
     setStatus(text);
     refreshStandings();
     emit attemptKept(m_last.id);
+
+    RunRecord run;
+    run.startUtcMs = m_armedUtcMs;
+    run.recordingTimeMs = m_last.timeLimitMs;
+    run.ranToEnd = true;
+    run.count = m_last.count;
+    run.result = RunResult::Finished;
+    run.device = runDeviceFromSettings(DeviceProperties);
+    run.ticksPerSecond = ticksPerSecond;
+    run.strokes = m_strokes;
+    run.auditAttemptId = m_last.id;
+    run.auditDigest = m_last.digest.toStdString();
+    emit attemptRun(run);
 }
 
 void CompetitionWindow::recount()

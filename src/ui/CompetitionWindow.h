@@ -24,6 +24,7 @@
 #include "AuditRecord.h"
 #include "AuditWriter.h"
 #include "RunFigures.h"
+#include "RunRecord.h"
 
 #include <QDialog>
 
@@ -37,7 +38,7 @@ class QPushButton;
 class QTableWidget;
 class QTimer;
 class QWidget;
-class QX_SignalPlayer;
+class QX_ClickPlayer;
 class TQX_TriggerDevice;
 
 class CompetitionWindow : public QDialog {
@@ -68,24 +69,28 @@ public slots:
 
 signals:
     void attemptKept(std::int64_t id);
+    // The attempt kept, as a run for the journal: its strokes, its device,
+    // and the attempt's id and digest that lead to its audit recording.
+    void attemptRun(const RunRecord& run);
 
 private:
     void buildUi();
     void showAttemptView(bool attempt);
     void finishAttempt();
-    void keepAttempt();
+    void keepAttempt(std::int64_t ticksPerSecond);
     void refreshStandings();
     void saveSheet();
     void printSheet();
     void exportRanking();
     void setStatus(const QString& text);
+    void playSignal(std::vector<std::int16_t> samples);
 
     QString m_version;
     QString m_folder;
     AttemptFlow m_flow;
     std::unique_ptr<TQX_TriggerDevice> m_device;
     std::unique_ptr<AuditWriter> m_writer;
-    std::unique_ptr<QX_SignalPlayer> m_player;
+    std::unique_ptr<QX_ClickPlayer> m_player; // the countdown and the end signal
     std::vector<StrokeEvent> m_strokes;
     std::int64_t m_goSample = -1;    // tap position of go, -1 before it
     std::uint32_t m_dropoutsAtStart = 0;
@@ -96,6 +101,7 @@ private:
     AuditRecord m_pending;           // the attempt being measured
     AuditRecord m_last;
     RunAnalysis m_lastAnalysis;
+    std::int64_t m_armedUtcMs = 0;   // when the attempt was armed
 
     QWidget* m_setup = nullptr;
     QLineEdit* m_competition = nullptr;

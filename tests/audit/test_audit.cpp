@@ -10,7 +10,7 @@
 #include "DrumRecording.h"
 #include "QX_AudioTriggerDevice.h"
 #include "QX_FastAudioTriggerDevice.h"
-#include "QX_SignalPlayer.h"
+#include "SignalTones.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
 

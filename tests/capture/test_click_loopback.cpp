@@ -43,6 +43,16 @@ TEST_F(ClickPulse, ClicksArriveAsScheduled)
     RecordProperty("captured_at_start", std::to_string(capturedAtStart));
 }
 
+TEST_F(ClickPulse, CalibrationFindsEveryClickWithinASample)
+{
+    // On one server both streams run on one clock, so every click comes back
+    // at the same offset: the spread is far below the 1 ms a calibration allows.
+    const CalibrationResult r = loopback::calibrateOnce("pulse");
+    ASSERT_TRUE(r.accepted) << r.message;
+    EXPECT_EQ(r.heard, kCalibrationClicks);
+    EXPECT_LT(*r.spreadMs, 1000.0 / 44100.0);
+}
+
 TEST_F(ClickPulse, ServerIsListedForPlayback)
 {
     QX_DeviceList devices;

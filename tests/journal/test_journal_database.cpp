@@ -169,9 +169,23 @@ private slots:
         QCOMPARE(db.loadRun(*midiId)->summary.strokesPerMinute, std::optional<double>(120.0));
         QVERIFY(!db.loadRun(*midiId)->summary.fatiguePercent);
 
-        QCOMPARE(db.deleteRuns({*midiId, *olderId, 999}), std::optional<int>(2));
+        // A competition attempt's run names its audit record both ways; a
+        // deleted run leaves no link behind.
+        RunRecord attempt = midiRun(audio.startUtcMs + 2000, 1187);
+        attempt.auditAttemptId = 42;
+        attempt.auditDigest = "9f86d081884c7d65";
+        const auto attemptId = db.addRun(attempt);
+        QVERIFY(attemptId);
+        QCOMPARE(db.loadRun(*attemptId)->run.auditAttemptId, std::int64_t{42});
+        QCOMPARE(db.loadRun(*attemptId)->run.auditDigest, attempt.auditDigest);
+        QCOMPARE(db.loadRun(*midiId)->run.auditAttemptId, std::int64_t{0});
+        QCOMPARE(db.runOfAttempt(42), attemptId);
+        QVERIFY(!db.runOfAttempt(43));
+
+        QCOMPARE(db.deleteRuns({*midiId, *olderId, *attemptId, 999}), std::optional<int>(3));
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(1));
         QVERIFY(!db.loadRun(*midiId));
+        QVERIFY(!db.runOfAttempt(42));
     }
 
     void aFileThatIsNotADatabaseIsMovedAsideNeverDeleted()
@@ -283,6 +297,7 @@ private slots:
         QVERIFY(!QFile::exists(path("none.sqlite")));
         QCOMPARE(old.schemaVersion(), 1);
         QCOMPARE(old.listRuns().size(), std::size_t{1});
+        QVERIFY(old.loadRun(7) && old.problem() == JournalProblem::None);
         old.close();
 
         JournalDatabase db(path("v1.sqlite"));

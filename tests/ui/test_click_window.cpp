@@ -14,7 +14,11 @@
 class TestClickWindow : public QObject {
     Q_OBJECT
 private slots:
-    void init() { ClickSettings = TQX_ClickSettings{}; }
+    void init()
+    {
+        ClickSettings = TQX_ClickSettings{};
+        DeviceProperties = TQX_DeviceProperties{};
+    }
 
     void controlsEditTheSettingsAndTheSegment()
     {
@@ -66,6 +70,36 @@ private slots:
         QVERIFY(w.isPlaying());
         w.measurementArmed(false);
         QVERIFY(!w.isPlaying());
+    }
+
+    void calibrationNeedsAnAudioInputAndHandsItBack()
+    {
+        ClickWindow w;
+        w.showModeless();
+        int released = 0, restored = 0;
+        w.setInputHandover([&] { ++released; }, [&] { ++restored; });
+        auto* calibrate = w.findChild<QPushButton*>(QStringLiteral("Calibrate"));
+        QVERIFY(calibrate);
+        ClickSettings.LatencyUs = 1234;
+
+        // A MIDI trigger has no input to hear the click by: nothing is taken.
+        DeviceProperties.TriggerDeviceType = kTriggerDeviceMidi;
+        QTest::mouseClick(calibrate, Qt::LeftButton);
+        QVERIFY(!w.isCalibrating());
+        QVERIFY(w.calibrationText().contains(QStringLiteral("audio input")));
+        QCOMPARE(released, 0);
+
+        // An input that does not open: the measurement gets its device back
+        // at once and the stored offset stays.
+        DeviceProperties.TriggerDeviceType = kTriggerDeviceAudio;
+        DeviceProperties.AudioDevice.ID = "no-such-input";
+        w.setOutputOverride(QStringLiteral("null"));
+        QTest::mouseClick(calibrate, Qt::LeftButton);
+        QVERIFY(!w.isCalibrating());
+        QCOMPARE(w.calibrationText(), QStringLiteral("The input \"no-such-input\" does not open."));
+        QCOMPARE(released, 1);
+        QCOMPARE(restored, 1);
+        QCOMPARE(ClickSettings.LatencyUs, 1234);
     }
 };
 

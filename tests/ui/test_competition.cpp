@@ -111,6 +111,9 @@ private slots:
         };
         // 10 s attempts (time index 0): two heats for Ana, a final each.
         const Attempt attempts[] = {{"Ana", false, 11.0}, {"ana ", false, 14.0}, {"=Bo", true, 15.0}, {"Ana", true, 13.0}};
+        // Each kept attempt goes to the journal as a run that names it.
+        std::vector<RunRecord> runs;
+        connect(&w, &CompetitionWindow::attemptRun, this, [&runs](const RunRecord& r) { runs.push_back(r); });
         for (const Attempt& a : attempts) {
             setUp(w, QString::fromLatin1(a.drummer), a.final, 0, false);
             QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("arm")), Qt::LeftButton);
@@ -119,6 +122,11 @@ private slots:
             QVERIFY2(w.lastAttempt().id > 0, qPrintable(w.findChild<QLabel*>(QStringLiteral("status"))->text()));
             // 10 s from the first stroke hold 10 × pace strokes, the end's own left out.
             QVERIFY(std::abs(w.lastAttempt().count - a.perSecond * 10) <= 1);
+            QVERIFY(!runs.empty());
+            QCOMPARE(runs.back().auditAttemptId, w.lastAttempt().id);
+            QCOMPARE(QString::fromStdString(runs.back().auditDigest), w.lastAttempt().digest);
+            QCOMPARE(runs.back().count, w.lastAttempt().count);
+            QVERIFY(static_cast<std::int32_t>(runs.back().strokes.size()) >= runs.back().count);
             QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("recount")), Qt::LeftButton);
             QCOMPARE(w.findChild<QLabel*>(QStringLiteral("status"))->text(),
                      QStringLiteral("Attempt %1: verified: %2 = %2").arg(w.lastAttempt().id).arg(w.lastAttempt().count));
