@@ -22,3 +22,17 @@ inline RunRecord midiRun(std::int64_t startUtcMs, int strokes)
         r.strokes.push_back({k * kMidiTicksPerSecond / 8, 0.5f, 38});
     return r;
 }
+
+// A 30 s run from a USB audio interface through the fast detector: `strokes`
+// strokes a tenth of a second apart at 44.1 kHz.
+inline RunRecord audioRun(std::int64_t startUtcMs, int strokes = 4)
+{
+    RunRecord r;
+    r.startUtcMs = startUtcMs;
+    r.recordingTimeMs = 30000;
+    r.count = strokes;
+    r.device = {DeviceType::Audio, "USB Audio CODEC", "Mic", 0, -1, AudioDetector::Fast, "hw:CARD=CODEC,DEV=0"};
+    for (int k = 0; k < strokes; ++k)
+        r.strokes.push_back({k * 4410LL, 0.5f, -1});
+    return r;
+}
