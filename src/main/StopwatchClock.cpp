@@ -1,4 +1,5 @@
 #include "StopwatchClock.h"
+#include "MainWindowLayout.h"
 #include "QX_Palette.h"
 
 #include "QX_Graphics.h"
@@ -13,11 +14,6 @@ namespace {
 
 const QColor kMarkRed{220, 0, 0};
 const QColor kMarkPale{255, 190, 190};
-
-int roundEven(double v)
-{
-    return static_cast<int>(std::nearbyint(v));
-}
 
 int roundEvenL(long double v)
 {

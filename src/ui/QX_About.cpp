@@ -49,7 +49,7 @@ QLabel* rightAligned(QWidget* parent, const char* name, const QString& text, con
     return label;
 }
 
-void setTextColor(QLabel* label, const QColor& color)
+void setLabelTextColor(QLabel* label, const QColor& color)
 {
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, color);
@@ -75,18 +75,18 @@ TAboutBox::TAboutBox(QWidget* parent)
     ProductName = rightAligned(this, "ProductName", QStringLiteral("Tempovaro"), arial(19, true),
                                QRect(185, 49, 101, 22));
     Version = rightAligned(this, "Version", QStringLiteral("Version 1.1"), arial(13, false), QRect(220, 77, 66, 16));
-    setTextColor(Version, Qt::black);
+    setLabelTextColor(Version, Qt::black);
     Copy = rightAligned(this, "Copy", QStringLiteral("\u00A9 2026 Tempovaro"), arial(13, false),
                         QRect(219, 97, 69, 16));
-    setTextColor(Copy, Qt::black);
+    setLabelTextColor(Copy, Qt::black);
     Mail = rightAligned(this, "Mail", QString::fromLatin1(MailAddress), arial(13, false, true),
                         QRect(159, 117, 126, 16));
-    setTextColor(Mail, QColor(0, 0, 128));
+    setLabelTextColor(Mail, QColor(0, 0, 128));
     Mail->setCursor(Qt::PointingHandCursor);
     Mail->installEventFilter(this);
     Comments = rightAligned(this, "Comments", QString::fromLatin1(WebAddress), arial(13, false, true),
                             QRect(142, 138, 143, 16), true);
-    setTextColor(Comments, QColor(0, 0, 128));
+    setLabelTextColor(Comments, QColor(0, 0, 128));
     Comments->setCursor(Qt::PointingHandCursor);
     Comments->installEventFilter(this);
 

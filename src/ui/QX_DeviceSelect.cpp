@@ -30,7 +30,7 @@
 
 namespace {
 
-const QColor kWindowColor(171, 184, 204);
+const QColor kDialogColor(171, 184, 204);
 const QColor kNoteOtherPad(128, 128, 128);
 
 TDeviceSelect::DeviceSource& deviceSource()
@@ -285,7 +285,7 @@ TDeviceSelect::~TDeviceSelect()
 void TDeviceSelect::FormCreate()
 {
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, kWindowColor);
+    pal.setColor(QPalette::Window, kDialogColor);
     // The style's pale grey for disabled text all but vanishes on this blue
     // grey; the classic mid grey keeps the idle half of the dialog readable.
     for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})

@@ -18,6 +18,7 @@ using RigServer = PulseServer;
 constexpr const char* kRigDevice = "pulse";
 #endif
 #include "QX_AlsaAudio.h"
+#include "ServerEnvironment.h"
 #include "WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -32,19 +33,8 @@ constexpr const char* kRigDevice = "pulse";
 
 namespace {
 
-RigServer* g_server = nullptr;
-
-// The server must be up before the first ALSA call of the program.
-class PulseEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { g_server = new RigServer; }
-    void TearDown() override
-    {
-        delete g_server;
-        g_server = nullptr;
-    }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new PulseEnvironment);
+using Rig = ServerEnvironment<RigServer>;
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Rig);
 
 } // namespace
 
@@ -52,7 +42,7 @@ TEST(AuditRig, LiveAttemptsRecountToTheirLiveCount)
 {
     if (!RigServer::binaryPresent() || !drum::kitsPresent())
         GTEST_SKIP() << "the sound server or hydrogen-drumkits is not installed";
-    ASSERT_TRUE(g_server && g_server->running());
+    ASSERT_TRUE(Rig::server() && Rig::server()->running());
     QtTempFolder folder;
     AuditStore store(folder.path());
     const auto hit = drum::loadHit("The Black Pearl 1.0/PearlSnare-Med.wav");
@@ -69,7 +59,7 @@ TEST(AuditRig, LiveAttemptsRecountToTheirLiveCount)
     for (int n = 0; n < attempts; ++n) {
         const Attempt a = kinds[n % std::size(kinds)];
         SCOPED_TRACE(n);
-        const std::string path = g_server->dir() + "/attempt.wav";
+        const std::string path = Rig::server()->dir() + "/attempt.wav";
         const auto strokes = drum::evenStrokes(22050, 44100 / a.perSecond, static_cast<int>(4.5 * a.perSecond), a.gain);
         ASSERT_TRUE(drum::writeWav(path, drum::render(hit, strokes, 6 * 44100, 0.001f)));
 
@@ -77,7 +67,7 @@ TEST(AuditRig, LiveAttemptsRecountToTheirLiveCount)
         auto device = CreateAudioTriggerDevice(kRigDevice);
         ASSERT_TRUE(device->attachSampleTap(&writer.tap()));
         device->Start(3000);
-        const pid_t player = g_server->playAsync(path);
+        const pid_t player = Rig::server()->playAsync(path);
         bool spanSet = false;
         const bool captured = waitUntil(
             [&] {

@@ -2,23 +2,14 @@
 // back from its monitor, and the server's PCM listed for playback.
 #include "ClickLoopback.h"
 #include "PulseServer.h"
+#include "ServerEnvironment.h"
 
 #include <algorithm>
 
 namespace {
 
-PulseServer* g_server = nullptr;
-
-class PulseEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { g_server = new PulseServer; }
-    void TearDown() override
-    {
-        delete g_server;
-        g_server = nullptr;
-    }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new PulseEnvironment);
+using Pulse = ServerEnvironment<PulseServer>;
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Pulse);
 
 class ClickPulse : public ::testing::Test {
 protected:
@@ -26,7 +17,7 @@ protected:
     {
         if (!PulseServer::binaryPresent())
             GTEST_SKIP() << "pulseaudio is not installed";
-        ASSERT_TRUE(g_server && g_server->running()) << "the private PulseAudio server did not start";
+        ASSERT_TRUE(Pulse::server() && Pulse::server()->running()) << "the private PulseAudio server did not start";
     }
 };
 

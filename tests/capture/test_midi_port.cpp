@@ -2,8 +2,7 @@
 // a loopback that feeds it as the back-end's thread would, with no MIDI
 // system; the machine without one; and one pass end to end through a private
 // JACK server: list, open, count, a source and then the server going away.
-#include "JackServer.h"
-#include "MidiSender.h"
+#include "JackSenderTest.h"
 #include "QX_MidiPort.h"
 #include "WaitUntil.h"
 
@@ -16,7 +15,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <future>
-#include <optional>
 #include <regex>
 #include <thread>
 #include <unistd.h>
@@ -343,33 +341,10 @@ TEST(MidiPortWithoutMidi, PortsThatNeverRanFinish)
     }));
 }
 
-std::optional<QX_Device> listedPort(const std::string& name)
-{
-    std::optional<QX_Device> found;
-    // A loaded machine may take a moment to show a new port.
-    waitUntil(
-        [&] {
-            QX_DeviceList list;
-            EnumPorts(list);
-            for (const auto& d : list)
-                if (d.Name == name)
-                    found = d;
-            return found.has_value();
-        },
-        10000, 20);
-    return found;
-}
+using MidiPortJack = JackSenderTest;
 
-TEST(MidiPortJack, ListOpenCountAndLoseTheSourceAndTheServer)
+TEST_F(MidiPortJack, ListOpenCountAndLoseTheSourceAndTheServer)
 {
-    JackServer server(64);
-    if (!server.binaryFound())
-        GTEST_SKIP() << "jackd is not installed";
-    ASSERT_TRUE(server.running()) << server.log();
-    auto sender = std::make_unique<MidiSender>();
-    ASSERT_TRUE(sender->isOpen());
-    ASSERT_TRUE(listedPort(MidiSender::kPortName));
-
     // Listed once, under a GUID-text ID.
     QX_DeviceList list;
     QX_MidiPort lister;
@@ -404,7 +379,7 @@ TEST(MidiPortJack, ListOpenCountAndLoseTheSourceAndTheServer)
     }
     sender = std::make_unique<MidiSender>();
     ASSERT_TRUE(sender->isOpen());
-    const auto replugged = listedPort(MidiSender::kPortName);
+    const auto replugged = waitForSenderPort();
     ASSERT_TRUE(replugged);
     EXPECT_EQ(replugged->ID, id);
 

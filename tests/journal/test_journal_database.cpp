@@ -7,6 +7,7 @@
 #include "SqlTransaction.h"
 #include "RunTiming.h"
 #include "StrokeBlob.h"
+#include "TestRuns.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -20,19 +21,17 @@
 
 namespace {
 
-RunRecord midiRun(std::int64_t startUtcMs, int strokes)
+// A run with every field the journal keeps off its default, and strokes
+// whose ticks need more than 32 bits, of many levels and notes.
+RunRecord storedRun(std::int64_t startUtcMs, int strokes)
 {
-    RunRecord r;
-    r.startUtcMs = startUtcMs;
+    RunRecord r = midiRun(startUtcMs, strokes);
     r.recordingTimeMs = 60000;
     r.ranToEnd = true;
-    r.count = strokes;
     r.result = RunResult::Record;
-    r.device = {DeviceType::Midi, "Pad \"Kit\" ü", "", 10, 38, AudioDetector::Standard, ""};
-    r.ticksPerSecond = kMidiTicksPerSecond;
     r.droppedEvents = 3;
     for (int k = 0; k < strokes; ++k)
-        r.strokes.push_back({std::int64_t{1} << 40 | (k * 500'000LL), (k % 127 + 1) / 127.0f, 36 + k % 12});
+        r.strokes[k] = {std::int64_t{1} << 40 | (k * 500'000LL), (k % 127 + 1) / 127.0f, 36 + k % 12};
     return r;
 }
 
@@ -129,13 +128,13 @@ private slots:
         audio.device = {DeviceType::Audio, "USB Audio", "Mic", 0, -1, AudioDetector::Fast, ""};
         audio.strokes = {{0, 0.25f, -1}, {std::numeric_limits<std::int64_t>::max(), 0.5f, -1}};
         const auto audioId = db.addRun(audio);
-        const auto midiId = db.addRun(midiRun(audio.startUtcMs + 1000, 1200));
-        const auto olderId = db.addRun(midiRun(audio.startUtcMs - 86'400'000, 3));
+        const auto midiId = db.addRun(storedRun(audio.startUtcMs + 1000, 1200));
+        const auto olderId = db.addRun(storedRun(audio.startUtcMs - 86'400'000, 3));
         QVERIFY(audioId && midiId && olderId);
 
         const auto loaded = db.loadRun(*midiId);
         QVERIFY(loaded);
-        const RunRecord expected = midiRun(audio.startUtcMs + 1000, 1200);
+        const RunRecord expected = storedRun(audio.startUtcMs + 1000, 1200);
         const RunRecord& got = loaded->run;
         QCOMPARE(got.id, *midiId);
         QVERIFY(sameStrokes(got.strokes, expected.strokes));
@@ -171,7 +170,7 @@ private slots:
 
         // A competition attempt's run names its audit record both ways; a
         // deleted run leaves no link behind.
-        RunRecord attempt = midiRun(audio.startUtcMs + 2000, 1187);
+        RunRecord attempt = storedRun(audio.startUtcMs + 2000, 1187);
         attempt.auditAttemptId = 42;
         attempt.auditDigest = "9f86d081884c7d65";
         const auto attemptId = db.addRun(attempt);
@@ -205,7 +204,7 @@ private slots:
             QVERIFY(db.open(told));
             QCOMPARE(db.movedAsideTo(), path(expected));
             QCOMPARE(fileBytes(path(expected)), junk);
-            QVERIFY(db.addRun(midiRun(1, 2)));
+            QVERIFY(db.addRun(storedRun(1, 2)));
         }
         // A good header over garbage is found by SQLite and moved aside too.
         QByteArray damaged = fileBytes(path()).left(100) + QByteArray(8192, '\x5a');
@@ -228,7 +227,7 @@ private slots:
         {
             JournalDatabase db(path("newer.sqlite"));
             QVERIFY(db.open());
-            QVERIFY(db.addRun(midiRun(5, 4)));
+            QVERIFY(db.addRun(storedRun(5, 4)));
         }
         {
             auto raw = QSqlDatabase::addDatabase("QSQLITE", "raw");
@@ -245,7 +244,7 @@ private slots:
         QVERIFY(db.isReadOnly());
         QCOMPARE(db.problem(), JournalProblem::NewerSchema);
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(1));
-        QVERIFY(!db.addRun(midiRun(6, 4)));
+        QVERIFY(!db.addRun(storedRun(6, 4)));
         QVERIFY(!db.deleteRuns({1}));
         QCOMPARE(db.schemaVersion(), kJournalSchemaVersion + 1);
         db.close();
@@ -258,18 +257,18 @@ private slots:
         JournalDatabase::Options small;
         small.maxPageCount = 12;
         QVERIFY(db.open(small));
-        QVERIFY(db.addRun(midiRun(1, 10)));
-        QVERIFY(!db.addRun(midiRun(2, 18000)));
+        QVERIFY(db.addRun(storedRun(1, 10)));
+        QVERIFY(!db.addRun(storedRun(2, 18000)));
         QCOMPARE(db.problem(), JournalProblem::DiskFull);
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(1));
         QCOMPARE(rowCount(db.path(), "run_strokes"), 1);
-        QVERIFY(db.addRun(midiRun(3, 10)));
+        QVERIFY(db.addRun(storedRun(3, 10)));
         QCOMPARE(db.listRuns().front().run.startUtcMs, std::int64_t{3});
     }
 
     void aFirstVersionJournalIsMigratedKeepingItsRuns()
     {
-        const QByteArray blob = packStrokes(midiRun(0, 5).strokes);
+        const QByteArray blob = packStrokes(storedRun(0, 5).strokes);
         {
             auto raw = QSqlDatabase::addDatabase("QSQLITE", "v1");
             raw.setDatabaseName(path("v1.sqlite"));
@@ -305,7 +304,7 @@ private slots:
         QCOMPARE(db.schemaVersion(), kJournalSchemaVersion);
         const auto run = db.loadRun(7);
         QVERIFY(run && run->run.recordingTimeMs == 30000 && !run->summary.evennessCvPercent && !run->run.click);
-        QVERIFY(sameStrokes(run->run.strokes, midiRun(0, 5).strokes));
+        QVERIFY(sameStrokes(run->run.strokes, storedRun(0, 5).strokes));
         QVERIFY(db.listSpeedPlans().empty());
         QVERIFY(db.addSpeedPlan(SpeedPlanRecord{0, 1, 100.0, 4.0, 120.0, 4, 1, 1, 100.0, false}));
         QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0}));
@@ -317,7 +316,7 @@ private slots:
     // leaves a run with a count.
     void aRunsClickIsKeptAndItsStrokesTimeAgain()
     {
-        RunRecord r = midiRun(5000, 0);
+        RunRecord r = storedRun(5000, 0);
         RunClick click{120.0, 2, 4, 2, 1, 3.0e9, 1250};
         r.click = click;
         // Eighths at 120 BPM from 300 s on the 100 ns clock; every third stroke 15 ms late, the rest 4 ms early.

@@ -13,6 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include "QtTempFolder.h"
+#include "TestRuns.h"
 #include <QTest>
 
 #include <cstring>
@@ -23,8 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-RunRecord run(std::int64_t startUtcMs, int strokes = 4);
 
 // A second program that opens the journal read-write, reads and closes it:
 // the sqlite3 shell, a script, another Tempovaro. Prints the runs it sees.
@@ -53,7 +52,7 @@ int writeRuns(const QString& path)
     JournalWriter writer(options);
     std::string line;
     for (int round = 1; std::getline(std::cin, line); ++round) {
-        if (!writer.submit(run(round * 1000)) || !writer.waitIdle(10000))
+        if (!writer.submit(audioRun(round * 1000)) || !writer.waitIdle(10000))
             return 1;
         JournalDatabase window(path);
         JournalDatabase::Options reader;
@@ -76,18 +75,6 @@ int runsSeenByAnotherProgram(const QString& path)
     if (!other.waitForFinished(20000) || other.exitCode() != 0)
         return -1;
     return other.readAllStandardOutput().trimmed().toInt();
-}
-
-RunRecord run(std::int64_t startUtcMs, int strokes)
-{
-    RunRecord r;
-    r.startUtcMs = startUtcMs;
-    r.recordingTimeMs = 30000;
-    r.count = strokes;
-    r.device = {DeviceType::Audio, "USB Audio CODEC", "Mic", 0, -1, AudioDetector::Fast, "hw:CARD=CODEC,DEV=0"};
-    for (int k = 0; k < strokes; ++k)
-        r.strokes.push_back({k * 4410LL, 0.5f, -1});
-    return r;
 }
 
 // Every name in the folder with its size and change time.
@@ -141,7 +128,7 @@ class TestJournalIntegrity : public QObject {
         if (!db.open())
             return {};
         for (int k = 0; k < n; ++k)
-            if (!db.addRun(run(1'700'000'000'000 + k * 1000)))
+            if (!db.addRun(audioRun(1'700'000'000'000 + k * 1000)))
                 return {};
         return file;
     }
@@ -221,7 +208,7 @@ private slots:
         options.path = pristine;
         JournalWriter writer(options);
         QSignalSpy damage(&writer, &JournalWriter::damageFound);
-        QVERIFY(writer.submit(run(99)));
+        QVERIFY(writer.submit(audioRun(99)));
         QVERIFY(writer.waitIdle(10000));
         QTRY_COMPARE(damage.count(), 1);
         QCOMPARE(writer.status().problem, JournalProblem::Damaged);
@@ -267,7 +254,7 @@ private slots:
         QVERIFY(!early.readMayBeTorn());
         JournalDatabase writer(file);
         QVERIFY(writer.open());
-        QVERIFY(writer.addRun(run(5)));
+        QVERIFY(writer.addRun(audioRun(5)));
         QVERIFY(QFileInfo(file + "-wal").size() > 0);
         QVERIFY(early.readMayBeTorn());
         readAll(4);
@@ -334,7 +321,7 @@ private slots:
         bytes[18] = 3;
         QVERIFY(writeBytes(newer, bytes));
         JournalDatabase format(newer);
-        const bool opened = format.open() && format.addRun(run(7));
+        const bool opened = format.open() && format.addRun(audioRun(7));
         QVERIFY(!opened);
         QCOMPARE(format.problem(), JournalProblem::UnwritableFormat);
         QCOMPARE(fileBytes(newer), bytes);
@@ -370,7 +357,7 @@ private slots:
 
         JournalDatabase db(file);
         QVERIFY(db.open());
-        QVERIFY(db.addRun(run(100)));
+        QVERIFY(db.addRun(audioRun(100)));
         const auto runs = db.listRuns();
         QCOMPARE(runs.size(), std::size_t{3});
         QCOMPARE(runs[2].run.device.id, std::string("{01234567-89AB-CDEF-0123-456789ABCDEF}"));

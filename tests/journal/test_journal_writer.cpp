@@ -2,6 +2,7 @@
 // that cannot take them keeps them in memory, says so and retries.
 #include "JournalWriter.h"
 #include "QtTempFolder.h"
+#include "TestRuns.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -35,17 +36,6 @@ protected:
     }
     QtTempFolder m_dir;
 };
-
-RunRecord audioRun(std::int64_t startUtcMs, int strokes)
-{
-    RunRecord r;
-    r.startUtcMs = startUtcMs;
-    r.count = strokes;
-    r.device = {DeviceType::Audio, "default", "Capture", 0, -1, AudioDetector::Standard, ""};
-    for (int k = 0; k < strokes; ++k)
-        r.strokes.push_back({k * 2205LL, 0.5f, -1});
-    return r;
-}
 
 JournalWriter::Options options(const QString& path)
 {

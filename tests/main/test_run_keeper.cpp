@@ -10,25 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include "QtTempFolder.h"
+#include "TestRuns.h"
 #include <QTest>
-
-namespace {
-
-RunRecord run(std::int64_t startUtcMs, int strokes)
-{
-    RunRecord r;
-    r.startUtcMs = startUtcMs;
-    r.recordingTimeMs = 10000;
-    r.count = strokes;
-    r.result = RunResult::Finished;
-    r.device = {DeviceType::Midi, "=HYPERLINK(\"x\")", "", 10, 38, AudioDetector::Standard, "{01234567-89AB-CDEF-0123-456789ABCDEF}"};
-    r.ticksPerSecond = kMidiTicksPerSecond;
-    for (int k = 0; k < strokes; ++k)
-        r.strokes.push_back({k * 1'250'000LL, 0.5f, 38});
-    return r;
-}
-
-} // namespace
 
 class TestRunKeeper : public QObject {
     Q_OBJECT
@@ -78,8 +61,8 @@ private slots:
         {
             RunKeeper keeper(m_journal);
             keeper.setDialogs(dialogs({RunKeeper::CloseChoice::Wait}));
-            keeper.runEnded(run(1000, 3));
-            keeper.runEnded(run(2000, 5));
+            keeper.runEnded(midiRun(1000, 3));
+            keeper.runEnded(midiRun(2000, 5));
             QVERIFY(keeper.waitForJournal(10000));
             // The keeper goes without a close, as after a signal: it asks nobody.
         }
@@ -117,7 +100,7 @@ private slots:
     {
         blockJournal();
         RunKeeper keeper(m_journal);
-        keeper.runEnded(run(1000, 3));
+        keeper.runEnded(midiRun(1000, 3));
         QVERIFY(keeper.waitForJournal(10000));
         // The refusal is heard, and the run copied aside at once.
         QTRY_VERIFY(QFileInfo::exists(keptInState()));
@@ -142,7 +125,7 @@ private slots:
         {
             RunKeeper keeper(m_journal);
             keeper.setDialogs(dialogs({RunKeeper::CloseChoice::Wait, RunKeeper::CloseChoice::SaveAsCsv}, csv));
-            keeper.runEnded(run(1000, 2));
+            keeper.runEnded(midiRun(1000, 2));
             keeper.closeJournal(true);
         }
         // A CSV that cannot be written is said so, and the runs are kept instead.
@@ -154,7 +137,7 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = f.readAll().split('\n');
         QCOMPARE(lines.size(), 4); // header, two strokes, the end
-        QVERIFY(lines[1].contains(",2,Finished,\"'=HYPERLINK(\"\"x\"\"), channel 10, note 38\",,{01234567"));
+        QVERIFY(lines[1].contains(",2,Finished,\"'=HYPERLINK(\"\"Pad ü\"\"), channel 10, note 38\",,{01234567"));
         QVERIFY(lines[2].endsWith(",2,0.125000,0.5,38\r"));
         QCOMPARE(f.permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions{});
     }

@@ -1,5 +1,6 @@
 #include "MidiSender.h"
 
+#include "QX_MidiPort.h"
 #include "WaitUntil.h"
 
 #include <rtmidi/RtMidi.h>
@@ -44,6 +45,22 @@ std::chrono::steady_clock::time_point MidiSender::send(const std::vector<std::ui
     if (m_open)
         m_out->sendMessage(bytes.data(), bytes.size());
     return now;
+}
+
+std::optional<QX_Device> waitForSenderPort()
+{
+    std::optional<QX_Device> found;
+    waitUntil(
+        [&] {
+            QX_DeviceList list;
+            EnumPorts(list);
+            for (const auto& d : list)
+                if (d.Name == MidiSender::kPortName)
+                    found = d;
+            return found.has_value();
+        },
+        10000, 20);
+    return found;
 }
 
 // libjack's lock-free ring buffer (behind RtMidiOut's JACK port) orders its

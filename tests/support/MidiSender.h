@@ -2,9 +2,12 @@
 // A MIDI source for tests: a JACK client "DrumSender" with one output port
 // "pads" that the program lists among its inputs like any instrument.
 
+#include "QX_Tuning.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,3 +30,7 @@ private:
     std::unique_ptr<RtMidiOut> m_out;
     bool m_open = false;
 };
+
+// The sender's port as the program lists MIDI inputs, once it is listed: a
+// loaded server may take a moment to show a new port. Empty if it never shows.
+std::optional<QX_Device> waitForSenderPort();

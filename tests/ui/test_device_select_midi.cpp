@@ -63,13 +63,7 @@ private slots:
         m_sender = std::make_unique<MidiSender>();
         QVERIFY(m_sender->isOpen());
         // The dialog lists the ports once, when it opens.
-        QVERIFY(waitUntil(
-            [] {
-                QX_DeviceList ports;
-                EnumPorts(ports);
-                return findEntry(ports, "DrumSender", true, false) >= 0;
-            },
-            10000, 20));
+        QVERIFY(waitForSenderPort());
     }
 
     void cleanupTestCase()
