@@ -5,7 +5,7 @@
 //   bench_audio_trigger                         run the benchmarks and print the ratio
 //   bench_audio_trigger --write-recording F S   write an S-second drum recording to F and exit
 #include "DrumRecording.h"
-#include "QX_AudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <benchmark/benchmark.h>
 

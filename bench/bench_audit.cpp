@@ -4,10 +4,10 @@
 // sample tap) beside the standard detector's work on the same period.
 //
 //   bench_audit
-#include "AuditWriter.h"
 #include "DrumRecording.h"
-#include "QX_AudioTriggerDevice.h"
 #include "WaitUntil.h"
+#include "audit/AuditWriter.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <chrono>
 #include <cstdio>

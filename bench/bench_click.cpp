@@ -3,7 +3,7 @@
 // 40 clicks a second, with accents) and at a plain quarter-note click. A
 // period must take well under 116 us to stay below 0.5 % of a core.
 
-#include "ClickTrack.h"
+#include "analysis/ClickTrack.h"
 
 #include <benchmark/benchmark.h>
 

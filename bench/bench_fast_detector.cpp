@@ -23,8 +23,8 @@
 // Both detectors are scored on their published stroke times (the stroke
 // events), which are the onsets the journal and the report use.
 #include "DrumCorpus.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,8 +7,8 @@
 //  - the journal writer's first open of those 10,000 runs, which reads every
 //    page once (quick_check) before it adds a run; on its worker thread.
 // Counters: blob_bytes is the size of one run's packed strokes.
-#include "JournalDatabase.h"
-#include "StrokeBlob.h"
+#include "journal/JournalDatabase.h"
+#include "journal/StrokeBlob.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,10 +4,10 @@
 //  - the progress chart of one recording time (listing its runs, building
 //    the series and drawing the chart), target < 100 ms.
 // The journal is built once per process in a temporary folder.
-#include "JournalDatabase.h"
-#include "JournalProgressChart.h"
-#include "JournalTableModel.h"
-#include "JournalWindow.h"
+#include "journal/JournalDatabase.h"
+#include "ui/journal/JournalProgressChart.h"
+#include "ui/journal/JournalTableModel.h"
+#include "ui/journal/JournalWindow.h"
 
 #include <QApplication>
 #include <QTableView>

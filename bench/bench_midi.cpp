@@ -8,7 +8,7 @@
 // The period of the server is reported with the figures.
 #include "JackServer.h"
 #include "MidiSender.h"
-#include "QX_MidiPort.h"
+#include "capture/QX_MidiPort.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // Rescaling the main window's background to a full-HD client area: our
 // bicubic resampler beside Qt's own smooth scaling of the same picture.
 
-#include "QX_Graphics.h"
+#include "ui/common/QX_Graphics.h"
 
 #include <benchmark/benchmark.h>
 

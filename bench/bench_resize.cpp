@@ -3,8 +3,8 @@
 // panel placed and the clock redrawn. Runs offscreen in a temporary folder,
 // with its own settings folder and no trigger device.
 
-#include "QX_Main.h"
-#include "QX_TriggerFactory.h"
+#include "main/QX_Main.h"
+#include "session/QX_TriggerFactory.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 // bounces and lost strokes: the whole report of a long run must take well
 // under 5 ms. Also the live step: one more stroke and fresh figures.
 
-#include "RunFigures.h"
+#include "analysis/RunFigures.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,7 +5,7 @@
 // window's tick hands it; the two lengths should cost about the same
 // without the click.
 
-#include "QX_RunReport.h"
+#include "ui/report/QX_RunReport.h"
 
 #include <QApplication>
 #include <QImage>

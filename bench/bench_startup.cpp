@@ -4,8 +4,8 @@
 // Runs offscreen in a temporary folder; the window is closed between rounds
 // without writing anything, so every round reads the same files.
 
-#include "QX_Main.h"
-#include "QX_TriggerFactory.h"
+#include "main/QX_Main.h"
+#include "session/QX_TriggerFactory.h"
 
 #include <QApplication>
 #include <QDir>

@@ -7,8 +7,8 @@
 //
 //   bench_stroke_times [--sweep] [--write DIR]
 #include "DrumCorpus.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // and drained into the run notebook, against the same tick whose device
 // publishes no events. The difference is what the notebook costs the tick.
 
-#include "QX_Main.h"
-#include "QX_TriggerFactory.h"
+#include "main/QX_Main.h"
+#include "session/QX_TriggerFactory.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "AxisScale.h"
+#include "analysis/AxisScale.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "ClickTrack.h"
+#include "analysis/ClickTrack.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 // constructed; schedule(), render() and clear() never allocate, lock or
 // block, so the playback thread calls them. One thread owns a generator.
 
-#include "TimingFigures.h"
+#include "analysis/TimingFigures.h"
 
 #include <algorithm>
 #include <array>

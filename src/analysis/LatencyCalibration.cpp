@@ -1,4 +1,4 @@
-#include "LatencyCalibration.h"
+#include "analysis/LatencyCalibration.h"
 
 #include <algorithm>
 #include <cmath>

@@ -18,7 +18,7 @@
 // spread (standard deviation) no more than kMaxSpreadMs: a wider spread means
 // echoes or a moving microphone, and its mean would mistime every stroke.
 
-#include "ClickTrack.h"
+#include "analysis/ClickTrack.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "RunFigures.h"
+#include "analysis/RunFigures.h"
 
 #include <algorithm>
 #include <cmath>

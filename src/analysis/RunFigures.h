@@ -24,7 +24,7 @@
 // and each query costs a bounded amount, so a window can follow a run live.
 // Not thread-safe; one thread owns an analyzer.
 
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
 
 #include <array>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // counted stroke at the device's exact tick. Plain data, no Qt, so the
 // window, the journal and the command-line tool share it.
 
-#include "StrokeEvent.h"
+#include "trigger/StrokeEvent.h"
 
 #include <cstdint>
 #include <optional>

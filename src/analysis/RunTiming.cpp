@@ -1,4 +1,4 @@
-#include "RunTiming.h"
+#include "analysis/RunTiming.h"
 
 #include <vector>
 

@@ -13,9 +13,9 @@
 // comes on top. For an audio trigger the ticks are capture frames, for a
 // MIDI trigger the 100 ns stamps.
 
-#include "ClickTrack.h"
-#include "RunRecord.h"
-#include "TimingFigures.h"
+#include "analysis/ClickTrack.h"
+#include "analysis/RunRecord.h"
+#include "analysis/TimingFigures.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "SignalTones.h"
+#include "analysis/SignalTones.h"
 
 #include <algorithm>
 #include <cmath>

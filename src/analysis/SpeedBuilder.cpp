@@ -1,4 +1,4 @@
-#include "SpeedBuilder.h"
+#include "analysis/SpeedBuilder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -19,7 +19,7 @@
 //
 // Not thread-safe; one thread (the window's) owns a builder.
 
-#include "TimingFigures.h"
+#include "analysis/TimingFigures.h"
 
 #include <cstdint>
 #include <optional>

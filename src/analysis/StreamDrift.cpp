@@ -1,4 +1,4 @@
-#include "StreamDrift.h"
+#include "analysis/StreamDrift.h"
 
 #include <algorithm>
 #include <cmath>

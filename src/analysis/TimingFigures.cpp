@@ -1,4 +1,4 @@
-#include "TimingFigures.h"
+#include "analysis/TimingFigures.h"
 
 #include <algorithm>
 #include <cmath>

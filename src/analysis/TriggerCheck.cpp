@@ -1,6 +1,6 @@
-#include "TriggerCheck.h"
+#include "analysis/TriggerCheck.h"
 
-#include "QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "AttemptFlow.h"
+#include "audit/AttemptFlow.h"
 
 void AttemptFlow::arm(bool onGo, std::uint32_t nowMs)
 {

@@ -1,6 +1,6 @@
-#include "AuditRecord.h"
+#include "audit/AuditRecord.h"
 
-#include "JournalDatabase.h"
+#include "journal/JournalDatabase.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -14,7 +14,7 @@
 //
 // Threads: any; QtCore only.
 
-#include "AuditRecount.h"
+#include "audit/AuditRecount.h"
 
 #include <QByteArray>
 #include <QString>

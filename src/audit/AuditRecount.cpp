@@ -1,8 +1,8 @@
-#include "AuditRecount.h"
+#include "audit/AuditRecount.h"
 
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
-#include "QX_MidiTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_MidiTriggerDevice.h"
 
 #include <sndfile.h>
 

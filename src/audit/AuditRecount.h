@@ -6,7 +6,7 @@
 //
 // Threads: any; nothing is shared. Files are read whole, then counted.
 
-#include "StrokeEvent.h"
+#include "trigger/StrokeEvent.h"
 
 #include <cstdint>
 #include <optional>

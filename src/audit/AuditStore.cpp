@@ -1,6 +1,6 @@
-#include "AuditStore.h"
+#include "audit/AuditStore.h"
 
-#include "QX_AtomicFile.h"
+#include "persistence/QX_AtomicFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 //
 // Threads: user-interface thread (it blocks on the disk).
 
-#include "AuditRecord.h"
+#include "audit/AuditRecord.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "AuditWriter.h"
+#include "audit/AuditWriter.h"
 
 #include <sndfile.h>
 

@@ -17,7 +17,7 @@
 // and joined by finish or the destructor. Positions are tap positions
 // (samples since the first block written through the tap).
 
-#include "SampleTap.h"
+#include "trigger/SampleTap.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,6 +1,6 @@
-#include "CompetitionStandings.h"
+#include "audit/CompetitionStandings.h"
 
-#include "JournalCsv.h"
+#include "journal/JournalCsv.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 //
 // Threads: any; pure functions on QtCore values.
 
-#include "AuditRecord.h"
+#include "audit/AuditRecord.h"
 
 #include <QByteArray>
 #include <QList>

@@ -2,11 +2,11 @@
 // own capture thread and hands every period to the sample handler. The input
 // lines and the device list live in their own files.
 
-#include "QX_AlsaAudio.h"
+#include "capture/QX_AlsaAudio.h"
 
-#include "QX_AlsaShared.h"
-#include "QX_AudioThread.h"
-#include "QX_StreamClock.h"
+#include "capture/QX_StreamClock.h"
+#include "capture/private/QX_AlsaShared.h"
+#include "capture/private/QX_AudioThread.h"
 
 #include <algorithm>
 #include <atomic>

@@ -16,12 +16,12 @@
 // input lines QX_AlsaInputLines.cpp, the device list QX_AlsaDeviceList.cpp;
 // what they share, and the ALSA handle owners, are private/ and stay there.
 
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
-#include "QX_Inputs.h"
-#include "QX_Status.h"
-#include "StreamDrift.h"
-#include "QX_Tuning.h"
+#include "analysis/StreamDrift.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_Inputs.h"
+#include "trigger/QX_Status.h"
+#include "trigger/QX_Tuning.h"
 
 #include <memory>
 #include <optional>

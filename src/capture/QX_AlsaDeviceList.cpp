@@ -4,9 +4,9 @@
 // servers and the user's own devices only when they open now, the system
 // default first. Runs on the user-interface thread.
 
-#include "QX_AlsaAudio.h"
+#include "capture/QX_AlsaAudio.h"
 
-#include "QX_AlsaShared.h"
+#include "capture/private/QX_AlsaShared.h"
 
 #include <algorithm>
 #include <cstdlib>

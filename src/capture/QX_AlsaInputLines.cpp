@@ -3,9 +3,9 @@
 // one), listed for the device dialog and chosen for a running capture. Runs
 // on the user-interface thread; every mixer handle lives only for one call.
 
-#include "QX_AlsaAudio.h"
+#include "capture/QX_AlsaAudio.h"
 
-#include "QX_AlsaShared.h"
+#include "capture/private/QX_AlsaShared.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,12 +1,12 @@
 // The click's playback stream: QX_ClickPlayer opens one PCM for playback and
 // keeps it fed with the click on its own thread.
 
-#include "QX_ClickPlayer.h"
+#include "capture/QX_ClickPlayer.h"
 
-#include "QX_AlsaShared.h"
-#include "QX_AudioThread.h"
-#include "QX_StreamClock.h"
-#include "SpscRing.h"
+#include "capture/QX_StreamClock.h"
+#include "capture/private/QX_AlsaShared.h"
+#include "capture/private/QX_AudioThread.h"
+#include "trigger/SpscRing.h"
 
 #include <algorithm>
 #include <atomic>

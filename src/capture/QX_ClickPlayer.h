@@ -17,8 +17,8 @@
 // are made before it starts; segments reach it through a ring. The
 // destructor stops and joins it before anything it uses goes.
 
-#include "ClickTrack.h"
-#include "StreamDrift.h"
+#include "analysis/ClickTrack.h"
+#include "analysis/StreamDrift.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "QX_JackWatch.h"
+#include "capture/QX_JackWatch.h"
 
-#include "QX_MidiPortNames.h"
+#include "capture/QX_MidiPortNames.h"
 
 #include <jack/jack.h>
 

@@ -1,8 +1,8 @@
-#include "QX_LatencyProbe.h"
+#include "capture/QX_LatencyProbe.h"
 
-#include "QX_AlsaAudio.h"
-#include "QX_AlsaShared.h"
-#include "QX_ClickPlayer.h"
+#include "capture/QX_AlsaAudio.h"
+#include "capture/QX_ClickPlayer.h"
+#include "capture/private/QX_AlsaShared.h"
 
 #include <algorithm>
 

@@ -14,7 +14,7 @@
 // recording, made before it starts. start() returns at once; poll() on a
 // timer says when the result is there. A probe measures once.
 
-#include "LatencyCalibration.h"
+#include "analysis/LatencyCalibration.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "QX_MidiPort.h"
+#include "capture/QX_MidiPort.h"
 
-#include "QX_JackWatch.h"
-#include "QX_MidiPortNames.h"
-#include "QX_StreamClock.h"
-#include "SpscRing.h"
+#include "capture/QX_JackWatch.h"
+#include "capture/QX_MidiPortNames.h"
+#include "capture/QX_StreamClock.h"
+#include "trigger/SpscRing.h"
 
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>

@@ -10,10 +10,10 @@
 // from the back-end and the port's name (without ALSA's client:port numbers),
 // so a stored ID finds the same port after a restart or a replug.
 
-#include "QX_Inputs.h"
-#include "QX_MidiTriggerDevice.h"
-#include "QX_Status.h"
-#include "QX_Tuning.h"
+#include "trigger/QX_Inputs.h"
+#include "trigger/QX_MidiTriggerDevice.h"
+#include "trigger/QX_Status.h"
+#include "trigger/QX_Tuning.h"
 
 #include <cstdint>
 #include <memory>

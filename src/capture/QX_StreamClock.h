@@ -18,7 +18,7 @@
 // few atomic stores, the line's behind a sequence count); offsetFrames()
 // and line() on any thread.
 
-#include "StreamDrift.h"
+#include "analysis/StreamDrift.h"
 
 #include <atomic>
 #include <cstdint>

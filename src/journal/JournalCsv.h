@@ -6,7 +6,7 @@
 //
 // Threads: pure functions; any thread.
 
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
 // The journal's file: opening it, checking it, moving a stranger aside and
 // naming what went wrong. The runs it stores are in JournalRuns.cpp.
-#include "JournalDatabase.h"
+#include "journal/JournalDatabase.h"
 
-#include "JournalSchema.h"
-#include "SqlRows.h"
+#include "journal/JournalSchema.h"
+#include "journal/SqlRows.h"
 
 #include <QDir>
 #include <QFile>

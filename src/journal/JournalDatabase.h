@@ -34,7 +34,7 @@
 // Times are milliseconds since 1970-01-01 UTC; stroke ticks are in the run's
 // ticksPerSecond.
 
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "JournalExport.h"
+#include "journal/JournalExport.h"
 
-#include "JournalCsv.h"
-#include "QX_AtomicFile.h"
+#include "journal/JournalCsv.h"
+#include "persistence/QX_AtomicFile.h"
 
 #include <QDateTime>
 

@@ -13,8 +13,8 @@
 //
 // Threads: pure functions, and saveExport touches only its file; any thread.
 
-#include "JournalDatabase.h"
-#include "RunText.h"
+#include "journal/JournalDatabase.h"
+#include "journal/RunText.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "JournalImport.h"
+#include "journal/JournalImport.h"
 
 #include <QDateTime>
 

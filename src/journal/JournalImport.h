@@ -8,8 +8,8 @@
 // date is local days since 30 December 1899 (time of day as the fraction);
 // journal times are milliseconds since 1970-01-01 UTC.
 
-#include "JournalDatabase.h"
-#include "QX_Global.h"
+#include "journal/JournalDatabase.h"
+#include "persistence/QX_Global.h"
 
 #include <QTimeZone>
 

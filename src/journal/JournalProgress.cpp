@@ -1,4 +1,4 @@
-#include "JournalProgress.h"
+#include "journal/JournalProgress.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,11 +1,11 @@
 // The journal's runs: adding, importing, listing, loading and deleting them,
 // each write in one transaction. Opening and recovery are in JournalDatabase.cpp.
-#include "JournalDatabase.h"
+#include "journal/JournalDatabase.h"
 
-#include "JournalSchema.h"
-#include "SqlRows.h"
-#include "SqlTransaction.h"
-#include "StrokeBlob.h"
+#include "journal/JournalSchema.h"
+#include "journal/SqlRows.h"
+#include "journal/SqlTransaction.h"
+#include "journal/StrokeBlob.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

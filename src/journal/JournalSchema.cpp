@@ -1,6 +1,6 @@
-#include "JournalSchema.h"
+#include "journal/JournalSchema.h"
 
-#include "SqlTransaction.h"
+#include "journal/SqlTransaction.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,8 +1,8 @@
 // The speed builder's plans in the journal: one row per plan played.
-#include "JournalDatabase.h"
+#include "journal/JournalDatabase.h"
 
-#include "SqlRows.h"
-#include "SqlTransaction.h"
+#include "journal/SqlRows.h"
+#include "journal/SqlTransaction.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,7 +1,7 @@
-#include "JournalSummary.h"
+#include "journal/JournalSummary.h"
 
-#include "RunFigures.h"
-#include "RunTiming.h"
+#include "analysis/RunFigures.h"
+#include "analysis/RunTiming.h"
 
 RunSummary summarizeRun(const RunRecord& run)
 {

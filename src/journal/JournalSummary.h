@@ -3,6 +3,6 @@
 // the journal table, the run report and tempovaro-count never disagree.
 // Threads: a pure function; the journal writer calls it on its worker.
 
-#include "JournalDatabase.h"
+#include "journal/JournalDatabase.h"
 
 RunSummary summarizeRun(const RunRecord& run);

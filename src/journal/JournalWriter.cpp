@@ -1,4 +1,4 @@
-#include "JournalWriter.h"
+#include "journal/JournalWriter.h"
 
 #include <QDir>
 #include <QFile>

@@ -21,7 +21,7 @@
 // once, and only after startNewJournal(), called once the user has been
 // told, is the damaged file moved aside and a new journal started.
 
-#include "JournalDatabase.h"
+#include "journal/JournalDatabase.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "RunText.h"
+#include "journal/RunText.h"
 
 #include <QLocale>
 

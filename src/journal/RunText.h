@@ -5,7 +5,7 @@
 //
 // Threads: pure functions; any thread.
 
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
 
 #include <QString>
 

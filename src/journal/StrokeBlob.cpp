@@ -1,4 +1,4 @@
-#include "StrokeBlob.h"
+#include "journal/StrokeBlob.h"
 
 #include <cstdint>
 #include <cstring>

@@ -15,7 +15,7 @@
 //
 // Pure functions; any thread.
 
-#include "StrokeEvent.h"
+#include "trigger/StrokeEvent.h"
 
 #include <QByteArray>
 

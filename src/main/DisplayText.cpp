@@ -1,4 +1,4 @@
-#include "DisplayText.h"
+#include "main/DisplayText.h"
 
 #include <QDate>
 #include <QLocale>

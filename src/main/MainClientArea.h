@@ -1,8 +1,8 @@
 #pragma once
 // The main window's client area (private to the window's own files).
 
-#include "QX_Main.h"
-#include "QX_Palette.h"
+#include "main/QX_Main.h"
+#include "ui/common/QX_Palette.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

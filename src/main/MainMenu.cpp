@@ -1,7 +1,7 @@
-#include "MainMenu.h"
+#include "main/MainMenu.h"
 
-#include "QX_Global.h"
-#include "QX_Main.h"
+#include "main/QX_Main.h"
+#include "persistence/QX_Global.h"
 
 #include <QAction>
 #include <QActionGroup>

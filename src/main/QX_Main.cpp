@@ -1,13 +1,13 @@
-#include "QX_Main.h"
-#include "QX_Palette.h"
+#include "main/QX_Main.h"
+#include "ui/common/QX_Palette.h"
 
-#include "MainMenu.h"
-#include "MainClientArea.h"
-#include "MainWindowLayout.h"
-#include "QX_Defaults.h"
-#include "QX_Global.h"
-#include "QX_Graphics.h"
-#include "ScoreGrid.h"
+#include "main/MainClientArea.h"
+#include "main/MainMenu.h"
+#include "main/MainWindowLayout.h"
+#include "main/ScoreGrid.h"
+#include "persistence/QX_Defaults.h"
+#include "persistence/QX_Global.h"
+#include "ui/common/QX_Graphics.h"
 
 #include <QAction>
 #include <QApplication>

@@ -10,7 +10,7 @@
 // Units: times in milliseconds (TimeLimit -1 = endless), font sizes in
 // points, pictures as 24-bit QImage::Format_BGR888.
 
-#include "MeasurementSession.h"
+#include "session/MeasurementSession.h"
 
 #include <QImage>
 #include <QMainWindow>

@@ -2,16 +2,16 @@
 // measurement's state, the stopwatch, the hint line, and the layout that
 // places them in proportion to the client area.
 
-#include "QX_Main.h"
+#include "main/QX_Main.h"
 
-#include "DisplayText.h"
-#include "MainClientArea.h"
-#include "MainMenu.h"
-#include "MainWindowLayout.h"
-#include "QX_Global.h"
-#include "QX_Graphics.h"
-#include "ScoreGrid.h"
-#include "StopwatchClock.h"
+#include "main/DisplayText.h"
+#include "main/MainClientArea.h"
+#include "main/MainMenu.h"
+#include "main/MainWindowLayout.h"
+#include "main/ScoreGrid.h"
+#include "main/StopwatchClock.h"
+#include "persistence/QX_Global.h"
+#include "ui/common/QX_Graphics.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -2,13 +2,13 @@
 // the order the user picked by clicking a column's heading, and the list's
 // keys and mouse wheel.
 
-#include "QX_Main.h"
-#include "QX_Palette.h"
+#include "main/QX_Main.h"
+#include "ui/common/QX_Palette.h"
 
-#include "DisplayText.h"
-#include "QX_Global.h"
-#include "ScoreGrid.h"
-#include "TextContrast.h"
+#include "main/DisplayText.h"
+#include "main/ScoreGrid.h"
+#include "persistence/QX_Global.h"
+#include "ui/common/TextContrast.h"
 
 #include <QFrame>
 #include <QKeyEvent>

@@ -1,11 +1,11 @@
-#include "RunKeeper.h"
+#include "main/RunKeeper.h"
 
-#include "JournalExport.h"
-#include "JournalSummary.h"
-#include "JournalWindow.h"
-#include "JournalWriter.h"
-#include "QX_AtomicFile.h"
-#include "QX_RunReport.h"
+#include "journal/JournalExport.h"
+#include "journal/JournalSummary.h"
+#include "journal/JournalWriter.h"
+#include "persistence/QX_AtomicFile.h"
+#include "ui/journal/JournalWindow.h"
+#include "ui/report/QX_RunReport.h"
 
 #include <QDir>
 #include <QFileDialog>

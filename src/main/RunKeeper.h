@@ -18,7 +18,7 @@
 // Threads: user-interface thread only. Ownership: owns the writer and both
 // windows (they have no parent, so each is a window of its own).
 
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ScoreGrid.h"
+#include "main/ScoreGrid.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

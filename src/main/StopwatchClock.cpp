@@ -1,8 +1,8 @@
-#include "StopwatchClock.h"
-#include "MainWindowLayout.h"
-#include "QX_Palette.h"
+#include "main/MainWindowLayout.h"
+#include "main/StopwatchClock.h"
+#include "ui/common/QX_Palette.h"
 
-#include "QX_Graphics.h"
+#include "ui/common/QX_Graphics.h"
 
 #include <QPainter>
 

@@ -1,15 +1,15 @@
 // Tempovaro: counts a drummer's strokes within a recording time.
 
-#include "ClickWindow.h"
-#include "CompetitionWindow.h"
-#include "QX_About.h"
-#include "QX_DeviceSelect.h"
-#include "QX_Global.h"
-#include "QX_Help.h"
-#include "QX_Main.h"
-#include "RunKeeper.h"
-#include "SpeedBuilderWindow.h"
-#include "QX_TriggerDevice.h"
+#include "main/QX_Main.h"
+#include "main/RunKeeper.h"
+#include "persistence/QX_Global.h"
+#include "trigger/QX_TriggerDevice.h"
+#include "ui/click/ClickWindow.h"
+#include "ui/click/SpeedBuilderWindow.h"
+#include "ui/competition/CompetitionWindow.h"
+#include "ui/device/QX_DeviceSelect.h"
+#include "ui/help/QX_About.h"
+#include "ui/help/QX_Help.h"
 
 #include <QAction>
 

@@ -1,4 +1,4 @@
-#include "QX_AtomicFile.h"
+#include "persistence/QX_AtomicFile.h"
 
 #include <QDir>
 #include <QFile>

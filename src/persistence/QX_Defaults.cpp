@@ -1,4 +1,4 @@
-#include "QX_Defaults.h"
+#include "persistence/QX_Defaults.h"
 
 TQX_DeviceProperties defaultDeviceProperties()
 {

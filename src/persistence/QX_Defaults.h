@@ -3,7 +3,7 @@
 // for them, used by the main window and by the tests that stand in for it.
 // Plain functions returning fresh records; any thread.
 
-#include "QX_Global.h"
+#include "persistence/QX_Global.h"
 
 // Audio trigger, input level 0.25; no device, line or MIDI port chosen yet.
 TQX_DeviceProperties defaultDeviceProperties();

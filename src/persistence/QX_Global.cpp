@@ -1,4 +1,4 @@
-#include "QX_Global.h"
+#include "persistence/QX_Global.h"
 
 #include <QDate>
 #include <QTime>

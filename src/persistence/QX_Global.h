@@ -7,7 +7,7 @@
 // DeviceProperties.MidiNoteNr, which the MIDI reader thread reads at every
 // message (see TQX_DeviceProperties).
 
-#include "QX_Tuning.h"
+#include "trigger/QX_Tuning.h"
 
 #include <array>
 #include <atomic>

@@ -1,7 +1,7 @@
 // The score table and its file. User-interface thread only.
 
-#include "QX_AtomicFile.h"
-#include "QX_Global.h"
+#include "persistence/QX_AtomicFile.h"
+#include "persistence/QX_Global.h"
 
 #include <QFile>
 #include <QFileInfo>

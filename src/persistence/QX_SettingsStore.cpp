@@ -4,8 +4,8 @@
 // a value of the wrong type is told apart from a missing one exactly as the
 // registry does. Only the user-interface thread calls into this file.
 
-#include "QX_AtomicFile.h"
-#include "QX_Global.h"
+#include "persistence/QX_AtomicFile.h"
+#include "persistence/QX_Global.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "MeasurementSession.h"
+#include "session/MeasurementSession.h"
 
-#include "QX_Clock.h"
-#include "QX_TriggerDevice.h"
-#include "QX_TriggerFactory.h"
+#include "session/QX_TriggerFactory.h"
+#include "trigger/QX_Clock.h"
+#include "trigger/QX_TriggerDevice.h"
 
 #include <QDateTime>
 #include <QMetaMethod>

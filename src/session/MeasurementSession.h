@@ -17,9 +17,9 @@
 // Threads: user-interface thread only; the window's timer (or a test) drives
 // tick(). Units: milliseconds; the rate in strokes per second.
 
-#include "QX_Global.h"
-#include "RunTiming.h"
-#include "RunTracker.h"
+#include "analysis/RunTiming.h"
+#include "persistence/QX_Global.h"
+#include "session/RunTracker.h"
 
 #include <QObject>
 #include <QString>

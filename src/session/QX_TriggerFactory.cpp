@@ -1,10 +1,10 @@
-#include "QX_TriggerFactory.h"
+#include "session/QX_TriggerFactory.h"
 
-#include "AudioDetectorBase.h"
-#include "QX_AlsaAudio.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_MidiPort.h"
-#include "QX_MidiTriggerDevice.h"
+#include "capture/QX_AlsaAudio.h"
+#include "capture/QX_MidiPort.h"
+#include "trigger/AudioDetectorBase.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_MidiTriggerDevice.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -3,9 +3,9 @@
 // measurement session builds every device through here (the device dialog's
 // preview too), so tests can hand it a device they feed themselves.
 
-#include "QX_Global.h"
-#include "QX_TriggerDevice.h"
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
+#include "persistence/QX_Global.h"
+#include "trigger/QX_TriggerDevice.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "RunTracker.h"
+#include "session/RunTracker.h"
 
 #include <utility>
 

@@ -14,7 +14,7 @@
 // Threads: user-interface thread only. Time: the wall clock is injected
 // (milliseconds since 1970 UTC) and read once per run, at its first stroke.
 
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
 
 #include <cstdint>
 #include <functional>

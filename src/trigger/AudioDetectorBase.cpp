@@ -1,4 +1,4 @@
-#include "AudioDetectorBase.h"
+#include "trigger/AudioDetectorBase.h"
 
 namespace {
 constexpr std::int32_t kSampleRate = 44100;

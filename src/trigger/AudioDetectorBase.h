@@ -24,9 +24,9 @@
 // Units: sample indices count samples analysed since Start (64-bit); stroke
 // events are stamped in samples (kAudioTicksPerSecond).
 
-#include "CaptureGraph.h"
-#include "QX_Inputs.h"
-#include "QX_TriggerDevice.h"
+#include "trigger/CaptureGraph.h"
+#include "trigger/QX_Inputs.h"
+#include "trigger/QX_TriggerDevice.h"
 
 #include <cstdint>
 #include <memory>

@@ -13,8 +13,8 @@
 // Start: the capture thread then copies each block into it before the
 // detector sees the block. With none attached that costs one atomic load.
 
-#include "QX_Inputs.h"
-#include "SampleTap.h"
+#include "trigger/QX_Inputs.h"
+#include "trigger/SampleTap.h"
 
 #include <atomic>
 #include <cstdint>

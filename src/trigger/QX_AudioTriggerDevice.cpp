@@ -1,4 +1,4 @@
-#include "QX_AudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <algorithm>
 #include <cmath>

@@ -24,9 +24,9 @@
 // (tests/trigger/AudioReference.h): any change to the arithmetic of
 // analyzeBlock, its order of operations or the rounding to float breaks them.
 
-#include "AudioDetectorBase.h"
-#include "Biquad.h"
-#include "QX_Inputs.h"
+#include "trigger/AudioDetectorBase.h"
+#include "trigger/Biquad.h"
+#include "trigger/QX_Inputs.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "QX_Clock.h"
+#include "trigger/QX_Clock.h"
 
 #include <atomic>
 #include <chrono>

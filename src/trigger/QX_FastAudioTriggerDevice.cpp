@@ -1,4 +1,4 @@
-#include "QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <algorithm>
 #include <cmath>

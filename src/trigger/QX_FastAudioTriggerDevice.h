@@ -69,9 +69,9 @@
 // Units: sample indices count samples since Start (64-bit); levels are on the
 // 0..1 scale of full-scale 16-bit; the history's intervals are in samples.
 
-#include "AudioDetectorBase.h"
-#include "Biquad.h"
-#include "QX_Inputs.h"
+#include "trigger/AudioDetectorBase.h"
+#include "trigger/Biquad.h"
+#include "trigger/QX_Inputs.h"
 
 #include <array>
 #include <cstdint>

@@ -4,8 +4,8 @@
 // built without one (tests, the command-line tool) captures nothing and is
 // fed by calling its handler directly.
 
-#include "QX_Handlers.h"
-#include "QX_Status.h"
+#include "trigger/QX_Handlers.h"
+#include "trigger/QX_Status.h"
 
 #include <cstdint>
 #include <optional>

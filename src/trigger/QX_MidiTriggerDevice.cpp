@@ -1,6 +1,6 @@
-#include "QX_MidiTriggerDevice.h"
+#include "trigger/QX_MidiTriggerDevice.h"
 
-#include "QX_Tuning.h"
+#include "trigger/QX_Tuning.h"
 
 #include <atomic>
 #include <chrono>

@@ -11,9 +11,9 @@
 // reads. The note filter is a 32-bit setting owned by the user-interface
 // thread and read here at every message.
 
-#include "QX_Inputs.h"
-#include "QX_TriggerDevice.h"
-#include "StrokeEvent.h"
+#include "trigger/QX_Inputs.h"
+#include "trigger/QX_TriggerDevice.h"
+#include "trigger/StrokeEvent.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "QX_TriggerDevice.h"
+#include "trigger/QX_TriggerDevice.h"
 
-#include "QX_Clock.h"
+#include "trigger/QX_Clock.h"
 
 std::unique_ptr<TQX_TriggerDevice> TriggerDevice;
 

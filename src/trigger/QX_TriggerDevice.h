@@ -35,11 +35,11 @@
 // second; when the reader falls that far behind the newest events are
 // refused and counted as dropped, while Count goes on counting.
 
-#include "SampleTap.h"
-#include "SpscRing.h"
-#include "StrokeEvent.h"
+#include "trigger/SampleTap.h"
+#include "trigger/SpscRing.h"
+#include "trigger/StrokeEvent.h"
 
-#include "QX_Inputs.h"
+#include "trigger/QX_Inputs.h"
 
 #include <array>
 #include <atomic>

@@ -16,8 +16,8 @@
 // newest blocks are refused and counted; the reader sees the gap as a jump in
 // firstSample, and overflowBlocks() says how many went.
 
-#include "QX_Handlers.h"
-#include "SpscRing.h"
+#include "trigger/QX_Handlers.h"
+#include "trigger/SpscRing.h"
 
 #include <array>
 #include <atomic>

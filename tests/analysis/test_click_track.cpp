@@ -1,6 +1,6 @@
 // The click generator: every click on its sample, of its kind, whatever
 // blocks the stream is rendered in.
-#include "ClickTrack.h"
+#include "analysis/ClickTrack.h"
 
 #include <gtest/gtest.h>
 

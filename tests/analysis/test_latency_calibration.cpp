@@ -1,6 +1,6 @@
 // Latency calibration on made-up recordings: the click's own samples placed
 // at known delays, over a little noise.
-#include "LatencyCalibration.h"
+#include "analysis/LatencyCalibration.h"
 
 #include <gtest/gtest.h>
 

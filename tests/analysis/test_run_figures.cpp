@@ -1,6 +1,6 @@
 // Run figures on stroke times built by hand, with the expected values worked
 // out from the definitions.
-#include "RunFigures.h"
+#include "analysis/RunFigures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The speed builder driven by a simulated drummer on an injected clock: the
 // strokes reach it 70 ms after they are played, on a 30 ms tick, as they
 // would through the capture and the window.
-#include "SpeedBuilder.h"
+#include "analysis/SpeedBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The drift between two streams' clocks, fitted from made-up position
 // reports: noisy, on clocks whose absolute values run into days and
 // billions of frames, and with the odd report far off.
-#include "StreamDrift.h"
+#include "analysis/StreamDrift.h"
 
 #include <gtest/gtest.h>
 

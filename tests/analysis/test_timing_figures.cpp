@@ -1,5 +1,5 @@
 // Timing figures on made-up takes whose offsets are known by construction.
-#include "TimingFigures.h"
+#include "analysis/TimingFigures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The trigger check's figures and verdicts on made-up playing: strokes of
 // known level, decay and timing over room noise of known level.
-#include "TriggerCheck.h"
+#include "analysis/TriggerCheck.h"
 
 #include <gtest/gtest.h>
 

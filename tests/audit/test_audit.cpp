@@ -3,16 +3,16 @@
 // sealed, and the recount must agree with the live count; any change to the
 // recording or the result must break the check.
 
-#include "AttemptFlow.h"
-#include "AuditRecord.h"
-#include "AuditStore.h"
-#include "AuditWriter.h"
 #include "DrumRecording.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
-#include "SignalTones.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
+#include "analysis/SignalTones.h"
+#include "audit/AttemptFlow.h"
+#include "audit/AuditRecord.h"
+#include "audit/AuditStore.h"
+#include "audit/AuditWriter.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 // capture did to the block boundaries. TEMPOVARO_RIG_ATTEMPTS sets how many
 // attempts to play (2 unless told; the rig's long run plays 50).
 
-#include "AuditStore.h"
-#include "AuditWriter.h"
 #include "DrumRecording.h"
+#include "audit/AuditStore.h"
+#include "audit/AuditWriter.h"
 #if AUDIT_RIG_PIPEWIRE
 #include "PipeWireServer.h"
 using RigServer = PipeWireServer;
@@ -17,9 +17,9 @@ constexpr const char* kRigDevice = "pipewire";
 using RigServer = PulseServer;
 constexpr const char* kRigDevice = "pulse";
 #endif
-#include "QX_AlsaAudio.h"
 #include "ServerEnvironment.h"
 #include "WaitUntil.h"
+#include "capture/QX_AlsaAudio.h"
 
 #include <gtest/gtest.h>
 

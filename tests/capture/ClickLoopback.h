@@ -4,11 +4,11 @@
 // position, and bit for bit. Shared by the tests of each sound server; the
 // caller starts the server and names the ALSA device that reaches it.
 
-#include "LatencyCalibration.h"
-#include "QX_AlsaAudio.h"
-#include "QX_ClickPlayer.h"
-#include "QX_LatencyProbe.h"
 #include "WaitUntil.h"
+#include "analysis/LatencyCalibration.h"
+#include "capture/QX_AlsaAudio.h"
+#include "capture/QX_ClickPlayer.h"
+#include "capture/QX_LatencyProbe.h"
 
 #include <gtest/gtest.h>
 

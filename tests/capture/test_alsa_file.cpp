@@ -2,10 +2,10 @@
 // and as fast as it is read.
 #include "AudioTap.h"
 #include "DrumRecording.h"
-#include "QX_AlsaAudio.h"
 #include "TempFolder.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
+#include "capture/QX_AlsaAudio.h"
 
 #include <gtest/gtest.h>
 

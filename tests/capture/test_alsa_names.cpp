@@ -1,6 +1,6 @@
 // Reading ALSA PCM names: the device list groups a card's PCMs by the card
 // and device they name, and the input lines find a busy card's mixer by it.
-#include "QX_AlsaShared.h"
+#include "capture/private/QX_AlsaShared.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,10 @@
 // grid point, to well under a millisecond, once calibrated.
 #include "PipeWireServer.h"
 #include "PulseServer.h"
-#include "QX_AlsaAudio.h"
-#include "QX_ClickPlayer.h"
-#include "RunTiming.h"
 #include "WaitUntil.h"
+#include "analysis/RunTiming.h"
+#include "capture/QX_AlsaAudio.h"
+#include "capture/QX_ClickPlayer.h"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,9 @@
 #include "DrumRecording.h"
 #include "PipeWireServer.h"
 #include "PulseServer.h"
-#include "QX_AlsaAudio.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
+#include "capture/QX_AlsaAudio.h"
 
 #include <gtest/gtest.h>
 

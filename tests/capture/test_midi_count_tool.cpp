@@ -1,9 +1,9 @@
 // tempovaro-count --midi and --list, run as a user would, against a private
 // JACK server with a sender in this process.
 #include "JackSenderTest.h"
-#include "QX_MidiPort.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
+#include "capture/QX_MidiPort.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // system; the machine without one; and one pass end to end through a private
 // JACK server: list, open, count, a source and then the server going away.
 #include "JackSenderTest.h"
-#include "QX_MidiPort.h"
 #include "WaitUntil.h"
+#include "capture/QX_MidiPort.h"
 
 #include <gtest/gtest.h>
 

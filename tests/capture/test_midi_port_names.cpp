@@ -1,4 +1,4 @@
-#include "QX_MidiPortNames.h"
+#include "capture/QX_MidiPortNames.h"
 
 #include <gtest/gtest.h>
 

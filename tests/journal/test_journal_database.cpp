@@ -1,13 +1,13 @@
 // The journal database: runs come back exactly as written, and every bad
 // file state ends safely with nothing deleted.
-#include "JournalDatabase.h"
-#include "JournalSchema.h"
-#include "JournalSummary.h"
 #include "QtTempFolder.h"
-#include "SqlTransaction.h"
-#include "RunTiming.h"
-#include "StrokeBlob.h"
 #include "TestRuns.h"
+#include "analysis/RunTiming.h"
+#include "journal/JournalDatabase.h"
+#include "journal/JournalSchema.h"
+#include "journal/JournalSummary.h"
+#include "journal/SqlTransaction.h"
+#include "journal/StrokeBlob.h"
 
 #include <QFile>
 #include <QSqlDatabase>

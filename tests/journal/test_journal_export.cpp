@@ -1,11 +1,11 @@
 // The journal's CSV: read back field for field by an independent RFC 4180
 // reader, from the library and from tempovaro-count; a file that cannot be
 // written says why and leaves nothing behind.
-#include "JournalCsv.h"
-#include "JournalDatabase.h"
-#include "JournalExport.h"
 #include "QtTempFolder.h"
 #include "ToolRunner.h"
+#include "journal/JournalCsv.h"
+#include "journal/JournalDatabase.h"
+#include "journal/JournalExport.h"
 
 #include <QDateTime>
 #include <QDir>

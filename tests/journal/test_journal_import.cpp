@@ -1,10 +1,10 @@
 // Bringing a score file into the journal: each score once, a damaged file
 // left exactly as it was, and the journal of the previous version migrated
 // to hold the imported keys.
-#include "JournalDatabase.h"
-#include "JournalImport.h"
-#include "JournalSchema.h"
 #include "QtTempFolder.h"
+#include "journal/JournalDatabase.h"
+#include "journal/JournalImport.h"
+#include "journal/JournalSchema.h"
 
 #include <QDateTime>
 #include <QFile>

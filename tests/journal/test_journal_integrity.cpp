@@ -1,8 +1,8 @@
 // The journal against what goes wrong around it: other programs opening and
 // closing it, damaged pages, readers that must leave every file as it is,
 // and names under which something other than a file stands.
-#include "JournalDatabase.h"
-#include "JournalWriter.h"
+#include "journal/JournalDatabase.h"
+#include "journal/JournalWriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -377,7 +377,7 @@ private:
     static bool migrateJournalForTest(QSqlDatabase& raw);
 };
 
-#include "JournalSchema.h"
+#include "journal/JournalSchema.h"
 
 bool TestJournalIntegrity::migrateJournalForTest(QSqlDatabase& raw)
 {

@@ -1,5 +1,5 @@
-#include "AxisScale.h"
-#include "JournalProgress.h"
+#include "analysis/AxisScale.h"
+#include "journal/JournalProgress.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,8 +1,8 @@
 // The journal writer: runs are written off the caller's thread, and a journal
 // that cannot take them keeps them in memory, says so and retries.
-#include "JournalWriter.h"
 #include "QtTempFolder.h"
 #include "TestRuns.h"
+#include "journal/JournalWriter.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // A run's device, as the report, the journal's table and its CSV all write it.
 
-#include "RunText.h"
+#include "journal/RunText.h"
 
 #include <QLocale>
 #include <QTest>

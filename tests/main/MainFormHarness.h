@@ -4,11 +4,11 @@
 // (globals zeroed, no store file, no score file) for each start.
 
 #include "FakeClock.h"
-#include "QX_Clock.h"
-#include "QX_Defaults.h"
-#include "QX_Global.h"
-#include "QX_TriggerDevice.h"
-#include "QX_TriggerFactory.h"
+#include "persistence/QX_Defaults.h"
+#include "persistence/QX_Global.h"
+#include "session/QX_TriggerFactory.h"
+#include "trigger/QX_Clock.h"
+#include "trigger/QX_TriggerDevice.h"
 
 #include <QDir>
 #include <QFile>

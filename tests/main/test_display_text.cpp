@@ -1,6 +1,6 @@
 // Number and date texts of the main window.
 
-#include "DisplayText.h"
+#include "main/DisplayText.h"
 
 #include <QDate>
 #include <QLocale>

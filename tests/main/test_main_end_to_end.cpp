@@ -6,11 +6,11 @@
 #include "DrumRecording.h"
 #include "MainFormHarness.h"
 #include "PulseServer.h"
-#include "JournalDatabase.h"
-#include "QX_Main.h"
 #include "QtTestInTemporaryFolder.h"
-#include "RunKeeper.h"
-#include "ScoreGrid.h"
+#include "journal/JournalDatabase.h"
+#include "main/QX_Main.h"
+#include "main/RunKeeper.h"
+#include "main/ScoreGrid.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -2,12 +2,12 @@
 // directly, the millisecond clock is a FakeClock and the trigger device is
 // one the test feeds by hand. Runs offscreen on a 1600 x 1200 screen.
 
-#include "DisplayText.h"
 #include "MainFormHarness.h"
-#include "QX_Main.h"
-#include "ScoreGrid.h"
-#include "TextContrast.h"
 #include "QtTestInTemporaryFolder.h"
+#include "main/DisplayText.h"
+#include "main/QX_Main.h"
+#include "main/ScoreGrid.h"
+#include "ui/common/TextContrast.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,11 +6,11 @@
 #include "MainFormHarness.h"
 #include "MidiSender.h"
 #include "PulseServer.h"
-#include "QX_Main.h"
 #include "QtTestInTemporaryFolder.h"
-#include "QX_MidiPort.h"
-#include "ScoreGrid.h"
 #include "WaitUntil.h"
+#include "capture/QX_MidiPort.h"
+#include "main/QX_Main.h"
+#include "main/ScoreGrid.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -3,9 +3,9 @@
 
 #include "DrumRecording.h"
 #include "MainFormHarness.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_Main.h"
-#include "RunTiming.h"
+#include "analysis/RunTiming.h"
+#include "main/QX_Main.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <QAction>
 #include <QLabel>

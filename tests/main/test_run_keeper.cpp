@@ -2,9 +2,9 @@
 // or when nobody can answer, every run ends up somewhere the drummer is told
 // of, and the next start brings kept runs into the journal once.
 
-#include "JournalDatabase.h"
-#include "JournalWriter.h"
-#include "RunKeeper.h"
+#include "journal/JournalDatabase.h"
+#include "journal/JournalWriter.h"
+#include "main/RunKeeper.h"
 
 #include <QDir>
 #include <QFile>

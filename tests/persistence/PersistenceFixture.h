@@ -5,8 +5,8 @@
 // the defaults the main window sets before loading.
 
 #include "QtTempFolder.h"
-#include "QX_Defaults.h"
-#include "QX_Global.h"
+#include "persistence/QX_Defaults.h"
+#include "persistence/QX_Global.h"
 
 #include <gtest/gtest.h>
 

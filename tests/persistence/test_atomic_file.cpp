@@ -2,7 +2,7 @@
 // leftovers of a killed save.
 
 #include "PersistenceFixture.h"
-#include "QX_AtomicFile.h"
+#include "persistence/QX_AtomicFile.h"
 
 #include <QFileInfo>
 

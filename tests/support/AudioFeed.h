@@ -3,7 +3,7 @@
 // it counts: the samples fed when it was counted (exact for blocks of one
 // sample or of whole windows) and its history entry.
 
-#include "QX_AudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <algorithm>
 #include <cstdint>

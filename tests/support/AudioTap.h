@@ -5,8 +5,8 @@
 // call is running. Its statistics live in an object the test owns, so they
 // outlive the device.
 
-#include "QX_AlsaAudio.h"
 #include "WaitUntil.h"
+#include "capture/QX_AlsaAudio.h"
 
 #include <algorithm>
 #include <atomic>

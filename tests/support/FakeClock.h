@@ -2,7 +2,7 @@
 // A millisecond tick that tests set by hand. Installing it replaces the
 // process-wide tick source until the guard goes out of scope.
 
-#include "QX_Clock.h"
+#include "trigger/QX_Clock.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "MidiSender.h"
 
-#include "QX_MidiPort.h"
 #include "WaitUntil.h"
+#include "capture/QX_MidiPort.h"
 
 #include <rtmidi/RtMidi.h>
 

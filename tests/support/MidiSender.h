@@ -2,7 +2,7 @@
 // A MIDI source for tests: a JACK client "DrumSender" with one output port
 // "pads" that the program lists among its inputs like any instrument.
 
-#include "QX_Tuning.h"
+#include "trigger/QX_Tuning.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 // Runs for tests of the journal and of what hands runs to it.
 
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 // tempovaro-count --grid: a recording's strokes timed against a click, after
 // the report's figures.
 #include "DrumRecording.h"
-#include "QX_AudioTriggerDevice.h"
-#include "RunTiming.h"
 #include "ToolRunner.h"
+#include "analysis/RunTiming.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 #include "AudioFeed.h"
 #include "DrumCorpus.h"
 #include "DrumRecording.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

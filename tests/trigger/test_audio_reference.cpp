@@ -5,7 +5,7 @@
 // blocks (including odd byte counts, whose last byte is dropped).
 #include "AudioReference.h"
 #include "DrumRecording.h"
-#include "QX_AudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

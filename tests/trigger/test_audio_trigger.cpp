@@ -1,7 +1,7 @@
 // The stroke detector on synthetic signals whose strokes are known to the sample.
 #include "AudioFeed.h"
 #include "FakeClock.h"
-#include "QX_AudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The fast detector at its limits and on the comparison corpus.
 #include "AudioFeed.h"
 #include "DrumCorpus.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "FakeClock.h"
-#include "QX_MidiTriggerDevice.h"
+#include "trigger/QX_MidiTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

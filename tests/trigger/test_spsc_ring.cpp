@@ -1,7 +1,7 @@
 // The ring between a capture thread and its reader, run with a real second
 // thread (and under ThreadSanitizer in the threads pass).
 
-#include "SpscRing.h"
+#include "trigger/SpscRing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Stroke events: each counted stroke reaches the reading thread in order, at
 // the device's exact tick, and a reader that falls behind loses events, never
 // counts.
-#include "QX_AudioTriggerDevice.h"
-#include "QX_MidiTriggerDevice.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_MidiTriggerDevice.h"
 
 #include <gtest/gtest.h>
 

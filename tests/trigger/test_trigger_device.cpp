@@ -1,5 +1,5 @@
 #include "FakeClock.h"
-#include "QX_TriggerDevice.h"
+#include "trigger/QX_TriggerDevice.h"
 
 #include <gtest/gtest.h>
 

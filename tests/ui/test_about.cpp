@@ -2,7 +2,7 @@
 // labels show their whole text with the right edge where designed, and OK
 // or Enter ends the modal run.
 
-#include "QX_About.h"
+#include "ui/help/QX_About.h"
 
 #include <QDesktopServices>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // The level meter drawn offscreen: which rows are lit for a level, and that
 // a resize rebuilds both tube pictures at the new size.
 
-#include "QX_Barometer.h"
-#include "QX_Graphics.h"
+#include "ui/common/QX_Barometer.h"
+#include "ui/common/QX_Graphics.h"
 
 #include <QtTest>
 

@@ -2,8 +2,8 @@
 // click starts and stops by hand and with the measurement. It plays on
 // ALSA's "null" device, which needs no sound card or server.
 
-#include "ClickWindow.h"
-#include "QX_Global.h"
+#include "persistence/QX_Global.h"
+#include "ui/click/ClickWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,17 +2,17 @@
 // a device the test feeds, on the test's clock, then kept, recounted and
 // ranked; a stroke before go is a false start and nothing is kept.
 
-#include "AuditStore.h"
-#include "CompetitionStandings.h"
-#include "CompetitionWindow.h"
 #include "DrumRecording.h"
 #include "FakeClock.h"
-#include "QX_AudioTriggerDevice.h"
-#include "QX_Global.h"
-#include "QX_TriggerFactory.h"
 #include "QtTestInTemporaryFolder.h"
-#include "ResultSheet.h"
 #include "WaitUntil.h"
+#include "audit/AuditStore.h"
+#include "audit/CompetitionStandings.h"
+#include "persistence/QX_Global.h"
+#include "session/QX_TriggerFactory.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "ui/competition/CompetitionWindow.h"
+#include "ui/competition/ResultSheet.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -5,15 +5,15 @@
 // The meter timer is driven by calling TimerVolumeTimer; its own QTimer is
 // stopped so nothing ticks behind the test's back.
 
-#include "AudioDetectorBase.h"
-#include "QX_Barometer.h"
-#include "QX_DeviceSelect.h"
-#include "QX_Global.h"
-#include "QX_Inputs.h"
-#include "QX_MidiTriggerDevice.h"
-#include "QX_TriggerDevice.h"
-#include "QX_TriggerFactory.h"
+#include "persistence/QX_Global.h"
+#include "session/QX_TriggerFactory.h"
 #include "test_device_select_support.h"
+#include "trigger/AudioDetectorBase.h"
+#include "trigger/QX_Inputs.h"
+#include "trigger/QX_MidiTriggerDevice.h"
+#include "trigger/QX_TriggerDevice.h"
+#include "ui/common/QX_Barometer.h"
+#include "ui/device/QX_DeviceSelect.h"
 
 #include <QComboBox>
 #include <QLabel>

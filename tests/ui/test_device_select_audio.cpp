@@ -7,14 +7,14 @@
 // meter's decay is checked on ticks the test drives itself.
 
 #include "PulseServer.h"
-#include "QX_AlsaAudio.h"
-#include "QX_Barometer.h"
-#include "QX_DeviceSelect.h"
-#include "QX_FastAudioTriggerDevice.h"
-#include "QX_Global.h"
-#include "QX_Main.h"
-#include "QX_TriggerDevice.h"
+#include "capture/QX_AlsaAudio.h"
+#include "main/QX_Main.h"
+#include "persistence/QX_Global.h"
 #include "test_device_select_support.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
+#include "trigger/QX_TriggerDevice.h"
+#include "ui/common/QX_Barometer.h"
+#include "ui/device/QX_DeviceSelect.h"
 
 #include <QComboBox>
 #include <QFileInfo>

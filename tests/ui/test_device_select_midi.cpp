@@ -8,13 +8,13 @@
 
 #include "JackServer.h"
 #include "MidiSender.h"
-#include "QX_Barometer.h"
-#include "QX_DeviceSelect.h"
-#include "QX_Global.h"
-#include "QX_MidiPort.h"
-#include "QX_TriggerDevice.h"
 #include "WaitUntil.h"
+#include "capture/QX_MidiPort.h"
+#include "persistence/QX_Global.h"
 #include "test_device_select_support.h"
+#include "trigger/QX_TriggerDevice.h"
+#include "ui/common/QX_Barometer.h"
+#include "ui/device/QX_DeviceSelect.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the device dialog tests.
 
-#include "QX_Tuning.h"
+#include "trigger/QX_Tuning.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "QX_Graphics.h"
+#include "ui/common/QX_Graphics.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // rely on, and still exactly what tools/make-artwork writes.
 
 #include "QtTempFolder.h"
-#include "QX_Graphics.h"
+#include "ui/common/QX_Graphics.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The help window: the page's size and colours, the wheel step of half the
 // wheel delta, and that showing it again reuses the one window.
 
-#include "QX_Help.h"
+#include "ui/help/QX_Help.h"
 
 #include <QApplication>
 #include <QLabel>

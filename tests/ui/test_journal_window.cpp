@@ -2,10 +2,10 @@
 // the way a drummer reads them, Enter opens a run through the hook, Delete
 // asks once and deletes only from the journal, and the window never crashes
 // on a journal it cannot open.
-#include "JournalProgressChart.h"
-#include "JournalTableModel.h"
-#include "JournalWindow.h"
 #include "QtTempFolder.h"
+#include "ui/journal/JournalProgressChart.h"
+#include "ui/journal/JournalTableModel.h"
+#include "ui/journal/JournalWindow.h"
 
 #include <QApplication>
 #include <QChart>

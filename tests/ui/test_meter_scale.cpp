@@ -1,6 +1,6 @@
 // The device dialog's meter arithmetic: decibel scale, clipping, peak hold.
 
-#include "MeterScale.h"
+#include "ui/common/MeterScale.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The Run Report window, offscreen: a stored run's header, figures and
 // charts, and a live run followed in steps ending where the finished run's
 // report begins.
-#include "QX_RunReport.h"
+#include "ui/report/QX_RunReport.h"
 
 #include <QAreaSeries>
 #include <QChartView>

@@ -2,9 +2,9 @@
 // runs hands-free from its count-in, each repetition's click lands on the
 // output sample where the strokes are timed, the tempo steps up after a pass
 // and back after a fail, the status says so, and the plan is kept at its end.
-#include "JournalDatabase.h"
-#include "QX_Global.h"
-#include "SpeedBuilderWindow.h"
+#include "journal/JournalDatabase.h"
+#include "persistence/QX_Global.h"
+#include "ui/click/SpeedBuilderWindow.h"
 
 #include <QLabel>
 #include <QSpinBox>

@@ -1,7 +1,7 @@
 // Greyed text against its background: the contrast ratio and the rule that
 // swaps a too pale grey for the mid grey.
 
-#include "TextContrast.h"
+#include "ui/common/TextContrast.h"
 
 #include <gtest/gtest.h>
 

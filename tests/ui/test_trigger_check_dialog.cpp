@@ -1,9 +1,9 @@
 // The trigger check window, driven through its buttons with a made-up
 // input and a clock the test moves.
-#include "TriggerCheckDialog.h"
+#include "ui/device/TriggerCheckDialog.h"
 
-#include "AudioDetectorBase.h"
-#include "SampleTap.h"
+#include "trigger/AudioDetectorBase.h"
+#include "trigger/SampleTap.h"
 
 #include <QLabel>
 #include <QPointer>

@@ -5,8 +5,8 @@
 // times). A drummer who practises a few times a week and slowly gets
 // faster, with the odd bad day. The folder is never guessed: made-up runs
 // must not land in a drummer's real journal.
-#include "JournalDatabase.h"
-#include "JournalWindow.h"
+#include "journal/JournalDatabase.h"
+#include "ui/journal/JournalWindow.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -2,9 +2,9 @@
 
 #include "CountOutput.h"
 #include "CountReport.h"
-#include "QX_AlsaAudio.h"
 #include "StrokeCounter.h"
-#include "SpscRing.h"
+#include "capture/QX_AlsaAudio.h"
+#include "trigger/SpscRing.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 // Counting recordings.
 
-#include "TimingFigures.h"
+#include "analysis/TimingFigures.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,8 +1,8 @@
 #include "CountJournal.h"
 
-#include "JournalCsv.h"
-#include "JournalDatabase.h"
-#include "JournalExport.h"
+#include "journal/JournalCsv.h"
+#include "journal/JournalDatabase.h"
+#include "journal/JournalExport.h"
 
 #include <QCoreApplication>
 #include <QTimeZone>

@@ -3,10 +3,10 @@
 #include "CountAudio.h"
 #include "CountOutput.h"
 #include "CountReport.h"
-#include "QX_Clock.h"
-#include "QX_MidiPort.h"
-#include "QX_MidiTriggerDevice.h"
-#include "SpscRing.h"
+#include "capture/QX_MidiPort.h"
+#include "trigger/QX_Clock.h"
+#include "trigger/QX_MidiTriggerDevice.h"
+#include "trigger/SpscRing.h"
 
 #include <atomic>
 #include <chrono>

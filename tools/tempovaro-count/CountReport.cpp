@@ -1,6 +1,6 @@
 #include "CountReport.h"
 
-#include "RunFigures.h"
+#include "analysis/RunFigures.h"
 
 #include <cmath>
 #include <cstring>

@@ -3,8 +3,8 @@
 // per-stroke lines: "figure,value", one line per figure in the report's
 // order, empty figures with an empty value.
 
-#include "RunRecord.h"
-#include "TimingFigures.h"
+#include "analysis/RunRecord.h"
+#include "analysis/TimingFigures.h"
 
 #include <cstdio>
 

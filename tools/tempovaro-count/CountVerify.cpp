@@ -1,6 +1,6 @@
 #include "CountVerify.h"
 
-#include "AuditRecord.h"
+#include "audit/AuditRecord.h"
 
 int verifyAttempt(std::int64_t id, std::FILE* out, std::FILE* err)
 {

@@ -1,8 +1,8 @@
 #include "StrokeCounter.h"
 
-#include "QX_AudioTriggerDevice.h"
-#include "QX_FastAudioTriggerDevice.h"
-#include "RunFigures.h"
+#include "analysis/RunFigures.h"
+#include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 StrokeCounter::StrokeCounter(std::int32_t timeLimitMs, bool fastDetector) : m_rowAtOnset(fastDetector)
 {

@@ -13,8 +13,8 @@
 // Allocation-free after construction, so the live mode calls feed() on the
 // capture thread (and finish() once that thread has been joined).
 
-#include "AudioDetectorBase.h"
-#include "RunRecord.h"
+#include "analysis/RunRecord.h"
+#include "trigger/AudioDetectorBase.h"
 
 #include <array>
 #include <atomic>

@@ -5,7 +5,7 @@
 // Everything here runs on the user-interface thread, never on the capture
 // thread. Nothing outside src/capture includes this header.
 
-#include "QX_AlsaHandles.h"
+#include "capture/private/QX_AlsaHandles.h"
 
 #include <string>
 

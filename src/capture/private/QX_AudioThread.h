@@ -11,8 +11,8 @@
 // stop() requests, wakes and joins, so the owner frees what the loop uses
 // only after it; the destructor stops.
 
-#include "QX_AlsaHandles.h"
-#include "QX_EventFd.h"
+#include "capture/private/QX_AlsaHandles.h"
+#include "capture/private/QX_EventFd.h"
 
 #include <poll.h>
 

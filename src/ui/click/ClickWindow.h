@@ -1,0 +1,114 @@
+#pragma once
+// ClickWindow: the click's small modeless window. It edits ClickSettings
+// (tempo, grid, accent, count-in, silent bars, volume, output device, and
+// whether the click starts with each measurement), starts and stops the
+// click by hand, and starts it, count-in first, when the main window arms a
+// measurement while "Start with each measurement" is on.
+//
+// Threads: user-interface thread only. The click itself plays on the
+// player's own thread; this window owns the player and polls its stream
+// position on a 30 ms timer that runs only while the click plays, so the
+// program's idle cost is unchanged while no click is on.
+//
+// Calibrate... measures the output-to-input offset with QX_LatencyProbe on
+// the audio trigger's input and the click's output, and stores it as
+// ClickSettings.LatencyUs when its spread is within 1 ms. The probe opens
+// the input itself: the input handover set by the program frees the
+// measurement's device first and gives it back afterwards.
+
+#include "analysis/ClickTrack.h"
+#include "analysis/RunTiming.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+class QX_ClickPlayer;
+class QX_LatencyProbe;
+
+class ClickWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ClickWindow(QWidget* parent = nullptr);
+    ~ClickWindow() override;
+
+    // Shows the window with the stored settings and the current output devices.
+    void showModeless();
+
+    // The main window armed a measurement (true) or ended one (false).
+    void measurementArmed(bool armed);
+    // Stops the click if it plays (the speed builder plays its own).
+    void stopPlaying();
+
+    bool isPlaying() const;
+    // The segment the click plays (or would play) with the current settings.
+    ClickSegment segment() const;
+    QString statusText() const;
+    // The click as it plays, for timing a run against it: empty while it
+    // does not play or its output has not yet reported its position.
+    std::optional<ClickOnOutput> clickOnOutput() const;
+
+signals:
+    // The click began (true) or is about to stop (false, while its player
+    // can still be asked where it stands).
+    void playingChanged(bool playing);
+
+public:
+
+    // For tests: the output device's PCM name in place of the stored one.
+    void setOutputOverride(const QString& pcmName);
+
+    // release frees the audio input before a calibration; restore takes it
+    // back when the calibration ends. Unset: nobody holds it.
+    void setInputHandover(std::function<void()> release, std::function<void()> restore);
+    // Starts a calibration, or cancels the one running.
+    void calibrate();
+    bool isCalibrating() const;
+    QString calibrationText() const;
+
+private:
+    void fillFromSettings();
+    void storeSettings();
+    void settingsEdited();
+    void startClick();
+    void stopClick();
+    void toggleClick();
+    void showPosition();
+    void setStatus(const QString& text);
+    std::string outputDevice() const;
+    void pollCalibration();
+    void endCalibration(const QString& text);
+
+    QSpinBox* m_tempo = nullptr;
+    QComboBox* m_grid = nullptr;
+    QCheckBox* m_accent = nullptr;
+    QCheckBox* m_countIn = nullptr;
+    QSpinBox* m_barsOn = nullptr;
+    QSpinBox* m_barsOff = nullptr;
+    QSlider* m_volume = nullptr;
+    QComboBox* m_output = nullptr;
+    QCheckBox* m_withMeasurement = nullptr;
+    QPushButton* m_startStop = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_calibrate = nullptr;
+    QLabel* m_calibration = nullptr;
+    QTimer* m_calibrationPoll = nullptr;
+    std::unique_ptr<QX_LatencyProbe> m_probe;
+    std::function<void()> m_releaseInput;
+    std::function<void()> m_restoreInput;
+    QTimer* m_poll = nullptr;
+    std::unique_ptr<QX_ClickPlayer> m_player;
+    ClickSegment m_playing;
+    QString m_outputOverride;
+    bool m_filling = false;
+};
