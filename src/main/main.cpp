@@ -144,7 +144,7 @@ int main(int argc, char* argv[])
     // The companions come after the main window: the device dialog copies the
     // settings that the main window has just loaded.
     TAboutBox AboutBox;
-    TDeviceSelect DeviceSelect;
+    TDeviceSelect DeviceSelect(MainForm.session());
     THelpWindow HelpWindow;
     // A dialog that closes hands the keys (Space, F1) back to the main window,
     // which a bare X server would otherwise give to whatever window happens to
@@ -203,10 +203,6 @@ int main(int argc, char* argv[])
     companions.RunProgress = [&](const RunRecord& run) { Runs.runProgress(run); };
     MainForm.setCompanions(std::move(companions));
     MainForm.setDeviceDialogOpenQuery([&] { return DeviceSelect.isVisible(); });
-    // The session owns the device; the dialog's meter listens to its preview.
-    DeviceSelect.PreviewDevice = [&](const TQX_DeviceProperties& properties) {
-        MainForm.session().previewDevice(properties);
-    };
     DeviceSelect.OnResetMeasurement = [&] {
         MainForm.ResetMeasurement();
         MainForm.activateWindow();

@@ -5,6 +5,7 @@
 // The meter timer is driven by calling TimerVolumeTimer; its own QTimer is
 // stopped so nothing ticks behind the test's back.
 
+#include "PreviewSession.h"
 #include "persistence/QX_Global.h"
 #include "session/QX_TriggerFactory.h"
 #include "test_device_select_support.h"
@@ -117,9 +118,11 @@ TestMidiDevice* midiDevice()
 class TestDeviceSelect : public QObject {
     Q_OBJECT
 
+    PreviewSession m_preview;
+
     std::unique_ptr<TDeviceSelect> makeDialog()
     {
-        auto dialog = std::make_unique<TDeviceSelect>();
+        auto dialog = std::make_unique<TDeviceSelect>(m_preview.session);
         dialog->TimerVolume->stop();
         return dialog;
     }
@@ -609,7 +612,7 @@ private slots:
 
     void activationComesWithShowingAndTheTimerRunsHidden()
     {
-        auto dialog = std::make_unique<TDeviceSelect>();
+        auto dialog = std::make_unique<TDeviceSelect>(m_preview.session);
         QVERIFY(dialog->TimerVolume->isActive());
         QCOMPARE(dialog->TimerVolume->interval(), 100);
         dialog->showModeless();

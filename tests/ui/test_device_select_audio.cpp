@@ -6,6 +6,7 @@
 // Audio arrives in real time, so these tests wait for it (bounded); the
 // meter's decay is checked on ticks the test drives itself.
 
+#include "PreviewSession.h"
 #include "PulseServer.h"
 #include "capture/QX_AlsaAudio.h"
 #include "main/QX_Main.h"
@@ -44,12 +45,14 @@ float captureVolume()
 class TestDeviceSelectAudio : public QObject {
     Q_OBJECT
 
+    PreviewSession m_preview;
+
     std::unique_ptr<PulseServer> m_server;
 
     // A dialog with the pulse device and its Capture line chosen by hand.
     std::unique_ptr<TDeviceSelect> dialogOnPulse()
     {
-        auto dialog = std::make_unique<TDeviceSelect>();
+        auto dialog = std::make_unique<TDeviceSelect>(m_preview.session);
         dialog->TimerVolume->stop();
         dialog->show();
         dialog->FormActivate();
@@ -189,7 +192,7 @@ private slots:
         if (!QFileInfo::exists(QString::fromLatin1(kRecording)))
             QSKIP("the hydrogen drum kits are not installed");
         TMainForm mainForm(nullptr, true); // the test drives its 30 ms tick
-        auto dialog = std::make_unique<TDeviceSelect>();
+        auto dialog = std::make_unique<TDeviceSelect>(mainForm.session());
         dialog->TimerVolume->stop();
         dialog->OnResetMeasurement = [&] { mainForm.ResetMeasurement(); };
         dialog->show();

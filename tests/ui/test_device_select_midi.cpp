@@ -8,6 +8,7 @@
 
 #include "JackServer.h"
 #include "MidiSender.h"
+#include "PreviewSession.h"
 #include "WaitUntil.h"
 #include "capture/QX_MidiPort.h"
 #include "persistence/QX_Global.h"
@@ -50,6 +51,8 @@ QColor noteColor(const TDeviceSelect& dialog)
 class TestDeviceSelectMidi : public QObject {
     Q_OBJECT
 
+    PreviewSession m_preview;
+
     std::unique_ptr<JackServer> m_server;
     std::unique_ptr<MidiSender> m_sender;
 
@@ -83,7 +86,7 @@ private slots:
         DeviceProperties.MidiChannel = QX_Device{{}, std::string("0"), 0.0f};
         DeviceProperties.MidiNoteNr = 38;
 
-        TDeviceSelect dialog;
+        TDeviceSelect dialog(m_preview.session);
         dialog.TimerVolume->stop();
         dialog.show();
         dialog.FormActivate();

@@ -2,6 +2,7 @@
 
 #include "capture/QX_AlsaAudio.h"
 #include "capture/QX_MidiPort.h"
+#include "session/MeasurementSession.h"
 #include "session/QX_TriggerFactory.h"
 #include "trigger/QX_TriggerDevice.h"
 #include "ui/common/LevelSliderStyle.h"
@@ -9,6 +10,7 @@
 #include "ui/common/QX_Barometer.h"
 #include "ui/common/TextContrast.h"
 #include "ui/device/TriggerCheckDialog.h"
+#include "ui/device/DeviceSelectControls.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -78,81 +80,18 @@ void fillList(QComboBox* box, const QX_DeviceList& list, Match matches)
     box->setCurrentIndex(selected);
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, int left, int top)
-{
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setTextFormat(Qt::PlainText);
-    l->move(left, top);
-    l->adjustSize();
-    return l;
-}
-
-QComboBox* listBox(QWidget* parent, const char* name, int top, int rows)
-{
-    auto* box = new QComboBox(parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setEditable(false);
-    box->setMaxVisibleItems(rows);
-    box->setGeometry(96, top, 233, 21);
-    return box;
-}
-
-QRadioButton* radio(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
-    auto* button = new QRadioButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(geometry);
-    return button;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(geometry);
-    // No button is the dialog's default: Enter presses only a focused button
-    // (see keyPressEvent), never OK from inside a list.
-    b->setAutoDefault(false);
-    return b;
-}
-
-// The red mark beside the meter: a triangle pointing right, 5 x 10 pixels,
-// everything else transparent.
-QPixmap markPicture()
-{
-    QImage image(5, 10, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    for (int y = 0; y < 10; ++y) {
-        const int lastColumn = std::min(std::min(y, 9 - y), 4);
-        for (int x = 0; x <= lastColumn; ++x)
-            image.setPixelColor(x, y, QColor(255, 0, 0));
-    }
-    return QPixmap::fromImage(image);
-}
-
-// The colour of an enabled label; a disabled one keeps the greyed look.
-void setTextColor(QWidget* widget, const QColor& color)
-{
-    QPalette pal = widget->palette();
-    if (pal.color(QPalette::Active, QPalette::WindowText) == color
-        && pal.color(QPalette::Inactive, QPalette::WindowText) == color && widget->testAttribute(Qt::WA_SetPalette))
-        return;
-    pal.setColor(QPalette::Active, QPalette::WindowText, color);
-    pal.setColor(QPalette::Inactive, QPalette::WindowText, color);
-    widget->setPalette(pal);
-}
-
 } // namespace
+
 
 void TDeviceSelect::SetDeviceSource(DeviceSource source)
 {
     deviceSource() = std::move(source);
 }
 
-TDeviceSelect::TDeviceSelect(QWidget* parent)
+TDeviceSelect::TDeviceSelect(MeasurementSession& session, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , m_session(session)
 {
     setObjectName(QStringLiteral("DeviceSelect"));
     setWindowTitle(QStringLiteral("Select Trigger Device"));
@@ -167,36 +106,36 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     setFixedSize(466, 333);
     move(154, 173);
 
-    RBAudio = radio(this, "RBAudio", QStringLiteral("Audio"), QRect(24, 22, 57, 17));
-    Label1 = label(this, "Label1", QStringLiteral("Device"), 96, 24);
-    CBAudio = listBox(this, "CBAudio", 43, 16);
-    Label2 = label(this, "Label2", QStringLiteral("Channel"), 96, 72);
-    CBAudioChannel = listBox(this, "CBAudioChannel", 91, 16);
+    RBAudio = DeviceControls::radio(this, "RBAudio", QStringLiteral("Audio"), QRect(24, 22, 57, 17));
+    Label1 = DeviceControls::label(this, "Label1", QStringLiteral("Device"), 96, 24);
+    CBAudio = DeviceControls::listBox(this, "CBAudio", 43, 16);
+    Label2 = DeviceControls::label(this, "Label2", QStringLiteral("Channel"), 96, 72);
+    CBAudioChannel = DeviceControls::listBox(this, "CBAudioChannel", 91, 16);
     // The detector choice sits in the free column under "Audio", level with
     // the channel row and the OK button's left edge, so the designed layout
     // around it stays as it was.
-    LabelDetection = label(this, "LabelDetection", QStringLiteral("Detection"), 16, 72);
+    LabelDetection = DeviceControls::label(this, "LabelDetection", QStringLiteral("Detection"), 16, 72);
     CBDetection = new QComboBox(this);
     CBDetection->setObjectName(QStringLiteral("CBDetection"));
     CBDetection->setEditable(false);
     CBDetection->addItems({QStringLiteral("Standard"), QStringLiteral("Fast")});
     CBDetection->setGeometry(16, 91, 74, 21);
-    RBMidi = radio(this, "RBMidi", QStringLiteral("MIDI"), QRect(24, 138, 57, 17));
-    Label3 = label(this, "Label3", QStringLiteral("Device"), 96, 140);
-    CBMidi = listBox(this, "CBMidi", 159, 16);
-    Label4 = label(this, "Label4", QStringLiteral("Channel"), 96, 188);
-    cbMidiChannel = listBox(this, "cbMidiChannel", 207, 17);
+    RBMidi = DeviceControls::radio(this, "RBMidi", QStringLiteral("MIDI"), QRect(24, 138, 57, 17));
+    Label3 = DeviceControls::label(this, "Label3", QStringLiteral("Device"), 96, 140);
+    CBMidi = DeviceControls::listBox(this, "CBMidi", 159, 16);
+    Label4 = DeviceControls::label(this, "Label4", QStringLiteral("Channel"), 96, 188);
+    cbMidiChannel = DeviceControls::listBox(this, "cbMidiChannel", 207, 17);
 
     GroupPanel = new QWidget(this);
     GroupPanel->setObjectName(QStringLiteral("GroupPanel"));
     GroupPanel->setGeometry(96, 236, 233, 41);
-    Label6 = label(GroupPanel, "Label6", QStringLiteral("Note Number"), 0, 0);
-    RBAll = radio(GroupPanel, "RBAll", QStringLiteral("All"), QRect(4, 19, 45, 17));
-    rbSingle = radio(GroupPanel, "rbSingle", QStringLiteral("Single"), QRect(94, 19, 53, 17));
-    labelNote = label(GroupPanel, "labelNote", QStringLiteral("127"), 156, 21);
-    btnSet = button(GroupPanel, "btnSet", QStringLiteral("Set"), QRect(184, 17, 49, 20));
+    Label6 = DeviceControls::label(GroupPanel, "Label6", QStringLiteral("Note Number"), 0, 0);
+    RBAll = DeviceControls::radio(GroupPanel, "RBAll", QStringLiteral("All"), QRect(4, 19, 45, 17));
+    rbSingle = DeviceControls::radio(GroupPanel, "rbSingle", QStringLiteral("Single"), QRect(94, 19, 53, 17));
+    labelNote = DeviceControls::label(GroupPanel, "labelNote", QStringLiteral("127"), 156, 21);
+    btnSet = DeviceControls::button(GroupPanel, "btnSet", QStringLiteral("Set"), QRect(184, 17, 49, 20));
 
-    Label5 = label(this, "Label5", QStringLiteral("Volume"), 356, 24);
+    Label5 = DeviceControls::label(this, "Label5", QStringLiteral("Volume"), 356, 24);
     PanelVolume = new QFrame(this);
     PanelVolume->setObjectName(QStringLiteral("PanelVolume"));
     PanelVolume->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -205,7 +144,7 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
 
     ImageMark = new QLabel(this);
     ImageMark->setObjectName(QStringLiteral("ImageMark"));
-    ImageMark->setPixmap(markPicture());
+    ImageMark->setPixmap(DeviceControls::markPicture());
     ImageMark->setGeometry(356, 132, 5, 10);
 
     // Position 0 is the top of the bar, as on the original track bar, so both
@@ -226,10 +165,10 @@ TDeviceSelect::TDeviceSelect(QWidget* parent)
     sliderStyle->setParent(TBVolume);
     TBVolume->setStyle(sliderStyle);
 
-    btnOK = button(this, "btnOK", QStringLiteral("OK"), QRect(16, 296, 75, 25));
-    btnCancel = button(this, "btnCancel", QStringLiteral("Cancel"), QRect(96, 296, 75, 25));
-    btnHelp = button(this, "btnHelp", QStringLiteral("Help"), QRect(376, 296, 75, 25));
-    btnCheck = button(this, "btnCheck", QStringLiteral("Check Trigger..."), QRect(345, 250, 106, 25));
+    btnOK = DeviceControls::button(this, "btnOK", QStringLiteral("OK"), QRect(16, 296, 75, 25));
+    btnCancel = DeviceControls::button(this, "btnCancel", QStringLiteral("Cancel"), QRect(96, 296, 75, 25));
+    btnHelp = DeviceControls::button(this, "btnHelp", QStringLiteral("Help"), QRect(376, 296, 75, 25));
+    btnCheck = DeviceControls::button(this, "btnCheck", QStringLiteral("Check Trigger..."), QRect(345, 250, 106, 25));
 
     QWidget::setTabOrder(RBAudio, RBMidi);
     QWidget::setTabOrder(RBMidi, CBAudio);
@@ -447,18 +386,8 @@ void TDeviceSelect::UpdateControls()
 
 bool TDeviceSelect::CreateTriggerDevice()
 {
-    if (PreviewDevice) {
-        PreviewDevice(Properties);
-        return TriggerDevice != nullptr;
-    }
-    // The old device goes first: it may hold the very device or port that the
-    // new one is about to open.
-    TriggerDevice.reset();
-    TriggerDevice = ::CreateTriggerDevice(Properties);
-    if (!TriggerDevice)
-        return false;
-    TriggerDevice->Start(kTimeLimitEndless);
-    return true;
+    m_session.previewDevice(Properties);
+    return TriggerDevice != nullptr;
 }
 
 void TDeviceSelect::RBAudioClick()
@@ -594,12 +523,12 @@ void TDeviceSelect::TimerVolumeTimer()
         QFont noteFont = labelNote->font();
         if (LearnedNote == Properties.MidiNoteNr) {
             noteFont.setBold(true);
-            setTextColor(labelNote, Qt::black);
+            DeviceControls::setTextColor(labelNote, Qt::black);
         } else {
             // Another pad: show which one, but keep the meter still so only
             // the chosen pad moves it.
             noteFont.setBold(false);
-            setTextColor(labelNote, kNoteOtherPad);
+            DeviceControls::setTextColor(labelNote, kNoteOtherPad);
             v = 0.0f;
         }
         labelNote->setFont(noteFont);
@@ -608,7 +537,7 @@ void TDeviceSelect::TimerVolumeTimer()
     }
 
     if (Properties.TriggerDeviceType == kTriggerDeviceAudio) {
-        setTextColor(Label5, meterClips(v) ? QColor(255, 0, 0) : QColor(0, 0, 0));
+        DeviceControls::setTextColor(Label5, meterClips(v) ? QColor(255, 0, 0) : QColor(0, 0, 0));
         v = audioMeterPosition(v);
     }
 

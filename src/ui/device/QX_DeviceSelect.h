@@ -3,8 +3,8 @@
 // audio (a capture device, one of its input lines and the input level) or
 // MIDI (a port, a channel and optionally one note). It edits a working copy
 // of the device settings and applies every change at once to a fresh trigger
-// device, asked for through PreviewDevice, so the level meter shows what the
-// chosen input receives.
+// device, the measurement session's preview, so the level meter shows what
+// the chosen input receives. The session stays the device's only owner.
 // "OK" makes the copy the program's settings, "Cancel" drops it; both then
 // re-arm the main window through OnResetMeasurement.
 //
@@ -35,19 +35,18 @@ class QRadioButton;
 class QSlider;
 class QTimer;
 class QWidget;
+class MeasurementSession;
 class TQX_Barometer;
 
 class TDeviceSelect : public QDialog {
     Q_OBJECT
 public:
-    explicit TDeviceSelect(QWidget* parent = nullptr);
+    // session: outlives the dialog; it builds the preview device.
+    explicit TDeviceSelect(MeasurementSession& session, QWidget* parent = nullptr);
     ~TDeviceSelect() override;
 
     // Called after OK and Cancel so the main window rebuilds its device.
     std::function<void()> OnResetMeasurement;
-    // Makes TriggerDevice a started device built from the settings given (the
-    // measurement session's preview). Unset: the dialog builds it itself.
-    std::function<void(const TQX_DeviceProperties&)> PreviewDevice;
     // Shows the help window (Help button, F1 in the audio device list).
     std::function<void()> OnShowHelp;
 
@@ -133,6 +132,8 @@ private:
     // Checks a radio button; its handler runs when it was not checked yet,
     // just as a click would run it.
     static void check(QRadioButton* button);
+
+    MeasurementSession& m_session;
 
     // Whether this dialog is still the active window of the program: the
     // activation handler runs when it becomes active among the program's
