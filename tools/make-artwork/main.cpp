@@ -509,13 +509,13 @@ bool iconSample(double x, double y, Rgb& c)
     return true;
 }
 
-// The icon at size x size pixels: 36 samples per pixel of the 32-unit grid
-// at any size, the colour averaged over the samples that hit a shape and
-// their share as alpha.
-QImage drawIconAt(int size)
+// A size x size picture, 6 x 6 samples per pixel: the colour averaged over
+// the samples that hit a shape and their share as alpha. sample(x, y, colour)
+// takes pixel coordinates and says whether (x, y) hits a shape.
+template <class Sample>
+QImage supersampled(int size, Sample sample)
 {
     constexpr int n = 6;
-    const double unit = 32.0 / size;
     QImage img(size, size, QImage::Format_ARGB32);
     for (int py = 0; py < size; ++py) {
         for (int px = 0; px < size; ++px) {
@@ -524,7 +524,7 @@ QImage drawIconAt(int size)
             for (int j = 0; j < n; ++j) {
                 for (int i = 0; i < n; ++i) {
                     Rgb c;
-                    if (!iconSample((px + (i + 0.5) / n) * unit, (py + (j + 0.5) / n) * unit, c))
+                    if (!sample(px + (i + 0.5) / n, py + (j + 0.5) / n, c))
                         continue;
                     sum = sum + c;
                     ++hits;
@@ -539,6 +539,15 @@ QImage drawIconAt(int size)
         }
     }
     return img;
+}
+
+// The icon at size x size pixels: 36 samples per pixel of the 32-unit grid
+// at any size, the colour averaged over the samples that hit a shape and
+// their share as alpha.
+QImage drawIconAt(int size)
+{
+    const double unit = 32.0 / size;
+    return supersampled(size, [unit](double x, double y, Rgb& c) { return iconSample(x * unit, y * unit, c); });
 }
 
 // ---- the device dialog's icon: a jack plug, 256 colours ----------------------
@@ -638,30 +647,7 @@ QImage toIndexed(const QImage& argb)
 
 QImage drawDeviceIcon()
 {
-    constexpr int n = 6;
-    QImage img(32, 32, QImage::Format_ARGB32);
-    for (int py = 0; py < 32; ++py) {
-        for (int px = 0; px < 32; ++px) {
-            Rgb sum;
-            int hits = 0;
-            for (int j = 0; j < n; ++j) {
-                for (int i = 0; i < n; ++i) {
-                    Rgb c;
-                    if (plugSample(px + (i + 0.5) / n, py + (j + 0.5) / n, c)) {
-                        sum = sum + c;
-                        ++hits;
-                    }
-                }
-            }
-            if (hits == 0) {
-                img.setPixel(px, py, 0);
-                continue;
-            }
-            sum = sum * (1.0 / hits);
-            img.setPixel(px, py, qRgba(toByte(sum.r), toByte(sum.g), toByte(sum.b), toByte(255.0 * hits / (n * n))));
-        }
-    }
-    return toIndexed(img);
+    return toIndexed(supersampled(32, plugSample));
 }
 
 QImage drawIcon() { return drawIconAt(32); }
