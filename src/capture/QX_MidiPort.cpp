@@ -267,6 +267,14 @@ QX_MidiPort::~QX_MidiPort()
         m_impl->m_thread.join();
 }
 
+void QX_MidiPort::Finish()
+{
+    // The reader drains what it has once more after the stop, then ends.
+    Terminate();
+    if (m_impl->m_thread.joinable())
+        m_impl->m_thread.join();
+}
+
 HRESULT QX_MidiPort::EnumPorts(QX_DeviceList& List)
 {
     QX_DeviceList found;

@@ -34,6 +34,8 @@ public:
     void SetChannel(std::int32_t Channel) override;
     void Resume() override;
     void Terminate() override;
+    // The user-interface thread only, like the destructor.
+    void Finish() override;
     // False when no port is open, or when a JACK port's server or source has
     // gone (the ALSA sequencer's ports are taken as delivering). Any thread,
     // but not while OpenPort runs.

@@ -48,6 +48,10 @@ public:
     virtual void SetChannel(std::int32_t Channel) = 0;
     virtual void Resume() = 0;
     virtual void Terminate() = 0;
+    // Stops delivering and returns once no OnNote call runs or will run;
+    // messages already received are handed over first. An input that calls
+    // OnNote on its caller's thread has nothing to wait for.
+    virtual void Finish() { Terminate(); }
     // False once an opened port has gone away (its server or its source); any thread.
     virtual bool IsDelivering() const { return true; }
     // Where the 100 ns stamps stand against the monotonic clock: stamp minus

@@ -56,6 +56,12 @@ void TQX_MidiTriggerDevice::Stop()
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
+void TQX_MidiTriggerDevice::finishInput()
+{
+    if (Port)
+        Port->Finish();
+}
+
 void TQX_MidiTriggerDevice::SetChannel(std::int32_t Channel)
 {
     if (Port)

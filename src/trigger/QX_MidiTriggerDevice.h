@@ -45,6 +45,9 @@ public:
     }
     // A note's stamp is its own time; only the transport's delay is waited for.
     std::int32_t endWaitMs() const override { return 100; }
+    // Stops the reader once it has handed over every note received, so the
+    // count and the published strokes stay equal whatever arrives later.
+    void finishInput() override;
 
 private:
     std::unique_ptr<TQX_MidiInput> Port;

@@ -59,6 +59,7 @@ public:
     void SetChannel(std::int32_t Channel) override { m_port.SetChannel(Channel); }
     void Resume() override { m_port.Resume(); }
     void Terminate() override { m_port.Terminate(); }
+    void Finish() override { m_port.Finish(); }
     bool IsDelivering() const override { return m_port.IsDelivering(); }
 
 private:
@@ -296,6 +297,29 @@ TEST(MidiPortLoopback, NoteFilterIsReadAtEveryNote)
         feed->Feed(0.030, {0x99, note, 80});
     ASSERT_TRUE(flushed(sendUntimed, lastNoteIs));
     EXPECT_EQ(device->GetCount() - before, 2) << "the 38 no longer counts, both 36s do";
+}
+
+// The end of a run: every note received is counted and published, and a
+// note after finishInput changes neither, so the score equals the strokes kept.
+TEST(MidiPortLoopback, FinishInputHandsOverWhatCameThenNothingMore)
+{
+    std::int32_t noteNr = 38;
+    QX_MidiPort* feed = nullptr;
+    auto device = loopbackDevice(&noteNr, feed);
+    device->Start(-1);
+    const auto lastNoteIs = [&](int note) { return device->GetLastNote() == note; };
+    ASSERT_TRUE(connectionsReady([&](const Bytes& bytes) { feed->Feed(0.0, bytes); }, lastNoteIs));
+    device->drainStrokeEvents([](const StrokeEvent&) {});
+    const int before = device->GetCount();
+    for (int i = 0; i < 6; ++i)
+        feed->Feed(0.050, {0x90, 38, 80});
+    device->finishInput(); // no wait: the reader hands these over before it ends
+    const int counted = device->GetCount() - before;
+    EXPECT_EQ(counted, 5) << "the first note arms, the five after it count";
+    EXPECT_EQ(device->drainStrokeEvents([](const StrokeEvent&) {}), static_cast<std::size_t>(counted));
+    feed->Feed(0.050, {0x90, 38, 80});
+    EXPECT_EQ(device->GetCount() - before, counted);
+    EXPECT_EQ(device->drainStrokeEvents([](const StrokeEvent&) {}), 0u);
 }
 
 TEST(MidiPortWithoutMidi, EmptyListNoExceptionAndADeviceThatCountsNothing)
