@@ -65,6 +65,9 @@ private:
     void clearCharts();
     void fitAxes(double endS, double maxPerSecond, std::int32_t strokes, double longestMs);
     void buildTimingChart();
+    // The timing figures' rows from `row` on, hidden until a run has the
+    // click; returns the row after them.
+    int addTimingFigures(class QGridLayout* grid, QWidget* panel, int row);
     void showTiming(const RunRecord& run);
 
     QLabel* m_startLabel = nullptr;
