@@ -4,6 +4,7 @@
 #include "capture/QX_ClickPlayer.h"
 #include "capture/QX_LatencyProbe.h"
 #include "persistence/QX_Global.h"
+#include "ui/click/GridChoices.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,16 +27,9 @@ namespace {
 
 constexpr int kPollMs = 30;
 
-struct GridChoice {
-    const char* name;
-    int subdivision;
-};
-constexpr GridChoice kGrids[] = {{"Quarters", 1},   {"Eighths", 2},    {"Triplets", 3},
-                                 {"Sixteenths", 4}, {"Sextuplets", 6}, {"Thirty-seconds", 8}};
-
 QString gridName(int subdivision)
 {
-    for (const auto& g : kGrids)
+    for (const auto& g : kGridChoices)
         if (g.subdivision == subdivision)
             return QString::fromLatin1(g.name).toLower();
     return {};
@@ -54,7 +48,7 @@ ClickWindow::ClickWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     m_tempo->setSuffix(QStringLiteral(" BPM"));
     m_grid = new QComboBox(this);
     m_grid->setObjectName(QStringLiteral("Grid"));
-    for (const auto& g : kGrids)
+    for (const auto& g : kGridChoices)
         m_grid->addItem(QString::fromLatin1(g.name), g.subdivision);
     m_accent = new QCheckBox(QStringLiteral("&Accent on the first beat"), this);
     m_countIn = new QCheckBox(QStringLiteral("One-bar &count-in"), this);

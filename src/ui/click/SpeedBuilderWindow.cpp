@@ -3,6 +3,7 @@
 #include "capture/QX_ClickPlayer.h"
 #include "journal/JournalDatabase.h"
 #include "persistence/QX_Global.h"
+#include "ui/click/GridChoices.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -22,13 +23,6 @@
 namespace {
 
 constexpr int kTickMs = 30;
-
-struct GridChoice {
-    const char* name;
-    int subdivision;
-};
-constexpr GridChoice kGrids[] = {{"Quarters", 1},   {"Eighths", 2},    {"Triplets", 3},
-                                 {"Sixteenths", 4}, {"Sextuplets", 6}, {"Thirty-seconds", 8}};
 
 // The click's own output device, as the click window plays it.
 class PlayerOutput : public SpeedClickOutput {
@@ -90,7 +84,7 @@ SpeedBuilderWindow::SpeedBuilderWindow(SpeedBuilderHooks hooks, QWidget* parent)
     m_windowMs = spin("WindowMs", 2, 50, static_cast<int>(defaults.rule.windowMs), QStringLiteral(" ms"));
     m_grid = new QComboBox(this);
     m_grid->setObjectName(QStringLiteral("Grid"));
-    for (const auto& g : kGrids)
+    for (const auto& g : kGridChoices)
         m_grid->addItem(QString::fromLatin1(g.name), g.subdivision);
     m_grid->setCurrentIndex(m_grid->findData(defaults.subdivision));
 

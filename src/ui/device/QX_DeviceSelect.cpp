@@ -9,8 +9,8 @@
 #include "ui/common/MeterScale.h"
 #include "ui/common/QX_Barometer.h"
 #include "ui/common/TextContrast.h"
-#include "ui/device/TriggerCheckDialog.h"
 #include "ui/device/DeviceSelectControls.h"
+#include "ui/device/TriggerCheckDialog.h"
 
 #include <QApplication>
 #include <QComboBox>
