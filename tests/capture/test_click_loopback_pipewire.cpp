@@ -2,27 +2,14 @@
 // recorded back from its source through pipewire-alsa.
 #include "ClickLoopback.h"
 #include "PipeWireServer.h"
+#include "ServerEnvironment.h"
 
 #include <cmath>
 
 namespace {
 
-PipeWireServer* g_server = nullptr;
-
-class PipeWireEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (PipeWireServer::binaryPresent())
-            g_server = new PipeWireServer;
-    }
-    void TearDown() override
-    {
-        delete g_server;
-        g_server = nullptr;
-    }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new PipeWireEnvironment);
+using PipeWire = ServerEnvironment<PipeWireServer>;
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new PipeWire);
 
 class ClickPipeWire : public ::testing::Test {
 protected:
@@ -30,7 +17,7 @@ protected:
     {
         if (!PipeWireServer::binaryPresent())
             GTEST_SKIP() << "pipewire, wireplumber or the pipewire-alsa plugins are missing";
-        ASSERT_TRUE(g_server && g_server->running()) << "the private PipeWire server did not start";
+        ASSERT_TRUE(PipeWire::server() && PipeWire::server()->running()) << "the private PipeWire server did not start";
     }
 };
 

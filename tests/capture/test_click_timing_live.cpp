@@ -4,6 +4,7 @@
 // grid point, to well under a millisecond, once calibrated.
 #include "PipeWireServer.h"
 #include "PulseServer.h"
+#include "ServerEnvironment.h"
 #include "WaitUntil.h"
 #include "analysis/RunTiming.h"
 #include "capture/QX_AlsaAudio.h"
@@ -24,18 +25,8 @@ using Server = PulseServer;
 constexpr const char* kDevice = "pulse";
 #endif
 
-Server* g_server = nullptr;
-
-class ServerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { g_server = new Server; }
-    void TearDown() override
-    {
-        delete g_server;
-        g_server = nullptr;
-    }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
+using Environment = ServerEnvironment<Server>;
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Environment);
 
 // One measurement with the click: a fresh capture and player, as each armed
 // measurement has; the clicks the detector counted, timed with latencyUs.
@@ -86,7 +77,7 @@ TEST(ClickTimingLive, TheClickHeardBackTimesAtItsGridPoints)
 {
     if (!Server::binaryPresent())
         GTEST_SKIP() << "the sound server is not installed";
-    ASSERT_TRUE(g_server && g_server->running()) << "the private sound server did not start";
+    ASSERT_TRUE(Environment::server() && Environment::server()->running()) << "the private sound server did not start";
 
     const TimingFigures first = clickRun(0);
     // The four count-in clicks are strokes outside the grid; every grid point has its click.

@@ -1,7 +1,8 @@
 #pragma once
 // One private sound server for a whole gtest program: up before the first
 // test, and so before the program's first ALSA call reads its configuration,
-// and gone after the last.
+// and gone after the last. No server where its programs are not installed:
+// the tests skip then.
 //   const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment<PulseServer>);
 //   ServerEnvironment<PulseServer>::server()->running()
 
@@ -10,7 +11,11 @@
 template <class Server>
 class ServerEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { s_server = new Server; }
+    void SetUp() override
+    {
+        if (Server::binaryPresent())
+            s_server = new Server;
+    }
     void TearDown() override
     {
         delete s_server;
