@@ -164,7 +164,7 @@ private slots:
         list = db.listRuns(day);
         QVERIFY(list.size() == 1 && list[0].run.id == *audioId);
 
-        QVERIFY(db.setSummary(*midiId, {120.0, 4.5, std::nullopt}));
+        QVERIFY(db.setSummary(*midiId, {120.0, 4.5, std::nullopt, std::nullopt, std::nullopt}));
         QCOMPARE(db.loadRun(*midiId)->summary.strokesPerMinute, std::optional<double>(120.0));
         QVERIFY(!db.loadRun(*midiId)->summary.fatiguePercent);
 

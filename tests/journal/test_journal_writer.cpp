@@ -58,7 +58,7 @@ TEST_F(JournalWriterTest, TwoWritersOnOneJournalKeepEveryRunWithItsFigures)
     QStringList announced;
     QObject::connect(&a, &JournalWriter::statusChanged, [&](const QString& text) { announced << text; });
     for (auto* w : {&a, &b})
-        w->setSummaryHook([](const RunRecord& r) { return RunSummary{r.count * 1.0, std::nullopt, 1.5}; });
+        w->setSummaryHook([](const RunRecord& r) { return RunSummary{r.count * 1.0, std::nullopt, 1.5, std::nullopt, std::nullopt}; });
     EXPECT_FALSE(a.submit(audioRun(1, 0))) << "nothing counted: not journal material";
     for (int k = 0; k < 20; ++k) {
         ASSERT_TRUE(a.submit(audioRun(2 * k, 300 + k)));

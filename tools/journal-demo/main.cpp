@@ -65,7 +65,7 @@ int main(int argc, char** argv)
                                        AudioDetector::Standard, ""};
             db.setSummaryHook([&](const RunRecord&) {
                 return RunSummary{perSecond * 60.0, 6.0 - 2.5 * progress + 0.6 * noise(random),
-                                  -4.0 + 1.5 * noise(random)};
+                                  -4.0 + 1.5 * noise(random), std::nullopt, std::nullopt};
             });
             db.addRun(r);
         }
