@@ -307,7 +307,7 @@ private slots:
         QVERIFY(sameStrokes(run->run.strokes, storedRun(0, 5).strokes));
         QVERIFY(db.listSpeedPlans().empty());
         QVERIFY(db.addSpeedPlan(SpeedPlanRecord{0, 1, 100.0, 4.0, 120.0, 4, 1, 1, 100.0, false}));
-        QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0}));
+        QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0, std::nullopt, std::nullopt}));
         QCOMPARE(db.listRuns(ofRecordingTime(30000)).front().summary.fatiguePercent, std::optional<double>(-5.0));
     }
 
