@@ -9,9 +9,10 @@
 // handler on its own capture thread. Without a back-end (tests, the
 // command-line tool) it opens nothing and always reports Working.
 //
-// A sample tap (the audit recording) may be attached before the device's
-// Start: the capture thread then copies each block into it before the
-// detector sees the block. With none attached that costs one atomic load.
+// A sample tap (the audit recording, the trigger check) may be attached
+// before the device's Start: the capture thread then copies each block into
+// it before the detector sees the block. With none attached that costs one
+// atomic load and two atomic stores.
 
 #include "trigger/QX_Inputs.h"
 #include "trigger/SampleTap.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 // How late a capture's last blocks may arrive: ten periods, the whole ALSA
 // buffer. A block later than that has been lost to an overrun anyway.
@@ -39,10 +41,18 @@ public:
             m_opened = SUCCEEDED(m_input->BuildGraph(
                 deviceId, QX_SampleHandler::Bind<CaptureGraph, &CaptureGraph::deliver>(this)));
     }
-    // User-interface thread, before the device's Start (or with no capture
-    // running); nullptr detaches. The tap must outlive the capture thread or
-    // be detached first.
-    void attachTap(SampleTap* tap) { m_tap.store(tap, std::memory_order_release); }
+    // User-interface thread; nullptr detaches. Detaching returns only once
+    // the capture thread has left the old tap, so the caller may free it
+    // right away. The wait is at most one block's copy.
+    void attachTap(SampleTap* tap)
+    {
+        m_tap.store(tap);
+        if (tap)
+            return;
+        const std::uint32_t passes = m_tapPasses.load();
+        while (m_inTap.load() && m_tapPasses.load() == passes)
+            std::this_thread::yield();
+    }
     // Input the capture lost since it opened (overruns). It stays readable
     // after stop(), which a run's end calls before its record is made.
     std::uint32_t dropouts() const { return m_input ? m_input->overrunCount() : m_dropoutsAtStop; }
@@ -86,14 +96,21 @@ private:
     // Capture thread.
     void deliver(const void* data, std::int32_t byteCount)
     {
-        if (SampleTap* tap = m_tap.load(std::memory_order_acquire))
+        // Flag first, then look: a detach that stored nullptr either sees
+        // the flag and waits, or this load already sees the nullptr.
+        m_inTap.store(true);
+        if (SampleTap* tap = m_tap.load())
             tap->write(data, byteCount);
+        m_inTap.store(false, std::memory_order_release);
+        m_tapPasses.fetch_add(1, std::memory_order_release);
         m_onSamples(data, byteCount);
     }
 
     std::unique_ptr<TQX_AudioInput> m_input;
     QX_SampleHandler m_onSamples;
     std::atomic<SampleTap*> m_tap{nullptr};
+    std::atomic<bool> m_inTap{false};
+    std::atomic<std::uint32_t> m_tapPasses{0};
     std::uint32_t m_dropoutsAtStop = 0;
     bool m_opened = false;
     bool m_runRequested = false;

@@ -86,8 +86,9 @@ public:
     // Whether strokes can arrive at all; user-interface thread, cheap enough
     // for every tick. A device without a capture back-end is always Working.
     virtual CaptureHealth captureHealth() const { return CaptureHealth::Working; }
-    // Audio devices: copies every captured block into tap (nullptr detaches);
-    // user-interface thread, before Start. False for devices without samples.
+    // Audio devices: copies every captured block into tap; user-interface
+    // thread. nullptr detaches and returns once the capture has left the old
+    // tap, which may then be freed. False for devices without samples.
     virtual bool attachSampleTap(SampleTap* /*tap*/) { return false; }
     // Input the capture lost since the device opened (overruns); user-interface thread.
     virtual std::uint32_t captureDropouts() const { return 0; }

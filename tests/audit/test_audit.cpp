@@ -23,9 +23,11 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -310,4 +312,40 @@ TEST(Audit, LostBlocksAreFilledSoLaterSamplesKeepTheirTime)
             ASSERT_EQ(got[static_cast<std::size_t>(i)], 1 + i % 30000) << "sample " << i;
     }
     EXPECT_EQ(silent, static_cast<std::int64_t>(rec.lostBlocks) * SampleBlock::kFrames);
+}
+
+TEST(Audit, ADetachedTapIsLeftAloneAndCanBeFreedAtOnce)
+{
+    // A capture thread delivers without pause while taps are attached,
+    // detached and freed: after a detach returns, the old tap gets nothing
+    // more (the sanitizers would see a write into a freed tap).
+    QX_SampleHandler handler;
+    std::uint32_t overruns = 0;
+    TQX_AudioTriggerDevice device("x", std::make_unique<HandCapture>(&handler, &overruns));
+    std::atomic<bool> stop{false};
+    std::atomic<std::int64_t> passes{0};
+    std::thread capture([&] {
+        std::vector<unsigned char> block(2 * 64, 0);
+        while (!stop.load()) {
+            handler(block.data(), static_cast<std::int32_t>(block.size()));
+            passes.fetch_add(1);
+        }
+    });
+    std::int64_t tapsFed = 0;
+    for (int round = 0; round < 200; ++round) {
+        auto tap = std::make_unique<SampleTap>();
+        ASSERT_TRUE(device.attachSampleTap(tap.get()));
+        const std::int64_t from = passes.load();
+        ASSERT_TRUE(waitUntil([&] { return passes.load() > from + 1; }));
+        device.attachSampleTap(nullptr);
+        tapsFed += tap->empty() ? 0 : 1;
+        while (tap->drain([](const SampleBlock&) {}) > 0) {
+        }
+        const std::int64_t detachedAt = passes.load();
+        ASSERT_TRUE(waitUntil([&] { return passes.load() > detachedAt + 1; }));
+        EXPECT_TRUE(tap->empty()) << "round " << round;
+    }
+    stop.store(true);
+    capture.join();
+    EXPECT_EQ(tapsFed, 200);
 }

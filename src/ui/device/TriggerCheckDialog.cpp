@@ -11,19 +11,7 @@
 
 #include <chrono>
 #include <cmath>
-
-namespace {
-
-// The tap through which the check reads an audio device. Never freed: the
-// capture thread may still be writing a block into it just after it is
-// detached, and the device it was attached to may outlive the dialog.
-SampleTap& checkTap()
-{
-    static SampleTap* const tap = new SampleTap;
-    return *tap;
-}
-
-} // namespace
+#include <memory>
 
 TriggerCheckDialog* TriggerCheckDialog::openFor(bool audio, std::function<void(double)> onSetLevel, QWidget* parent,
                                                 std::function<std::int64_t()> nowMs)
@@ -40,12 +28,31 @@ TriggerCheckDialog* TriggerCheckDialog::openFor(bool audio, std::function<void(d
     const auto current = [serial]() -> TQX_TriggerDevice* {
         return TriggerDevice && TriggerDevice->serial() == serial ? TriggerDevice.get() : nullptr;
     };
-    const bool tapped = audio && current() && current()->attachSampleTap(&checkTap());
-    const auto collect = [current, tapped](TriggerCheck& check) {
+    // The check's own tap. It is detached when the dialog closes, and at the
+    // latest when the dialog goes; detaching waits until the capture has
+    // left it, and a device replaced meanwhile has been joined.
+    struct CheckTap {
+        std::function<TQX_TriggerDevice*()> device;
+        SampleTap tap;
+        void detach()
+        {
+            if (TQX_TriggerDevice* d = device())
+                d->attachSampleTap(nullptr);
+            device = [] { return nullptr; };
+        }
+        ~CheckTap() { detach(); }
+    };
+    std::shared_ptr<CheckTap> held;
+    if (audio && current()) {
+        held = std::make_shared<CheckTap>();
+        held->device = current;
+        if (!current()->attachSampleTap(&held->tap))
+            held.reset();
+    }
+    const auto collect = [current, held](TriggerCheck& check) {
         TQX_TriggerDevice* device = current();
-        if (tapped)
-            // Drained even when the device has gone, so the next check starts empty.
-            checkTap().drain([&](const SampleBlock& b) {
+        if (held)
+            held->tap.drain([&](const SampleBlock& b) {
                 if (device)
                     check.addSamples(b.samples.data(), static_cast<std::size_t>(b.frames));
             });
@@ -58,10 +65,8 @@ TriggerCheckDialog* TriggerCheckDialog::openFor(bool audio, std::function<void(d
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->OnSetLevel = std::move(onSetLevel);
-    connect(dialog, &QDialog::finished, dialog, [current, tapped] {
-        if (tapped && current())
-            current()->attachSampleTap(nullptr);
-    });
+    if (held)
+        connect(dialog, &QDialog::finished, dialog, [held] { held->detach(); });
     dialog->show();
     return dialog;
 }
