@@ -18,19 +18,19 @@ private slots:
         QTest::addColumn<QString>("text");
         using D = DeviceType;
         using A = AudioDetector;
-        QTest::newRow("audio, line") << RunDevice{D::Audio, "", "Mic", 0, -1, A::Standard} << "USB" << "USB (Mic)";
-        QTest::newRow("audio, fast") << RunDevice{D::Audio, "", "Mic", 0, -1, A::Fast} << "USB"
+        QTest::newRow("audio, line") << RunDevice{D::Audio, "", "Mic", 0, -1, A::Standard, {}} << "USB" << "USB (Mic)";
+        QTest::newRow("audio, fast") << RunDevice{D::Audio, "", "Mic", 0, -1, A::Fast, {}} << "USB"
                                      << "USB (Mic), Fast detector";
-        QTest::newRow("audio, no line") << RunDevice{D::Audio, "", "", 0, -1, A::Fast} << "USB"
+        QTest::newRow("audio, no line") << RunDevice{D::Audio, "", "", 0, -1, A::Fast, {}} << "USB"
                                         << "USB, Fast detector";
         // A detector stored with a MIDI run (a damaged row) is not said.
-        QTest::newRow("midi, all") << RunDevice{D::Midi, "", "", 0, -1, A::Fast} << "Pad" << "Pad";
-        QTest::newRow("midi, one note") << RunDevice{D::Midi, "", "", 10, 38, A::Standard} << "Pad"
+        QTest::newRow("midi, all") << RunDevice{D::Midi, "", "", 0, -1, A::Fast, {}} << "Pad" << "Pad";
+        QTest::newRow("midi, one note") << RunDevice{D::Midi, "", "", 10, 38, A::Standard, {}} << "Pad"
                                         << "Pad, channel 10, note 38";
-        QTest::newRow("midi, note 0") << RunDevice{D::Midi, "", "", 0, 0, A::Standard} << "Pad" << "Pad, note 0";
-        QTest::newRow("unnamed") << RunDevice{D::Audio, "", "Mic", 0, -1, A::Standard} << "" << "(unnamed) (Mic)";
-        QTest::newRow("score list") << RunDevice{D::None, "", "", 0, -1, A::Standard} << "" << "Score list";
-        QTest::newRow("unknown type, named") << RunDevice{static_cast<D>(7), "", "x", 3, 4, A::Fast} << "Kit"
+        QTest::newRow("midi, note 0") << RunDevice{D::Midi, "", "", 0, 0, A::Standard, {}} << "Pad" << "Pad, note 0";
+        QTest::newRow("unnamed") << RunDevice{D::Audio, "", "Mic", 0, -1, A::Standard, {}} << "" << "(unnamed) (Mic)";
+        QTest::newRow("score list") << RunDevice{D::None, "", "", 0, -1, A::Standard, {}} << "" << "Score list";
+        QTest::newRow("unknown type, named") << RunDevice{static_cast<D>(7), "", "x", 3, 4, A::Fast, {}} << "Kit"
                                              << "Kit";
     }
     void deviceText()
