@@ -65,9 +65,12 @@ inline std::vector<std::int64_t> onsets(const std::vector<std::int16_t>& samples
 // quantumFrames set, an offset that differs from the first by whole quanta
 // passes and is counted in quantumJumps; every click still lands to the
 // sample within its stretch and bit for bit.
-inline void checkClicksArriveAsScheduled(const std::string& device, std::int64_t& offset, std::int64_t& capturedAtStart,
-                                         std::int64_t leadSamples = 22050, std::int64_t quantumFrames = 0,
-                                         int* quantumJumps = nullptr)
+//
+// A take in which the player's stream ran dry (the machine starved the
+// server) says nothing about scheduling: disturbed is set and nothing is
+// checked.
+inline void playClicksOnce(const std::string& device, std::int64_t& offset, std::int64_t& capturedAtStart,
+                           std::int64_t leadSamples, std::int64_t quantumFrames, int* quantumJumps, bool& disturbed)
 {
     Recorder recorder;
     QX_AudioFilterGraph capture;
@@ -98,7 +101,9 @@ inline void checkClicksArriveAsScheduled(const std::string& device, std::int64_t
     }, 20000));
     const std::int64_t until = recorder.count.load() + 44100;
     ASSERT_TRUE(waitUntil([&] { return recorder.count.load(std::memory_order_acquire) >= until; }, 20000));
-    EXPECT_EQ(player.underruns(), 0);
+    disturbed = player.underruns() > 0;
+    if (disturbed)
+        return;
 
     // Each click is heard the same number of samples after its scheduled
     // position, to the sample, and bit for bit: both streams run on the
@@ -126,6 +131,24 @@ inline void checkClicksArriveAsScheduled(const std::string& device, std::int64_t
                       std::lround(reference.waveform(kind)[i] * 32767.0f))
                 << "click " << k << " sample " << i;
     }
+}
+
+// Takes disturbed by the machine are played again, up to three in all; the
+// checks hold on the first undisturbed take, and three disturbed takes in a
+// row fail.
+inline void checkClicksArriveAsScheduled(const std::string& device, std::int64_t& offset, std::int64_t& capturedAtStart,
+                                         std::int64_t leadSamples = 22050, std::int64_t quantumFrames = 0,
+                                         int* quantumJumps = nullptr)
+{
+    bool disturbed = true;
+    for (int take = 0; take < 3 && disturbed; ++take) {
+        if (quantumJumps)
+            *quantumJumps = 0;
+        playClicksOnce(device, offset, capturedAtStart, leadSamples, quantumFrames, quantumJumps, disturbed);
+        if (::testing::Test::HasFatalFailure())
+            return;
+    }
+    EXPECT_FALSE(disturbed) << "the player's stream ran dry in three takes in a row";
 }
 
 // One latency calibration through device, as the click window makes it:
