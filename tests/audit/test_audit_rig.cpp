@@ -1,5 +1,5 @@
 // Attempts played from recordings into a private sound server (PulseAudio,
-// or PipeWire when built with AUDIT_RIG_PIPEWIRE) and captured live through
+// or PipeWire when built with TEMPOVARO_RIG_PIPEWIRE) and captured live through
 // ALSA with the audit tap attached: each kept recording, counted again, must
 // give the live count, and its digest must verify, whatever the real-time
 // capture did to the block boundaries. TEMPOVARO_RIG_ATTEMPTS sets how many
@@ -8,15 +8,7 @@
 #include "DrumRecording.h"
 #include "audit/AuditStore.h"
 #include "audit/AuditWriter.h"
-#if AUDIT_RIG_PIPEWIRE
-#include "PipeWireServer.h"
-using RigServer = PipeWireServer;
-constexpr const char* kRigDevice = "pipewire";
-#else
-#include "PulseServer.h"
-using RigServer = PulseServer;
-constexpr const char* kRigDevice = "pulse";
-#endif
+#include "RigServer.h"
 #include "ServerEnvironment.h"
 #include "WaitUntil.h"
 #include "capture/QX_AlsaAudio.h"

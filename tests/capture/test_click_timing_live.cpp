@@ -1,9 +1,9 @@
 // The click heard back through a private sound server's loopback (PulseAudio
-// or PipeWire, one program each) and counted by the audio detector: placed on the detector's own clock through
-// both streams' clocks, as a run with the click is, each click times at its
-// grid point, to well under a millisecond, once calibrated.
-#include "PipeWireServer.h"
-#include "PulseServer.h"
+// or PipeWire, one program each) and counted by the audio detector: placed
+// on the detector's own clock through both streams' clocks, as a run with
+// the click is, each click times at its grid point, to well under a
+// millisecond, once calibrated.
+#include "RigServer.h"
 #include "ServerEnvironment.h"
 #include "WaitUntil.h"
 #include "analysis/RunTiming.h"
@@ -17,15 +17,7 @@
 
 namespace {
 
-#ifdef TEMPOVARO_TIMING_PIPEWIRE
-using Server = PipeWireServer;
-constexpr const char* kDevice = "pipewire";
-#else
-using Server = PulseServer;
-constexpr const char* kDevice = "pulse";
-#endif
-
-using Environment = ServerEnvironment<Server>;
+using Environment = ServerEnvironment<RigServer>;
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Environment);
 
 struct Take {
@@ -41,7 +33,7 @@ struct Take {
 // measurement has; the clicks the detector counted, timed with latencyUs.
 Take clickRunOnce(std::int32_t latencyUs)
 {
-    auto device = CreateAudioTriggerDevice(kDevice);
+    auto device = CreateAudioTriggerDevice(kRigDevice);
     EXPECT_TRUE(device->SetInputLine("Capture", 1.0f));
     device->Start(-1);
     // The capture runs a while first, so its stream and the click's start apart.
@@ -49,7 +41,7 @@ Take clickRunOnce(std::int32_t latencyUs)
 
     // Eighths at 200 BPM after a one-bar count-in: 32 grid points, 150 ms apart.
     QX_ClickPlayer player;
-    EXPECT_TRUE(player.open(kDevice));
+    EXPECT_TRUE(player.open(kRigDevice));
     ClickSegment seg;
     seg.pattern.tempoBpm = 200.0;
     seg.pattern.subdivision = 2;
@@ -98,7 +90,7 @@ TimingFigures clickRun(std::int32_t latencyUs)
 // that offset stored, the next measurement's clicks time at 0 ms.
 TEST(ClickTimingLive, TheClickHeardBackTimesAtItsGridPoints)
 {
-    if (!Server::binaryPresent())
+    if (!RigServer::binaryPresent())
         GTEST_SKIP() << "the sound server is not installed";
     ASSERT_TRUE(Environment::server() && Environment::server()->running()) << "the private sound server did not start";
 
