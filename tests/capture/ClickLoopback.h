@@ -66,9 +66,9 @@ inline std::vector<std::int64_t> onsets(const std::vector<std::int16_t>& samples
 // passes and is counted in quantumJumps; every click still lands to the
 // sample within its stretch and bit for bit.
 //
-// A take in which the player's stream ran dry (the machine starved the
-// server) says nothing about scheduling: disturbed is set and nothing is
-// checked.
+// A take in which a stream ran dry or lost input, or clicks went missing
+// (the machine starved the server), says nothing about scheduling:
+// disturbed is set and nothing is checked.
 inline void playClicksOnce(const std::string& device, std::int64_t& offset, std::int64_t& capturedAtStart,
                            std::int64_t leadSamples, std::int64_t quantumFrames, int* quantumJumps, bool& disturbed)
 {
@@ -101,7 +101,8 @@ inline void playClicksOnce(const std::string& device, std::int64_t& offset, std:
     }, 20000));
     const std::int64_t until = recorder.count.load() + 44100;
     ASSERT_TRUE(waitUntil([&] { return recorder.count.load(std::memory_order_acquire) >= until; }, 20000));
-    disturbed = player.underruns() > 0;
+    const auto heard = onsets(recorder.samples, recorder.count.load(std::memory_order_acquire));
+    disturbed = player.underruns() > 0 || capture.overrunCount() > 0 || heard.size() != scheduled.size();
     if (disturbed)
         return;
 
@@ -112,8 +113,6 @@ inline void playClicksOnce(const std::string& device, std::int64_t& offset, std:
     // began in the capture; the null sink adds no latency, so it is the
     // capture's position when the player started (on a sound card it also
     // holds the converters' and the room's delay, which calibration measures).
-    const auto heard = onsets(recorder.samples, recorder.count.load(std::memory_order_acquire));
-    ASSERT_EQ(heard.size(), scheduled.size());
     offset = heard[0] - scheduled[0];
     const ClickGenerator reference;
     const auto& accent = reference.waveform(ClickKind::Accent);
@@ -148,19 +147,27 @@ inline void checkClicksArriveAsScheduled(const std::string& device, std::int64_t
         if (::testing::Test::HasFatalFailure())
             return;
     }
-    EXPECT_FALSE(disturbed) << "the player's stream ran dry in three takes in a row";
+    EXPECT_FALSE(disturbed) << "three takes in a row were disturbed";
 }
 
 // One latency calibration through device, as the click window makes it:
-// the capture and the click started afresh by QX_LatencyProbe.
+// the capture and the click started afresh by QX_LatencyProbe. A take that
+// did not hear every click (a stream lost samples, or the server dropped
+// one) is played again, up to three in all.
 inline CalibrationResult calibrateOnce(const std::string& device)
 {
-    QX_LatencyProbe probe;
-    if (probe.start(device, "Capture", 1.0f, device, 0.8f))
-        return {};
-    std::optional<CalibrationResult> result;
-    waitUntil([&] { return (result = probe.poll()).has_value(); }, 30000);
-    return result.value_or(CalibrationResult{});
+    CalibrationResult last;
+    for (int take = 0; take < 3; ++take) {
+        QX_LatencyProbe probe;
+        if (probe.start(device, "Capture", 1.0f, device, 0.8f))
+            return {};
+        std::optional<CalibrationResult> result;
+        waitUntil([&] { return (result = probe.poll()).has_value(); }, 30000);
+        last = result.value_or(CalibrationResult{});
+        if (last.heard == kCalibrationClicks)
+            break;
+    }
+    return last;
 }
 
 } // namespace loopback

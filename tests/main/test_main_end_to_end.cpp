@@ -72,8 +72,11 @@ private slots:
         QCOMPARE(PulseServer::waitFor(player), 0);
 
         // The state turns running at the first tick after the first stroke and
-        // the measurement ends at the first tick 10 s after it; ticks are 30 ms.
-        QVERIFY2(measuredMs > 9800 && measuredMs < 10300, qPrintable(QString::number(measuredMs)));
+        // the measurement ends at the first tick once the capture has
+        // delivered 10 s past it; ticks are 30 ms. A busy machine delivers
+        // and ticks late, which changes nothing counted (the end is judged
+        // on the sample clock), so only a run that never ends is a fault.
+        QVERIFY2(measuredMs > 9800 && measuredMs < 11500, qPrintable(QString::number(measuredMs)));
         QCOMPARE(form->lastCount(), kStrokes);
         QCOMPARE(form->findChild<QLabel*>(QStringLiteral("LabelValue"))->text(), QString::number(kStrokes));
         auto* grid = form->findChild<ScoreGrid*>(QStringLiteral("ResultGrid"));
