@@ -8,8 +8,8 @@
 // decision 4 ms after.
 //
 // Method: the envelope is compared with the level before it (smoothed over
-// 12 ms, starting from the mean power just before the span) and with a
-// floor 15 dB under the span's peak; the onset is the sample after the
+// 12 ms, starting from the level the detector measured before the span) and
+// with a floor 15 dB under the span's peak; the onset is the sample after the
 // envelope last stood at or under both, once it has risen 6 dB over them.
 // The floor keeps a sample's faint lead-in and the ring a stroke rises out of
 // from setting loud strokes earlier than soft ones of the same drum, and it
@@ -18,7 +18,7 @@
 // ringing snare's last stroke (an even roll at 16/s read 0.7 % uneven with
 // it, 0.03 % this way). Measured on bench_stroke_times --sweep over the
 // Black Pearl and Colombo kits (mean onset SD of the standard detector,
-// 0.74 ms this way): a floor 25 or 20 dB under the peak gave 1.0 and 1.1 ms,
+// 0.74 ms this way): a floor 25 or 20 dB under the peak gave 1.07 and 1.01 ms,
 // a 3 dB rise 1.9 ms; walking back from the attack's peak to 3 dB over the
 // floor before it 3.1 ms, as it stops in the dips of a ringing snare's first
 // millisecond; a rise confirmed within 2 ms and a threshold just over the
@@ -36,8 +36,9 @@
 inline constexpr double kOnsetSampleRate = 44100.0;
 inline constexpr double kOnsetEnvelopeSeconds = 0.0005;
 inline constexpr double kOnsetLevelBeforeSeconds = 0.012;
-inline constexpr double kOnsetRise = 4.0;
-inline constexpr double kOnsetPeakShare = 0.03;
+inline constexpr double kOnsetRise = 4.0;       // 6 dB
+inline constexpr double kOnsetPeakShare = 0.03; // 15 dB under the span's peak
+// Below -70 dBFS is silence and dither: a rise out of it starts there.
 inline constexpr double kOnsetQuietPower = 1e-7;
 
 // The span searched, [from, to), with the envelope at each index in it, and
