@@ -1,5 +1,7 @@
 #include "trigger/QX_AudioTriggerDevice.h"
 
+#include "trigger/OnsetLocator.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -21,21 +23,8 @@ constexpr double kRelativeLevel = 0.35;
 constexpr std::int64_t kHistoryTimeoutSamples = 44100;           // 1 s
 constexpr std::int32_t kSampleRate = 44100;
 
-// A stroke's onset: the power's envelope over 0.5 ms rises 6 dB over the
-// level before it (12 ms), and the onset is the sample after the envelope was
-// last no higher than that level. A threshold on single samples, tried
-// first, was crossed by a ringing snare's last stroke: an even roll at 16/s
-// read 0.7 % uneven with it, 0.03 % this way.
-const double kEnvelopeCoef = 1.0 - std::exp(-1.0 / (0.0005 * kSampleRate));
-const double kLevelBeforeCoef = 1.0 - std::exp(-1.0 / (0.012 * kSampleRate));
-constexpr double kOnsetRise = 4.0;
-// Below -70 dBFS is silence and dither: a rise out of it starts at this level.
-constexpr double kQuietPower = 1e-7;
-// Nor is an attack's onset before the envelope is within 15 dB of the
-// attack's peak: a stroke after silence would otherwise start on the sample's
-// faint lead-in, a stroke over a ring only where it clears the ring, and the
-// first stroke of a roll would read 1 ms early against the others.
-constexpr double kPeakShare = 0.03;
+// The onset's envelope: the power smoothed as locateOnset expects.
+const double kEnvelopeCoef = 1.0 - std::exp(-1.0 / (kOnsetEnvelopeSeconds * kSampleRate));
 
 } // namespace
 
@@ -204,34 +193,15 @@ void TQX_AudioTriggerDevice::resolveOnset(std::int64_t availableEnd)
     // The ring still holds every sample from searchFrom on: it is resolved at
     // the latest when the window after the detection window ends.
     const std::int64_t to = std::min(availableEnd, p.detectEnd + kWindowSamples);
-    const auto at = [this](std::int64_t k) { return m_recent[static_cast<std::size_t>(k % kRecentSamples)]; };
-    // The power's envelope over 0.5 ms against the level before it (12 ms,
-    // starting from the mean power of the window before the search, and never
-    // under 15 dB below the attack's peak): the onset follows the last sample
-    // at which the envelope was no higher than that level, once it has risen
-    // 6 dB over it.
-    double attackPeak = p.background;
+    // The envelope starts from the mean power of the window before the search.
     double envelope = p.background;
     for (std::int64_t k = p.searchFrom; k < to; ++k) {
-        envelope += kEnvelopeCoef * (static_cast<double>(at(k)) * at(k) - envelope);
-        attackPeak = std::max(attackPeak, envelope);
+        const double r = m_recent[static_cast<std::size_t>(k % kRecentSamples)];
+        envelope += kEnvelopeCoef * (r * r - envelope);
+        m_envelope[static_cast<std::size_t>(k % kRecentSamples)] = envelope;
     }
-    const double floorPower = std::max(kQuietPower, kPeakShare * attackPeak);
-    double fast = p.background, slow = p.background;
-    std::int64_t quiet = p.searchFrom - 1;
-    std::int64_t onset = -1;
-    for (std::int64_t k = p.searchFrom; k < to; ++k) {
-        const double power = static_cast<double>(at(k)) * at(k);
-        fast += kEnvelopeCoef * (power - fast);
-        const double before = std::max(slow, floorPower);
-        if (fast <= before)
-            quiet = k;
-        else if (fast > kOnsetRise * before) {
-            onset = quiet + 1;
-            break;
-        }
-        slow += kLevelBeforeCoef * (fast - slow);
-    }
+    const auto at = [this](std::int64_t k) { return m_envelope[static_cast<std::size_t>(k % kRecentSamples)]; };
+    std::int64_t onset = locateOnset(at, p.searchFrom, to, p.background);
     // Never later than the window that detected it.
     if (onset < 0 || onset >= p.detectEnd)
         onset = p.detectEnd - 1;

@@ -66,6 +66,8 @@ private:
     // window and the one after it, where a stroke's onset is looked for.
     std::array<float, kRecentSamples> m_recent{};
     std::int32_t m_recentPos = 0;
+    // Their power envelope over the onset search, filled when a search runs.
+    std::array<double, kRecentSamples> m_envelope{};
     double m_powerOneBack = 0.0; // mean power of the last window evaluated
     double m_powerTwoBack = 0.0; // and of the one before it
     // A detected stroke whose onset waits for the next window.

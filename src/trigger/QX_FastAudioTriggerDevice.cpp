@@ -1,5 +1,7 @@
 #include "trigger/QX_FastAudioTriggerDevice.h"
 
+#include "trigger/OnsetLocator.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -12,7 +14,7 @@ constexpr std::int32_t kClipSample = 32760;
 
 // One-pole smoothing of the band's power: 0.5 ms for the envelope, 12 ms for
 // the level it is compared with.
-const double kFastCoef = 1.0 - std::exp(-1.0 / (0.0005 * kSampleRate));
+const double kFastCoef = 1.0 - std::exp(-1.0 / (kOnsetEnvelopeSeconds * kSampleRate));
 const double kSlowCoef = 1.0 - std::exp(-1.0 / (0.012 * kSampleRate));
 const double kFallCoef = 1.0 - std::exp(-1.0 / (0.002 * kSampleRate));
 constexpr double kDiedAwayRatio = 31.6;
@@ -39,13 +41,15 @@ constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 // louder burst within 20 ms of a stroke is that stroke's attack still
 // building; a second stroke that soon (a flam's, a double's) is the softer.
 constexpr std::int64_t kAttackBuildsSamples = 882;
-// Nor is a stroke's onset before its envelope is within 15 dB of the attack's
-// peak, as for the standard detector: a sample's faint lead-in, or a ring the
-// stroke rises out of, would otherwise set it earlier for loud strokes than
-// for soft ones of the same drum. It is the sample after the envelope was
-// last at that level, before it rose 6 dB over it.
-constexpr double kPeakShare = 0.03;
-constexpr double kOnsetRise = 4.0;
+// Where a candidate's attack starts, for the decisions: no earlier than the
+// envelope's last quiet sample before it, nor before it was within 15 dB of
+// the attack's peak.
+constexpr double kAttackPeakShare = 0.03;
+constexpr double kAttackRise = 4.0;
+// The published onset is looked for from 1 ms before the candidate's rise: under a
+// snare's ring the rise that makes a candidate can come a burst after the
+// attack's start.
+constexpr std::int64_t kOnsetLeadSamples = 44;
 constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
 constexpr std::int64_t kClipHoldSamples = 132;   // 3 ms after the last clipped sample
 constexpr float kRelativePeak = 0.4f;
@@ -261,7 +265,9 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
         m_riseSample = -1;
         return;
     }
-    if (!withinRecordingTime(onset)) {
+    // Counted when the time it is published with lies inside the recording time.
+    const std::int64_t published = strokeOnset(index, onset);
+    if (!withinRecordingTime(published)) {
         closeRecording();
         return;
     }
@@ -275,7 +281,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     if (maskPeak > m_maskPeak)
         m_maskPeak = maskPeak;
     RecordStroke(interval, peak);
-    publishStroke(onset, peak);
+    publishStroke(published, peak);
 
     // The refractory time grows with the pace up to 30 ms: half the recent
     // intervals, so a ringing drum's ripples between steady strokes are not
@@ -303,7 +309,7 @@ std::int64_t TQX_FastAudioTriggerDevice::attackStart(std::int64_t index) const
     const auto envelope = [this](std::int64_t k) {
         return static_cast<double>(m_recentEnvelope[static_cast<std::size_t>(k) % m_recentEnvelope.size()]);
     };
-    const double floorPower = kPeakShare * m_candidatePeak;
+    const double floorPower = kAttackPeakShare * m_candidatePeak;
     const std::int64_t earliest =
         std::max({index - static_cast<std::int64_t>(m_recentEnvelope.size()) + 1, m_refractoryEnd, kWarmUpSamples});
     std::int64_t quiet = m_candidateOnset - 1;
@@ -311,10 +317,27 @@ std::int64_t TQX_FastAudioTriggerDevice::attackStart(std::int64_t index) const
         const double e = envelope(k);
         if (e <= floorPower)
             quiet = k;
-        else if (e > kOnsetRise * floorPower)
+        else if (e > kAttackRise * floorPower)
             break;
     }
     return quiet + 1;
+}
+
+std::int64_t TQX_FastAudioTriggerDevice::strokeOnset(std::int64_t index, std::int64_t attack) const
+{
+    const auto envelope = [this](std::int64_t k) {
+        return static_cast<double>(m_recentEnvelope[static_cast<std::size_t>(k) % m_recentEnvelope.size()]);
+    };
+    const std::int64_t earliest =
+        std::max({index - static_cast<std::int64_t>(m_recentEnvelope.size()) + 1, m_refractoryEnd, kWarmUpSamples});
+    const std::int64_t from = std::max(m_candidateOnset - kOnsetLeadSamples, earliest);
+    // The level before: the 12 ms level at the candidate's rise, or the
+    // envelope where the search starts when that is lower, as it is when
+    // the 12 ms level still holds the decay of a stroke 60 ms before (a
+    // ghost note right after an accent read 2 ms late against it).
+    const double level = std::min(m_levelBefore, envelope(from));
+    const std::int64_t onset = locateOnset(envelope, from, index + 1, level);
+    return onset < 0 ? attack : onset;
 }
 
 TQX_FastAudioTriggerDevice::Onset TQX_FastAudioTriggerDevice::recentOnset(std::int32_t back) const

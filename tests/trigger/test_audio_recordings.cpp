@@ -154,16 +154,28 @@ void expectOnsetsAndEvenness(const char* detector)
     }
     // A perfectly even roll reads even at any pace, wherever its strokes
     // fall against the 10 ms windows: interval spread under 0.5 % of the mean.
-    const auto hit = drum::loadHit("ColomboAcousticDrumkit/snare-opaque-normal-mic-normal_shot2.flac");
-    for (const double perSecond : {8.0, 12.0, 16.0}) {
-        const auto played = drum::evenStrokes(11025, 44100 / perSecond, static_cast<int>(perSecond * 10));
-        const auto ticks = strokeTimes<Device>(drum::render(hit, played, 12 * 44100, 0.002f));
-        ASSERT_EQ(ticks.size(), played.size()) << detector << " at " << perSecond;
-        std::vector<double> intervals;
-        for (std::size_t k = 1; k < ticks.size(); ++k)
-            intervals.push_back(static_cast<double>(ticks[k] - ticks[k - 1]));
-        const auto [mean, sd] = meanAndSd(intervals);
-        EXPECT_LT(100.0 * sd / mean, 0.5) << detector << " at " << perSecond;
+    // The second snare's attack builds in bursts over 18 ms and its ring
+    // hides the first of them from the second stroke on: every stroke's
+    // onset must land on the same burst (the fast detector read 0.9 % at
+    // 8/s when its onset took the burst that first came within 15 dB of a
+    // 4 ms peak).
+    const struct {
+        const char* kit;
+        std::vector<double> perSecond;
+    } rolls[] = {{"ColomboAcousticDrumkit/snare-opaque-normal-mic-normal_shot2.flac", {8.0, 12.0, 16.0}},
+                 {"Millo-Drums_v.1/snare1.flac", {8.0, 12.0}}};
+    for (const auto& roll : rolls) {
+        const auto hit = drum::loadHit(roll.kit);
+        for (const double perSecond : roll.perSecond) {
+            const auto played = drum::evenStrokes(11025, 44100 / perSecond, static_cast<int>(perSecond * 20));
+            const auto ticks = strokeTimes<Device>(drum::render(hit, played, 22 * 44100, 0.002f));
+            ASSERT_EQ(ticks.size(), played.size()) << detector << ", " << roll.kit << " at " << perSecond;
+            std::vector<double> intervals;
+            for (std::size_t k = 1; k < ticks.size(); ++k)
+                intervals.push_back(static_cast<double>(ticks[k] - ticks[k - 1]));
+            const auto [mean, sd] = meanAndSd(intervals);
+            EXPECT_LT(100.0 * sd / mean, 0.5) << detector << ", " << roll.kit << " at " << perSecond;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // The stroke detector on synthetic signals whose strokes are known to the sample.
 #include "AudioFeed.h"
 #include "FakeClock.h"
+#include "trigger/OnsetLocator.h"
 #include "trigger/QX_AudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
@@ -296,4 +297,34 @@ TEST(AudioTrigger, StartResetsTheAnalysis)
     const auto strokes = feedInBlocks(reused.device, s, 441);
     EXPECT_EQ(reused.device.GetCount() - before, static_cast<std::int32_t>(expected.size()));
     EXPECT_EQ(strokes, expected);
+}
+
+TEST(AudioTrigger, OnsetIsWhereTheAttackLeavesTheLevelBeforeIt)
+{
+    // Envelopes built sample by sample: before the attack at 500, silence,
+    // a faint lead-in 20 dB under the attack's peak, or a ring 10 dB under
+    // it that ripples by 3 dB; after it, the attack's peak. The onset is the
+    // attack's first sample in every case, not the lead-in's nor a ripple's.
+    const double peak = 1e-2;
+    const struct {
+        const char* name;
+        double before;
+        double ripple;
+        std::int64_t onset;
+    } cases[] = {
+        {"out of silence", 0.0, 0.0, 500},
+        {"after a faint lead-in", 0.01 * peak, 0.0, 500},
+        {"over a ringing drum", 0.1 * peak, 0.5, 500},
+        {"no attack, a ring only", 0.1 * peak, 0.5, -1},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> envelope(900);
+        for (std::size_t k = 0; k < envelope.size(); ++k) {
+            // Crests two samples long; 498 and 499 lie in a trough.
+            const double ring = c.before * (k % 4 < 2 ? 1.0 + c.ripple : 1.0 - c.ripple);
+            envelope[k] = k >= 500 && c.onset >= 0 ? peak : k >= 200 ? ring : 0.0;
+        }
+        const auto at = [&envelope](std::int64_t k) { return envelope[static_cast<std::size_t>(k)]; };
+        EXPECT_EQ(locateOnset(at, 100, 900, c.before), c.onset) << c.name;
+    }
 }
