@@ -338,6 +338,11 @@ private slots:
         const auto timing = analyzeRunTiming(loaded->run);
         QVERIFY(timing && timing->figures.all.meanMs == listed.summary.meanOffsetMs);
         QCOMPARE(timing->figures.missedGridPoints, 0);
+        // A click on another card's clock keeps how far the two ran apart.
+        r.click->clockPpm = -123.5;
+        const auto drifted = db.addRun(r);
+        QVERIFY(drifted);
+        QCOMPARE(db.loadRun(*drifted)->run.click, r.click);
 
         {
             auto raw = QSqlDatabase::addDatabase("QSQLITE", "damage");

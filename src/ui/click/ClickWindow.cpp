@@ -334,7 +334,11 @@ std::optional<ClickOnOutput> ClickWindow::clickOnOutput() const
     const std::optional<double> offset = m_player->streamOffsetFrames();
     if (!offset)
         return std::nullopt;
-    return ClickOnOutput{m_playing, static_cast<double>(QX_ClickPlayer::kSampleRate), *offset, ClickSettings.LatencyUs};
+    // MIDI stamps keep the computer's time, never the output card's.
+    const TQX_DeviceProperties& d = DeviceProperties;
+    const bool shared = d.TriggerDeviceType == kTriggerDeviceAudio && onOneClock(d.AudioDevice.ID, outputDevice());
+    return ClickOnOutput{m_playing,          static_cast<double>(QX_ClickPlayer::kSampleRate), *offset,
+                         ClickSettings.LatencyUs, m_player->streamLine(), shared};
 }
 
 void ClickWindow::setStatus(const QString& text)
