@@ -223,6 +223,8 @@ int main(int argc, char* argv[])
 
     g_lastChance = [&] {
         MainForm.endRunAtExit();
+        if (Builder)
+            Builder->stop();
         Runs.closeJournal(false);
     };
     std::atexit(useLastChance);

@@ -1,7 +1,8 @@
 // The speed builder's window, offscreen and on an injected clock: a plan
 // runs hands-free from its count-in, each repetition's click lands on the
 // output sample where the strokes are timed, the tempo steps up after a pass
-// and back after a fail, the status says so, and the plan is kept at its end.
+// and back after a fail, the status says so, and the plan is kept after each
+// repetition in one row, and at its end.
 #include "journal/JournalDatabase.h"
 #include "persistence/QX_Global.h"
 #include "ui/click/SpeedBuilderWindow.h"
@@ -53,9 +54,10 @@ class TestSpeedBuilderWindow : public QObject {
         h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled, m_outputRoom); };
         h.armMeasurement = [this] { ++m_armed; };
         h.strokes = [this] { return SpeedStrokeFeed{&m_strokes, kAudioTicksPerSecond, kDeviceOffsetTicks}; };
+        // The first write gets row 42; later ones name it.
         h.keepPlan = [this](const SpeedPlanRecord& r) {
             m_kept.push_back(r);
-            return true;
+            return std::optional<std::int64_t>(r.id != 0 ? r.id : 42);
         };
         h.nowUtcMs = [] { return std::int64_t{1234}; };
         return h;
@@ -119,8 +121,13 @@ private slots:
         QVERIFY(!w.isRunning());
         QCOMPARE(m_scheduled.size(), std::size_t{4});
 
-        QCOMPARE(m_kept.size(), std::size_t{1});
-        const SpeedPlanRecord& kept = m_kept.front();
+        // Kept after each of the first three repetitions and at the end, in one row.
+        QCOMPARE(m_kept.size(), std::size_t{4});
+        QCOMPARE(m_kept[0].id, std::int64_t{0});
+        QCOMPARE(m_kept[0].highestCleanBpm, std::optional<double>(100.0));
+        QVERIFY(!m_kept[2].reachedTarget);
+        const SpeedPlanRecord& kept = m_kept.back();
+        QCOMPARE(kept.id, std::int64_t{42});
         QCOMPARE(kept.repetitions, 4);
         QCOMPARE(kept.highestCleanBpm, std::optional<double>(104.0));
         QVERIFY(kept.reachedTarget);
@@ -128,9 +135,9 @@ private slots:
         QCOMPARE(kept.bars, 2);
     }
 
-    // Stopped halfway, or cut off by a click that takes no more, a plan is
-    // kept with what it reached; a plan whose clocks never report ends by
-    // itself and keeps nothing.
+    // Stopped halfway, cut off by a click that takes no more, or going when
+    // the program closes, a plan is kept with what it reached; a plan whose
+    // clocks never report ends by itself and keeps nothing.
     void aStoppedPlanIsKeptAndOneThatNeverStartsIsNot()
     {
         ClickSettings = TQX_ClickSettings{};
@@ -140,8 +147,8 @@ private slots:
         playLastRepetition(w, 25.0);
         w.stop();
         QCOMPARE(w.statusText(), QString("Stopped"));
-        QCOMPARE(m_kept.size(), std::size_t{1});
-        QVERIFY(!m_kept[0].highestCleanBpm && !m_kept[0].reachedTarget);
+        QCOMPARE(m_kept.size(), std::size_t{2});
+        QVERIFY(!m_kept[1].highestCleanBpm && !m_kept[1].reachedTarget && m_kept[1].id == 42);
 
         // A click that refuses the next repetition ends the plan, kept.
         m_scheduled.clear();
@@ -152,7 +159,21 @@ private slots:
         playLastRepetition(refused, 0.0);
         QVERIFY(!refused.isRunning());
         QCOMPARE(refused.statusText(), QString("The click did not take the next repetition"));
-        QCOMPARE(m_kept.size(), std::size_t{2});
+        QCOMPARE(m_kept.size(), std::size_t{4});
+
+        m_kept.clear();
+        m_outputRoom = 100;
+        {
+            SpeedBuilderWindow closing(hooks());
+            closing.start();
+            closing.tick();
+            playLastRepetition(closing, 2.0);
+            playLastRepetition(closing, 30.0);
+        }
+        QCOMPARE(m_kept.size(), std::size_t{3});
+        QCOMPARE(m_kept.back().repetitions, 2);
+        QCOMPARE(m_kept.back().highestCleanBpm, std::optional<double>(SpeedPlan{}.startBpm));
+        QCOMPARE(m_kept.back().id, std::int64_t{42});
 
         SpeedBuilderHooks silent = hooks();
         silent.strokes = [] { return SpeedStrokeFeed{}; };
@@ -162,7 +183,7 @@ private slots:
         never.tick();
         QVERIFY(!never.isRunning());
         QCOMPARE(never.statusText(), QString("The click or the trigger device did not start"));
-        QCOMPARE(m_kept.size(), std::size_t{2});
+        QCOMPARE(m_kept.size(), std::size_t{3});
     }
 };
 

@@ -64,7 +64,7 @@ SpeedBuilderWindow::SpeedBuilderWindow(SpeedBuilderHooks hooks, QWidget* parent)
     if (!m_hooks.keepPlan)
         m_hooks.keepPlan = [](const SpeedPlanRecord& plan) {
             JournalDatabase journal;
-            return journal.open() && journal.addSpeedPlan(plan).has_value();
+            return journal.open() ? journal.keepSpeedPlan(plan) : std::nullopt;
         };
 
     const auto spin = [this](const char* name, int low, int high, int value, const QString& suffix) {
@@ -135,7 +135,11 @@ SpeedBuilderWindow::SpeedBuilderWindow(SpeedBuilderHooks hooks, QWidget* parent)
     connect(close, &QShortcut::activated, this, &QWidget::close);
 }
 
-SpeedBuilderWindow::~SpeedBuilderWindow() = default;
+// The program is closing: a plan going is kept with what it reached.
+SpeedBuilderWindow::~SpeedBuilderWindow()
+{
+    stop();
+}
 
 void SpeedBuilderWindow::showModeless()
 {
@@ -183,6 +187,7 @@ void SpeedBuilderWindow::start()
     m_builder = std::make_unique<SpeedBuilder>(plan());
     m_clockWaitSinceS = m_hooks.monotonicS();
     m_planStartUtcMs = m_hooks.nowUtcMs();
+    m_planId = 0;
     m_strokesTaken = 0;
     m_resultsShown = 0;
     m_results->clear();
@@ -240,6 +245,8 @@ void SpeedBuilderWindow::tick()
             finish(QString::fromStdString(m_builder->status(now)));
             return;
         }
+        // A failed write is tried again after the next repetition and at the end.
+        keepPlan(*m_builder);
         if (!scheduleRepetition())
             return;
     }
@@ -292,22 +299,32 @@ void SpeedBuilderWindow::finish(const QString& why)
     std::unique_ptr<SpeedBuilder> builder = std::move(m_builder);
     m_startStop->setText(QStringLiteral("&Start"));
     QString text = why;
-    if (builder && !builder->results().empty()) {
-        SpeedPlanRecord record;
-        const SpeedPlan& p = builder->plan();
-        record.startUtcMs = m_planStartUtcMs;
-        record.startBpm = p.startBpm;
-        record.stepBpm = p.stepBpm;
-        record.targetBpm = p.targetBpm;
-        record.bars = p.barsPerRepetition;
-        record.subdivision = p.subdivision;
-        record.repetitions = static_cast<std::int32_t>(builder->results().size());
-        record.highestCleanBpm = builder->highestCleanBpm();
-        record.reachedTarget = builder->finished();
-        if (!m_hooks.keepPlan(record))
-            text += QStringLiteral(" (the journal could not keep the plan)");
-    }
+    if (builder && !keepPlan(*builder))
+        text += QStringLiteral(" (the journal could not keep the plan)");
     setStatus(text);
+}
+
+bool SpeedBuilderWindow::keepPlan(const SpeedBuilder& builder)
+{
+    // A plan stopped before its first repetition was judged is no plan played.
+    if (builder.results().empty())
+        return true;
+    SpeedPlanRecord record;
+    const SpeedPlan& p = builder.plan();
+    record.id = m_planId;
+    record.startUtcMs = m_planStartUtcMs;
+    record.startBpm = p.startBpm;
+    record.stepBpm = p.stepBpm;
+    record.targetBpm = p.targetBpm;
+    record.bars = p.barsPerRepetition;
+    record.subdivision = p.subdivision;
+    record.repetitions = static_cast<std::int32_t>(builder.results().size());
+    record.highestCleanBpm = builder.highestCleanBpm();
+    record.reachedTarget = builder.finished();
+    const std::optional<std::int64_t> id = m_hooks.keepPlan(record);
+    if (id)
+        m_planId = *id;
+    return id.has_value();
 }
 
 void SpeedBuilderWindow::setStatus(const QString& text)

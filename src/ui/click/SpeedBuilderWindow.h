@@ -5,9 +5,11 @@
 // arms a fresh measurement, plays each repetition's count-in and bars on a
 // click of its own, times the measurement's strokes against it with
 // SpeedBuilder, steps the tempo up after a pass and down after a fail, and
-// says what it is doing ("Pass: 142 BPM, next 146"). When the plan ends
-// (target passed, or Stop) it keeps the plan and its highest clean tempo in
-// the journal.
+// says what it is doing ("Pass: 142 BPM, next 146"). The plan and its
+// highest clean tempo so far are kept in the journal after each repetition,
+// its one row replaced each time, and once more when the plan ends (target
+// passed, Stop, or the window going with the program): a program that closes
+// or is killed mid-plan keeps what the plan reached.
 //
 // The builder's time line is the monotonic clock in seconds: the click's
 // output stream and the trigger's stroke clock both say where they stand
@@ -64,7 +66,9 @@ struct SpeedBuilderHooks {
     std::function<std::unique_ptr<SpeedClickOutput>()> makeOutput; // unset: the click's output device
     std::function<void()> armMeasurement;                     // a fresh measurement, no other click
     std::function<SpeedStrokeFeed()> strokes;
-    std::function<bool(const SpeedPlanRecord&)> keepPlan;     // unset: the user's journal
+    // Keeps the plan (a new row without an id, else that row); the row's id,
+    // empty when it could not. Unset: the user's journal.
+    std::function<std::optional<std::int64_t>(const SpeedPlanRecord&)> keepPlan;
     std::function<std::int64_t()> nowUtcMs;                   // unset: the wall clock
 };
 
@@ -97,6 +101,8 @@ private:
     bool scheduleRepetition();
     void takeStrokes(const SpeedStrokeFeed& feed);
     void finish(const QString& why);
+    // Keeps the plan as far as it has gone; false when the journal did not take it.
+    bool keepPlan(const SpeedBuilder& builder);
     void setStatus(const QString& text);
 
     SpeedBuilderHooks m_hooks;
@@ -116,6 +122,7 @@ private:
     std::unique_ptr<SpeedBuilder> m_builder;
     std::unique_ptr<SpeedClickOutput> m_output;
     std::int64_t m_planStartUtcMs = 0;
+    std::int64_t m_planId = 0; // its journal row, once kept
     double m_clockWaitSinceS = 0.0;
     std::size_t m_strokesTaken = 0;
     std::size_t m_resultsShown = 0;
