@@ -3,6 +3,7 @@
 #include "main/QX_Main.h"
 #include "main/RunKeeper.h"
 #include "persistence/QX_Global.h"
+#include "session/QX_TriggerFactory.h"
 #include "trigger/QX_TriggerDevice.h"
 #include "ui/click/ClickWindow.h"
 #include "ui/click/SpeedBuilderWindow.h"
@@ -138,6 +139,8 @@ int main(int argc, char* argv[])
             // gives its device up meanwhile.
             Click->setInputHandover([&MainForm] { MainForm.lendInput(); },
                                     [&MainForm] { MainForm.ResetMeasurement(); });
+            // A MIDI trigger's tap-along listens to the pad on a device of its own.
+            Click->setTapDeviceMaker([] { return CreateTriggerDevice(DeviceProperties); });
         }
         return *Click;
     };

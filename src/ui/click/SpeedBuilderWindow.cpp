@@ -285,7 +285,7 @@ void SpeedBuilderWindow::takeStrokes(const SpeedStrokeFeed& feed)
         m_strokesTaken = 0; // a new run began
     // A stroke is heard the calibrated offset after the stream clocks put
     // its click; taking it off the stroke puts both on the click's line.
-    const double latencyS = static_cast<double>(ClickSettings.LatencyUs) * 1e-6;
+    const double latencyS = static_cast<double>(ClickSettings.latencyUsFor(DeviceProperties.TriggerDeviceType)) * 1e-6;
     const auto tps = static_cast<double>(feed.ticksPerSecond);
     for (; m_strokesTaken < strokes.size(); ++m_strokesTaken)
         m_builder->addStroke((static_cast<double>(strokes[m_strokesTaken].tick) - *feed.clockOffsetTicks) / tps -
