@@ -184,7 +184,8 @@ int main(int argc, char* argv[])
             hooks.strokes = [&] {
                 const RunRecord& run = MainForm.runTracker().current();
                 return SpeedStrokeFeed{&run.strokes, run.ticksPerSecond,
-                                       TriggerDevice ? TriggerDevice->clockOffsetTicks() : std::nullopt};
+                                       TriggerDevice ? TriggerDevice->clockOffsetTicks() : std::nullopt,
+                                       TriggerDevice ? TriggerDevice->clockLine() : std::nullopt};
             };
             Builder = std::make_unique<SpeedBuilderWindow>(std::move(hooks));
         }

@@ -22,7 +22,9 @@ constexpr double kDeviceOffsetTicks = 98765.0;    // the capture against the mon
 struct FakeOutput : SpeedClickOutput {
     std::vector<ClickSegment>* scheduled;
     std::size_t room; // segments it takes before refusing
-    FakeOutput(std::vector<ClickSegment>* s, std::size_t r) : scheduled(s), room(r) {}
+    std::optional<StreamLine> line;
+    FakeOutput(std::vector<ClickSegment>* s, std::size_t r, std::optional<StreamLine> l)
+        : scheduled(s), room(r), line(l) {}
     bool start() override { return true; }
     bool schedule(const ClickSegment& segment) override
     {
@@ -32,6 +34,7 @@ struct FakeOutput : SpeedClickOutput {
         return true;
     }
     std::optional<double> streamOffsetFrames() const override { return kOutputOffsetFrames; }
+    std::optional<StreamLine> streamLine() const override { return line; }
     double rate() const override { return kRate; }
 };
 
@@ -46,14 +49,16 @@ class TestSpeedBuilderWindow : public QObject {
     std::vector<SpeedPlanRecord> m_kept;
     int m_armed = 0;
     std::size_t m_outputRoom = 100;
+    // The streams' fitted lines; empty: the offsets above.
+    std::optional<StreamLine> m_outLine, m_inLine;
 
     SpeedBuilderHooks hooks()
     {
         SpeedBuilderHooks h;
         h.monotonicS = [this] { return m_now; };
-        h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled, m_outputRoom); };
+        h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled, m_outputRoom, m_outLine); };
         h.armMeasurement = [this] { ++m_armed; };
-        h.strokes = [this] { return SpeedStrokeFeed{&m_strokes, kAudioTicksPerSecond, kDeviceOffsetTicks}; };
+        h.strokes = [this] { return SpeedStrokeFeed{&m_strokes, kAudioTicksPerSecond, kDeviceOffsetTicks, m_inLine}; };
         // The first write gets row 42; later ones name it.
         h.keepPlan = [this](const SpeedPlanRecord& r) {
             m_kept.push_back(r);
@@ -71,11 +76,18 @@ class TestSpeedBuilderWindow : public QObject {
         const TimingGrid grid = seg.grid(kRate);
         const double toMonotonic = -kOutputOffsetFrames / kRate; // output seconds to monotonic seconds
         const std::int64_t points = std::int64_t{seg.bars} * seg.pattern.beatsPerBar * seg.pattern.subdivision;
+        const double lateS = offsetMs / 1000.0 + ClickSettings.LatencyUs * 1e-6;
         for (std::int64_t k = 0; k < points; ++k) {
-            const double heardS = grid.timeOf(k) + toMonotonic + offsetMs / 1000.0 + ClickSettings.LatencyUs * 1e-6;
+            if (m_outLine) {
+                const double heardS = m_outLine->timeOf(static_cast<double>(seg.sampleOf(k, kRate))) + lateS;
+                m_strokes.push_back({std::llround(m_inLine->framesAt(heardS)), 0.5f, -1});
+                continue;
+            }
+            const double heardS = grid.timeOf(k) + toMonotonic + lateS;
             m_strokes.push_back({std::llround(heardS * kRate + kDeviceOffsetTicks), 0.5f, -1});
         }
-        m_now = grid.timeOf(points) + toMonotonic + 0.3;
+        m_now = m_outLine ? m_outLine->timeOf(static_cast<double>(seg.sampleOf(points, kRate))) + 0.3
+                          : grid.timeOf(points) + toMonotonic + 0.3;
         w.tick();
     }
 
@@ -87,6 +99,26 @@ private slots:
         m_kept.clear();
         m_armed = 0;
         m_outputRoom = 100;
+        m_outLine = m_inLine = std::nullopt;
+    }
+
+    // The click on a card 250 ppm fast, the pad's clock 150 ppm slow, ten
+    // minutes after both lines' origins: placed and timed through the
+    // lines, strokes on the clicks pass.
+    void aPlanFollowsBothStreamsLines()
+    {
+        ClickSettings = TQX_ClickSettings{};
+        m_outLine = StreamLine{100.0, 5.0e6, kRate * (1.0 + 250e-6)};
+        m_inLine = StreamLine{100.0, 1.0e6, kRate * (1.0 - 150e-6)};
+        m_now = 700.0;
+        SpeedBuilderWindow w(hooks());
+        w.findChild<QSpinBox*>("StartBpm")->setValue(100);
+        w.start();
+        w.tick();
+        QCOMPARE(m_scheduled.size(), std::size_t{1});
+        QCOMPARE(m_scheduled[0].startSample, std::llround(m_outLine->framesAt(m_now + SpeedBuilder::kScheduleLeadS)));
+        playLastRepetition(w, 2.0);
+        QVERIFY2(w.statusText().startsWith(QStringLiteral("Pass: 100 BPM")), qPrintable(w.statusText()));
     }
 
     void aPlanStepsUpAndBackDownToItsTargetHandsFree()

@@ -34,6 +34,7 @@ public:
     }
     bool schedule(const ClickSegment& segment) override { return m_player.schedule(segment); }
     std::optional<double> streamOffsetFrames() const override { return m_player.streamOffsetFrames(); }
+    std::optional<StreamLine> streamLine() const override { return m_player.streamLine(); }
     double rate() const override { return QX_ClickPlayer::kSampleRate; }
 
 private:
@@ -209,6 +210,10 @@ void SpeedBuilderWindow::tick()
         return;
     const double now = m_hooks.monotonicS();
     const SpeedStrokeFeed feed = m_hooks.strokes ? m_hooks.strokes() : SpeedStrokeFeed{};
+    m_outputLine = m_output->streamLine();
+    m_strokeLine = feed.clockLine;
+    if (!m_outputLine || !m_strokeLine)
+        m_outputLine = m_strokeLine = std::nullopt;
     if (!m_builder->started()) {
         // Both streams must have said where they stand before a click can be
         // put where the strokes will be timed.
@@ -269,7 +274,8 @@ bool SpeedBuilderWindow::scheduleRepetition()
     seg.bars = p.barsPerRepetition;
     // The count-in's first click on the output stream: where that stream
     // stands when the monotonic clock reads countInStartS.
-    seg.startSample = std::llround(r.countInStartS * rate + *m_output->streamOffsetFrames());
+    seg.startSample = std::llround(m_outputLine ? m_outputLine->framesAt(r.countInStartS)
+                                                : r.countInStartS * rate + *m_output->streamOffsetFrames());
     if (m_output->schedule(seg))
         return true;
     finish(QStringLiteral("The click did not take the next repetition"));
@@ -287,9 +293,11 @@ void SpeedBuilderWindow::takeStrokes(const SpeedStrokeFeed& feed)
     // its click; taking it off the stroke puts both on the click's line.
     const double latencyS = static_cast<double>(ClickSettings.latencyUsFor(DeviceProperties.TriggerDeviceType)) * 1e-6;
     const auto tps = static_cast<double>(feed.ticksPerSecond);
-    for (; m_strokesTaken < strokes.size(); ++m_strokesTaken)
-        m_builder->addStroke((static_cast<double>(strokes[m_strokesTaken].tick) - *feed.clockOffsetTicks) / tps -
+    for (; m_strokesTaken < strokes.size(); ++m_strokesTaken) {
+        const auto tick = static_cast<double>(strokes[m_strokesTaken].tick);
+        m_builder->addStroke((m_strokeLine ? m_strokeLine->timeOf(tick) : (tick - *feed.clockOffsetTicks) / tps) -
                              latencyS);
+    }
 }
 
 void SpeedBuilderWindow::finish(const QString& why)

@@ -15,7 +15,9 @@
 // output stream and the trigger's stroke clock both say where they stand
 // against it (QX_StreamClock), so a repetition's count-in becomes an output
 // sample and a stroke's tick becomes a time on that line, less the stored
-// calibration offset.
+// calibration offset. Once both have fitted lines (StreamDrift.h) those
+// carry the streams' measured rates, so a ladder of many minutes with the
+// click on another card than the input (or a MIDI pad) stays on the grid.
 //
 // Threads: user-interface thread only. Its 30 ms timer runs only while a
 // plan runs, so it costs nothing otherwise. Everything outside the window
@@ -24,6 +26,7 @@
 
 #include "analysis/ClickTrack.h"
 #include "analysis/SpeedBuilder.h"
+#include "analysis/StreamDrift.h"
 #include "trigger/StrokeEvent.h"
 
 #include <QWidget>
@@ -51,6 +54,8 @@ public:
     virtual bool schedule(const ClickSegment& segment) = 0;
     // Output frames minus monotonic seconds times the rate; empty until known.
     virtual std::optional<double> streamOffsetFrames() const = 0;
+    // The output's fitted line against the monotonic clock; empty until known.
+    virtual std::optional<StreamLine> streamLine() const { return std::nullopt; }
     virtual double rate() const = 0;
 };
 
@@ -59,6 +64,7 @@ struct SpeedStrokeFeed {
     const std::vector<StrokeEvent>* strokes = nullptr; // the run in progress; may restart from empty
     std::int64_t ticksPerSecond = kAudioTicksPerSecond;
     std::optional<double> clockOffsetTicks;            // the trigger's clock against the monotonic clock
+    std::optional<StreamLine> clockLine;               // its fitted line, once known
 };
 
 struct SpeedBuilderHooks {
@@ -121,6 +127,10 @@ private:
 
     std::unique_ptr<SpeedBuilder> m_builder;
     std::unique_ptr<SpeedClickOutput> m_output;
+    // The output's line and the strokes' clock line, when both are known
+    // (set on each tick): the repetitions are placed and timed through them.
+    std::optional<StreamLine> m_outputLine;
+    std::optional<StreamLine> m_strokeLine;
     std::int64_t m_planStartUtcMs = 0;
     std::int64_t m_planId = 0; // its journal row, once kept
     double m_clockWaitSinceS = 0.0;
