@@ -124,10 +124,9 @@ CalibrationResult calibrateTaps(const std::vector<double>& tapTimesS, const std:
     for (std::int64_t k = kTapLockInClicks; k < clicks; ++k) {
         const auto at = static_cast<std::size_t>(k);
         const double click = clickTimesS[at];
-        // Half the way to the nearer neighbour: no tap can be two clicks'.
-        double reachS = 0.25;
-        if (k > 0)
-            reachS = (click - clickTimesS[at - 1]) / 2.0;
+        // Half the way to the nearer neighbour (there is one before: the
+        // lock-in's): no tap can be two clicks'.
+        double reachS = (click - clickTimesS[at - 1]) / 2.0;
         if (k + 1 < clicks)
             reachS = std::min(reachS, (clickTimesS[at + 1] - click) / 2.0);
         std::optional<double> nearest;
