@@ -145,18 +145,11 @@ TEST(StreamDrift, ARunsGridFollowsTheInputsClock)
         for (const StrokeTiming& s : timing->strokes)
             largestMs = std::max(largestMs, std::abs(s.offsetMs));
         EXPECT_LT(largestMs, 1000.0 / 44100.0) << c.name;
-        EXPECT_NEAR(*timing->figures.playedTempoBpm, 60.0, 0.0005) << c.name;
-        if (c.shared)
-            EXPECT_EQ(run.click->clockPpm, 0.0);
-        else
-            EXPECT_NEAR(run.click->clockPpm, (c.in.rate() / c.in.nominal / (out.rate() / 44100.0) - 1.0) * 1e6, 0.1)
-                << c.name;
+        const double ppm = c.shared ? 0.0 : (c.in.rate() / c.in.nominal / (out.rate() / 44100.0) - 1.0) * 1e6;
+        EXPECT_NEAR(run.click->clockPpm, ppm, 0.1) << c.name;
 
-        if (c.shared)
-            continue;
         run.click = placeClick(click, clock.offsetTicks, run.ticksPerSecond);
-        const auto uncorrected = analyzeRunTiming(run);
-        const double ppm = (c.in.rate() / c.in.nominal / (out.rate() / 44100.0) - 1.0) * 1e6;
-        EXPECT_NEAR(*uncorrected->figures.all.driftMsPerMinute, ppm * 0.06, std::abs(ppm) * 0.001) << c.name;
+        EXPECT_NEAR(*analyzeRunTiming(run)->figures.all.driftMsPerMinute, ppm * 0.06, 0.01 + std::abs(ppm) * 0.001)
+            << c.name;
     }
 }
