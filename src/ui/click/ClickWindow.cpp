@@ -468,11 +468,12 @@ void ClickWindow::startTaps()
     m_tapDevice = m_makeTapDevice();
     auto player = std::make_unique<QX_ClickPlayer>();
     m_tapSegment = calibrationSegment(kTapLeadSamples, static_cast<float>(ClickSettings.VolumePercent) / 100.0f);
-    if (!m_tapDevice) {
+    if (m_tapDevice)
+        m_tapDevice->Start(kTimeLimitEndless);
+    if (!m_tapDevice || m_tapDevice->captureHealth() == CaptureHealth::OpenFailed) {
         endCalibration(QStringLiteral("The MIDI trigger does not open. Check Options > Select Trigger Device."));
         return;
     }
-    m_tapDevice->Start(kTimeLimitEndless);
     if (!player->open(outputDevice()) || !player->schedule(m_tapSegment) || !player->start()) {
         endCalibration(QStringLiteral("Cannot play on \"%1\".").arg(QString::fromStdString(outputDevice())));
         return;
@@ -480,8 +481,8 @@ void ClickWindow::startTaps()
     m_tapPlayer = std::move(player);
     m_calibrate->setText(QStringLiteral("Cance&l"));
     m_startStop->setEnabled(false);
-    pollTaps();
     m_calibrationPoll->start();
+    pollTaps();
 }
 
 void ClickWindow::pollTaps()
