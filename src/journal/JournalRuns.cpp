@@ -86,7 +86,9 @@ JournalRun rowToRun(const QSqlQuery& q)
         c.gridStartTick = q.value(kClickColumn + 5).toDouble();
         c.latencyUs = q.value(kClickColumn + 6).toInt();
         c.clockPpm = optionalDouble(q.value(kClockPpmColumnIndex)).value_or(0.0);
-        if (c.tempoBpm > 0.0 && c.subdivision > 0 && c.beatsPerBar > 0 && c.barsOn > 0 && c.barsOff >= 0)
+        // Two clocks a percent apart are no sound cards.
+        if (c.tempoBpm > 0.0 && c.subdivision > 0 && c.beatsPerBar > 0 && c.barsOn > 0 && c.barsOff >= 0 &&
+            std::abs(c.clockPpm) < 10000.0)
             r.click = c;
     }
     j.summary.meanOffsetMs = optionalDouble(q.value(kClickColumn + 7));

@@ -349,10 +349,12 @@ private slots:
             raw.setDatabaseName(path("click.sqlite"));
             QVERIFY(raw.open());
             QVERIFY(QSqlQuery(raw).exec(QString("UPDATE runs SET click_subdivision = 0 WHERE id = %1").arg(*id)));
+            QVERIFY(QSqlQuery(raw).exec(QString("UPDATE runs SET click_clock_ppm = 1e9 WHERE id = %1").arg(*drifted)));
         }
         QSqlDatabase::removeDatabase("damage");
         const auto damaged = db.loadRun(*id);
         QVERIFY(damaged && !damaged->run.click && damaged->run.strokes.size() == 24);
+        QVERIFY(!db.loadRun(*drifted)->run.click);
     }
 
     // Speed-builder plans come back oldest first, a plan that passed nothing
