@@ -32,20 +32,18 @@ RunClick placeClick(const ClickOnOutput& click, double deviceOffsetTicks, std::i
 
 RunClick placeClick(const ClickOnOutput& click, const StrokeClock& clock)
 {
-    if (!click.line || !clock.line || clock.ticksPerSecond <= 0)
+    if (click.sharesInputClock || !click.line || !clock.line || clock.ticksPerSecond <= 0)
         return placeClick(click, clock.offsetTicks, clock.ticksPerSecond);
     const StreamLine& out = *click.line;
     const StreamLine& in = *clock.line;
     const auto tps = static_cast<double>(clock.ticksPerSecond);
-    // Stroke ticks per output sample: the measured ratio across two clocks,
-    // the nominal one on a shared clock (where any measured difference is
-    // the fits' noise).
-    const double ticksPerSample = click.sharesInputClock ? tps / click.rate : in.rateHz / out.rateHz;
+    // Stroke ticks per output sample, as measured.
+    const double ticksPerSample = in.rateHz / out.rateHz;
     // The grid's first point as an output sample (not rounded: the grid
     // holds every point within half a sample of the exact one).
     const double firstSample = click.segment.grid(click.rate).startS * click.rate;
     // Measured from where the output stood when the input's line is best
-    // known, its centre; across two clocks this is in.framesAt(out.timeOf(firstSample)).
+    // known, its centre: in.framesAt(out.timeOf(firstSample)), kept exact.
     const double fromCentre = firstSample - out.framesAt(in.originS);
     RunClick c = clickSettings(click);
     c.gridStartTick = in.framesAtOrigin + fromCentre * ticksPerSample + static_cast<double>(click.latencyUs) * 1e-6 * tps;

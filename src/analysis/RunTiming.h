@@ -20,8 +20,9 @@
 // grid is put on the stroke clock through them: its first point where the
 // input stood when the output reached it, and its step stretched by the
 // ratio of the two measured rates (RunClick::clockPpm). On one clock (one
-// card, or one sound server) the ratio is exactly one, and the lines only
-// say where both streams stood at one moment, the input's best-known one.
+// card, or one sound server) the offsets stay: the ratio is exactly one,
+// and a line that starts afresh after a jump in a stream's reports would
+// move the grid by the jump (a sound server's delay estimate settling).
 
 #include "analysis/ClickTrack.h"
 #include "analysis/RunRecord.h"
@@ -50,7 +51,7 @@ struct StrokeClock {
 };
 
 // The click's grid on the strokes' clock: through both lines when both are
-// known, else through the offsets at the nominal rates.
+// known and the clocks are two, else through the offsets at the nominal rates.
 RunClick placeClick(const ClickOnOutput& click, const StrokeClock& clock);
 // The same on a stroke clock whose offset against the monotonic clock is
 // deviceOffsetTicks, without lines.

@@ -99,12 +99,12 @@ TEST(StreamDrift, TooFewReportsGiveNoLine)
     EXPECT_FALSE(f.line());
 }
 
-// Ten minutes of beats at 60 BPM, every stroke exactly where its click
-// is heard on the input (no latency), and the click put on the input's
-// clock as a run does. Through both streams' lines every stroke times
-// within a sample of its grid point; through the offsets at the nominal
-// rate (even offsets exact at the run's start) the error grows with the
-// clocks' difference, 6 ms a minute per 100 ppm.
+// Ten minutes of beats at 60 BPM, every stroke exactly where its click is
+// heard on the input (no latency), and the click put on the input's clock
+// as a run does. Through both streams' lines (on one card, its offsets)
+// every stroke times within a sample of its grid point; through the offsets
+// at the nominal rate (even offsets exact at the run's start) the error
+// grows with the clocks' difference, 6 ms a minute per 100 ppm.
 TEST(StreamDrift, ARunsGridFollowsTheInputsClock)
 {
     struct Case {

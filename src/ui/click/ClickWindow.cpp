@@ -346,15 +346,18 @@ std::optional<ClickOnOutput> ClickWindow::clickOnOutput() const
     const std::optional<double> offset = m_player->streamOffsetFrames();
     if (!offset)
         return std::nullopt;
-    // MIDI stamps keep the computer's time, never the output card's.
-    const TQX_DeviceProperties& d = DeviceProperties;
-    const bool shared = d.TriggerDeviceType == kTriggerDeviceAudio && onOneClock(d.AudioDevice.ID, outputDevice());
     return ClickOnOutput{m_playing,
                          static_cast<double>(QX_ClickPlayer::kSampleRate),
                          *offset,
-                         ClickSettings.latencyUsFor(d.TriggerDeviceType),
+                         ClickSettings.latencyUsFor(DeviceProperties.TriggerDeviceType),
                          m_player->streamLine(),
-                         shared};
+                         sharesTriggerClock(outputDevice())};
+}
+
+bool ClickWindow::sharesTriggerClock(const std::string& outputId)
+{
+    const TQX_DeviceProperties& d = DeviceProperties;
+    return d.TriggerDeviceType == kTriggerDeviceAudio && onOneClock(d.AudioDevice.ID, outputId);
 }
 
 void ClickWindow::setStatus(const QString& text)

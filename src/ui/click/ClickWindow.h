@@ -65,6 +65,10 @@ public:
     // The click as it plays, for timing a run against it: empty while it
     // does not play or its output has not yet reported its position.
     std::optional<ClickOnOutput> clickOnOutput() const;
+    // Whether the trigger's strokes and a click played on outputId run on
+    // one clock: an audio trigger on the same card or sound server (MIDI
+    // stamps keep the computer's time, never a card's).
+    static bool sharesTriggerClock(const std::string& outputId);
 
 signals:
     // The click began (true) or is about to stop (false, while its player

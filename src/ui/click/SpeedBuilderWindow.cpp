@@ -3,6 +3,7 @@
 #include "capture/QX_ClickPlayer.h"
 #include "journal/JournalDatabase.h"
 #include "persistence/QX_Global.h"
+#include "ui/click/ClickWindow.h"
 #include "ui/click/GridChoices.h"
 
 #include <QComboBox>
@@ -30,15 +31,21 @@ public:
     bool start() override
     {
         const std::string device = ClickSettings.DeviceID.empty() ? std::string("default") : ClickSettings.DeviceID;
+        m_sharedClock = ClickWindow::sharesTriggerClock(device);
         return m_player.open(device) && m_player.start();
     }
     bool schedule(const ClickSegment& segment) override { return m_player.schedule(segment); }
     std::optional<double> streamOffsetFrames() const override { return m_player.streamOffsetFrames(); }
-    std::optional<StreamLine> streamLine() const override { return m_player.streamLine(); }
+    // On the trigger's own clock the offsets hold, as for a run (RunTiming.h).
+    std::optional<StreamLine> streamLine() const override
+    {
+        return m_sharedClock ? std::nullopt : m_player.streamLine();
+    }
     double rate() const override { return QX_ClickPlayer::kSampleRate; }
 
 private:
     QX_ClickPlayer m_player;
+    bool m_sharedClock = true;
 };
 
 QString tempoString(double bpm)

@@ -15,9 +15,9 @@
 // output stream and the trigger's stroke clock both say where they stand
 // against it (QX_StreamClock), so a repetition's count-in becomes an output
 // sample and a stroke's tick becomes a time on that line, less the stored
-// calibration offset. Once both have fitted lines (StreamDrift.h) those
-// carry the streams' measured rates, so a ladder of many minutes with the
-// click on another card than the input (or a MIDI pad) stays on the grid.
+// calibration offset. With the click on another card than the input (or a
+// MIDI pad), once both have fitted lines (StreamDrift.h) those carry the
+// streams' measured rates, so a ladder of many minutes stays on the grid.
 //
 // Threads: user-interface thread only. Its 30 ms timer runs only while a
 // plan runs, so it costs nothing otherwise. Everything outside the window
