@@ -44,6 +44,23 @@ std::optional<double> onsetIn(const std::vector<std::int16_t>& recording, std::s
     return static_cast<double>(i - 1) + (half - before) / (at - before);
 }
 
+// The mean and population standard deviation of r.offsetsMs, and how many.
+void summarize(CalibrationResult& r)
+{
+    r.heard = static_cast<std::int32_t>(r.offsetsMs.size());
+    if (r.heard == 0)
+        return;
+    double sum = 0.0;
+    for (const double o : r.offsetsMs)
+        sum += o;
+    const double mean = sum / r.heard;
+    double squares = 0.0;
+    for (const double o : r.offsetsMs)
+        squares += (o - mean) * (o - mean);
+    r.offsetMs = mean;
+    r.spreadMs = std::sqrt(squares / r.heard);
+}
+
 } // namespace
 
 ClickSegment calibrationSegment(std::int64_t startSample, float volume)
@@ -82,18 +99,7 @@ CalibrationResult calibrateLatency(const std::vector<std::int16_t>& recording, s
             continue;
         r.offsetsMs.push_back((*onset + static_cast<double>(firstSample - expectedSamples[k])) * 1000.0 / rate);
     }
-    r.heard = static_cast<std::int32_t>(r.offsetsMs.size());
-    if (r.heard > 0) {
-        double sum = 0.0;
-        for (const double o : r.offsetsMs)
-            sum += o;
-        const double mean = sum / r.heard;
-        double squares = 0.0;
-        for (const double o : r.offsetsMs)
-            squares += (o - mean) * (o - mean);
-        r.offsetMs = mean;
-        r.spreadMs = std::sqrt(squares / r.heard);
-    }
+    summarize(r);
 
     if (r.clicks == 0 || r.heard < r.clicks) {
         r.message = "Heard " + std::to_string(r.heard) + " of " + std::to_string(r.clicks) +
@@ -106,6 +112,46 @@ CalibrationResult calibrateLatency(const std::vector<std::int16_t>& recording, s
         r.accepted = true;
         r.message = "Offset " + millis(*r.offsetMs) + " ms, spread " + millis(*r.spreadMs) + " ms over " +
                     std::to_string(r.clicks) + " clicks.";
+    }
+    return r;
+}
+
+CalibrationResult calibrateTaps(const std::vector<double>& tapTimesS, const std::vector<double>& clickTimesS)
+{
+    CalibrationResult r;
+    const auto clicks = static_cast<std::int64_t>(clickTimesS.size());
+    r.clicks = static_cast<std::int32_t>(std::max<std::int64_t>(0, clicks - kTapLockInClicks));
+    for (std::int64_t k = kTapLockInClicks; k < clicks; ++k) {
+        const auto at = static_cast<std::size_t>(k);
+        const double click = clickTimesS[at];
+        // Half the way to the nearer neighbour (there is one before: the
+        // lock-in's): no tap can be two clicks'.
+        double reachS = (click - clickTimesS[at - 1]) / 2.0;
+        if (k + 1 < clicks)
+            reachS = std::min(reachS, (clickTimesS[at + 1] - click) / 2.0);
+        std::optional<double> nearest;
+        for (const double tap : tapTimesS)
+            if (std::abs(tap - click) < reachS && (!nearest || std::abs(tap - click) < std::abs(*nearest - click)))
+                nearest = tap;
+        if (nearest)
+            r.offsetsMs.push_back((*nearest - click) * 1000.0);
+    }
+    summarize(r);
+
+    const std::string counted = std::to_string(r.clicks);
+    if (r.heard < std::min(kMinTaps, r.clicks) || r.heard == 0) {
+        r.message = "Tapped along to " + std::to_string(r.heard) + " of the " + counted +
+                    " clicks after the first bar. Tap once on every click (the first bar is for locking in), and "
+                    "try again.";
+    } else if (*r.spreadMs > kMaxTapSpreadMs) {
+        r.message = "Your taps spread " + millis(*r.spreadMs) + " ms around the click, more than 10 ms: an offset " +
+                    "from them could be " + millis(2.0 * *r.spreadMs / std::sqrt(static_cast<double>(r.heard))) +
+                    " ms off. Tap again as evenly as you play, or for a precise offset calibrate an audio trigger "
+                    "with a loopback cable.";
+    } else {
+        r.accepted = true;
+        r.message = "Tapped offset " + millis(*r.offsetMs) + " ms, spread " + millis(*r.spreadMs) + " ms over " +
+                    std::to_string(r.heard) + " taps.";
     }
     return r;
 }

@@ -17,6 +17,16 @@
 // A calibration is accepted only when every click was heard and the offsets
 // spread (standard deviation) no more than kMaxSpreadMs: a wider spread means
 // echoes or a moving microphone, and its mean would mistime every stroke.
+//
+// A MIDI trigger hears nothing: the drummer taps along to the same 16 clicks
+// on the pad, and the offset is how late (or early) the taps come on the
+// MIDI stamps' clock. It takes in the pad's and the port's delay, and how
+// this drummer hears and answers the click, so it is far less precise than
+// a loopback. The first bar (kTapLockInClicks) is left out while the
+// drummer locks in; each later click takes the tap nearest it within half
+// the way to its neighbours. The offset is refused with fewer than kMinTaps
+// taps or a spread over kMaxTapSpreadMs: from 12 taps that spread 10 ms the
+// mean is already uncertain by about 6 ms either way (two standard errors).
 
 #include "analysis/ClickTrack.h"
 
@@ -41,6 +51,10 @@ inline constexpr double kEarliestMs = -100.0;
 // With clicks 500 ms apart this leaves the window free of the click before.
 inline constexpr double kMaxLatencyMs = 380.0;
 
+inline constexpr std::int32_t kTapLockInClicks = 4;
+inline constexpr std::int32_t kMinTaps = 10; // of the 12 clicks after the lock-in
+inline constexpr double kMaxTapSpreadMs = 10.0;
+
 // What calibration plays: 16 plain clicks at 120 BPM (500 ms apart, the
 // span looked through for each), no count-in, the first at startSample.
 ClickSegment calibrationSegment(std::int64_t startSample, float volume = 0.8f);
@@ -50,3 +64,8 @@ ClickSegment calibrationSegment(std::int64_t startSample, float volume = 0.8f);
 // would be heard with no delay, in order.
 CalibrationResult calibrateLatency(const std::vector<std::int16_t>& recording, std::int64_t firstSample,
                                    const std::vector<std::int64_t>& expectedSamples, double rate = 44100.0);
+
+// taps and clicks in seconds on one clock (the stroke clock), clicks in
+// order; taps in any order. clicks counts the clicks after the lock-in,
+// heard the taps matched to them.
+CalibrationResult calibrateTaps(const std::vector<double>& tapTimesS, const std::vector<double>& clickTimesS);

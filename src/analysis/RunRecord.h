@@ -75,6 +75,10 @@ struct RunClick {
     // calibrated output-to-input offset already in it.
     double gridStartTick = 0.0;
     std::int32_t latencyUs = 0;    // that offset, for the record
+    // How much faster the stroke clock ran than the click's output, in
+    // parts per million: one grid step lasts (1 + clockPpm / 1e6) nominal
+    // steps of ticks. 0 on one clock.
+    double clockPpm = 0.0;
 
     bool operator==(const RunClick&) const = default;
 };

@@ -9,7 +9,7 @@ void StreamRateFit::add(double timeS, double frames)
         if (const auto fitted = line()) {
             const double off = frames - fitted->framesAt(timeS);
             const double typical = m_residuals > 0 ? std::sqrt(m_squaredResiduals / static_cast<double>(m_residuals)) : 0.0;
-            if (std::abs(off) > std::max(kMinRejectFrames, 6.0 * typical)) {
+            if (std::abs(off) > std::max(kMinRejectS * fitted->rateHz, 6.0 * typical)) {
                 ++m_rejected;
                 if (++m_offInARow >= kJumpReports) {
                     const std::int64_t rejected = m_rejected;

@@ -14,7 +14,8 @@
 // (a thread woken late, a sound server's hiccup) would tilt a least-squares
 // line by a sample or more; once the line stands on kTrustedReports, a
 // report more than six times the typical distance off it (and at least
-// kMinRejectFrames) is left out. When kJumpReports in a row are off, the
+// kMinRejectS of the stream's time: 32 frames of audio, as many 100 ns
+// stamps of MIDI, whose reports come late by far more) is left out. When kJumpReports in a row are off, the
 // stream itself has jumped (a lost period): the fit starts again from there.
 // Standard C++ only; one thread owns a fit.
 
@@ -34,7 +35,7 @@ struct StreamLine {
 class StreamRateFit {
 public:
     static constexpr std::int64_t kTrustedReports = 50;
-    static constexpr double kMinRejectFrames = 32.0;
+    static constexpr double kMinRejectS = 32.0 / 44100.0;
     static constexpr std::int32_t kJumpReports = 25;
 
     // A report: the stream stood at frames at timeS on the monotonic clock.

@@ -50,7 +50,7 @@ public:
     // empty until the capture has run a few periods. Any thread.
     std::optional<double> streamOffsetFrames() const override;
     // The capture's fitted position against the monotonic clock (StreamDrift.h).
-    std::optional<StreamLine> streamLine() const;
+    std::optional<StreamLine> streamLine() const override;
     std::uint32_t overrunCount() const override;
 
     struct Capture;

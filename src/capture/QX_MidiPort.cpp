@@ -347,6 +347,11 @@ std::optional<double> QX_MidiPort::stampOffset100ns() const
     return m_impl->m_stampClock.offsetFrames();
 }
 
+std::optional<StreamLine> QX_MidiPort::stampLine() const
+{
+    return m_impl->m_stampClock.line();
+}
+
 bool QX_MidiPort::IsDelivering() const
 {
     const Impl& d = *m_impl;

@@ -43,6 +43,7 @@ public:
     // Stamps against the monotonic clock, from every message received (after
     // OpenPort); any thread.
     std::optional<double> stampOffset100ns() const override;
+    std::optional<StreamLine> stampLine() const override;
 
     // A port with no back-end behind it, whose messages come from Feed: what
     // the port makes of messages (times, channels, filters) without a MIDI

@@ -204,7 +204,9 @@ public:
 
     // The speed builder's plans: one row each, written in one transaction;
     // listed oldest first (none in a journal from before they were kept).
-    std::optional<std::int64_t> addSpeedPlan(const SpeedPlanRecord& plan);
+    // A plan with an id replaces its row (kept again as it goes on), one
+    // without, or whose row has gone, is added; the row's id.
+    std::optional<std::int64_t> keepSpeedPlan(const SpeedPlanRecord& plan);
     std::vector<SpeedPlanRecord> listSpeedPlans();
 
 private:

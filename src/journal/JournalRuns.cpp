@@ -32,8 +32,12 @@ const QString kClickColumns = QStringLiteral(
     ", r.click_tempo_bpm, r.click_subdivision, r.click_beats_per_bar, r.click_bars_on, r.click_bars_off,"
     " r.click_grid_start_tick, r.click_latency_us, r.mean_offset_ms, r.within_10ms_percent");
 const QString kNoClickColumns = QStringLiteral(", NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL");
+// Nor one before the seventh the clocks' difference.
+const QString kClockPpmColumn = QStringLiteral(", r.click_clock_ppm");
+const QString kNoClockPpmColumn = QStringLiteral(", NULL");
 constexpr int kClickColumn = 18;
-constexpr int kStrokeDataColumn = 27;
+constexpr int kClockPpmColumnIndex = 27;
+constexpr int kStrokeDataColumn = 28;
 
 QVariant nullable(const std::optional<double>& v)
 {
@@ -81,7 +85,10 @@ JournalRun rowToRun(const QSqlQuery& q)
         c.barsOff = q.value(kClickColumn + 4).toInt();
         c.gridStartTick = q.value(kClickColumn + 5).toDouble();
         c.latencyUs = q.value(kClickColumn + 6).toInt();
-        if (c.tempoBpm > 0.0 && c.subdivision > 0 && c.beatsPerBar > 0 && c.barsOn > 0 && c.barsOff >= 0)
+        c.clockPpm = optionalDouble(q.value(kClockPpmColumnIndex)).value_or(0.0);
+        // Two clocks a percent apart are no sound cards.
+        if (c.tempoBpm > 0.0 && c.subdivision > 0 && c.beatsPerBar > 0 && c.barsOn > 0 && c.barsOff >= 0 &&
+            std::abs(c.clockPpm) < 10000.0)
             r.click = c;
     }
     j.summary.meanOffsetMs = optionalDouble(q.value(kClickColumn + 7));
@@ -130,8 +137,8 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
             " device_name, device_line, midi_channel, midi_note, detector, ticks_per_second, dropped_events,"
             " strokes_per_minute, evenness_cv_percent, fatigue_percent, device_id,"
             " click_tempo_bpm, click_subdivision, click_beats_per_bar, click_bars_on, click_bars_off,"
-            " click_grid_start_tick, click_latency_us, mean_offset_ms, within_10ms_percent)"
-            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+            " click_grid_start_tick, click_latency_us, mean_offset_ms, within_10ms_percent, click_clock_ppm)"
+            " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(QVariant::fromValue<qint64>(run.startUtcMs));
         q.addBindValue(run.recordingTimeMs);
         q.addBindValue(run.ranToEnd ? 1 : 0);
@@ -162,6 +169,8 @@ std::optional<std::int64_t> JournalDatabase::insertRun(const RunRecord& run, con
         q.addBindValue(clickValue([](const RunClick& c) { return c.latencyUs; }));
         q.addBindValue(nullable(summary.meanOffsetMs));
         q.addBindValue(nullable(summary.within10Percent));
+        q.addBindValue(run.click && run.click->clockPpm != 0.0 ? QVariant(run.click->clockPpm)
+                                                               : QVariant(QMetaType::fromType<double>()));
         if (!q.exec()) {
             fail(q.lastError());
             return std::nullopt;
@@ -301,7 +310,8 @@ bool JournalDatabase::setSummary(std::int64_t id, const RunSummary& summary)
 QString JournalDatabase::runColumns() const
 {
     return kRunColumns + (m_version >= 2 ? kSummaryColumns : kNoSummaryColumns) +
-           (m_version >= 4 ? kDeviceIdColumn : kNoDeviceIdColumn) + (m_version >= 5 ? kClickColumns : kNoClickColumns);
+           (m_version >= 4 ? kDeviceIdColumn : kNoDeviceIdColumn) + (m_version >= 5 ? kClickColumns : kNoClickColumns) +
+           (m_version >= 7 ? kClockPpmColumn : kNoClockPpmColumn);
 }
 
 std::vector<JournalRun> JournalDatabase::listRuns(const RunFilter& filter)

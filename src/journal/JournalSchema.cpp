@@ -101,6 +101,12 @@ const std::array<std::vector<const char*>, kJournalSchemaVersion> kMigrations = 
         " digest TEXT NOT NULL)",
         "CREATE INDEX run_audits_by_attempt ON run_audits(attempt_id)",
     },
+    // 7: how far the click's output clock and the run's stroke clock ran
+    // apart (parts per million, NULL: not measured, as on one clock), so
+    // strokes timed on another card's clock are timed again the same way.
+    {
+        "ALTER TABLE runs ADD COLUMN click_clock_ppm REAL",
+    },
 }};
 
 // Hands the driver's words and code to the caller; always false.

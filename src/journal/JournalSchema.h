@@ -13,7 +13,7 @@ class QSqlDatabase;
 
 // The version this program writes. A journal above it came from a newer
 // Tempovaro and is never written or downgraded.
-inline constexpr int kJournalSchemaVersion = 6;
+inline constexpr int kJournalSchemaVersion = 7;
 // The version whose migration adds run_audits: an older journal, read as it
 // is, has no attempts to look up.
 inline constexpr int kRunAuditsSchemaVersion = 6;

@@ -9,17 +9,26 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-std::optional<std::int64_t> JournalDatabase::addSpeedPlan(const SpeedPlanRecord& plan)
+std::optional<std::int64_t> JournalDatabase::keepSpeedPlan(const SpeedPlanRecord& plan)
 {
     std::optional<SqlTransaction> tx = beginWrite();
     if (!tx)
         return std::nullopt;
-    std::int64_t id = 0;
-    {
+    std::int64_t id = plan.id;
+    // Replacing the row in place: a write cut off leaves the plan as it was
+    // kept last, never without it. Its start names it too, so a journal
+    // started afresh meanwhile never has another plan overwritten.
+    for (const bool replace : {true, false}) {
+        if (replace && id == 0)
+            continue;
         QSqlQuery q(connection());
-        q.prepare(QStringLiteral("INSERT INTO speed_plans (start_utc_ms, start_bpm, step_bpm, target_bpm, bars,"
-                                 " subdivision, repetitions, highest_clean_bpm, reached_target)"
-                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        q.prepare(replace ? QStringLiteral("UPDATE speed_plans SET start_utc_ms = ?, start_bpm = ?, step_bpm = ?,"
+                                           " target_bpm = ?, bars = ?, subdivision = ?, repetitions = ?,"
+                                           " highest_clean_bpm = ?, reached_target = ?"
+                                           " WHERE id = ? AND start_utc_ms = ?")
+                          : QStringLiteral("INSERT INTO speed_plans (start_utc_ms, start_bpm, step_bpm, target_bpm,"
+                                           " bars, subdivision, repetitions, highest_clean_bpm, reached_target)"
+                                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         q.addBindValue(QVariant::fromValue<qint64>(plan.startUtcMs));
         q.addBindValue(plan.startBpm);
         q.addBindValue(plan.stepBpm);
@@ -29,11 +38,18 @@ std::optional<std::int64_t> JournalDatabase::addSpeedPlan(const SpeedPlanRecord&
         q.addBindValue(plan.repetitions);
         q.addBindValue(plan.highestCleanBpm ? QVariant(*plan.highestCleanBpm) : QVariant(QMetaType::fromType<double>()));
         q.addBindValue(plan.reachedTarget ? 1 : 0);
+        if (replace) {
+            q.addBindValue(QVariant::fromValue<qint64>(id));
+            q.addBindValue(QVariant::fromValue<qint64>(plan.startUtcMs));
+        }
         if (!q.exec()) {
             fail(q.lastError());
             return std::nullopt;
         }
-        id = q.lastInsertId().toLongLong();
+        if (replace && q.numRowsAffected() > 0)
+            break;
+        if (!replace)
+            id = q.lastInsertId().toLongLong();
     }
     if (!commit(*tx))
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include "main/QX_Main.h"
 #include "main/RunKeeper.h"
 #include "persistence/QX_Global.h"
+#include "session/QX_TriggerFactory.h"
 #include "trigger/QX_TriggerDevice.h"
 #include "ui/click/ClickWindow.h"
 #include "ui/click/SpeedBuilderWindow.h"
@@ -138,6 +139,8 @@ int main(int argc, char* argv[])
             // gives its device up meanwhile.
             Click->setInputHandover([&MainForm] { MainForm.lendInput(); },
                                     [&MainForm] { MainForm.ResetMeasurement(); });
+            // A MIDI trigger's tap-along listens to the pad on a device of its own.
+            Click->setTapDeviceMaker([] { return CreateTriggerDevice(DeviceProperties); });
         }
         return *Click;
     };
@@ -181,7 +184,8 @@ int main(int argc, char* argv[])
             hooks.strokes = [&] {
                 const RunRecord& run = MainForm.runTracker().current();
                 return SpeedStrokeFeed{&run.strokes, run.ticksPerSecond,
-                                       TriggerDevice ? TriggerDevice->clockOffsetTicks() : std::nullopt};
+                                       TriggerDevice ? TriggerDevice->clockOffsetTicks() : std::nullopt,
+                                       TriggerDevice ? TriggerDevice->clockLine() : std::nullopt};
             };
             Builder = std::make_unique<SpeedBuilderWindow>(std::move(hooks));
         }
@@ -223,6 +227,8 @@ int main(int argc, char* argv[])
 
     g_lastChance = [&] {
         MainForm.endRunAtExit();
+        if (Builder)
+            Builder->stop();
         Runs.closeJournal(false);
     };
     std::atexit(useLastChance);

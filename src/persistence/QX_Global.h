@@ -93,7 +93,8 @@ inline constexpr std::int32_t kTimeLimitEndless = -1;
 // The click's settings, kept by the click window. Stored as values after the
 // eight above ("ClickWithMeasurement", "ClickTempo", "ClickSubdivision", "ClickAccent",
 // "ClickCountIn", "ClickBarsOn", "ClickBarsOff", "ClickVolume",
-// "ClickDeviceID", "ClickLatencyUs"); a store without them keeps its eight
+// "ClickDeviceID", "ClickLatencyUs", "ClickMidiLatencyUs",
+// "ClickMidiSpreadUs"); a store without them keeps its eight
 // values only, and a missing, mistyped or out-of-range one reads as its
 // default here, never failing the load.
 struct TQX_ClickSettings {
@@ -107,6 +108,17 @@ struct TQX_ClickSettings {
     std::int32_t VolumePercent = 80;  // 0..100
     std::string DeviceID;             // ALSA playback PCM; empty: "default"
     std::int32_t LatencyUs = 0;       // output-to-input offset a calibration measured
+    // A MIDI trigger's offset, tapped along to the click, and the taps'
+    // spread: kept apart from the audio one, as it holds the pad's delay and
+    // the drummer's own way of meeting the click, which a loopback never has.
+    std::int32_t MidiLatencyUs = 0;
+    std::int32_t MidiSpreadUs = 0;    // 0: never tapped
+
+    // The offset strokes of this trigger type are timed with.
+    std::int32_t latencyUsFor(std::int32_t triggerDeviceType) const
+    {
+        return triggerDeviceType == kTriggerDeviceMidi ? MidiLatencyUs : LatencyUs;
+    }
 
     bool operator==(const TQX_ClickSettings&) const = default;
 };

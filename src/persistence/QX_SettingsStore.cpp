@@ -273,6 +273,8 @@ void readClickSettings(const KeyReader& key, TQX_ClickSettings& click)
     ranged("ClickVolume", 0, 100, click.VolumePercent);
     // A second of latency is far beyond any sound card: a damaged value.
     ranged("ClickLatencyUs", -1000000, 1000000, click.LatencyUs);
+    ranged("ClickMidiLatencyUs", -1000000, 1000000, click.MidiLatencyUs);
+    ranged("ClickMidiSpreadUs", 0, 1000000, click.MidiSpreadUs);
     std::string device;
     if (key.readString("ClickDeviceID", device))
         click.DeviceID = device;
@@ -293,6 +295,8 @@ void writeClickSettings(QJsonObject& key, const TQX_ClickSettings& click)
     key.insert(QStringLiteral("ClickVolume"), int32Value(click.VolumePercent));
     key.insert(QStringLiteral("ClickDeviceID"), stringValue(click.DeviceID));
     key.insert(QStringLiteral("ClickLatencyUs"), int32Value(click.LatencyUs));
+    key.insert(QStringLiteral("ClickMidiLatencyUs"), int32Value(click.MidiLatencyUs));
+    key.insert(QStringLiteral("ClickMidiSpreadUs"), int32Value(click.MidiSpreadUs));
 }
 
 } // namespace

@@ -37,9 +37,9 @@ void MeasurementSession::setClickSource(ClickSource source)
         m_runTakesClick = false;
 }
 
-// Both clocks' offsets are means that settle over the first second and
-// then barely move; placing the click again on each tick keeps the best
-// estimate, and costs a few atomic loads.
+// Both clocks' lines (and offsets) settle over the first second and then
+// sharpen as reports come in; placing the click again on each tick keeps
+// the best estimate, the whole run's at its end, and costs a few atomic loads.
 void MeasurementSession::placeRunClick()
 {
     if (!m_clickSource || !m_runTakesClick || !TriggerDevice || !m_run.armed())
@@ -47,7 +47,8 @@ void MeasurementSession::placeRunClick()
     const std::optional<ClickOnOutput> click = m_clickSource();
     const std::optional<double> deviceOffset = TriggerDevice->clockOffsetTicks();
     if (click && deviceOffset)
-        m_run.setClick(placeClick(*click, *deviceOffset, TriggerDevice->ticksPerSecond()));
+        m_run.setClick(placeClick(*click, StrokeClock{*deviceOffset, TriggerDevice->clockLine(),
+                                                      TriggerDevice->ticksPerSecond()}));
 }
 
 void MeasurementSession::setDeviceDialogOpenQuery(std::function<bool()> isOpen)

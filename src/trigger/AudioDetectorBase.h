@@ -51,6 +51,7 @@ public:
     std::uint32_t captureDropouts() const override;
     // Stroke ticks are capture frames counted from the capture's first one.
     std::optional<double> clockOffsetTicks() const override { return m_graph.streamOffsetFrames(); }
+    std::optional<StreamLine> clockLine() const override { return m_graph.streamLine(); }
 
 protected:
     AudioDetectorBase(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> input);

@@ -73,6 +73,7 @@ public:
     {
         return m_input ? m_input->streamOffsetFrames() : std::nullopt;
     }
+    std::optional<StreamLine> streamLine() const { return m_input ? m_input->streamLine() : std::nullopt; }
     CaptureHealth health() const
     {
         if (!m_input)

@@ -4,6 +4,7 @@
 // built without one (tests, the command-line tool) captures nothing and is
 // fed by calling its handler directly.
 
+#include "analysis/StreamDrift.h"
 #include "trigger/QX_Handlers.h"
 #include "trigger/QX_Status.h"
 
@@ -36,6 +37,9 @@ public:
     // frames minus monotonic seconds times the rate; empty until known. Any
     // thread; one atomic load, so a click can be placed on the capture's clock.
     virtual std::optional<double> streamOffsetFrames() const { return std::nullopt; }
+    // The capture's fitted line against the monotonic clock (its measured
+    // rate, for a click on another card); empty until known. Any thread.
+    virtual std::optional<StreamLine> streamLine() const { return std::nullopt; }
 };
 
 // One MIDI input port with its reader thread. OpenPort opens without reading;
@@ -57,4 +61,6 @@ public:
     // Where the 100 ns stamps stand against the monotonic clock: stamp minus
     // monotonic seconds times 10,000,000; empty until a message came. Any thread.
     virtual std::optional<double> stampOffset100ns() const { return std::nullopt; }
+    // The stamps' fitted line against the monotonic clock; empty until known.
+    virtual std::optional<StreamLine> stampLine() const { return std::nullopt; }
 };

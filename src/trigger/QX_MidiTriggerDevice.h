@@ -43,6 +43,7 @@ public:
     {
         return Port ? Port->stampOffset100ns() : std::nullopt;
     }
+    std::optional<StreamLine> clockLine() const override { return Port ? Port->stampLine() : std::nullopt; }
     // A note's stamp is its own time; only the transport's delay is waited for.
     std::int32_t endWaitMs() const override { return 100; }
     // Stops the reader once it has handed over every note received, so the

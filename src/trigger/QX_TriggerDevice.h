@@ -97,6 +97,10 @@ public:
     // stream can be put on the strokes' own clock. Empty until the capture
     // (or the MIDI port) has reported its position; any thread, one atomic load.
     virtual std::optional<double> clockOffsetTicks() const { return std::nullopt; }
+    // The same clock's fitted line (ticks against monotonic seconds, at its
+    // measured rate), so a click on another device's clock stays on the
+    // strokes' clock however far the two drift apart. Any thread.
+    virtual std::optional<StreamLine> clockLine() const { return std::nullopt; }
     // Audio devices: the capture's input line and its level (0..1); true
     // when the back-end accepted them. False for devices without a line.
     virtual bool SetInputLine(const std::string& /*LineName*/, float /*InputLevel*/) { return false; }

@@ -84,3 +84,45 @@ TEST(LatencyCalibration, OffsetSpreadAndRefusals)
         EXPECT_NEAR(*r.spreadMs, take.spreadMs, 0.02);
     }
 }
+
+// Tap-along calibration on made-up taps against 16 clicks 500 ms apart: the
+// first bar's taps (the drummer locking in) never count, a double tap's far
+// stroke and a stray tap between clicks are left out, and too few taps or
+// too wide a spread is refused.
+TEST(LatencyCalibration, TapsAlongAfterTheLockIn)
+{
+    struct Taps {
+        const char* name;
+        // The tap on click k, ms from it; NaN: none.
+        std::function<double(int k)> tapMs;
+        std::vector<double> extraS; // further taps, seconds
+        bool accepted;
+        double offsetMs, spreadMs;
+        std::int32_t heard;
+    };
+    const double none = std::nan("");
+    const Taps cases[] = {
+        {"steady, wild lock-in", [](int k) { return k < 4 ? 140.0 - 70.0 * k : (k % 2 ? 22.0 : 14.0); }, {}, true,
+         18.0, 4.0, 12},
+        {"a miss, a double, a stray", [none](int k) { return k == 9 ? none : (k % 2 ? -3.0 : -7.0); },
+         {10.0 * 0.5 + 0.045, 7.0 * 0.5 + 0.26}, true, -(5 * 3.0 + 6 * 7.0) / 11.0, 1.99, 11},
+        {"too wide", [](int k) { return k % 2 ? 27.0 : 3.0; }, {}, false, 15.0, 12.0, 12},
+        {"too few", [none](int k) { return k % 3 == 0 ? none : 10.0; }, {}, false, 10.0, 0.0, 8},
+    };
+    for (const Taps& c : cases) {
+        std::vector<double> clicks, taps = c.extraS;
+        for (int k = 0; k < kCalibrationClicks; ++k) {
+            clicks.push_back(k * 0.5);
+            if (!std::isnan(c.tapMs(k)))
+                taps.push_back(k * 0.5 + c.tapMs(k) / 1000.0);
+        }
+        const CalibrationResult r = calibrateTaps(taps, clicks);
+        EXPECT_EQ(r.clicks, 12) << c.name;
+        EXPECT_EQ(r.heard, c.heard) << c.name;
+        EXPECT_EQ(r.accepted, c.accepted) << c.name << ": " << r.message;
+        ASSERT_TRUE(r.offsetMs && r.spreadMs) << c.name;
+        EXPECT_NEAR(*r.offsetMs, c.offsetMs, 1e-9) << c.name;
+        EXPECT_NEAR(*r.spreadMs, c.spreadMs, 0.01) << c.name;
+    }
+    EXPECT_FALSE(calibrateTaps({}, {}).accepted);
+}

@@ -1,10 +1,12 @@
 // The drift between two streams' clocks, fitted from made-up position
 // reports: noisy, on clocks whose absolute values run into days and
 // billions of frames, and with the odd report far off.
+#include "analysis/RunTiming.h"
 #include "analysis/StreamDrift.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -19,8 +21,9 @@ struct Device {
     double periodS;
     double jitterFrames;
     std::uint32_t seed;
+    double nominal = 44100.0; // 10,000,000 for MIDI's 100 ns stamps
 
-    double rate() const { return 44100.0 * (1.0 + ppm * 1e-6); }
+    double rate() const { return nominal * (1.0 + ppm * 1e-6); }
     double framesAt(double s) const { return (s - startS) * rate(); }
 
     StreamRateFit fit(double untilS, double outlierFrames = 0.0)
@@ -94,4 +97,59 @@ TEST(StreamDrift, TooFewReportsGiveNoLine)
     f.clear();
     EXPECT_EQ(f.count(), 0);
     EXPECT_FALSE(f.line());
+}
+
+// Ten minutes of beats at 60 BPM, every stroke exactly where its click is
+// heard on the input (no latency), and the click put on the input's clock
+// as a run does. Through both streams' lines (on one card, its offsets)
+// every stroke times within a sample of its grid point; through the offsets
+// at the nominal rate (even offsets exact at the run's start) the error
+// grows with the clocks' difference, 6 ms a minute per 100 ppm.
+TEST(StreamDrift, ARunsGridFollowsTheInputsClock)
+{
+    struct Case {
+        const char* name;
+        Device in;
+        bool shared;
+    };
+    constexpr double kUpS = 2.0 * 86400.0;
+    const Device out{20.0, kUpS, 1024.0 / 44100.0, 40.0, 7u};
+    const Case cases[] = {
+        {"card 100 ppm slower", {-80.0, kUpS + 95.0, 441.0 / 44100.0, 15.0, 11u}, false},
+        {"card 400 ppm faster", {420.0, kUpS + 3.0, 1764.0 / 44100.0, 15.0, 13u}, false},
+        {"MIDI stamps", {0.0, kUpS + 40.0, 0.5, 5000.0, 17u, 1e7}, false},
+        {"one card, started apart", {20.0, kUpS + 300.0, 441.0 / 44100.0, 15.0, 19u}, true},
+    };
+    for (const Case& c : cases) {
+        ClickSegment seg;
+        seg.pattern.tempoBpm = 60.0;
+        // The click's first sample a second after the run's input started.
+        seg.startSample = std::llround(out.framesAt(c.in.startS + 1.0));
+        const double endS = c.in.startS + 602.0;
+        RunRecord run;
+        run.ticksPerSecond = static_cast<std::int64_t>(c.in.nominal);
+        for (std::int64_t k = 0; k < 600; ++k) {
+            const double heardS = kUpS + static_cast<double>(seg.sampleOf(k, 44100.0)) / out.rate();
+            run.strokes.push_back(StrokeEvent{std::llround(c.in.framesAt(heardS)), 1.0f, 0});
+        }
+        ClickOnOutput click{seg, 44100.0, out.framesAt(c.in.startS) - c.in.startS * 44100.0, 0, {}, c.shared};
+        click.line = Device(out).fit(endS).line();
+        StrokeClock clock{-c.in.startS * c.in.nominal, Device(c.in).fit(endS).line(), run.ticksPerSecond};
+        ASSERT_TRUE(click.line && clock.line) << c.name;
+
+        run.click = placeClick(click, clock);
+        const auto timing = analyzeRunTiming(run);
+        ASSERT_TRUE(timing) << c.name;
+        EXPECT_EQ(timing->figures.all.strokes, 600) << c.name;
+        double largestMs = 0.0;
+        for (const StrokeTiming& s : timing->strokes)
+            largestMs = std::max(largestMs, std::abs(s.offsetMs));
+        EXPECT_LT(largestMs, 1000.0 / 44100.0) << c.name;
+        const double ppm = c.shared ? 0.0 : (c.in.rate() / c.in.nominal / (out.rate() / 44100.0) - 1.0) * 1e6;
+        EXPECT_NEAR(run.click->clockPpm, ppm, 0.1) << c.name;
+
+        run.click = placeClick(click, clock.offsetTicks, run.ticksPerSecond);
+        EXPECT_NEAR(*analyzeRunTiming(run)->figures.all.driftMsPerMinute, ppm * 0.06, 0.01 + std::abs(ppm) * 0.001)
+            << c.name;
+    }
 }

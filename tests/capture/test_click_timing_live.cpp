@@ -64,7 +64,9 @@ Take clickRunOnce(std::int32_t latencyUs)
     const auto in = device->clockOffsetTicks();
     if (!out || !in)
         return {};
-    run.click = placeClick(ClickOnOutput{seg, QX_ClickPlayer::kSampleRate, *out, latencyUs}, *in, run.ticksPerSecond);
+    // Through both streams' lines, as a run places its click; one server, one clock.
+    run.click = placeClick(ClickOnOutput{seg, QX_ClickPlayer::kSampleRate, *out, latencyUs, player.streamLine(), true},
+                           StrokeClock{*in, device->clockLine(), run.ticksPerSecond});
     Take take{analyzeRunTiming(run)->figures};
     take.disturbed = !allHeard || player.underruns() > 0 || device->captureDropouts() > 0 || !take.figures.all.sdMs ||
                      *take.figures.all.sdMs >= 0.1;

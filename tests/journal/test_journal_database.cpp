@@ -306,7 +306,7 @@ private slots:
         QVERIFY(run && run->run.recordingTimeMs == 30000 && !run->summary.evennessCvPercent && !run->run.click);
         QVERIFY(sameStrokes(run->run.strokes, storedRun(0, 5).strokes));
         QVERIFY(db.listSpeedPlans().empty());
-        QVERIFY(db.addSpeedPlan(SpeedPlanRecord{0, 1, 100.0, 4.0, 120.0, 4, 1, 1, 100.0, false}));
+        QVERIFY(db.keepSpeedPlan(SpeedPlanRecord{0, 1, 100.0, 4.0, 120.0, 4, 1, 1, 100.0, false}));
         QVERIFY(db.setSummary(7, {100.0, 2.0, -5.0, std::nullopt, std::nullopt}));
         QCOMPARE(db.listRuns(ofRecordingTime(30000)).front().summary.fatiguePercent, std::optional<double>(-5.0));
     }
@@ -338,27 +338,36 @@ private slots:
         const auto timing = analyzeRunTiming(loaded->run);
         QVERIFY(timing && timing->figures.all.meanMs == listed.summary.meanOffsetMs);
         QCOMPARE(timing->figures.missedGridPoints, 0);
+        // A click on another card's clock keeps how far the two ran apart.
+        r.click->clockPpm = -123.5;
+        const auto drifted = db.addRun(r);
+        QVERIFY(drifted);
+        QCOMPARE(db.loadRun(*drifted)->run.click, r.click);
 
         {
             auto raw = QSqlDatabase::addDatabase("QSQLITE", "damage");
             raw.setDatabaseName(path("click.sqlite"));
             QVERIFY(raw.open());
             QVERIFY(QSqlQuery(raw).exec(QString("UPDATE runs SET click_subdivision = 0 WHERE id = %1").arg(*id)));
+            QVERIFY(QSqlQuery(raw).exec(QString("UPDATE runs SET click_clock_ppm = 1e9 WHERE id = %1").arg(*drifted)));
         }
         QSqlDatabase::removeDatabase("damage");
         const auto damaged = db.loadRun(*id);
         QVERIFY(damaged && !damaged->run.click && damaged->run.strokes.size() == 24);
+        QVERIFY(!db.loadRun(*drifted)->run.click);
     }
 
     // Speed-builder plans come back oldest first, a plan that passed nothing
-    // without a tempo; an older journal has none and gains the table.
+    // without a tempo; an older journal has none and gains the table. A plan
+    // kept again as it goes on replaces its row; one whose row has gone (or
+    // whose id names another plan) is added anew.
     void speedPlansAreKeptWithTheirHighestCleanTempo()
     {
         JournalDatabase db(path("plans.sqlite"));
         QVERIFY(db.open());
         SpeedPlanRecord later{0, 9000, 100.0, 4.0, 140.0, 4, 4, 7, 128.0, false};
         SpeedPlanRecord earlier{0, 2000, 90.0, 2.5, 95.0, 2, 2, 3, std::nullopt, false};
-        QVERIFY(db.addSpeedPlan(later) && db.addSpeedPlan(earlier));
+        QVERIFY(db.keepSpeedPlan(later) && db.keepSpeedPlan(earlier));
         const auto plans = db.listSpeedPlans();
         QCOMPARE(plans.size(), std::size_t{2});
         QCOMPARE(plans[0].startUtcMs, 2000);
@@ -366,6 +375,19 @@ private slots:
         QCOMPARE(plans[1].highestCleanBpm, std::optional<double>(128.0));
         QCOMPARE(plans[1].stepBpm, 4.0);
         QCOMPARE(plans[1].repetitions, 7);
+
+        SpeedPlanRecord going = plans[1];
+        going.repetitions = 8;
+        going.highestCleanBpm = 132.0;
+        QCOMPARE(db.keepSpeedPlan(going), std::optional<std::int64_t>(going.id));
+        SpeedPlanRecord stranger = plans[0];
+        stranger.startUtcMs = 2001;
+        const auto added = db.keepSpeedPlan(stranger);
+        QVERIFY(added && *added != plans[0].id);
+        const auto kept = db.listSpeedPlans();
+        QCOMPARE(kept.size(), std::size_t{3});
+        QCOMPARE(kept[2].highestCleanBpm, std::optional<double>(132.0));
+        QCOMPARE(kept[2].repetitions, 8);
     }
 
     // Every write of the journal relies on this: an early return rolls back,

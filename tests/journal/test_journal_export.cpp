@@ -188,6 +188,8 @@ private slots:
         midi.device = {DeviceType::Midi, "Pad, \"A\" ü", "", 10, 38, AudioDetector::Standard, ""};
         midi.ticksPerSecond = kMidiTicksPerSecond;
         midi.strokes = {{50'000'000, 0.5f, 38}, {51'250'000, 1.0f, 38}, {52'000'000, 0.25f, 38}};
+        // Sixteenths at 120 BPM from the first stroke: the third 50 ms early.
+        midi.click = RunClick{120.0, 4, 4, 1, 0, 50'000'000.0, 0};
         std::int64_t id = 0;
         {
             JournalDatabase db;
@@ -208,8 +210,14 @@ private slots:
         const auto strokes = runCountTool({"--journal-run", std::to_string(id)});
         QCOMPARE(strokes.status, 0);
         const auto rows = readCsv(QByteArray::fromStdString(strokes.out));
-        QVERIFY(rows && rows->size() == 4);
+        QVERIFY(rows && rows->size() == 4 + 2 + 10);
         QCOMPARE((*rows)[2], QStringList({"2", "0.125000", "0.125000", "1", "38"}));
+        // Its timing figures follow after an empty line, as --grid prints them.
+        QCOMPARE((*rows)[4], QStringList({""}));
+        QCOMPARE((*rows)[5], QStringList({"figure", "value"}));
+        QCOMPARE((*rows)[6], QStringList({"mean_offset_ms", "-16.67"}));
+        QCOMPARE((*rows)[14], QStringList({"missed_grid_points", "0"}));
+        QCOMPARE((*rows)[15], QStringList({"extra_strokes", "0"}));
 
         QCOMPARE(runCountTool({"--journal-run", std::to_string(id + 100)}).status, 1);
         QCOMPARE(runCountTool({"--journal-run", "x"}).status, 2);

@@ -609,6 +609,8 @@ TEST_F(Settings, ClickSettingsRoundTripAfterTheEightAndReadEachOnItsOwn)
     chosen.VolumePercent = 35;
     chosen.DeviceID = "plughw:CARD=PCH,DEV=0";
     chosen.LatencyUs = -2750;
+    chosen.MidiLatencyUs = 31500;
+    chosen.MidiSpreadUs = 6200;
     ClickSettings = chosen;
     ASSERT_TRUE(SaveSettings());
     ClickSettings = TQX_ClickSettings{};
@@ -621,12 +623,15 @@ TEST_F(Settings, ClickSettingsRoundTripAfterTheEightAndReadEachOnItsOwn)
     key["ClickSubdivision"] = int32Value(5);
     key["ClickAccent"] = stringValue("1");
     key["ClickLatencyUs"] = int32Value(5000000);
+    key["ClickMidiSpreadUs"] = int32Value(-1);
     writeStore(key);
     EXPECT_TRUE(LoadSettings());
     EXPECT_EQ(ClickSettings.TempoBpm, 120);
     EXPECT_EQ(ClickSettings.Subdivision, 1);
     EXPECT_TRUE(ClickSettings.Accent);
     EXPECT_EQ(ClickSettings.LatencyUs, 0);
+    EXPECT_EQ(ClickSettings.MidiSpreadUs, 0);
+    EXPECT_EQ(ClickSettings.MidiLatencyUs, chosen.MidiLatencyUs);
     EXPECT_EQ(ClickSettings.BarsOff, 1);
     EXPECT_EQ(ClickSettings.DeviceID, chosen.DeviceID);
     EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), storedKey().value("MidiNoteNr").toObject().value("data").toInt());

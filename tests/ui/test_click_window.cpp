@@ -3,6 +3,7 @@
 // ALSA's "null" device, which needs no sound card or server.
 
 #include "persistence/QX_Global.h"
+#include "trigger/QX_TriggerDevice.h"
 #include "ui/click/ClickWindow.h"
 
 #include <QCheckBox>
@@ -10,6 +11,13 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+
+// A pad nobody taps.
+class SilentPad : public TQX_TriggerDevice {
+public:
+    void Start(std::int32_t) override {}
+    float GetMeanInterval() override { return 0.0f; }
+};
 
 class TestClickWindow : public QObject {
     Q_OBJECT
@@ -88,6 +96,23 @@ private slots:
         QVERIFY(!w.isCalibrating());
         QVERIFY(w.calibrationText().contains(QStringLiteral("audio input")));
         QCOMPARE(released, 0);
+
+        // With a pad to tap on, the drummer taps along (warned that it is
+        // less precise); taps that never come leave the stored offset alone.
+        // ("null" plays faster than time: the clicks may be over at once.)
+        DeviceProperties.MidiDevice.ID = "pad";
+        ClickSettings.MidiLatencyUs = 4321;
+        w.setTapDeviceMaker([] { return std::make_unique<SilentPad>(); });
+        w.setOutputOverride(QStringLiteral("null"));
+        w.showModeless();
+        QVERIFY(w.calibrationText().contains(QStringLiteral("less precise than an audio loopback")));
+        QTest::mouseClick(calibrate, Qt::LeftButton);
+        QCOMPARE(released, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isCalibrating(), 20000);
+        QVERIFY(w.calibrationText().startsWith(QStringLiteral("No taps came")));
+        QCOMPARE(restored, 1);
+        QCOMPARE(ClickSettings.MidiLatencyUs, 4321);
+        released = restored = 0;
 
         // An input that does not open: the measurement gets its device back
         // at once and the stored offset stays.

@@ -1,7 +1,8 @@
 // The speed builder's window, offscreen and on an injected clock: a plan
 // runs hands-free from its count-in, each repetition's click lands on the
 // output sample where the strokes are timed, the tempo steps up after a pass
-// and back after a fail, the status says so, and the plan is kept at its end.
+// and back after a fail, the status says so, and the plan is kept after each
+// repetition in one row, and at its end.
 #include "journal/JournalDatabase.h"
 #include "persistence/QX_Global.h"
 #include "ui/click/SpeedBuilderWindow.h"
@@ -21,7 +22,9 @@ constexpr double kDeviceOffsetTicks = 98765.0;    // the capture against the mon
 struct FakeOutput : SpeedClickOutput {
     std::vector<ClickSegment>* scheduled;
     std::size_t room; // segments it takes before refusing
-    FakeOutput(std::vector<ClickSegment>* s, std::size_t r) : scheduled(s), room(r) {}
+    std::optional<StreamLine> line;
+    FakeOutput(std::vector<ClickSegment>* s, std::size_t r, std::optional<StreamLine> l)
+        : scheduled(s), room(r), line(l) {}
     bool start() override { return true; }
     bool schedule(const ClickSegment& segment) override
     {
@@ -31,6 +34,7 @@ struct FakeOutput : SpeedClickOutput {
         return true;
     }
     std::optional<double> streamOffsetFrames() const override { return kOutputOffsetFrames; }
+    std::optional<StreamLine> streamLine() const override { return line; }
     double rate() const override { return kRate; }
 };
 
@@ -45,35 +49,40 @@ class TestSpeedBuilderWindow : public QObject {
     std::vector<SpeedPlanRecord> m_kept;
     int m_armed = 0;
     std::size_t m_outputRoom = 100;
+    // The streams' fitted lines; empty: the offsets above.
+    std::optional<StreamLine> m_outLine, m_inLine;
 
     SpeedBuilderHooks hooks()
     {
         SpeedBuilderHooks h;
         h.monotonicS = [this] { return m_now; };
-        h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled, m_outputRoom); };
+        h.makeOutput = [this] { return std::make_unique<FakeOutput>(&m_scheduled, m_outputRoom, m_outLine); };
         h.armMeasurement = [this] { ++m_armed; };
-        h.strokes = [this] { return SpeedStrokeFeed{&m_strokes, kAudioTicksPerSecond, kDeviceOffsetTicks}; };
+        h.strokes = [this] { return SpeedStrokeFeed{&m_strokes, kAudioTicksPerSecond, kDeviceOffsetTicks, m_inLine}; };
+        // The first write gets row 42; later ones name it.
         h.keepPlan = [this](const SpeedPlanRecord& r) {
             m_kept.push_back(r);
-            return true;
+            return std::optional<std::int64_t>(r.id != 0 ? r.id : 42);
         };
         h.nowUtcMs = [] { return std::int64_t{1234}; };
         return h;
     }
 
     // Plays the last scheduled repetition's grid points offsetMs late, as the
-    // capture hears them (with the calibrated latency), then lets its time pass.
+    // capture hears them (with the calibrated latency), then lets its time
+    // pass. Without lines the streams run at the nominal rate from their offsets.
     void playLastRepetition(SpeedBuilderWindow& w, double offsetMs)
     {
         const ClickSegment& seg = m_scheduled.back();
-        const TimingGrid grid = seg.grid(kRate);
-        const double toMonotonic = -kOutputOffsetFrames / kRate; // output seconds to monotonic seconds
+        const StreamLine out = m_outLine.value_or(StreamLine{0.0, kOutputOffsetFrames, kRate});
+        const StreamLine in = m_inLine.value_or(StreamLine{0.0, kDeviceOffsetTicks, kRate});
         const std::int64_t points = std::int64_t{seg.bars} * seg.pattern.beatsPerBar * seg.pattern.subdivision;
+        const double lateS = offsetMs / 1000.0 + ClickSettings.LatencyUs * 1e-6;
         for (std::int64_t k = 0; k < points; ++k) {
-            const double heardS = grid.timeOf(k) + toMonotonic + offsetMs / 1000.0 + ClickSettings.LatencyUs * 1e-6;
-            m_strokes.push_back({std::llround(heardS * kRate + kDeviceOffsetTicks), 0.5f, -1});
+            const double heardS = out.timeOf(static_cast<double>(seg.sampleOf(k, kRate))) + lateS;
+            m_strokes.push_back({std::llround(in.framesAt(heardS)), 0.5f, -1});
         }
-        m_now = grid.timeOf(points) + toMonotonic + 0.3;
+        m_now = out.timeOf(static_cast<double>(seg.sampleOf(points, kRate))) + 0.3;
         w.tick();
     }
 
@@ -85,6 +94,22 @@ private slots:
         m_kept.clear();
         m_armed = 0;
         m_outputRoom = 100;
+        m_outLine = m_inLine = std::nullopt;
+    }
+
+    // The click on a card 250 ppm fast, the pad 150 ppm slow, ten minutes
+    // after both lines' origins: through the lines, strokes on the clicks pass.
+    void aPlanFollowsBothStreamsLines()
+    {
+        ClickSettings = TQX_ClickSettings{};
+        m_outLine = StreamLine{100.0, 5.0e6, kRate * (1.0 + 250e-6)};
+        m_inLine = StreamLine{100.0, 1.0e6, kRate * (1.0 - 150e-6)};
+        m_now = 700.0;
+        SpeedBuilderWindow w(hooks());
+        w.start();
+        w.tick();
+        playLastRepetition(w, 2.0);
+        QVERIFY2(w.statusText().startsWith(QStringLiteral("Pass:")), qPrintable(w.statusText()));
     }
 
     void aPlanStepsUpAndBackDownToItsTargetHandsFree()
@@ -119,8 +144,13 @@ private slots:
         QVERIFY(!w.isRunning());
         QCOMPARE(m_scheduled.size(), std::size_t{4});
 
-        QCOMPARE(m_kept.size(), std::size_t{1});
-        const SpeedPlanRecord& kept = m_kept.front();
+        // Kept after each of the first three repetitions and at the end, in one row.
+        QCOMPARE(m_kept.size(), std::size_t{4});
+        QCOMPARE(m_kept[0].id, std::int64_t{0});
+        QCOMPARE(m_kept[0].highestCleanBpm, std::optional<double>(100.0));
+        QVERIFY(!m_kept[2].reachedTarget);
+        const SpeedPlanRecord& kept = m_kept.back();
+        QCOMPARE(kept.id, std::int64_t{42});
         QCOMPARE(kept.repetitions, 4);
         QCOMPARE(kept.highestCleanBpm, std::optional<double>(104.0));
         QVERIFY(kept.reachedTarget);
@@ -128,9 +158,9 @@ private slots:
         QCOMPARE(kept.bars, 2);
     }
 
-    // Stopped halfway, or cut off by a click that takes no more, a plan is
-    // kept with what it reached; a plan whose clocks never report ends by
-    // itself and keeps nothing.
+    // Stopped halfway, cut off by a click that takes no more, or going when
+    // the program closes, a plan is kept with what it reached; a plan whose
+    // clocks never report ends by itself and keeps nothing.
     void aStoppedPlanIsKeptAndOneThatNeverStartsIsNot()
     {
         ClickSettings = TQX_ClickSettings{};
@@ -140,8 +170,8 @@ private slots:
         playLastRepetition(w, 25.0);
         w.stop();
         QCOMPARE(w.statusText(), QString("Stopped"));
-        QCOMPARE(m_kept.size(), std::size_t{1});
-        QVERIFY(!m_kept[0].highestCleanBpm && !m_kept[0].reachedTarget);
+        QCOMPARE(m_kept.size(), std::size_t{2});
+        QVERIFY(!m_kept[1].highestCleanBpm && !m_kept[1].reachedTarget && m_kept[1].id == 42);
 
         // A click that refuses the next repetition ends the plan, kept.
         m_scheduled.clear();
@@ -152,7 +182,21 @@ private slots:
         playLastRepetition(refused, 0.0);
         QVERIFY(!refused.isRunning());
         QCOMPARE(refused.statusText(), QString("The click did not take the next repetition"));
-        QCOMPARE(m_kept.size(), std::size_t{2});
+        QCOMPARE(m_kept.size(), std::size_t{4});
+
+        m_kept.clear();
+        m_outputRoom = 100;
+        {
+            SpeedBuilderWindow closing(hooks());
+            closing.start();
+            closing.tick();
+            playLastRepetition(closing, 2.0);
+            playLastRepetition(closing, 30.0);
+        }
+        QCOMPARE(m_kept.size(), std::size_t{3});
+        QCOMPARE(m_kept.back().repetitions, 2);
+        QCOMPARE(m_kept.back().highestCleanBpm, std::optional<double>(SpeedPlan{}.startBpm));
+        QCOMPARE(m_kept.back().id, std::int64_t{42});
 
         SpeedBuilderHooks silent = hooks();
         silent.strokes = [] { return SpeedStrokeFeed{}; };
@@ -162,7 +206,7 @@ private slots:
         never.tick();
         QVERIFY(!never.isRunning());
         QCOMPARE(never.statusText(), QString("The click or the trigger device did not start"));
-        QCOMPARE(m_kept.size(), std::size_t{2});
+        QCOMPARE(m_kept.size(), std::size_t{3});
     }
 };
 

@@ -1,5 +1,7 @@
 #include "CountJournal.h"
 
+#include "CountReport.h"
+#include "analysis/RunTiming.h"
 #include "journal/JournalCsv.h"
 #include "journal/JournalDatabase.h"
 #include "journal/JournalExport.h"
@@ -94,5 +96,15 @@ int printJournalRun(std::int64_t id, std::FILE* out)
                      qPrintable(db.problemReason()), qPrintable(db.problemDetail()));
         return 1;
     }
-    return write(strokesCsv(run->run), out) ? 0 : 1;
+    if (!write(strokesCsv(run->run), out))
+        return 1;
+    // A run played with the click goes on with its timing figures, as the
+    // run report shows them, after an empty line.
+    if (const std::optional<TimingAnalysis> timing = analyzeRunTiming(run->run)) {
+        std::fputs("\r\nfigure,value\r\n", out);
+        printTimingFigures(out, timing->figures, "\r\n");
+        if (std::fflush(out) != 0)
+            return 1;
+    }
+    return 0;
 }

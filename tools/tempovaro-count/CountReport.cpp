@@ -34,15 +34,20 @@ void printReport(std::FILE* out, const RunRecord& run)
     }
 }
 
+void printTimingFigures(std::FILE* out, const TimingFigures& figures, const char* eol)
+{
+    for (const TimingRow& row : timingRows(figures)) {
+        std::fprintf(out, "%s,", row.name);
+        printValue(out, row.value, row.count ? 0 : 2);
+        std::fputs(eol, out);
+    }
+}
+
 void printTimingReport(std::FILE* out, const RunRecord& run, const TimingGrid& grid)
 {
     std::vector<double> times;
     times.reserve(run.strokes.size());
     for (const StrokeEvent& s : run.strokes)
         times.push_back(static_cast<double>(s.tick) / static_cast<double>(run.ticksPerSecond));
-    for (const TimingRow& row : timingRows(analyzeTiming(times, grid).figures)) {
-        std::fprintf(out, "%s,", row.name);
-        printValue(out, row.value, row.count ? 0 : 2);
-        std::fputc('\n', out);
-    }
+    printTimingFigures(out, analyzeTiming(times, grid).figures);
 }

@@ -10,7 +10,12 @@
 
 void printReport(std::FILE* out, const RunRecord& run);
 
+// The timing figures, one "name,value" line each (ended with eol) in the
+// run report's order: milliseconds, percentages and tempi to 0.01, counts
+// whole, empty figures with an empty value.
+void printTimingFigures(std::FILE* out, const TimingFigures& figures, const char* eol = "\n");
+
 // The timing figures of the run's strokes against grid, printed after the
-// report's lines in the same form: milliseconds, percentages and tempi to
-// 0.01, counts whole. The strokes' ticks are taken from the recording's start.
+// report's lines in the same form. The strokes' ticks are taken from the
+// recording's start.
 void printTimingReport(std::FILE* out, const RunRecord& run, const TimingGrid& grid);

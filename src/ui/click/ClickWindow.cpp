@@ -4,6 +4,7 @@
 #include "capture/QX_ClickPlayer.h"
 #include "capture/QX_LatencyProbe.h"
 #include "persistence/QX_Global.h"
+#include "trigger/QX_TriggerDevice.h"
 #include "ui/click/GridChoices.h"
 
 #include <QCheckBox>
@@ -26,6 +27,15 @@
 namespace {
 
 constexpr int kPollMs = 30;
+// Tap-along: half a second of click stream before the first click, and the
+// taps taken until half a second after the last (a late tap, the port's delay).
+constexpr std::int64_t kTapLeadSamples = 22050;
+constexpr std::int64_t kTapTailSamples = 22050;
+
+QString millis(std::int32_t us)
+{
+    return QString::number(us / 1000.0, 'f', 2);
+}
 
 QString gridName(int subdivision)
 {
@@ -153,6 +163,8 @@ void ClickWindow::fillFromSettings()
     m_barsOff->setValue(c.BarsOff);
     m_volume->setValue(c.VolumePercent);
     m_withMeasurement->setChecked(c.WithMeasurement);
+    if (!isCalibrating())
+        m_calibration->setText(storedCalibrationText());
 
     // The devices that play now, the system default first; a stored device
     // that is not there now stays chosen, so a card plugged in later is used.
@@ -334,7 +346,18 @@ std::optional<ClickOnOutput> ClickWindow::clickOnOutput() const
     const std::optional<double> offset = m_player->streamOffsetFrames();
     if (!offset)
         return std::nullopt;
-    return ClickOnOutput{m_playing, static_cast<double>(QX_ClickPlayer::kSampleRate), *offset, ClickSettings.LatencyUs};
+    return ClickOnOutput{m_playing,
+                         static_cast<double>(QX_ClickPlayer::kSampleRate),
+                         *offset,
+                         ClickSettings.latencyUsFor(DeviceProperties.TriggerDeviceType),
+                         m_player->streamLine(),
+                         sharesTriggerClock(outputDevice())};
+}
+
+bool ClickWindow::sharesTriggerClock(const std::string& outputId)
+{
+    const TQX_DeviceProperties& d = DeviceProperties;
+    return d.TriggerDeviceType == kTriggerDeviceAudio && onOneClock(d.AudioDevice.ID, outputId);
 }
 
 void ClickWindow::setStatus(const QString& text)
@@ -353,9 +376,27 @@ void ClickWindow::setInputHandover(std::function<void()> release, std::function<
     m_restoreInput = std::move(restore);
 }
 
+void ClickWindow::setTapDeviceMaker(TapDeviceMaker make)
+{
+    m_makeTapDevice = std::move(make);
+}
+
 bool ClickWindow::isCalibrating() const
 {
-    return m_probe != nullptr;
+    return m_probe != nullptr || m_tapPlayer != nullptr;
+}
+
+QString ClickWindow::storedCalibrationText() const
+{
+    const TQX_ClickSettings& c = ClickSettings;
+    if (DeviceProperties.TriggerDeviceType != kTriggerDeviceMidi)
+        return QString();
+    const QString stored = c.MidiSpreadUs > 0 ? QStringLiteral("Stored: offset %1 ms, spread %2 ms.")
+                                                    .arg(millis(c.MidiLatencyUs), millis(c.MidiSpreadUs))
+                                              : QStringLiteral("Not calibrated yet.");
+    return QStringLiteral("MIDI trigger: Calibrate... plays 16 clicks to tap along to on the pad. Tapping is far "
+                          "less precise than an audio loopback: the offset takes in how you meet the click. ") +
+           stored;
 }
 
 QString ClickWindow::calibrationText() const
@@ -365,11 +406,15 @@ QString ClickWindow::calibrationText() const
 
 void ClickWindow::calibrate()
 {
-    if (m_probe) {
+    if (isCalibrating()) {
         endCalibration(QStringLiteral("Calibration cancelled; the offset is unchanged."));
         return;
     }
     const TQX_DeviceProperties& d = DeviceProperties;
+    if (d.TriggerDeviceType == kTriggerDeviceMidi && !d.MidiDevice.ID.empty() && m_makeTapDevice) {
+        startTaps();
+        return;
+    }
     if (d.TriggerDeviceType == kTriggerDeviceMidi || d.AudioDevice.ID.empty()) {
         m_calibration->setText(QStringLiteral(
             "Calibration listens to the click through an audio input: choose the audio trigger (a microphone "
@@ -394,6 +439,10 @@ void ClickWindow::calibrate()
 
 void ClickWindow::pollCalibration()
 {
+    if (m_tapPlayer) {
+        pollTaps();
+        return;
+    }
     if (!m_probe)
         return;
     const std::optional<CalibrationResult> result = m_probe->poll();
@@ -413,10 +462,90 @@ void ClickWindow::pollCalibration()
     endCalibration(text);
 }
 
+void ClickWindow::startTaps()
+{
+    stopClick();
+    if (m_releaseInput)
+        m_releaseInput();
+    m_taps.clear();
+    m_tapDevice = m_makeTapDevice();
+    auto player = std::make_unique<QX_ClickPlayer>();
+    m_tapSegment = calibrationSegment(kTapLeadSamples, static_cast<float>(ClickSettings.VolumePercent) / 100.0f);
+    if (m_tapDevice)
+        m_tapDevice->Start(kTimeLimitEndless);
+    if (!m_tapDevice || m_tapDevice->captureHealth() == CaptureHealth::OpenFailed) {
+        endCalibration(QStringLiteral("The MIDI trigger does not open. Check Options > Select Trigger Device."));
+        return;
+    }
+    if (!player->open(outputDevice()) || !player->schedule(m_tapSegment) || !player->start()) {
+        endCalibration(QStringLiteral("Cannot play on \"%1\".").arg(QString::fromStdString(outputDevice())));
+        return;
+    }
+    m_tapPlayer = std::move(player);
+    m_calibrate->setText(QStringLiteral("Cance&l"));
+    m_startStop->setEnabled(false);
+    m_calibrationPoll->start();
+    pollTaps();
+}
+
+void ClickWindow::pollTaps()
+{
+    m_tapDevice->drainStrokeEvents(m_taps);
+    if (!m_tapPlayer->isPlaying() || m_tapPlayer->underruns() != 0) {
+        endCalibration(QStringLiteral("The click stopped or stuttered during the calibration. Try again."));
+        return;
+    }
+    constexpr double rate = QX_ClickPlayer::kSampleRate;
+    const std::int64_t heard = m_tapPlayer->framesWritten() - m_tapPlayer->bufferFrames();
+    if (heard < m_tapSegment.sampleOf(kCalibrationClicks - 1, rate) + kTapTailSamples) {
+        std::int32_t played = 0;
+        while (played < kCalibrationClicks && m_tapSegment.sampleOf(played, rate) < heard)
+            ++played;
+        m_calibration->setText(
+            QStringLiteral("Tap along on the pad: click %1 of %2, %3 taps. The first bar is for locking in. Tapping "
+                           "is far less precise than an audio loopback.")
+                .arg(played)
+                .arg(kCalibrationClicks)
+                .arg(m_taps.size()));
+        return;
+    }
+    // The clicks put on the MIDI stamps' clock as a run's click is, through
+    // both clocks' lines (the stamps keep the computer's time).
+    const std::optional<double> outOffset = m_tapPlayer->streamOffsetFrames();
+    const std::optional<double> tapOffset = m_tapDevice->clockOffsetTicks();
+    if (!outOffset || !tapOffset || m_taps.empty()) {
+        endCalibration(QStringLiteral("No taps came from the MIDI trigger: tap the pad on every click, and check its "
+                                      "channel and note in Options > Select Trigger Device. The offset is unchanged."));
+        return;
+    }
+    const std::int64_t tps = m_tapDevice->ticksPerSecond();
+    const RunClick click = placeClick(ClickOnOutput{m_tapSegment, rate, *outOffset, 0, m_tapPlayer->streamLine(), false},
+                                      StrokeClock{*tapOffset, m_tapDevice->clockLine(), tps});
+    const TimingGrid grid = runGrid(click, tps);
+    std::vector<double> clicks, taps;
+    for (std::int64_t k = 0; k < kCalibrationClicks; ++k)
+        clicks.push_back(grid.timeOf(k));
+    for (const StrokeEvent& tap : m_taps)
+        taps.push_back(gridSeconds(tap.tick, click, tps));
+    const CalibrationResult result = calibrateTaps(taps, clicks);
+    QString text = QString::fromStdString(result.message);
+    if (result.accepted) {
+        ClickSettings.MidiLatencyUs = static_cast<std::int32_t>(std::lround(*result.offsetMs * 1000.0));
+        ClickSettings.MidiSpreadUs = std::max(1, static_cast<std::int32_t>(std::lround(*result.spreadMs * 1000.0)));
+        text += QStringLiteral(" Stored for the MIDI trigger; it is far less precise than an audio loopback.");
+    } else {
+        text += QStringLiteral(" The offset stays at %1 ms.").arg(millis(ClickSettings.MidiLatencyUs));
+    }
+    endCalibration(text);
+}
+
 void ClickWindow::endCalibration(const QString& text)
 {
     m_calibrationPoll->stop();
     m_probe.reset();
+    // The player first: its thread may still be writing clicks.
+    m_tapPlayer.reset();
+    m_tapDevice.reset();
     m_calibrate->setText(QStringLiteral("Ca&librate..."));
     m_startStop->setEnabled(true);
     m_calibration->setText(text);

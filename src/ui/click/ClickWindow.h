@@ -15,6 +15,12 @@
 // ClickSettings.LatencyUs when its spread is within 1 ms. The probe opens
 // the input itself: the input handover set by the program frees the
 // measurement's device first and gives it back afterwards.
+//
+// With a MIDI trigger, Calibrate... plays the same 16 clicks for the drummer
+// to tap along to on the pad, on a trigger device of its own (made by the
+// program's tap device maker, after the same handover), and stores the taps'
+// offset and spread (calibrateTaps) as ClickSettings.MidiLatencyUs and
+// MidiSpreadUs.
 
 #include "analysis/ClickTrack.h"
 #include "analysis/RunTiming.h"
@@ -24,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -34,6 +41,7 @@ class QSpinBox;
 class QTimer;
 class QX_ClickPlayer;
 class QX_LatencyProbe;
+class TQX_TriggerDevice;
 
 class ClickWindow : public QWidget {
     Q_OBJECT
@@ -57,6 +65,10 @@ public:
     // The click as it plays, for timing a run against it: empty while it
     // does not play or its output has not yet reported its position.
     std::optional<ClickOnOutput> clickOnOutput() const;
+    // Whether the trigger's strokes and a click played on outputId run on
+    // one clock: an audio trigger on the same card or sound server (MIDI
+    // stamps keep the computer's time, never a card's).
+    static bool sharesTriggerClock(const std::string& outputId);
 
 signals:
     // The click began (true) or is about to stop (false, while its player
@@ -71,6 +83,10 @@ public:
     // release frees the audio input before a calibration; restore takes it
     // back when the calibration ends. Unset: nobody holds it.
     void setInputHandover(std::function<void()> release, std::function<void()> restore);
+    // Makes the MIDI trigger a tap-along calibration listens to (not
+    // started), after the handover freed it. Unset: MIDI cannot calibrate.
+    using TapDeviceMaker = std::function<std::unique_ptr<TQX_TriggerDevice>()>;
+    void setTapDeviceMaker(TapDeviceMaker make);
     // Starts a calibration, or cancels the one running.
     void calibrate();
     bool isCalibrating() const;
@@ -88,6 +104,10 @@ private:
     std::string outputDevice() const;
     void pollCalibration();
     void endCalibration(const QString& text);
+    void startTaps();
+    void pollTaps();
+    // What the calibration line says while nothing is measured.
+    QString storedCalibrationText() const;
 
     QSpinBox* m_tempo = nullptr;
     QComboBox* m_grid = nullptr;
@@ -104,6 +124,11 @@ private:
     QLabel* m_calibration = nullptr;
     QTimer* m_calibrationPoll = nullptr;
     std::unique_ptr<QX_LatencyProbe> m_probe;
+    TapDeviceMaker m_makeTapDevice;
+    std::unique_ptr<TQX_TriggerDevice> m_tapDevice;
+    std::unique_ptr<QX_ClickPlayer> m_tapPlayer;
+    ClickSegment m_tapSegment;
+    std::vector<StrokeEvent> m_taps;
     std::function<void()> m_releaseInput;
     std::function<void()> m_restoreInput;
     QTimer* m_poll = nullptr;

@@ -3,6 +3,7 @@
 #include "capture/QX_ClickPlayer.h"
 #include "journal/JournalDatabase.h"
 #include "persistence/QX_Global.h"
+#include "ui/click/ClickWindow.h"
 #include "ui/click/GridChoices.h"
 
 #include <QComboBox>
@@ -30,14 +31,21 @@ public:
     bool start() override
     {
         const std::string device = ClickSettings.DeviceID.empty() ? std::string("default") : ClickSettings.DeviceID;
+        m_sharedClock = ClickWindow::sharesTriggerClock(device);
         return m_player.open(device) && m_player.start();
     }
     bool schedule(const ClickSegment& segment) override { return m_player.schedule(segment); }
     std::optional<double> streamOffsetFrames() const override { return m_player.streamOffsetFrames(); }
+    // On the trigger's own clock the offsets hold, as for a run (RunTiming.h).
+    std::optional<StreamLine> streamLine() const override
+    {
+        return m_sharedClock ? std::nullopt : m_player.streamLine();
+    }
     double rate() const override { return QX_ClickPlayer::kSampleRate; }
 
 private:
     QX_ClickPlayer m_player;
+    bool m_sharedClock = true;
 };
 
 QString tempoString(double bpm)
@@ -64,7 +72,7 @@ SpeedBuilderWindow::SpeedBuilderWindow(SpeedBuilderHooks hooks, QWidget* parent)
     if (!m_hooks.keepPlan)
         m_hooks.keepPlan = [](const SpeedPlanRecord& plan) {
             JournalDatabase journal;
-            return journal.open() && journal.addSpeedPlan(plan).has_value();
+            return journal.open() ? journal.keepSpeedPlan(plan) : std::nullopt;
         };
 
     const auto spin = [this](const char* name, int low, int high, int value, const QString& suffix) {
@@ -135,7 +143,11 @@ SpeedBuilderWindow::SpeedBuilderWindow(SpeedBuilderHooks hooks, QWidget* parent)
     connect(close, &QShortcut::activated, this, &QWidget::close);
 }
 
-SpeedBuilderWindow::~SpeedBuilderWindow() = default;
+// The program is closing: a plan going is kept with what it reached.
+SpeedBuilderWindow::~SpeedBuilderWindow()
+{
+    stop();
+}
 
 void SpeedBuilderWindow::showModeless()
 {
@@ -183,6 +195,7 @@ void SpeedBuilderWindow::start()
     m_builder = std::make_unique<SpeedBuilder>(plan());
     m_clockWaitSinceS = m_hooks.monotonicS();
     m_planStartUtcMs = m_hooks.nowUtcMs();
+    m_planId = 0;
     m_strokesTaken = 0;
     m_resultsShown = 0;
     m_results->clear();
@@ -204,6 +217,10 @@ void SpeedBuilderWindow::tick()
         return;
     const double now = m_hooks.monotonicS();
     const SpeedStrokeFeed feed = m_hooks.strokes ? m_hooks.strokes() : SpeedStrokeFeed{};
+    m_outputLine = m_output->streamLine();
+    m_strokeLine = feed.clockLine;
+    if (!m_outputLine || !m_strokeLine)
+        m_outputLine = m_strokeLine = std::nullopt;
     if (!m_builder->started()) {
         // Both streams must have said where they stand before a click can be
         // put where the strokes will be timed.
@@ -240,6 +257,8 @@ void SpeedBuilderWindow::tick()
             finish(QString::fromStdString(m_builder->status(now)));
             return;
         }
+        // A failed write is tried again after the next repetition and at the end.
+        keepPlan(*m_builder);
         if (!scheduleRepetition())
             return;
     }
@@ -262,7 +281,8 @@ bool SpeedBuilderWindow::scheduleRepetition()
     seg.bars = p.barsPerRepetition;
     // The count-in's first click on the output stream: where that stream
     // stands when the monotonic clock reads countInStartS.
-    seg.startSample = std::llround(r.countInStartS * rate + *m_output->streamOffsetFrames());
+    seg.startSample = std::llround(m_outputLine ? m_outputLine->framesAt(r.countInStartS)
+                                                : r.countInStartS * rate + *m_output->streamOffsetFrames());
     if (m_output->schedule(seg))
         return true;
     finish(QStringLiteral("The click did not take the next repetition"));
@@ -278,11 +298,13 @@ void SpeedBuilderWindow::takeStrokes(const SpeedStrokeFeed& feed)
         m_strokesTaken = 0; // a new run began
     // A stroke is heard the calibrated offset after the stream clocks put
     // its click; taking it off the stroke puts both on the click's line.
-    const double latencyS = static_cast<double>(ClickSettings.LatencyUs) * 1e-6;
+    const double latencyS = static_cast<double>(ClickSettings.latencyUsFor(DeviceProperties.TriggerDeviceType)) * 1e-6;
     const auto tps = static_cast<double>(feed.ticksPerSecond);
-    for (; m_strokesTaken < strokes.size(); ++m_strokesTaken)
-        m_builder->addStroke((static_cast<double>(strokes[m_strokesTaken].tick) - *feed.clockOffsetTicks) / tps -
+    for (; m_strokesTaken < strokes.size(); ++m_strokesTaken) {
+        const auto tick = static_cast<double>(strokes[m_strokesTaken].tick);
+        m_builder->addStroke((m_strokeLine ? m_strokeLine->timeOf(tick) : (tick - *feed.clockOffsetTicks) / tps) -
                              latencyS);
+    }
 }
 
 void SpeedBuilderWindow::finish(const QString& why)
@@ -292,22 +314,32 @@ void SpeedBuilderWindow::finish(const QString& why)
     std::unique_ptr<SpeedBuilder> builder = std::move(m_builder);
     m_startStop->setText(QStringLiteral("&Start"));
     QString text = why;
-    if (builder && !builder->results().empty()) {
-        SpeedPlanRecord record;
-        const SpeedPlan& p = builder->plan();
-        record.startUtcMs = m_planStartUtcMs;
-        record.startBpm = p.startBpm;
-        record.stepBpm = p.stepBpm;
-        record.targetBpm = p.targetBpm;
-        record.bars = p.barsPerRepetition;
-        record.subdivision = p.subdivision;
-        record.repetitions = static_cast<std::int32_t>(builder->results().size());
-        record.highestCleanBpm = builder->highestCleanBpm();
-        record.reachedTarget = builder->finished();
-        if (!m_hooks.keepPlan(record))
-            text += QStringLiteral(" (the journal could not keep the plan)");
-    }
+    if (builder && !keepPlan(*builder))
+        text += QStringLiteral(" (the journal could not keep the plan)");
     setStatus(text);
+}
+
+bool SpeedBuilderWindow::keepPlan(const SpeedBuilder& builder)
+{
+    // A plan stopped before its first repetition was judged is no plan played.
+    if (builder.results().empty())
+        return true;
+    SpeedPlanRecord record;
+    const SpeedPlan& p = builder.plan();
+    record.id = m_planId;
+    record.startUtcMs = m_planStartUtcMs;
+    record.startBpm = p.startBpm;
+    record.stepBpm = p.stepBpm;
+    record.targetBpm = p.targetBpm;
+    record.bars = p.barsPerRepetition;
+    record.subdivision = p.subdivision;
+    record.repetitions = static_cast<std::int32_t>(builder.results().size());
+    record.highestCleanBpm = builder.highestCleanBpm();
+    record.reachedTarget = builder.finished();
+    const std::optional<std::int64_t> id = m_hooks.keepPlan(record);
+    if (id)
+        m_planId = *id;
+    return id.has_value();
 }
 
 void SpeedBuilderWindow::setStatus(const QString& text)
