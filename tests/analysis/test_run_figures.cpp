@@ -121,8 +121,9 @@ TEST(RunFigures, SteadyRunsShowNoFatigueAndAFlatSpeedCurve)
         ASSERT_TRUE(run.figures.fatiguePercent);
         EXPECT_EQ(*run.figures.fatiguePercent, 0.0);
         EXPECT_DOUBLE_EQ(*run.figures.last10sPerSecond, *run.figures.first10sPerSecond);
-        if (c.perSecond == std::floor(c.perSecond))
+        if (c.perSecond == std::floor(c.perSecond)) {
             EXPECT_EQ(run.figures.bestSecond, static_cast<std::int32_t>(c.perSecond));
+        }
         if (c.wobbleS != 0.0)
             continue;
 
