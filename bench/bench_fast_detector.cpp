@@ -16,7 +16,8 @@
 //                                  -90 dB it drops every stroke of the pad
 //                                  recordings, whose gaps are digital silence)
 //   bench_fast_detector --case TEXT  for each case whose name holds TEXT, its
-//                                  attacks and each detector's detections (ms)
+//                                  attacks and each detector's detections (ms);
+//                                  for noise, speech or click, the counts
 //   bench_fast_detector --sweep    Standard and Fast on drum::kitSweep(), rows
 //                                  where Fast is more than 0.01 behind marked <<<
 //
@@ -374,8 +375,9 @@ void printTable(bool listCases)
     if (listCases)
         for (const auto& r : results) {
             const double sd = spreadMs(r.fastOnsetErrors[tuned]);
-            std::printf("%-80s Standard %.3f  Fast %.3f  held out %.3f  onset sd %.2f ms\n", r.name.c_str(),
-                        r.standard.fMeasure(), r.fast[tuned].fMeasure(), r.fast[chosen.at(r.kit)].fMeasure(), sd);
+            std::printf("%-80s Standard %.3f  Fast %.3f (P %.3f R %.3f)  held out %.3f  onset sd %.2f ms\n",
+                        r.name.c_str(), r.standard.fMeasure(), r.fast[tuned].fMeasure(), r.fast[tuned].precision(),
+                        r.fast[tuned].recall(), r.fast[chosen.at(r.kit)].fMeasure(), sd);
         }
     std::fflush(stdout);
 }
@@ -398,6 +400,10 @@ void printCase(const std::string& text)
             }
             std::printf("\n");
         }
+    for (const auto& r : drum::falseAlarmCorpus())
+        if (r.name.find(text) != std::string::npos)
+            std::printf("%s: Standard counts %zu, Fast %zu\n", r.name.c_str(), standardDetections(r.samples).size(),
+                        fastDetections(r.samples).size());
 }
 
 const drum::Samples& minute()
