@@ -61,6 +61,17 @@ constexpr double kMaskRatio = 0.2;
 constexpr double kClearAttackRatio = 4.0;
 constexpr double kRingMaskRatio = 0.45;
 constexpr double kStrikeEdgeRatio = 0.8;
+// Under -40 dBFS a candidate must rise 16 dB out of what came before: a
+// voice near the drum peaks up to -41 dBFS at its microphone, each pulse of
+// the voiced sound within 15 dB of the one 3 to 10 ms before it, while a
+// stroke that soft (a ghost note 30 dB under a loud accent) starts from the
+// room's quiet.
+// A strike brings its stick's click: the treble of a fresh attack stands
+// 3 dB or more over what came before, while a ringing drum's swell, its
+// partials beating, brings none (0.5 to 1.4 of it on a floor tom).
+constexpr double kStrikeTreble = 2.0;
+constexpr float kFaintPeak = 0.01f;
+constexpr double kFaintRise = 40.0;
 const double kMaskDecay = std::pow(0.5, 1.0 / (0.3 * kSampleRate));
 constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
@@ -243,9 +254,16 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // Under 6 dB over the level before and without new treble: the partials
     // already sounding swell, nothing struck.
     const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
-    if (peak < kQuietestStrokePeak || attackPower < kConfirmRatio * m_levelBefore
-        || (reference > 0.0f && peak < kRelativePeak * reference)
-        || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak) {
+    // A fresh attack, clearly over what sounded before, is a stroke however
+    // soft against the last ones: the player's ghost notes. Only a smaller
+    // rise out of a ring is judged by the strokes before it.
+    const bool fresh = (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
+        || attackPower >= m_choices.plainRise * m_levelBefore;
+    const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
+                              : (reference > 0.0f && peak < kRelativePeak * reference)
+            || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak;
+    const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore;
+    if (peak < kQuietestStrokePeak || faint || attackPower < kConfirmRatio * m_levelBefore || masked) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;
