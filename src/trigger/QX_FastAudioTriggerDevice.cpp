@@ -219,9 +219,13 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // Where the sound has died away (a pad, a choked drum) the level
         // before follows it down in 2 ms, so a loud stroke does not hide a
         // soft one 30 ms later; over a ring, whose dips stay within 15 dB,
-        // it keeps its 12 ms.
-        p.slow += (p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
-        p.edgeSlow += kSlowCoef * (edgePower - p.edgeSlow);
+        // it keeps its 12 ms. In the first 10 ms both levels follow in 2 ms,
+        // so they stand at the room's level, not under it, when candidates
+        // start: with 12 ms they had reached only 57 % of it, and the room
+        // noise's next bump counted as a stroke.
+        const bool settling = index < kWarmUpSamples;
+        p.slow += (settling || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
+        p.edgeSlow += (settling ? kFallCoef : kSlowCoef) * (edgePower - p.edgeSlow);
         m_maskPeak *= kMaskDecay;
         // Until the slow level has settled its minimum means nothing.
         p.noiseFloor = index < kWarmUpSamples ? p.slow : p.noiseFloor * kNoiseFloorRise;

@@ -282,6 +282,10 @@ TEST_F(FastDetector, RoomNoiseAVoiceAndAClickCountNothing)
     // they counted 1,077 times a minute.
     for (const auto& r : drum::falseAlarmCorpus())
         EXPECT_EQ(feedFast(r.samples, 1764).size(), 0u) << r.name;
+    // A loud room (-30 dBFS) from the first sample: the levels must have
+    // settled on it when the 10 ms warm-up ends.
+    for (std::uint32_t seed = 1; seed <= 4; ++seed)
+        EXPECT_TRUE(feedFast(drum::render({}, {}, drum::kRate / 2, 0.0316f, seed), 1764).empty()) << seed;
 }
 
 TEST(DrumCorpusScore, EachStrokeAndDetectionMatchesOnceWithinItsWindow)
