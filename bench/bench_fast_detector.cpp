@@ -143,9 +143,10 @@ void printSweep()
 // ---- The generalisation table
 
 // The Fast detector's variants the leave-one-kit-out choice picks from: its
-// three values chosen on recordings (TQX_FastAudioTriggerDevice::Choices): a
+// four values chosen on recordings (TQX_FastAudioTriggerDevice::Choices): a
 // fresh attack 4 or 6 dB over what came before with a strike's treble, 8 or
-// 10 dB without, counted down to 32 or 29 dB under the loudest recent stroke.
+// 10 dB without, counted down to 32 or 29 dB under the loudest recent stroke;
+// a stick's click counted by its treble alone (4.8 dB) or not.
 struct Candidate {
     std::string name;
     TQX_FastAudioTriggerDevice::Choices choices;
@@ -155,14 +156,16 @@ struct Candidate {
 std::vector<Candidate> candidates()
 {
     std::vector<Candidate> grid;
-    for (const double rise : {2.5, 4.0})
-        for (const double plain : {6.3, 10.0})
-            for (const double mask : {0.025, 0.035}) {
-                char name[64];
-                std::snprintf(name, sizeof name, "fresh %.0f/%.0f dB, %.0f dB", 10.0 * std::log10(rise),
-                              10.0 * std::log10(plain), 20.0 * std::log10(mask));
-                grid.push_back({name, {rise, plain, mask}});
-            }
+    for (const double click : {3.0, 1e9})
+        for (const double rise : {2.5, 4.0})
+            for (const double plain : {6.3, 10.0})
+                for (const double mask : {0.025, 0.035}) {
+                    char name[80];
+                    std::snprintf(name, sizeof name, "fresh %.0f/%.0f dB, %.0f dB, %s", 10.0 * std::log10(rise),
+                                  10.0 * std::log10(plain), 20.0 * std::log10(mask),
+                                  click < 10.0 ? "click 4.8 dB" : "no click");
+                    grid.push_back({name, {rise, plain, mask, click}});
+                }
     return grid;
 }
 

@@ -259,15 +259,20 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // already sounding swell, nothing struck.
     const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
     // A fresh attack, clearly over what sounded before, is a stroke however
-    // soft against the last ones: the player's ghost notes. Only a smaller
-    // rise out of a ring is judged by the strokes before it.
-    const bool fresh = (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
+    // soft against the last ones: the player's ghost notes. So is a stick's
+    // click whose treble stands out although the drum's body, still sounding
+    // from the accent, hides its rise. Only a smaller rise out of a ring is
+    // judged by the strokes before it.
+    // Within 20 ms of a stroke such a click is the stroke's own second burst.
+    const bool click = edgePower >= m_choices.clickRise * m_edgeBefore
+        && (m_lastOnset < 0 || m_candidateOnset - m_lastOnset >= kAttackBuildsSamples);
+    const bool fresh = click || (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
         || attackPower >= m_choices.plainRise * m_levelBefore;
     const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
                               : (reference > 0.0f && peak < kRelativePeak * reference)
             || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak;
     const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore;
-    if (peak < kQuietestStrokePeak || faint || attackPower < kConfirmRatio * m_levelBefore || masked) {
+    if (peak < kQuietestStrokePeak || faint || (attackPower < kConfirmRatio * m_levelBefore && !click) || masked) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;
