@@ -155,6 +155,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // the stick's click far above a drum's low partials.
         const double input = raw / kSampleScale;
         const double edgePower = (input - p.lastInput) * (input - p.lastInput);
+        p.edgeFast += kFastCoef * (edgePower - p.edgeFast);
         p.lastInput = input;
 
         if (raw >= kClipSample || raw <= -kClipSample) {
@@ -165,7 +166,14 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
 
         switch (m_phase) {
         case Phase::Idle:
-            if (index >= kWarmUpSamples && p.fast > kTriggerRatio * p.slow) {
+            // A stick's click starts a candidate however little the whole
+            // band rises: under the body of a drum still sounding from the
+            // last accent the 3 dB rise may never come. Its onset is no
+            // earlier than the 2 ms an attack takes to rise.
+            if (index >= kWarmUpSamples && p.edgeFast > m_choices.clickStart * p.edgeSlow
+                && p.fast > std::max(kAbsoluteFloor, kNoiseGateRatio * p.noiseFloor)) {
+                startCandidate(std::max(m_quietSample + 1, index - kMaxRiseSamples), p);
+            } else if (index >= kWarmUpSamples && p.fast > kTriggerRatio * p.slow) {
                 if (m_riseSample < 0) {
                     if (index - m_quietSample > kMaxRiseSamples) {
                         // A swell, not an attack: a ringing drum's beating modes
@@ -176,16 +184,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
                     m_riseSample = index;
                 }
                 if (p.fast > std::max(kAbsoluteFloor, kNoiseGateRatio * p.noiseFloor)) {
-                    m_phase = Phase::Candidate;
-                    m_candidateOnset = m_quietSample + 1;
-                    m_decideAt = m_candidateOnset + kAttackSamples;
-                    m_levelBefore = std::max(p.slow, kConfirmFloorRatio * p.noiseFloor);
-                    m_attackSum = 0;
-                    m_edgeBefore = p.edgeSlow;
-                    m_edgeAttackSum = 0;
-                    m_attackSamples = 0;
-                    m_candidatePeak = p.fast;
-                    m_riseSample = -1;
+                    startCandidate(m_quietSample + 1, p);
                 } else if (index - m_quietSample > kGateSamples) {
                     m_quietSample = index;
                     m_riseSample = -1;
@@ -247,6 +246,20 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
     m_meter2 = s2;
     m_powers = p;
     return static_cast<std::int32_t>(index - firstIndex);
+}
+
+void TQX_FastAudioTriggerDevice::startCandidate(std::int64_t onset, const Powers& p)
+{
+    m_phase = Phase::Candidate;
+    m_candidateOnset = onset;
+    m_decideAt = onset + kAttackSamples;
+    m_levelBefore = std::max(p.slow, kConfirmFloorRatio * p.noiseFloor);
+    m_attackSum = 0;
+    m_edgeBefore = p.edgeSlow;
+    m_edgeAttackSum = 0;
+    m_attackSamples = 0;
+    m_candidatePeak = p.fast;
+    m_riseSample = -1;
 }
 
 void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
