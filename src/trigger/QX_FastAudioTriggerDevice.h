@@ -26,10 +26,10 @@
 //      over the noise floor). A fresh attack, 4 dB or more over it with a
 //      strike's treble or 8 dB without, or a stick's click whose treble
 //      alone rises 4.8 dB (such a click, 6 dB over 0.5 ms, also starts a
-//      candidate), counts down to 32 dB under the loudest recent
-//      stroke: ghost notes 20 dB under the accents. Under
-//      -40 dBFS it must rise 16 dB, which a voice's pulses never do. A
-//      smaller rise, out of a ring, must reach 0.4 of the mean peak of
+//      candidate), counts down to 32 dB under the loudest recent stroke:
+//      ghost notes 20 dB under the accents. Under -40 dBFS it must rise
+//      16 dB, which a voice's pulses never do. A smaller rise, out of a
+//      ring, must reach 0.4 of the mean peak of
 //      the last eight strokes (the sum divided by eight, as the standard
 //      detector does, so ghost notes after a lone accent pass; a ringing
 //      drum's ripples and echoes do not), and a fifth of the loudest recent
@@ -55,7 +55,7 @@
 // tests/support/DrumCorpus, each kit held out of the choices it is scored
 // with (bench_fast_detector --table; in the README): mean F by microphone
 // 0.92, 0.95, 0.91, 0.87, 0.89 at 4, 8, 12, 16, 20/s (Standard 0.93, 0.92,
-// 0.88, 0.81, 0.85), on a pad 0.96 to 1.00 up to 35/s; nothing counted in a
+// 0.88, 0.81, 0.85), on a pad 0.95 to 1.00 up to 35/s; nothing counted in a
 // minute of room noise, speech or click bleed. Rings that hide a ghost note
 // 14 dB under them, and strokes under -40 dBFS that rise less than 16 dB out
 // of the room, are still lost. Judging soft strokes by the recent peaks
