@@ -144,11 +144,12 @@ void printSweep()
 
 // The Fast detector's variants the leave-one-kit-out choice picks from: its
 // values chosen on recordings (TQX_FastAudioTriggerDevice::Choices): a fresh
-// attack 4 or 6 dB over what came before with a strike's treble, counted
-// down to 32 or 29 dB under the loudest recent stroke; a stick's click
-// counted by its treble alone (4.8 dB) or not; a candidate started by a
-// click (6 dB) or only by the whole band's rise. (A fresh attack without
-// treble at 10 dB instead of 8 was never chosen.)
+// attack 4 or 6 dB over what came before with a strike's treble; a stick's
+// click counted by its treble alone (4.8 dB) or not; a candidate started by
+// a click (6 dB) or only by the whole band's rise; soft strokes trusted
+// while a stroke over -40 or -30 dBFS sounds, or never. (A fresh attack
+// without treble at 10 dB instead of 8, and one counted down to 29 dB
+// instead of 32 under the loudest stroke, were never chosen.)
 struct Candidate {
     std::string name;
     TQX_FastAudioTriggerDevice::Choices choices;
@@ -162,12 +163,15 @@ std::vector<Candidate> candidates()
     for (const double start : {4.0, kOff})
         for (const double click : {3.0, kOff})
             for (const double rise : {2.5, 4.0})
-                for (const double mask : {0.025, 0.035}) {
-                    char name[96];
-                    std::snprintf(name, sizeof name, "fresh %.0f dB, %.0f dB, %s, %s", 10.0 * std::log10(rise),
-                                  20.0 * std::log10(mask), click < kOff ? "click 4.8 dB" : "no click",
-                                  start < kOff ? "click starts" : "rise starts");
-                    grid.push_back({name, {rise, 6.3, mask, click, start}});
+                for (const double playing : {0.01, 0.03, kOff}) {
+                    char name[112];
+                    char playingText[32] = "faint always";
+                    if (playing < kOff)
+                        std::snprintf(playingText, sizeof playingText, "playing %.0f dBFS", 20.0 * std::log10(playing));
+                    std::snprintf(name, sizeof name, "fresh %.0f dB, %s, %s, %s", 10.0 * std::log10(rise),
+                                  click < kOff ? "click 4.8 dB" : "no click",
+                                  start < kOff ? "click starts" : "rise starts", playingText);
+                    grid.push_back({name, {rise, 6.3, 0.025, click, start, playing}});
                 }
     return grid;
 }

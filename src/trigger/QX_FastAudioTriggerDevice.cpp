@@ -65,7 +65,7 @@ constexpr double kStrikeEdgeRatio = 0.8;
 // voice near the drum peaks up to -41 dBFS at its microphone, each pulse of
 // the voiced sound within 15 dB of the one 3 to 10 ms before it, while a
 // stroke that soft (a ghost note 30 dB under a loud accent) starts from the
-// room's quiet.
+// room's quiet. While the player plays (Choices::playingPeak) it need not.
 // A strike brings its stick's click: the treble of a fresh attack stands
 // 3 dB or more over what came before, while a ringing drum's swell, its
 // partials beating, brings none (0.5 to 1.4 of it on a floor tom).
@@ -284,7 +284,8 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
                               : (reference > 0.0f && peak < kRelativePeak * reference)
             || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak;
-    const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore;
+    const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore
+        && m_maskPeak < m_choices.playingPeak;
     if (peak < kQuietestStrokePeak || faint || (attackPower < kConfirmRatio * m_levelBefore && !click) || masked) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;

@@ -27,8 +27,9 @@
 //      strike's treble or 8 dB without, or a stick's click whose treble
 //      alone rises 4.8 dB (such a click, 6 dB over 0.5 ms, also starts a
 //      candidate), counts down to 32 dB under the loudest recent stroke:
-//      ghost notes 20 dB under the accents. Under -40 dBFS it must rise
-//      16 dB, which a voice's pulses never do. A smaller rise, out of a
+//      ghost notes 20 dB under the accents. Under -40 dBFS, unless a stroke
+//      over it sounded within about 1.5 s, it must rise 16 dB, which a
+//      voice's pulses never do. A smaller rise, out of a
 //      ring, must reach 0.4 of the mean peak of
 //      the last eight strokes (the sum divided by eight, as the standard
 //      detector does, so ghost notes after a lone accent pass; a ringing
@@ -106,7 +107,7 @@ public:
     };
     Onset recentOnset(std::int32_t back = 0) const;
 
-    // The five values of the decision chosen on recordings (the benchmark
+    // The values of the decision chosen on recordings (the benchmark
     // picks them leave-one-kit-out); the defaults are those it chose. Set
     // before Start, on the thread that calls Start.
     struct Choices {
@@ -127,6 +128,12 @@ public:
         // stick's click starts a candidate, 6 dB: twice the rise that starts
         // one on the whole band, as the click is shorter and noisier.
         double clickStart = 4.0;
+        // While the loudest recent stroke (halved every 300 ms) peaks over
+        // -40 dBFS the player is playing, and a stroke under -40 dBFS need
+        // not rise 16 dB out of the room: the soft end of a decrescendo, or
+        // ghost notes between accents. A voice within about 1.5 s of the
+        // last loud stroke may then count.
+        double playingPeak = 0.01;
     };
     void setChoices(const Choices& choices) { m_choices = choices; }
 
