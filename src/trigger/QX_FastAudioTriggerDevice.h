@@ -55,7 +55,7 @@
 // A stroke is counted 4 ms after its onset. Measured on the 70 drums of
 // tests/support/DrumCorpus, each kit held out of the choices it is scored
 // with (bench_fast_detector --table; in the README): mean F by microphone
-// 0.92, 0.95, 0.91, 0.87, 0.89 at 4, 8, 12, 16, 20/s (Standard 0.93, 0.92,
+// 0.92, 0.95, 0.92, 0.87, 0.89 at 4, 8, 12, 16, 20/s (Standard 0.93, 0.92,
 // 0.88, 0.81, 0.85), on a pad 0.95 to 1.00 up to 35/s; nothing counted in a
 // minute of room noise, speech or click bleed. Rings that hide a ghost note
 // 14 dB under them, and strokes under -40 dBFS that rise less than 16 dB out
