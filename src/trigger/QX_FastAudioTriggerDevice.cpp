@@ -65,6 +65,17 @@ constexpr double kMaskRatio = 0.2;
 constexpr double kClearAttackRatio = 4.0;
 constexpr double kRingMaskRatio = 0.45;
 constexpr double kStrikeEdgeRatio = 0.8;
+// Under -40 dBFS a candidate must rise 16 dB out of what came before: a
+// voice near the drum peaks up to -41 dBFS at its microphone, each pulse of
+// the voiced sound within 15 dB of the one 3 to 10 ms before it, while a
+// stroke that soft (a ghost note 30 dB under a loud accent) starts from the
+// room's quiet. While the player plays (Choices::playingPeak) it need not.
+// A strike brings its stick's click: the treble of a fresh attack stands
+// 3 dB or more over what came before, while a ringing drum's swell, its
+// partials beating, brings none (0.5 to 1.4 of it on a floor tom).
+constexpr double kStrikeTreble = 2.0;
+constexpr float kFaintPeak = 0.01f;
+constexpr double kFaintRise = 40.0;
 const double kMaskDecay = std::pow(0.5, 1.0 / (0.3 * kSampleRate));
 constexpr std::int64_t kHistoryTimeoutSamples = 44100; // 1 s
 
@@ -148,6 +159,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // the stick's click far above a drum's low partials.
         const double input = raw / kSampleScale;
         const double edgePower = (input - p.lastInput) * (input - p.lastInput);
+        p.edgeFast += kFastCoef * (edgePower - p.edgeFast);
         p.lastInput = input;
 
         if (raw >= kClipSample || raw <= -kClipSample) {
@@ -158,7 +170,14 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
 
         switch (m_phase) {
         case Phase::Idle:
-            if (index >= kWarmUpSamples && p.fast > kTriggerRatio * p.slow) {
+            // A stick's click starts a candidate however little the whole
+            // band rises: under the body of a drum still sounding from the
+            // last accent the 3 dB rise may never come. Its onset is no
+            // earlier than the 2 ms an attack takes to rise.
+            if (index >= kWarmUpSamples && p.edgeFast > m_choices.clickStart * p.edgeSlow
+                && p.fast > std::max(kAbsoluteFloor, kNoiseGateRatio * p.noiseFloor)) {
+                startCandidate(std::max(m_quietSample + 1, index - kMaxRiseSamples), p);
+            } else if (index >= kWarmUpSamples && p.fast > kTriggerRatio * p.slow) {
                 if (m_riseSample < 0) {
                     if (index - m_quietSample > kMaxRiseSamples) {
                         // A swell, not an attack: a ringing drum's beating modes
@@ -169,16 +188,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
                     m_riseSample = index;
                 }
                 if (p.fast > std::max(kAbsoluteFloor, kNoiseGateRatio * p.noiseFloor)) {
-                    m_phase = Phase::Candidate;
-                    m_candidateOnset = m_quietSample + 1;
-                    m_decideAt = m_candidateOnset + kAttackSamples;
-                    m_levelBefore = std::max(p.slow, kConfirmFloorRatio * p.noiseFloor);
-                    m_attackSum = 0;
-                    m_edgeBefore = p.edgeSlow;
-                    m_edgeAttackSum = 0;
-                    m_attackSamples = 0;
-                    m_candidatePeak = p.fast;
-                    m_riseSample = -1;
+                    startCandidate(m_quietSample + 1, p);
                 } else if (index - m_quietSample > kGateSamples) {
                     m_quietSample = index;
                     m_riseSample = -1;
@@ -212,9 +222,13 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // Where the sound has died away (a pad, a choked drum) the level
         // before follows it down in 2 ms, so a loud stroke does not hide a
         // soft one 30 ms later; over a ring, whose dips stay within 15 dB,
-        // it keeps its 12 ms.
-        p.slow += (p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
-        p.edgeSlow += kSlowCoef * (edgePower - p.edgeSlow);
+        // it keeps its 12 ms. In the first 10 ms both levels follow in 2 ms,
+        // so they stand at the room's level, not under it, when candidates
+        // start: with 12 ms they had reached only 57 % of it, and the room
+        // noise's next bump counted as a stroke.
+        const bool settling = index < kWarmUpSamples;
+        p.slow += (settling || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
+        p.edgeSlow += (settling ? kFallCoef : kSlowCoef) * (edgePower - p.edgeSlow);
         m_maskPeak *= kMaskDecay;
         // Until the slow level has settled its minimum means nothing.
         p.noiseFloor = index < kWarmUpSamples ? p.slow : p.noiseFloor * kNoiseFloorRise;
@@ -238,6 +252,20 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
     return static_cast<std::int32_t>(index - firstIndex);
 }
 
+void TQX_FastAudioTriggerDevice::startCandidate(std::int64_t onset, const Powers& p)
+{
+    m_phase = Phase::Candidate;
+    m_candidateOnset = onset;
+    m_decideAt = onset + kAttackSamples;
+    m_levelBefore = std::max(p.slow, kConfirmFloorRatio * p.noiseFloor);
+    m_attackSum = 0;
+    m_edgeBefore = p.edgeSlow;
+    m_edgeAttackSum = 0;
+    m_attackSamples = 0;
+    m_candidatePeak = p.fast;
+    m_riseSample = -1;
+}
+
 void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
 {
     const float peak = static_cast<float>(std::sqrt(m_candidatePeak));
@@ -247,9 +275,22 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // Under 6 dB over the level before and without new treble: the partials
     // already sounding swell, nothing struck.
     const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
-    if (peak < kQuietestStrokePeak || attackPower < kConfirmRatio * m_levelBefore
-        || (reference > 0.0f && peak < kRelativePeak * reference)
-        || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak) {
+    // A fresh attack, clearly over what sounded before, is a stroke however
+    // soft against the last ones: the player's ghost notes. So is a stick's
+    // click whose treble stands out although the drum's body, still sounding
+    // from the accent, hides its rise. Only a smaller rise out of a ring is
+    // judged by the strokes before it.
+    // Within 20 ms of a stroke such a click is the stroke's own second burst.
+    const bool click = edgePower >= m_choices.clickRise * m_edgeBefore
+        && (m_lastOnset < 0 || m_candidateOnset - m_lastOnset >= kAttackBuildsSamples);
+    const bool fresh = click || (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
+        || attackPower >= m_choices.plainRise * m_levelBefore;
+    const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
+                              : (reference > 0.0f && peak < kRelativePeak * reference)
+            || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak;
+    const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore
+        && m_maskPeak < m_choices.playingPeak;
+    if (peak < kQuietestStrokePeak || faint || (attackPower < kConfirmRatio * m_levelBefore && !click) || masked) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;
