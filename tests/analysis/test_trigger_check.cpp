@@ -79,8 +79,9 @@ TEST(TriggerCheck, MeasuresLevelsNoiseAndPaceAndRecommendsALevel)
         bool fast;
         const char* advice;
     } rows[] = {
-        // Set too low: the loudest stroke at -20 dBFS, 14 dB to raise.
-        {-36.0, -20.0, 12.0, 14.0, true, "raise the input level by 14 dB"},
+        // Set too low: the loudest stroke at -14 dBFS, 8 dB to raise; the
+        // softest 16 dB under it, so the Fast detector is recommended.
+        {-30.0, -14.0, 12.0, 8.0, true, "raise the input level by 8 dB"},
         // Right: loudest near -6, a fast roll wants the Fast detector.
         {-20.0, -6.0, 30.0, 0.0, false, "The input level is right"},
     };
