@@ -6,6 +6,12 @@ BUILD_TSAN ?= build-tsan
 BUILD_ASAN ?= build-asan
 BUILD_BENCH ?= build-bench
 JOBS       ?= $(shell nproc)
+# The main tree's ctest runs twice as many tests as there are processors: a
+# test with a sound server mostly waits on the server's clock. Every other
+# test takes two of these slots (ctest PROCESSORS, tests/CMakeLists.txt), so
+# no more of them than processors run at once. The sanitizer trees, where a
+# server test's own threads run several times slower, keep one per processor.
+TEST_JOBS  ?= $(shell echo $$((2 * $(JOBS))))
 GENERATOR  := -G Ninja
 CMAKE_ARGS ?=
 
@@ -39,7 +45,7 @@ run: build
 test: test-main test-tsan test-asan
 
 test-main: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 600
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(TEST_JOBS) --timeout 600
 
 # Trigger and capture tests (label "threads") under ThreadSanitizer.
 test-tsan: deps

@@ -13,12 +13,16 @@
 #   gets SKIP_UNITY_BUILD_INCLUSION. A tree with a compiler launcher (ccache)
 #   builds file by file, so that one changed file recompiles alone;
 #   -DTEMPOVARO_UNITY=ON/OFF chooses either way.
+# - Precompiled headers for the test programs (tests/CMakeLists.txt), in the
+#   same trees as unity builds: ccache does not cache a compile that reads a
+#   precompiled header unless it is configured to; -DTEMPOVARO_PCH=ON/OFF.
 
 set(unity_default ON)
 if(CMAKE_CXX_COMPILER_LAUNCHER)
   set(unity_default OFF)
 endif()
 option(TEMPOVARO_UNITY "Compile each target's sources in batches (unity build)" ${unity_default})
+option(TEMPOVARO_PCH "Precompile the headers the test programs share" ${unity_default})
 option(TEMPOVARO_LLD "Link with lld when it is installed" ON)
 
 if(TEMPOVARO_LLD)
