@@ -222,8 +222,12 @@ struct QX_MidiPort::Impl {
         m_active.store(true, std::memory_order_release);
         for (;;) {
             waitForMessages();
+            // The stop is read before the drain: whatever came before it
+            // (Finish hands over what came) is then in the ring this drain
+            // reads. Read after, a message pushed during the drain was lost.
+            const bool stopping = m_stop.load(std::memory_order_acquire);
             drain(low, high);
-            if (m_stop.load(std::memory_order_acquire))
+            if (stopping)
                 break;
         }
         m_active.store(false, std::memory_order_release);
