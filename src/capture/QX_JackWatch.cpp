@@ -4,13 +4,17 @@
 
 #include <jack/jack.h>
 
+#include <atomic>
 #include <cstring>
+#include <string>
 
 struct QX_JackWatch::Client {
     jack_client_t* handle = nullptr;
+    std::string source;
+    std::atomic<bool> lost{false};
+    std::atomic<bool> serverGone{false};
     ~Client()
     {
-        // Also right after the server died: libjack only frees what it holds.
         if (handle)
             jack_client_close(handle);
     }
@@ -19,38 +23,55 @@ struct QX_JackWatch::Client {
 std::unique_ptr<QX_JackWatch> QX_JackWatch::watch(const std::string& sourcePort)
 {
     std::unique_ptr<QX_JackWatch> watch(new QX_JackWatch);
-    watch->m_source = sourcePort;
     watch->m_client = std::make_unique<Client>();
+    Client* c = watch->m_client.get();
+    c->source = sourcePort;
     // JACK makes the name unique ("Tempovaro-01"); the port lists already skip it.
     jack_status_t status{};
-    jack_client_t* client = jack_client_open(kMidiClientName, JackNoStartServer, &status);
-    if (!client)
+    c->handle = jack_client_open(kMidiClientName, JackNoStartServer, &status);
+    if (!c->handle)
         return nullptr;
-    watch->m_client->handle = client;
-    jack_on_shutdown(client, &QX_JackWatch::onShutdown, watch.get());
-    if (jack_set_port_registration_callback(client, &QX_JackWatch::onPortRegistration, watch.get()) != 0 ||
-        jack_activate(client) != 0)
+    jack_on_shutdown(c->handle, &QX_JackWatch::onShutdown, c);
+    if (jack_set_port_registration_callback(c->handle, &QX_JackWatch::onPortRegistration, c) != 0 ||
+        jack_activate(c->handle) != 0)
         return nullptr;
     // The source may have gone between listing and now.
-    if (!jack_port_by_name(client, sourcePort.c_str()))
-        watch->m_lost.store(true, std::memory_order_release);
+    if (!jack_port_by_name(c->handle, sourcePort.c_str()))
+        c->lost.store(true, std::memory_order_release);
     return watch;
 }
 
-QX_JackWatch::~QX_JackWatch() = default;
-
-void QX_JackWatch::onShutdown(void* self)
+QX_JackWatch::~QX_JackWatch()
 {
-    static_cast<QX_JackWatch*>(self)->m_lost.store(true, std::memory_order_release);
+    // Once its server has shut down, closing the client can wait forever in
+    // libjack (seen about once in forty stops: its notification thread
+    // parked, the close blocked on a lock), which would freeze the window
+    // that drops the lost device. The dead client is left as it is, with
+    // what its callbacks touch: a few kilobytes and a parked thread, once
+    // per server that went away.
+    if (m_client && m_client->serverGone.load(std::memory_order_acquire))
+        static_cast<void>(m_client.release());
 }
 
-void QX_JackWatch::onPortRegistration(std::uint32_t port, int registered, void* self)
+bool QX_JackWatch::lost() const
 {
-    auto* watch = static_cast<QX_JackWatch*>(self);
-    if (registered || !watch->m_client || !watch->m_client->handle)
+    return m_client->lost.load(std::memory_order_acquire);
+}
+
+void QX_JackWatch::onShutdown(void* client)
+{
+    auto* c = static_cast<Client*>(client);
+    c->serverGone.store(true, std::memory_order_release);
+    c->lost.store(true, std::memory_order_release);
+}
+
+void QX_JackWatch::onPortRegistration(std::uint32_t port, int registered, void* client)
+{
+    auto* c = static_cast<Client*>(client);
+    if (registered || !c->handle)
         return;
     // JACK's notification thread, not the audio thread: looking the port up is allowed.
-    const jack_port_t* gone = jack_port_by_id(watch->m_client->handle, port);
-    if (gone && std::strcmp(jack_port_name(gone), watch->m_source.c_str()) == 0)
-        watch->m_lost.store(true, std::memory_order_release);
+    const jack_port_t* gone = jack_port_by_id(c->handle, port);
+    if (gone && std::strcmp(jack_port_name(gone), c->source.c_str()) == 0)
+        c->lost.store(true, std::memory_order_release);
 }

@@ -7,7 +7,6 @@
 // Threads: construction and destruction on the user-interface thread; JACK's
 // notification thread sets the flag; lost() may be read on any thread.
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,16 +19,15 @@ public:
     QX_JackWatch(const QX_JackWatch&) = delete;
     QX_JackWatch& operator=(const QX_JackWatch&) = delete;
 
-    bool lost() const { return m_lost.load(std::memory_order_acquire); }
+    bool lost() const;
 
 private:
     QX_JackWatch() = default;
-    static void onShutdown(void* self);
-    static void onPortRegistration(std::uint32_t port, int registered, void* self);
+    static void onShutdown(void* client);
+    static void onPortRegistration(std::uint32_t port, int registered, void* client);
 
-    std::string m_source;
-    std::atomic<bool> m_lost{false};
-    // Declared last so it closes first: no callback runs once it is gone.
+    // The JACK client with everything its callbacks touch, so that a client
+    // left open after its server died never calls into freed memory.
     struct Client;
     std::unique_ptr<Client> m_client;
 };
