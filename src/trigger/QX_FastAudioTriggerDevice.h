@@ -217,9 +217,10 @@ private:
     double m_attackSum = 0;
     std::int64_t m_attackSamples = 0;
 
-    // The envelope of the last 512 samples (11.6 ms), by sample index: it
-    // spans a candidate from its onset to its decision.
-    std::array<float, 512> m_recentEnvelope{};
+    // The envelope of the last 1024 samples (23 ms), by sample index: it
+    // spans a held stroke's onset search, from 18 ms before the candidate's
+    // start (the level before the search) to 10 ms after it.
+    std::array<float, 1024> m_recentEnvelope{};
     Choices m_choices;
     HeldStroke m_held;
     std::array<Onset, 8> m_onsets{};
