@@ -429,10 +429,13 @@ void TQX_FastAudioTriggerDevice::releaseStroke(std::int64_t end)
 
 std::int64_t TQX_FastAudioTriggerDevice::judgedThrough() const
 {
-    // A candidate's onset, and the next one's, is never before the last
-    // quiet sample; the onset it is published with may be up to
-    // kOnsetLeadSamples before that.
-    const std::int64_t next = (m_phase == Phase::Candidate ? m_candidateOnset - 1 : m_quietSample) - kOnsetLeadSamples;
+    // A candidate's start, and the next one's, is never before the last
+    // quiet sample; the onset it is published with may lie up to
+    // kOnsetLeadSamples before that, but never inside the last stroke's
+    // refractory time.
+    const std::int64_t next =
+        std::max((m_phase == Phase::Candidate ? m_candidateOnset - 1 : m_quietSample) - kOnsetLeadSamples,
+                 m_refractoryEnd - 1);
     return m_held.held ? std::min(next, m_held.from - 1) : next;
 }
 

@@ -23,8 +23,11 @@
 //      strokes of one drum start alike; the decisions below use that onset.
 //      The stroke is published (and judged against the recording time)
 //      with the onset both detectors share (OnsetLocator.h), looked for
-//      from 1 ms before the rise, so an attack that builds in bursts under
-//      a ring starts on the same burst at every stroke of a roll.
+//      from 8 ms before the candidate's start to 10 ms after it, so an
+//      attack that builds in bursts under a ring starts on the same burst
+//      at every stroke of a roll. Its event therefore comes 10 ms after the
+//      start; the count goes up at the decision, unless the stroke's onset
+//      may lie past the recording time's end.
 //   3. 4 ms after the onset the candidate is a stroke if the mean power of
 //      those 4 ms is 2 dB over the level before (the slow level, or 0.8 dB
 //      over the noise floor). A fresh attack, 4 dB or more over it with a
