@@ -4,7 +4,7 @@
 // its high-passed signal's power envelope (smoothed over 0.5 ms) and, once it
 // has decided a stroke, asks here for the onset inside the span it searched:
 // the standard detector from the window before its detection window to the
-// window after it, the fast one from 8 ms before its candidate's start to
+// window after it, the fast one from 5 ms before its candidate's start to
 // 10 ms after it.
 //
 // Method: the envelope is compared with the level before it (smoothed over

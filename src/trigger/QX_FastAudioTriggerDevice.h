@@ -23,7 +23,7 @@
 //      strokes of one drum start alike; the decisions below use that onset.
 //      The stroke is published (and judged against the recording time)
 //      with the onset both detectors share (OnsetLocator.h), looked for
-//      from 8 ms before the candidate's start to 10 ms after it, so an
+//      from 5 ms before the candidate's start to 10 ms after it, so an
 //      attack that builds in bursts under a ring starts on the same burst
 //      at every stroke of a roll. Its event therefore comes 10 ms after the
 //      start; the count goes up at the decision, unless the stroke's onset
@@ -221,7 +221,7 @@ private:
     std::int64_t m_attackSamples = 0;
 
     // The envelope of the last 1024 samples (23 ms), by sample index: it
-    // spans a held stroke's onset search, from 18 ms before the candidate's
+    // spans a held stroke's onset search, from 15 ms before the candidate's
     // start (the level before the search) to 10 ms after it.
     std::array<float, 1024> m_recentEnvelope{};
     Choices m_choices;
