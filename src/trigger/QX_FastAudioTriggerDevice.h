@@ -102,8 +102,8 @@ public:
     explicit TQX_FastAudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> Graph = nullptr);
     ~TQX_FastAudioTriggerDevice() override;
 
-    // The capture's delay plus the 10 ms past its rise a stroke waits to
-    // be published, and the millisecond before the rise its onset may lie at.
+    // The capture's delay plus the 10 ms past its start a candidate waits
+    // to be published, and the 5 ms before its start its onset may lie at.
     std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 15; }
     // Stops the capture and publishes (or, past the recording time, drops)
     // a stroke still waiting for the envelope after it.
