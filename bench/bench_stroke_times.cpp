@@ -3,12 +3,15 @@
 // standard deviation of each detector's stroke events against the attacks'
 // onsets, then the interval spread of perfectly even rolls on three kits.
 // With --kits, instead, the onsets over every drum of every installed kit,
-// pooled: on the kits the onset's constants were chosen on and the rest.
+// pooled: on the kits the onset's constants were chosen on and the rest,
+// and how long each kit's samples take to build from the attack the
+// corpus marks.
 // With --write DIR it also writes those even rolls (30 s) and ten snare
 // strokes exactly 1.000 s apart as WAV files, for tempovaro-count.
 //
 //   bench_stroke_times [--sweep | --kits] [--write DIR] [--detail TEXT]
 #include "DrumCorpus.h"
+#include "trigger/Biquad.h"
 #include "trigger/QX_AudioTriggerDevice.h"
 #include "trigger/QX_FastAudioTriggerDevice.h"
 
@@ -72,8 +75,9 @@ Spread errorsAgainst(const std::vector<std::int64_t>& attacks, const std::vector
 }
 
 // The onset's constants were chosen on these two kits' rows (and the fast
-// detector's search start on the even rolls below, one of them the Millo
-// snare's); no other kit's rows were looked at in choosing them.
+// detector's search span and starting level on them, on the even rolls
+// below, one of them the Millo snare's, and on --kits' tuned group); no
+// other kit's rows were looked at in choosing them.
 bool tunedOn(const std::string& name)
 {
     const bool table = name.find(".wav") == std::string::npos && name.find(".flac") == std::string::npos;
@@ -139,12 +143,50 @@ struct Pooled {
     }
 };
 
+// How long a kit's samples take from the attack the corpus marks (the
+// first value over 2 % of the peak) to 10 % of the peak, and to 10 % of
+// the peak of what the detectors hear (over the 300 Hz high-pass): where
+// that is long, room noise or an earlier stroke's ring over 2 % of the
+// peak moves the first sign of the stroke any detector can see by as much.
+void printAttackBuild(const std::string& kit)
+{
+    const auto firstOver = [](const std::vector<float>& v, float share) {
+        float peak = 0.0f;
+        for (const float x : v)
+            peak = std::max(peak, std::fabs(x));
+        return std::find_if(v.begin(), v.end(), [&](float x) { return std::fabs(x) > share * peak; }) - v.begin();
+    };
+    const BiquadCoefficients c = highPass300Hz(44100);
+    std::vector<double> raw, heard;
+    for (const auto& d : drum::kitDrums()) {
+        for (const auto& layer : d.kit == kit ? d.layers : std::vector<drum::KitDrum::Layer>{}) {
+            const auto hit = drum::loadHit(layer.path);
+            if (hit.empty())
+                continue;
+            Biquad s1, s2;
+            std::vector<float> filtered;
+            for (const float x : hit)
+                filtered.push_back(s2.step(s1.step(x, c.b0, c.b1, c.b2, c.a1, c.a2), c.b0, c.b1, c.b2, c.a1, c.a2));
+            const auto mark = firstOver(hit, 0.02f);
+            raw.push_back(static_cast<double>(firstOver(hit, 0.10f) - mark) / 44.1);
+            heard.push_back(static_cast<double>(firstOver(filtered, 0.10f) - mark) / 44.1);
+        }
+    }
+    if (raw.empty())
+        return;
+    std::sort(raw.begin(), raw.end());
+    std::sort(heard.begin(), heard.end());
+    std::printf("  attack    %6zu samples: from the mark to 10 %% of the peak median %.2f ms, at most %.2f ms;"
+                " over 300 Hz median %.2f ms, at most %.2f ms\n",
+                raw.size(), raw[raw.size() / 2], raw.back(), heard[heard.size() / 2], heard.back());
+}
+
 void kitCorpusOnsets()
 {
     // Two groups, every other kit in name order: the first holds the two
     // kits the onset's constants were chosen on, the second neither (its
-    // Millo-Drums kit lent the even roll the fast detector's search start
-    // was checked on, not these cases).
+    // Millo-Drums kit lent the even roll the fast detector's search span
+    // and starting level were checked on, not these cases).
     const auto kits = drum::kitNames();
     std::vector<Pooled> kitStandard(kits.size()), kitFast(kits.size());
     Pooled standard[2], fast[2];
@@ -164,6 +206,7 @@ void kitCorpusOnsets()
         std::printf("%s\n", kits[k].c_str());
         kitStandard[k].print("standard");
         kitFast[k].print("fast");
+        printAttackBuild(kits[k]);
     }
     for (int heldOut = 0; heldOut < 2; ++heldOut) {
         std::printf("%s:", heldOut ? "held-out kits" : "tuned kits");

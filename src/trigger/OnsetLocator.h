@@ -4,8 +4,8 @@
 // its high-passed signal's power envelope (smoothed over 0.5 ms) and, once it
 // has decided a stroke, asks here for the onset inside the span it searched:
 // the standard detector from the window before its detection window to the
-// window after it, the fast one from 1 ms before its candidate's rise to its
-// decision 4 ms after.
+// window after it, the fast one from 5 ms before its candidate's start to
+// 10 ms after it.
 //
 // Method: the envelope is compared with the level before it (smoothed over
 // 12 ms, starting from the level the detector measured before the span) and

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -46,10 +47,20 @@ constexpr std::int64_t kAttackBuildsSamples = 882;
 // the attack's peak.
 constexpr double kAttackPeakShare = 0.03;
 constexpr double kAttackRise = 4.0;
-// The published onset is looked for from 1 ms before the candidate's rise: under a
-// snare's ring the rise that makes a candidate can come a burst after the
-// attack's start.
-constexpr std::int64_t kOnsetLeadSamples = 44;
+// The published onset is looked for from 5 ms before the candidate's start
+// to 10 ms after it, about the span the standard detector searches. Under a
+// snare's ring the rise that makes a candidate can come a burst or two after
+// the attack's start: a snare whose attack builds over 20 ms rises out of
+// its own ring at 16/s in two bursts 3.6 ms apart, and a search from 1 ms
+// before the candidate's start to its decision 4 ms after it set the
+// strokes of an even roll on either burst (0.74 % uneven; 1.8 % at 8/s
+// with this lead but the search ending at the decision). On the tuned kits
+// a 5 ms lead gave a mean onset SD of 0.48 ms over the kit sweep's rows, an
+// 8 ms one 0.60 ms; 3 ms set the roll at 16/s on either burst again (0.8 %).
+constexpr std::int64_t kOnsetLeadSamples = 220;
+constexpr std::int64_t kOnsetSpanSamples = 441;
+// The level the search starts from: the envelope's mean over the 10 ms before it.
+constexpr std::int64_t kOnsetLevelSamples = 441;
 constexpr std::int64_t kLongestRefractorySamples = 1323; // 30 ms
 constexpr std::int64_t kClipHoldSamples = 132;   // 3 ms after the last clipped sample
 constexpr float kRelativePeak = 0.4f;
@@ -118,6 +129,7 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_candidatePeak = 0;
     m_onsets.fill(Onset{});
     m_recentEnvelope.fill(0.0f);
+    m_held = HeldStroke{};
     m_onsetIndex = 0;
 }
 
@@ -215,8 +227,9 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
             }
             break;
         }
-        // A candidate's onset is never before the last quiet sample.
-        if (settledThrough(m_phase == Phase::Candidate ? m_candidateOnset - 1 : m_quietSample))
+        if (m_held.held && index + 1 >= m_held.until)
+            releaseStroke(index + 1);
+        if (settledThrough(judgedThrough()))
             break;
 
         // Where the sound has died away (a pad, a choked drum) the level
@@ -306,12 +319,6 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
         m_riseSample = -1;
         return;
     }
-    // Counted when the time it is published with lies inside the recording time.
-    const std::int64_t published = strokeOnset(index, onset);
-    if (!withinRecordingTime(published)) {
-        closeRecording();
-        return;
-    }
     const std::int32_t interval = m_lastOnset >= 0 ? static_cast<std::int32_t>(onset - m_lastOnset) : EmptyInterval;
     m_onsets[static_cast<std::size_t>(m_onsetIndex)] = Onset{onset, interval, peak};
     m_onsetIndex = (m_onsetIndex + 1) % 8;
@@ -321,8 +328,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const double maskPeak = std::min(static_cast<double>(peak), 1.0);
     if (maskPeak > m_maskPeak)
         m_maskPeak = maskPeak;
-    RecordStroke(interval, peak);
-    publishStroke(published, peak);
+    holdStroke(index, onset, interval, peak);
 
     // The refractory time grows with the pace up to 30 ms: half the recent
     // intervals, so a ringing drum's ripples between steady strokes are not
@@ -364,21 +370,83 @@ std::int64_t TQX_FastAudioTriggerDevice::attackStart(std::int64_t index) const
     return quiet + 1;
 }
 
-std::int64_t TQX_FastAudioTriggerDevice::strokeOnset(std::int64_t index, std::int64_t attack) const
+void TQX_FastAudioTriggerDevice::holdStroke(std::int64_t index, std::int64_t attack, std::int32_t interval, float peak)
 {
+    if (m_held.held)
+        releaseStroke(index + 1);
+    // The span starts after the last stroke's refractory time (still the
+    // last stroke's here) and inside the envelope the ring keeps.
     const auto envelope = [this](std::int64_t k) {
         return static_cast<double>(m_recentEnvelope[static_cast<std::size_t>(k) % m_recentEnvelope.size()]);
     };
-    const std::int64_t earliest =
-        std::max({index - static_cast<std::int64_t>(m_recentEnvelope.size()) + 1, m_refractoryEnd, kWarmUpSamples});
-    const std::int64_t from = std::max(m_candidateOnset - kOnsetLeadSamples, earliest);
+    const std::int64_t earliestKept = index - static_cast<std::int64_t>(m_recentEnvelope.size()) + 1;
+    const std::int64_t from =
+        std::max({m_candidateOnset - kOnsetLeadSamples, earliestKept, m_refractoryEnd, kWarmUpSamples});
     // The level before: the 12 ms level at the candidate's rise, or the
-    // envelope where the search starts when that is lower, as it is when
-    // the 12 ms level still holds the decay of a stroke 60 ms before (a
-    // ghost note right after an accent read 2 ms late against it).
-    const double level = std::min(m_levelBefore, envelope(from));
-    const std::int64_t onset = locateOnset(envelope, from, index + 1, level);
-    return onset < 0 ? attack : onset;
+    // envelope's mean over the 10 ms before the search starts when that is
+    // lower, as it is when the 12 ms level still holds the decay of a stroke
+    // 60 ms before (a ghost note right after an accent read 2 ms late
+    // against it). The envelope at the search's first sample alone, tried
+    // first, stands anywhere on a ring's ripples: the detector corpus's
+    // rows read a mean onset SD of 0.23 ms with it, 0.10 ms this way, and
+    // with an 8 ms lead a snare's even roll at 16/s read 3.0 % uneven.
+    const std::int64_t levelFrom = std::max(from - kOnsetLevelSamples, earliestKept);
+    double levelSum = 0.0;
+    for (std::int64_t k = levelFrom; k < from; ++k)
+        levelSum += envelope(k);
+    const double levelBefore = from > levelFrom ? levelSum / static_cast<double>(from - levelFrom) : envelope(from);
+    m_held = HeldStroke{true,   false, from, std::max(m_candidateOnset + kOnsetSpanSamples, index + 1), index,
+                        attack, std::min(m_levelBefore, levelBefore), interval, peak};
+    if (withinRecordingTime(index)) {
+        // Inside the recording time wherever its onset lies.
+        RecordStroke(interval, peak);
+        m_held.counted = true;
+    } else if (!withinRecordingTime(from)) {
+        m_held.held = false;
+        closeRecording();
+    }
+}
+
+void TQX_FastAudioTriggerDevice::releaseStroke(std::int64_t end)
+{
+    static_assert(kOnsetLeadSamples + kOnsetSpanSamples <= std::tuple_size_v<decltype(m_recentEnvelope)>,
+                  "the ring must hold the whole span");
+    const HeldStroke h = m_held;
+    m_held.held = false;
+    const auto envelope = [this](std::int64_t k) {
+        return static_cast<double>(m_recentEnvelope[static_cast<std::size_t>(k) % m_recentEnvelope.size()]);
+    };
+    std::int64_t onset = locateOnset(envelope, h.from, std::min(end, h.until), h.levelBefore);
+    // A rise after the decision is a later swell of the same stroke.
+    if (onset < 0 || onset > h.decided)
+        onset = h.attack;
+    if (!h.counted) {
+        if (!withinRecordingTime(onset)) {
+            closeRecording();
+            return;
+        }
+        RecordStroke(h.interval, h.peak);
+    }
+    publishStroke(onset, h.peak);
+}
+
+std::int64_t TQX_FastAudioTriggerDevice::judgedThrough() const
+{
+    // A candidate's start, and the next one's, is never before the last
+    // quiet sample; the onset it is published with may lie up to
+    // kOnsetLeadSamples before that, but never inside the last stroke's
+    // refractory time.
+    const std::int64_t next =
+        std::max((m_phase == Phase::Candidate ? m_candidateOnset - 1 : m_quietSample) - kOnsetLeadSamples,
+                 m_refractoryEnd - 1);
+    return m_held.held ? std::min(next, m_held.from - 1) : next;
+}
+
+void TQX_FastAudioTriggerDevice::finishInput()
+{
+    stopCapture();
+    if (m_held.held)
+        releaseStroke(samplesSinceStart());
 }
 
 TQX_FastAudioTriggerDevice::Onset TQX_FastAudioTriggerDevice::recentOnset(std::int32_t back) const

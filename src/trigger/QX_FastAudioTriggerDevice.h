@@ -23,8 +23,11 @@
 //      strokes of one drum start alike; the decisions below use that onset.
 //      The stroke is published (and judged against the recording time)
 //      with the onset both detectors share (OnsetLocator.h), looked for
-//      from 1 ms before the rise, so an attack that builds in bursts under
-//      a ring starts on the same burst at every stroke of a roll.
+//      from 5 ms before the candidate's start to 10 ms after it, so an
+//      attack that builds in bursts under a ring starts on the same burst
+//      at every stroke of a roll. Its event therefore comes 10 ms after the
+//      start; the count goes up at the decision, unless the stroke's onset
+//      may lie past the recording time's end.
 //   3. 4 ms after the onset the candidate is a stroke if the mean power of
 //      those 4 ms is 2 dB over the level before (the slow level, or 0.8 dB
 //      over the noise floor). A fresh attack, 4 dB or more over it with a
@@ -99,8 +102,12 @@ public:
     explicit TQX_FastAudioTriggerDevice(const std::string& DeviceID, std::unique_ptr<TQX_AudioInput> Graph = nullptr);
     ~TQX_FastAudioTriggerDevice() override;
 
-    // The capture's delay plus the 10 ms a stroke takes to be decided.
-    std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 10; }
+    // The capture's delay plus the 10 ms past its start a candidate waits
+    // to be published, and the 5 ms before its start its onset may lie at.
+    std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 15; }
+    // Stops the capture and publishes (or, past the recording time, drops)
+    // a stroke still waiting for the envelope after it.
+    void finishInput() override;
 
     // A recent counted stroke: back = 0 the latest, up to 7 before it.
     // onsetSample is -1 for a slot not yet filled since Start.
@@ -151,9 +158,30 @@ private:
     void startCandidate(std::int64_t onset, const Powers& p);
     void decideCandidate(std::int64_t index);
     std::int64_t attackStart(std::int64_t index) const;
-    // The onset a decided stroke is published with (locateOnset); attack,
-    // attackStart's answer, when the envelope shows no rise.
-    std::int64_t strokeOnset(std::int64_t index, std::int64_t attack) const;
+
+    // A decided stroke waits here until the envelope 10 ms past its rise is
+    // in; its onset (locateOnset over that span) is then published, and the
+    // recording time judged on it. One at most: the next stroke is decided
+    // 16 ms after this one's rise at the earliest (refractory time and
+    // attack). Counted at once when even its latest onset lies inside the
+    // recording time, so the count still goes up 4 ms after the rise.
+    struct HeldStroke {
+        bool held = false;
+        bool counted = false;
+        std::int64_t from = 0;     // the earliest sample the onset may lie at
+        std::int64_t until = 0;    // end of the span searched (exclusive)
+        std::int64_t decided = 0;  // the decision's sample: the latest onset
+        std::int64_t attack = 0;   // attackStart's answer, for a span without a rise
+        double levelBefore = 0;
+        std::int32_t interval = 0;
+        float peak = 0.0f;
+    };
+    // Called once per decided stroke, before the refractory time is set.
+    void holdStroke(std::int64_t index, std::int64_t attack, std::int32_t interval, float peak);
+    // Locates the held stroke's onset over the envelope up to end (exclusive), then publishes it.
+    void releaseStroke(std::int64_t end);
+    // Every stroke whose published onset could be at or before this sample has been judged.
+    std::int64_t judgedThrough() const;
 
     // The standard detector's meter filter.
     Biquad m_meter1;
@@ -192,10 +220,12 @@ private:
     double m_attackSum = 0;
     std::int64_t m_attackSamples = 0;
 
-    // The envelope of the last 512 samples (11.6 ms), by sample index: it
-    // spans a candidate from its onset to its decision.
-    std::array<float, 512> m_recentEnvelope{};
+    // The envelope of the last 1024 samples (23 ms), by sample index: it
+    // spans a held stroke's onset search, from 15 ms before the candidate's
+    // start (the level before the search) to 10 ms after it.
+    std::array<float, 1024> m_recentEnvelope{};
     Choices m_choices;
+    HeldStroke m_held;
     std::array<Onset, 8> m_onsets{};
     std::int32_t m_onsetIndex = 0;
 };
