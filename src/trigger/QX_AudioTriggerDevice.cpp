@@ -3,6 +3,7 @@
 #include "trigger/OnsetLocator.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -218,6 +219,13 @@ void TQX_AudioTriggerDevice::resolveOnset(std::int64_t availableEnd)
 void TQX_AudioTriggerDevice::finishInput()
 {
     stopCapture();
+    // Input that ends inside a window (a recording trimmed close behind its
+    // last stroke) has that window completed by silence, as a live input's
+    // quiet room would complete it: a stroke in its last 10 ms is still judged.
+    if (WindowSampleCount > 0) {
+        static constexpr std::array<std::int16_t, kWindowSamples> kSilence{};
+        AnalyzeSamples(kSilence.data(), 2 * (kWindowSamples - WindowSampleCount));
+    }
     if (m_pending.open)
         resolveOnset(samplesSinceStart());
 }

@@ -40,6 +40,8 @@ public:
 
     // The capture's delay plus the 20 ms the onset search looks ahead.
     std::int32_t endWaitMs() const override { return kCaptureDeliveryMs + 20; }
+    // Stops the capture; input that ended inside a window has it completed
+    // by silence, and a detected stroke still waiting is published.
     void finishInput() override;
 
 private:

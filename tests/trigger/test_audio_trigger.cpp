@@ -228,6 +228,24 @@ TEST(AudioTrigger, RecordingTimeEndsOnTheSampleClock)
     }
 }
 
+TEST(AudioTrigger, InputEndingInsideAWindowStillJudgesItsLastStroke)
+{
+    // A recording trimmed 0.1 to 9.9 ms behind its last stroke: the window
+    // holding that stroke never closes on its own.
+    constexpr std::size_t kLast = 441 * 30 + 2;
+    for (const std::size_t tail : {std::size_t{4}, std::size_t{265}, std::size_t{436}}) {
+        Started t;
+        t.feed(clicks(kLast + tail, {4410, 8820, kLast}));
+        EXPECT_EQ(t.device.GetCount(), 2) << tail; // still open before the input ends
+        t.device.finishInput();
+        EXPECT_EQ(t.device.GetCount(), 3) << tail;
+        std::vector<StrokeEvent> events;
+        t.device.drainStrokeEvents(events);
+        ASSERT_EQ(events.size(), 3u) << tail;
+        EXPECT_EQ(events.back().tick, static_cast<std::int64_t>(kLast)) << tail;
+    }
+}
+
 TEST(AudioTrigger, RelativeLevelDividesTheHistorySumByEight)
 {
     // One loud stroke of RMS L in the history: the next needs more than
