@@ -2,6 +2,7 @@
 // directly, the millisecond clock is a FakeClock and the trigger device is
 // one the test feeds by hand. Runs offscreen on a 1600 x 1200 screen.
 
+#include "FileBytes.h"
 #include "MainFormHarness.h"
 #include "QtTestInTemporaryFolder.h"
 #include "main/DisplayText.h"
@@ -279,17 +280,13 @@ private slots:
         // A file where the store's folder should be makes the settings write fail.
         const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
         QDir().mkpath(QStringLiteral("blocked"));
-        QFile blocker(QStringLiteral("blocked/Tempovaro"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeBytes(QStringLiteral("blocked/Tempovaro"), {}));
         qputenv("XDG_CONFIG_HOME", QDir::current().absoluteFilePath(QStringLiteral("blocked")).toLocal8Bit());
         closeForm();
         qputenv("XDG_CONFIG_HOME", oldXdg);
         QFile::remove(QStringLiteral("blocked/Tempovaro"));
 
-        QFile file(QStringLiteral("Tempovaro.qxs"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = fileBytes(QStringLiteral("Tempovaro.qxs"));
         QCOMPARE(bytes.size(), 16000);
         QCOMPARE(int(bytes[0]), 4);
         QCOMPARE(int(bytes[4]), 10);
