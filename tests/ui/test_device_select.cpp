@@ -126,6 +126,14 @@ class TestDeviceSelect : public QObject {
         dialog->TimerVolume->stop();
         return dialog;
     }
+    // Shown and activated, as the main window opens it.
+    std::unique_ptr<TDeviceSelect> shownDialog()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
+        return dialog;
+    }
 
 private slots:
     void init()
@@ -258,9 +266,7 @@ private slots:
 
     void selectionHandlersEditTheWorkingCopyAndRebuildTheDevice()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         const size_t before = g_log.built.size();
 
         chooseListEntry(dialog->CBAudio, 0);
@@ -290,9 +296,7 @@ private slots:
 
     void trackBarSetsTheLevelOnTheRunningDevice()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         const size_t built = g_log.built.size();
         dialog->TBVolume->setFocus();
         QTest::keyClick(dialog->TBVolume, Qt::Key_Home);
@@ -313,9 +317,7 @@ private slots:
 
     void trackBarFillRisesFromTheBottomWithTheLevel()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         // Coloured groove pixels down the bar's middle, in its upper and lower half.
         const auto filled = [&](int position) {
             dialog->TBVolume->setValue(position);
@@ -338,9 +340,7 @@ private slots:
 
     void volumeThumbIsDrawnAndGrabbedOver26Pixels()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         QSlider* bar = dialog->TBVolume;
         const auto handleAt = [&](int position) {
             bar->setValue(position);
@@ -389,9 +389,7 @@ private slots:
 
     void lineWithoutLevelPutsTheBarAtTheBottom()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         QCOMPARE(dialog->TBVolume->value(), 750);
         chooseListEntry(dialog->CBAudioChannel, 2);
         QCOMPARE(dialog->Properties.AudioChannel.Level, -1.0f);
@@ -436,9 +434,7 @@ private slots:
 
     void audioMeterMapsDecibelsHoldsPeaksAndDecays()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         PaintCounter paints;
         dialog->Barometer->installEventFilter(&paints);
 
@@ -483,9 +479,7 @@ private slots:
 
     void quietInputLeavesTheMeterAlone()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         PaintCounter paints;
         dialog->Barometer->installEventFilter(&paints);
         // 0.003 lies below -48 dB: nothing shows and nothing is repainted.
@@ -503,9 +497,7 @@ private slots:
     void singleNoteModeLearnsAndShowsTheNote()
     {
         DeviceProperties.TriggerDeviceType = 2;
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         QVERIFY(dialog->RBAll->isChecked());
         QCOMPARE(dialog->LearnedNote, -1);
 
