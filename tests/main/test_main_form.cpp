@@ -85,22 +85,17 @@ const QRgb kSector = rgb(108, 127, 157);
 
 } // namespace
 
-class MainFormTest : public QObject {
+class MainFormTest : public QObject, MainFormFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<DeviceFactoryGuard> m_devices;
-    std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<TMainForm> m_form;
     int m_dialogShown = 0;
     int m_helpShown = 0;
 
     // A new process: fresh globals, then the window as main() builds it.
     void start(bool show = true)
     {
-        m_form.reset();
-        resetGlobals();
-        m_form = std::make_unique<TMainForm>(nullptr, true);
+        newForm();
         m_form->setCompanions({[this] { ++m_dialogShown; }, [this] { ++m_helpShown; }, {}});
         if (show) {
             m_form->show();
@@ -112,15 +107,6 @@ private:
         m_form->close();
         m_form.reset();
     }
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i) {
-            m_clock->advance(30);
-            m_form->GUITimerTimer();
-        }
-    }
-    ManualTriggerDevice* device() const { return m_devices->current; }
-    QAction* action(const char* name) const { return m_form->findChild<QAction*>(QLatin1String(name)); }
     QLabel* label(const char* name) const { return m_form->findChild<QLabel*>(QLatin1String(name)); }
     ScoreGrid* grid() const { return m_form->findChild<ScoreGrid*>(QStringLiteral("ResultGrid")); }
     QString value() const { return label("LabelValue")->text(); }
@@ -170,9 +156,7 @@ private slots:
     }
     void cleanup()
     {
-        m_form.reset();
-        m_devices.reset();
-        m_clock.reset();
+        releaseForm();
     }
 
     void firstStartUsesDefaultsAndOpensDialogOnce()
