@@ -243,13 +243,19 @@ void placeUnreadableFile(const QByteArray& contents)
     QFile::setPermissions(kFile, QFile::WriteOwner);
 }
 
+// A score added and saved after loading an unreadable file of one score.
+void saveOverAnUnreadableFile()
+{
+    placeUnreadableFile(record(5, 10, 3.0));
+    LoadScores();
+    AddScore({150, 30, 45000.0});
+    SaveScores();
+}
+
 TEST_F(ScoreTable, UnreadableFileIsMovedAside)
 {
     const auto ran = runUnprivileged(m_dir.path(), [] {
-        placeUnreadableFile(record(5, 10, 3.0));
-        LoadScores();
-        AddScore({150, 30, 45000.0});
-        SaveScores();
+        saveOverAnUnreadableFile();
         // The next unreadable file does not replace the first backup.
         placeUnreadableFile(record(6, 10, 4.0));
         LoadScores();
@@ -267,10 +273,7 @@ TEST_F(ScoreTable, UnreadableFileIsMovedAside)
 TEST_F(ScoreTable, SaveAfterMovingAsideWritesAFreshFile)
 {
     const auto ran = runUnprivileged(m_dir.path(), [] {
-        placeUnreadableFile(record(5, 10, 3.0));
-        LoadScores();
-        AddScore({150, 30, 45000.0});
-        SaveScores();
+        saveOverAnUnreadableFile();
         return true;
     });
     if (!ran)
@@ -286,10 +289,7 @@ TEST_F(ScoreTable, UnreadableFileWithNoRoomForABackupIsNotOverwritten)
     for (int n = 1; n < 1000; ++n)
         ASSERT_TRUE(writeBytes(kFile + ".bak" + QString::number(n), "x"));
     const auto ran = runUnprivileged(m_dir.path(), [] {
-        placeUnreadableFile(record(5, 10, 3.0));
-        LoadScores();
-        AddScore({150, 30, 45000.0});
-        SaveScores();
+        saveOverAnUnreadableFile();
         return true;
     });
     if (!ran)

@@ -73,6 +73,12 @@ unsigned modeBits(const QString& file)
     return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : ~0u;
 }
 
+// The program's key as the store holds it now.
+QJsonObject storedKey()
+{
+    return QJsonDocument::fromJson(fileBytes(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
+}
+
 void writeStore(const QJsonObject& key)
 {
     QDir().mkpath(QFileInfo(settingsFilePath()).path());
@@ -563,9 +569,6 @@ TEST_F(Settings, AudioDetectorIsReadAfterTheEightValuesAndNeverFailsTheLoad)
 
 TEST_F(Settings, AudioDetectorRoundTripsAndStaysOutOfAStoreThatNeverChoseIt)
 {
-    const auto storedKey = [] {
-        return QJsonDocument::fromJson(fileBytes(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
-    };
     ASSERT_TRUE(SaveSettings());
     EXPECT_FALSE(storedKey().contains("AudioDetector"));
 
@@ -590,9 +593,6 @@ TEST_F(Settings, AudioDetectorRoundTripsAndStaysOutOfAStoreThatNeverChoseIt)
 
 TEST_F(Settings, ClickSettingsRoundTripAfterTheEightAndReadEachOnItsOwn)
 {
-    const auto storedKey = [] {
-        return QJsonDocument::fromJson(fileBytes(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
-    };
     ASSERT_TRUE(SaveSettings());
     EXPECT_FALSE(storedKey().contains("ClickTempo")) << "a store that never saw the click keeps its values";
 
