@@ -2,6 +2,7 @@
 // file state ends safely with nothing deleted.
 #include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "TestRuns.h"
 #include "analysis/RunTiming.h"
 #include "journal/JournalDatabase.h"
@@ -436,5 +437,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestJournalDatabase)
+TEMPOVARO_QTEST(TestJournalDatabase)
 #include "test_journal_database.moc"

@@ -3,6 +3,7 @@
 // written says why and leaves nothing behind.
 #include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "ToolRunner.h"
 #include "journal/JournalCsv.h"
 #include "journal/JournalDatabase.h"
@@ -223,5 +224,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestJournalExport)
+TEMPOVARO_QTEST(TestJournalExport)
 #include "test_journal_export.moc"

@@ -3,6 +3,7 @@
 // to hold the imported keys.
 #include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "journal/JournalDatabase.h"
 #include "journal/JournalImport.h"
 #include "journal/JournalSchema.h"
@@ -194,5 +195,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestJournalImport)
+TEMPOVARO_QTEST(TestJournalImport)
 #include "test_journal_import.moc"
