@@ -6,6 +6,7 @@
 // stopped so nothing ticks behind the test's back.
 
 #include "PreviewSession.h"
+#include "QtTestPrograms.h"
 #include "persistence/QX_Global.h"
 #include "session/QX_TriggerFactory.h"
 #include "test_device_select_support.h"
@@ -640,5 +641,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDeviceSelect)
+TEMPOVARO_QTEST(TestDeviceSelect)
 #include "test_device_select.moc"
