@@ -3,6 +3,7 @@
 
 #include "DrumRecording.h"
 #include "MainFormHarness.h"
+#include "QtTestPrograms.h"
 #include "analysis/RunTiming.h"
 #include "main/QX_Main.h"
 #include "trigger/QX_AudioTriggerDevice.h"
@@ -335,5 +336,5 @@ private:
     static constexpr std::int32_t EmptyIntervalForTest = TQX_TriggerDevice::EmptyInterval;
 };
 
-QTEST_MAIN(MainRunsTest)
+TEMPOVARO_QTEST(MainRunsTest)
 #include "test_main_runs.moc"

@@ -4,6 +4,7 @@
 
 #include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "TestRuns.h"
 #include "journal/JournalDatabase.h"
 #include "journal/JournalWriter.h"
@@ -138,5 +139,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestRunKeeper)
+TEMPOVARO_QTEST(TestRunKeeper)
 #include "test_run_keeper.moc"
