@@ -4,6 +4,8 @@
 
 #include "QtTestPrograms.h"
 
+#include <cstdio>
+
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 using Application = QApplication;
@@ -16,8 +18,18 @@ int main(int argc, char* argv[])
 {
     Application app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
+    const QByteArray only = qgetenv("TEMPOVARO_QTEST_CLASS");
     int failed = 0;
-    for (const qttests::Run run : qttests::runs())
-        failed |= run(argc, argv) != 0 ? 1 : 0;
+    bool ran = false;
+    for (const qttests::Entry& entry : qttests::runs()) {
+        if (!only.isEmpty() && only != entry.name)
+            continue;
+        ran = true;
+        failed |= entry.run(argc, argv) != 0 ? 1 : 0;
+    }
+    if (!ran) {
+        std::fprintf(stderr, "No test class %s in this program\n", only.constData());
+        return 1;
+    }
     return failed;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Several QtTest classes in one program, built and linked once: each source
 // ends with TEMPOVARO_QTEST(Class) where it would have QTEST_MAIN, and the
-// program lists QtTestMain.cpp among its sources, whose main runs them all.
+// program lists QtTestMain.cpp among its sources, whose main runs them all
+// (or, with TEMPOVARO_QTEST_CLASS=Name in the environment, only that class,
+// so that test functions can be named on the command line as usual).
 
 #include <QTest>
 
@@ -11,9 +13,14 @@ namespace qttests {
 
 using Run = int (*)(int argc, char** argv);
 
-inline std::vector<Run>& runs()
+struct Entry {
+    const char* name;
+    Run run;
+};
+
+inline std::vector<Entry>& runs()
 {
-    static std::vector<Run> all;
+    static std::vector<Entry> all;
     return all;
 }
 
@@ -24,9 +31,9 @@ int run(int argc, char** argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-inline bool add(Run run)
+inline bool add(const char* name, Run run)
 {
-    runs().push_back(run);
+    runs().push_back({name, run});
     return true;
 }
 
@@ -34,5 +41,5 @@ inline bool add(Run run)
 
 #define TEMPOVARO_QTEST(Class) \
     namespace { \
-    [[maybe_unused]] const bool Class##Registered = qttests::add(&qttests::run<Class>); \
+    [[maybe_unused]] const bool Class##Registered = qttests::add(#Class, &qttests::run<Class>); \
     }
