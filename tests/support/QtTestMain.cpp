@@ -21,11 +21,11 @@ int main(int argc, char* argv[])
     const QByteArray only = qgetenv("TEMPOVARO_QTEST_CLASS");
     int failed = 0;
     bool ran = false;
-    for (const qttests::Entry& entry : qttests::runs()) {
-        if (!only.isEmpty() && only != entry.name)
+    for (const auto& [name, run] : qtTestRuns()) {
+        if (!only.isEmpty() && only != name)
             continue;
         ran = true;
-        failed |= entry.run(argc, argv) != 0 ? 1 : 0;
+        failed |= run(argc, argv) != 0 ? 1 : 0;
     }
     if (!ran) {
         std::fprintf(stderr, "No test class %s in this program\n", only.constData());

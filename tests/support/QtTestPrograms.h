@@ -7,39 +7,21 @@
 
 #include <QTest>
 
+#include <utility>
 #include <vector>
 
-namespace qttests {
+using QtTestRun = std::pair<const char*, int (*)(int argc, char** argv)>;
 
-using Run = int (*)(int argc, char** argv);
-
-struct Entry {
-    const char* name;
-    Run run;
-};
-
-inline std::vector<Entry>& runs()
+inline std::vector<QtTestRun>& qtTestRuns()
 {
-    static std::vector<Entry> all;
-    return all;
+    static std::vector<QtTestRun> runs;
+    return runs;
 }
-
-template <class Test>
-int run(int argc, char** argv)
-{
-    Test test;
-    return QTest::qExec(&test, argc, argv);
-}
-
-inline bool add(const char* name, Run run)
-{
-    runs().push_back({name, run});
-    return true;
-}
-
-} // namespace qttests
 
 #define TEMPOVARO_QTEST(Class) \
     namespace { \
-    [[maybe_unused]] const bool Class##Registered = qttests::add(#Class, &qttests::run<Class>); \
+    [[maybe_unused]] const bool Class##Registered = (qtTestRuns().push_back({#Class, [](int argc, char** argv) { \
+        Class test; \
+        return QTest::qExec(&test, argc, argv); \
+    }}), true); \
     }
