@@ -4,6 +4,7 @@
 // on a journal it cannot open.
 #include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "ui/journal/JournalProgressChart.h"
 #include "ui/journal/JournalTableModel.h"
 #include "ui/journal/JournalWindow.h"
@@ -329,5 +330,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestJournalWindow)
+TEMPOVARO_QTEST(TestJournalWindow)
 #include "test_journal_window.moc"
