@@ -4,6 +4,7 @@
 // recording or the result must break the check.
 
 #include "DrumRecording.h"
+#include "FileBytes.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
 #include "analysis/SignalTones.h"
@@ -294,10 +295,7 @@ TEST(Audit, LostBlocksAreFilledSoLaterSamplesKeepTheirTime)
 
     QtTempFolder dir;
     const QString path = dir.filePath(QStringLiteral("gap.flac"));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytesOf(rec.flac));
-    f.close();
+    ASSERT_TRUE(writeBytes(path, bytesOf(rec.flac)));
     SF_INFO info{};
     SNDFILE* sf = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     ASSERT_NE(sf, nullptr);

@@ -1,6 +1,8 @@
 // The journal database: runs come back exactly as written, and every bad
 // file state ends safely with nothing deleted.
+#include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "TestRuns.h"
 #include "analysis/RunTiming.h"
 #include "journal/JournalDatabase.h"
@@ -43,12 +45,6 @@ bool sameStrokes(const std::vector<StrokeEvent>& a, const std::vector<StrokeEven
         if (a[k].tick != b[k].tick || std::memcmp(&a[k].level, &b[k].level, 4) != 0 || a[k].note != b[k].note)
             return false;
     return true;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 RunFilter ofRecordingTime(std::int32_t ms)
@@ -193,10 +189,7 @@ private slots:
         told.moveAsideDamaged = true;
         const QByteArray junk = "Tempovaro scores, not a journal\n";
         for (const char* expected : {"journal.sqlite.bak", "journal.sqlite.bak1"}) {
-            QFile f(path());
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(junk);
-            f.close();
+            QVERIFY(writeBytes(path(), junk));
             JournalDatabase untold(path());
             QVERIFY(!untold.open());
             QCOMPARE(untold.problem(), JournalProblem::Damaged);
@@ -211,10 +204,7 @@ private slots:
         QFile::remove(path());
         QFile::remove(path() + "-wal");
         QFile::remove(path() + "-shm");
-        QFile f(path());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(damaged);
-        f.close();
+        QVERIFY(writeBytes(path(), damaged));
         JournalDatabase db(path());
         QVERIFY(db.open(told));
         QCOMPARE(db.movedAsideTo(), path("journal.sqlite.bak2"));
@@ -447,5 +437,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestJournalDatabase)
+TEMPOVARO_QTEST(TestJournalDatabase)
 #include "test_journal_database.moc"

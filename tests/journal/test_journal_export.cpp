@@ -1,7 +1,9 @@
 // The journal's CSV: read back field for field by an independent RFC 4180
 // reader, from the library and from tempovaro-count; a file that cannot be
 // written says why and leaves nothing behind.
+#include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "ToolRunner.h"
 #include "journal/JournalCsv.h"
 #include "journal/JournalDatabase.h"
@@ -151,9 +153,7 @@ private slots:
         // A path under a regular file fails even for root, who may write
         // into read-only folders.
         const QString blocker = m_dir.filePath("plain");
-        QFile f(blocker);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(writeBytes(blocker, {}));
         QString reason;
         QVERIFY(!saveExport(blocker + "/runs.csv", "x\r\n", &reason));
         QVERIFY(!reason.isEmpty());
@@ -224,5 +224,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestJournalExport)
+TEMPOVARO_QTEST(TestJournalExport)
 #include "test_journal_export.moc"

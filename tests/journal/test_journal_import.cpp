@@ -1,7 +1,9 @@
 // Bringing a score file into the journal: each score once, a damaged file
 // left exactly as it was, and the journal of the previous version migrated
 // to hold the imported keys.
+#include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "journal/JournalDatabase.h"
 #include "journal/JournalImport.h"
 #include "journal/JournalSchema.h"
@@ -37,18 +39,6 @@ QByteArray scoreFile(const std::vector<TQX_Score>& scores)
         qToLittleEndian<quint64>(std::bit_cast<quint64>(scores[k].Date), slot + 8);
     }
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -87,7 +77,7 @@ private slots:
     void aScoreFileIsImportedOnceEvenReorderedOrAfterADelete()
     {
         const QString file = path("Tempovaro.qxs");
-        QVERIFY(writeFile(file, scoreFile(m_scores)));
+        QVERIFY(writeBytes(file, scoreFile(m_scores)));
         JournalDatabase db(path("once.sqlite"));
         QVERIFY(db.open());
 
@@ -101,13 +91,13 @@ private slots:
 
         QCOMPARE(importScoreFile(db, file, kBerlin).added, 0);
         // The score list sorted by strokes stores another order: still the same scores.
-        QVERIFY(writeFile(file, scoreFile({m_scores[1], m_scores[0], m_scores[2]})));
+        QVERIFY(writeBytes(file, scoreFile({m_scores[1], m_scores[0], m_scores[2]})));
         QCOMPARE(importScoreFile(db, file, kBerlin).added, 0);
         // A run the drummer deleted stays deleted; a new score comes in.
         QCOMPARE(db.deleteRuns({runs.front().run.id}), std::optional<int>(1));
         auto grown = m_scores;
         grown.push_back({180, 30, m_scores[0].Date + 1.0});
-        QVERIFY(writeFile(file, scoreFile(grown)));
+        QVERIFY(writeBytes(file, scoreFile(grown)));
         first = importScoreFile(db, file, kBerlin);
         QCOMPARE(first.scores, 4);
         QCOMPARE(first.added, 1);
@@ -129,7 +119,7 @@ private slots:
         QCOMPARE(results, QStringList({"Record", "Finished", "Record", "Finished", "Record", "Finished"}));
 
         const QString file = path("records.qxs");
-        QVERIFY(writeFile(file, scoreFile(scores)));
+        QVERIFY(writeBytes(file, scoreFile(scores)));
         JournalDatabase db(path("records.sqlite"));
         QVERIFY(db.open());
         QCOMPARE(previewScoreImport(db, file, kBerlin).added, 6);
@@ -161,18 +151,18 @@ private slots:
         const QList<QByteArray> damaged = {whole.left(15990), badTime, badDate, negative, QByteArray()};
         for (const QByteArray& bytes : damaged) {
             const QString file = path("bad.qxs");
-            QVERIFY(writeFile(file, bytes));
+            QVERIFY(writeBytes(file, bytes));
             const ScoreImport result = importScoreFile(db, file, kBerlin);
             QCOMPARE(result.outcome, ScoreImport::Outcome::Damaged);
-            QCOMPARE(readFile(file), bytes);
+            QCOMPARE(fileBytes(file), bytes);
             QVERIFY(!QFile::exists(file + ".bak"));
         }
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(0));
         QCOMPARE(importScoreFile(db, path("absent.qxs"), kBerlin).outcome, ScoreImport::Outcome::NoFile);
-        QVERIFY(writeFile(path("empty.qxs"), scoreFile({})));
+        QVERIFY(writeBytes(path("empty.qxs"), scoreFile({})));
         QCOMPARE(importScoreFile(db, path("empty.qxs"), kBerlin).outcome, ScoreImport::Outcome::NoFile);
         // Bytes past the 16,000 the program reads are no damage.
-        QVERIFY(writeFile(path("long.qxs"), whole + "tail"));
+        QVERIFY(writeBytes(path("long.qxs"), whole + "tail"));
         QCOMPARE(importScoreFile(db, path("long.qxs"), kBerlin).added, 3);
     }
 
@@ -198,12 +188,12 @@ private slots:
         QCOMPARE(db.schemaVersion(), kJournalSchemaVersion);
         const auto old = db.loadRun(5);
         QVERIFY(old && old->run.count == 99 && old->summary.evennessCvPercent == 3.5);
-        QVERIFY(writeFile(path("v2.qxs"), scoreFile(m_scores)));
+        QVERIFY(writeBytes(path("v2.qxs"), scoreFile(m_scores)));
         QCOMPARE(importScoreFile(db, path("v2.qxs"), kBerlin).added, 3);
         QCOMPARE(importScoreFile(db, path("v2.qxs"), kBerlin).added, 0);
         QCOMPARE(db.countRuns(), std::optional<std::int64_t>(4));
     }
 };
 
-QTEST_GUILESS_MAIN(TestJournalImport)
+TEMPOVARO_QTEST(TestJournalImport)
 #include "test_journal_import.moc"

@@ -1,6 +1,9 @@
 // The journal against what goes wrong around it: other programs opening and
 // closing it, damaged pages, readers that must leave every file as it is,
 // and names under which something other than a file stands.
+#include "FileBytes.h"
+#include "QtTempFolder.h"
+#include "TestRuns.h"
 #include "journal/JournalDatabase.h"
 #include "journal/JournalWriter.h"
 
@@ -12,8 +15,6 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include "QtTempFolder.h"
-#include "TestRuns.h"
 #include <QTest>
 
 #include <cstring>
@@ -92,18 +93,6 @@ QStringList folderState(const QString& folder)
                      .arg(st.st_mtim.tv_nsec);
     }
     return state;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 JournalDatabase::Options reader()

@@ -1,5 +1,6 @@
 // A run's device, as the report, the journal's table and its CSV all write it.
 
+#include "QtTestPrograms.h"
 #include "journal/RunText.h"
 
 #include <QLocale>
@@ -54,5 +55,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRunText)
+TEMPOVARO_QTEST(TestRunText)
 #include "test_run_text.moc"

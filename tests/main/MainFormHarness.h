@@ -1,15 +1,18 @@
 #pragma once
 // Shared pieces of the main window tests: a trigger device the test feeds by
-// hand, a factory seam that hands it to the window, and a fresh process state
-// (globals zeroed, no store file, no score file) for each start.
+// hand, a factory seam that hands it to the window, a fresh process state
+// (globals zeroed, no store file, no score file) for each start, and the
+// window on a fake clock.
 
 #include "FakeClock.h"
+#include "main/QX_Main.h"
 #include "persistence/QX_Defaults.h"
 #include "persistence/QX_Global.h"
 #include "session/QX_TriggerFactory.h"
 #include "trigger/QX_Clock.h"
 #include "trigger/QX_TriggerDevice.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 
@@ -100,3 +103,36 @@ inline void removeStoredState()
     QFile::remove(settingsFilePath());
     QFile::remove(QStringLiteral("Tempovaro.qxs"));
 }
+
+// The window under test, the fake clock it reads and, where the test installs
+// it, the factory seam. A test's cleanup() calls releaseForm().
+class MainFormFixture {
+protected:
+    // A new process's window as main() builds it: fresh globals first.
+    void newForm()
+    {
+        m_form.reset();
+        resetGlobals();
+        m_form = std::make_unique<TMainForm>(nullptr, true);
+    }
+    void releaseForm()
+    {
+        m_form.reset();
+        m_devices.reset();
+        m_clock.reset();
+    }
+    // n ticks of the window's 30 ms timer on the fake clock.
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            m_clock->advance(30);
+            m_form->GUITimerTimer();
+        }
+    }
+    ManualTriggerDevice* device() const { return m_devices->current; }
+    QAction* action(const char* name) const { return m_form->findChild<QAction*>(QLatin1String(name)); }
+
+    std::unique_ptr<DeviceFactoryGuard> m_devices;
+    std::unique_ptr<FakeClock> m_clock;
+    std::unique_ptr<TMainForm> m_form;
+};

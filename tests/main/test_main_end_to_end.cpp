@@ -4,6 +4,7 @@
 // ends on its own, goes into the list and, at the close, into the score file.
 
 #include "DrumRecording.h"
+#include "FileBytes.h"
 #include "MainFormHarness.h"
 #include "PulseServer.h"
 #include "QtTestInTemporaryFolder.h"
@@ -103,9 +104,7 @@ private slots:
         form->close();
         form.reset();
         QVERIFY(!TriggerDevice);
-        QFile file(QStringLiteral("Tempovaro.qxs"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = fileBytes(QStringLiteral("Tempovaro.qxs"));
         QCOMPARE(bytes.size(), 16000);
         QCOMPARE(qFromLittleEndian<qint32>(bytes.constData()), kStrokes);
         QCOMPARE(qFromLittleEndian<qint32>(bytes.constData() + 4), 10);

@@ -2,6 +2,7 @@
 // directly, the millisecond clock is a FakeClock and the trigger device is
 // one the test feeds by hand. Runs offscreen on a 1600 x 1200 screen.
 
+#include "FileBytes.h"
 #include "MainFormHarness.h"
 #include "QtTestInTemporaryFolder.h"
 #include "main/DisplayText.h"
@@ -84,22 +85,17 @@ const QRgb kSector = rgb(108, 127, 157);
 
 } // namespace
 
-class MainFormTest : public QObject {
+class MainFormTest : public QObject, MainFormFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<DeviceFactoryGuard> m_devices;
-    std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<TMainForm> m_form;
     int m_dialogShown = 0;
     int m_helpShown = 0;
 
     // A new process: fresh globals, then the window as main() builds it.
     void start(bool show = true)
     {
-        m_form.reset();
-        resetGlobals();
-        m_form = std::make_unique<TMainForm>(nullptr, true);
+        newForm();
         m_form->setCompanions({[this] { ++m_dialogShown; }, [this] { ++m_helpShown; }, {}});
         if (show) {
             m_form->show();
@@ -111,15 +107,6 @@ private:
         m_form->close();
         m_form.reset();
     }
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i) {
-            m_clock->advance(30);
-            m_form->GUITimerTimer();
-        }
-    }
-    ManualTriggerDevice* device() const { return m_devices->current; }
-    QAction* action(const char* name) const { return m_form->findChild<QAction*>(QLatin1String(name)); }
     QLabel* label(const char* name) const { return m_form->findChild<QLabel*>(QLatin1String(name)); }
     ScoreGrid* grid() const { return m_form->findChild<ScoreGrid*>(QStringLiteral("ResultGrid")); }
     QString value() const { return label("LabelValue")->text(); }
@@ -169,9 +156,7 @@ private slots:
     }
     void cleanup()
     {
-        m_form.reset();
-        m_devices.reset();
-        m_clock.reset();
+        releaseForm();
     }
 
     void firstStartUsesDefaultsAndOpensDialogOnce()
@@ -279,17 +264,13 @@ private slots:
         // A file where the store's folder should be makes the settings write fail.
         const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
         QDir().mkpath(QStringLiteral("blocked"));
-        QFile blocker(QStringLiteral("blocked/Tempovaro"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(writeBytes(QStringLiteral("blocked/Tempovaro"), {}));
         qputenv("XDG_CONFIG_HOME", QDir::current().absoluteFilePath(QStringLiteral("blocked")).toLocal8Bit());
         closeForm();
         qputenv("XDG_CONFIG_HOME", oldXdg);
         QFile::remove(QStringLiteral("blocked/Tempovaro"));
 
-        QFile file(QStringLiteral("Tempovaro.qxs"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = fileBytes(QStringLiteral("Tempovaro.qxs"));
         QCOMPARE(bytes.size(), 16000);
         QCOMPARE(int(bytes[0]), 4);
         QCOMPARE(int(bytes[4]), 10);

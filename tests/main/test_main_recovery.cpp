@@ -17,30 +17,19 @@
 #include <QMenuBar>
 #include <QTest>
 
-class MainRecoveryTest : public QObject {
+class MainRecoveryTest : public QObject, MainFormFixture {
     Q_OBJECT
 
-    std::unique_ptr<DeviceFactoryGuard> m_devices;
-    std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<TMainForm> m_form;
     bool m_dialogOpen = false;
     int m_helpShown = 0;
 
     void start()
     {
-        resetGlobals();
-        m_form = std::make_unique<TMainForm>(nullptr, true);
+        newForm();
         m_form->setCompanions({{}, [this] { ++m_helpShown; }, {}});
         m_form->setDeviceDialogOpenQuery([this] { return m_dialogOpen; });
         m_form->show();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-    }
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i) {
-            m_clock->advance(30);
-            m_form->GUITimerTimer();
-        }
     }
     // The window retries every 2 s of its clock; a server only just back
     // may not take the device in at the first retry.
@@ -64,9 +53,7 @@ private slots:
     }
     void cleanup()
     {
-        m_form.reset();
-        m_devices.reset();
-        m_clock.reset();
+        releaseForm();
     }
 
     void aDeviceThatCannotDeliverIsRetriedEveryTwoSeconds()

@@ -3,6 +3,7 @@
 
 #include "DrumRecording.h"
 #include "MainFormHarness.h"
+#include "QtTestPrograms.h"
 #include "analysis/RunTiming.h"
 #include "main/QX_Main.h"
 #include "trigger/QX_AudioTriggerDevice.h"
@@ -13,20 +14,16 @@
 
 #include <vector>
 
-class MainRunsTest : public QObject {
+class MainRunsTest : public QObject, MainFormFixture {
     Q_OBJECT
 
-    std::unique_ptr<DeviceFactoryGuard> m_devices;
-    std::unique_ptr<FakeClock> m_clock;
-    std::unique_ptr<TMainForm> m_form;
     std::vector<RunRecord> m_ended;
     int m_progressCalls = 0;
     std::size_t m_lastProgressStrokes = 0;
 
     void start()
     {
-        resetGlobals();
-        m_form = std::make_unique<TMainForm>(nullptr, true);
+        newForm();
         TMainForm::Companions companions;
         companions.RunEnded = [this](const RunRecord& run) { m_ended.push_back(run); };
         companions.RunProgress = [this](const RunRecord& run) {
@@ -35,15 +32,7 @@ class MainRunsTest : public QObject {
         };
         m_form->setCompanions(std::move(companions));
     }
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i) {
-            m_clock->advance(30);
-            m_form->GUITimerTimer();
-        }
-    }
-    void choose(const char* action) { m_form->findChild<QAction*>(QLatin1String(action))->trigger(); }
-    ManualTriggerDevice* device() const { return m_devices->current; }
+    void choose(const char* name) { action(name)->trigger(); }
 
 private slots:
     void init()
@@ -57,9 +46,7 @@ private slots:
     }
     void cleanup()
     {
-        m_form.reset();
-        m_devices.reset();
-        m_clock.reset();
+        releaseForm();
         removeStoredState();
     }
 
@@ -349,5 +336,5 @@ private:
     static constexpr std::int32_t EmptyIntervalForTest = TQX_TriggerDevice::EmptyInterval;
 };
 
-QTEST_MAIN(MainRunsTest)
+TEMPOVARO_QTEST(MainRunsTest)
 #include "test_main_runs.moc"

@@ -3,6 +3,7 @@
 // written before it exits.
 
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -66,5 +67,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestMainSignals)
+TEMPOVARO_QTEST(TestMainSignals)
 #include "test_main_signals.moc"

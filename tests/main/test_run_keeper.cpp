@@ -2,6 +2,10 @@
 // or when nobody can answer, every run ends up somewhere the drummer is told
 // of, and the next start brings kept runs into the journal once.
 
+#include "FileBytes.h"
+#include "QtTempFolder.h"
+#include "QtTestPrograms.h"
+#include "TestRuns.h"
 #include "journal/JournalDatabase.h"
 #include "journal/JournalWriter.h"
 #include "main/RunKeeper.h"
@@ -9,8 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include "QtTempFolder.h"
-#include "TestRuns.h"
 #include <QTest>
 
 class TestRunKeeper : public QObject {
@@ -23,8 +25,7 @@ class TestRunKeeper : public QObject {
     // The journal's folder is a plain file: even root cannot write there.
     void blockJournal()
     {
-        QFile f(m_blocker);
-        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(writeBytes(m_blocker, {}));
     }
     RunKeeper::Dialogs dialogs(std::vector<RunKeeper::CloseChoice> answers, QString csvPath = {})
     {
@@ -68,10 +69,7 @@ private slots:
         }
         QVERIFY(m_told.isEmpty());
         QVERIFY(QFileInfo::exists(keptInState()));
-        const QByteArray kept = [&] {
-            QFile f(keptInState());
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        }();
+        const QByteArray kept = fileBytes(keptInState());
 
         QVERIFY(QFile::remove(m_blocker));
         for (int start = 0; start < 2; ++start) {
@@ -84,9 +82,7 @@ private slots:
                 QCOMPARE(keeper.journal()->status().text().contains("2 runs kept aside at a close added"), start == 0);
             }
             // As if the last start had been killed between adding and removing.
-            QFile again(keptInState());
-            QVERIFY(again.open(QIODevice::WriteOnly));
-            again.write(kept);
+            QVERIFY(writeBytes(keptInState(), kept));
         }
         JournalDatabase db(m_journal);
         QVERIFY(db.open());
@@ -143,5 +139,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestRunKeeper)
+TEMPOVARO_QTEST(TestRunKeeper)
 #include "test_run_keeper.moc"

@@ -4,6 +4,7 @@
 // settings store). Both are restored afterwards, and the globals start from
 // the defaults the main window sets before loading.
 
+#include "FileBytes.h"
 #include "QtTempFolder.h"
 #include "persistence/QX_Defaults.h"
 #include "persistence/QX_Global.h"
@@ -25,18 +26,6 @@ inline void SetDefaultSettings()
     DeviceProperties = defaultDeviceProperties();
     ProgramSettings = defaultProgramSettings();
     ClickSettings = TQX_ClickSettings{};
-}
-
-inline QByteArray readAll(const QString& file)
-{
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString& file, const QByteArray& bytes)
-{
-    QFile f(file);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 class PersistenceTest : public ::testing::Test {

@@ -33,7 +33,7 @@ unsigned modeOf(const QString& path)
 
 TEST_F(AtomicFile, LinkToAFileOrToNothingReplacesTheTargetAndKeepsTheLink)
 {
-    ASSERT_TRUE(writeAll(path("real"), "old"));
+    ASSERT_TRUE(writeBytes(path("real"), "old"));
     ASSERT_TRUE(QFile::link(path("real"), path("toReal")));
     ASSERT_TRUE(QFile::link("real", path("relative")));
     ASSERT_TRUE(QFile::link(path("relative"), path("chain")));
@@ -44,11 +44,11 @@ TEST_F(AtomicFile, LinkToAFileOrToNothingReplacesTheTargetAndKeepsTheLink)
         const QByteArray bytes = QByteArray("through ") + name;
         ASSERT_TRUE(writeFileAtomically(path(name), bytes));
         EXPECT_TRUE(QFileInfo(path(name)).isSymLink());
-        EXPECT_EQ(readAll(path("real")), bytes);
+        EXPECT_EQ(fileBytes(path("real")), bytes);
     }
     ASSERT_TRUE(writeFileAtomically(path("toMissing"), "fresh"));
     EXPECT_TRUE(QFileInfo(path("toMissing")).isSymLink());
-    EXPECT_EQ(readAll(path("new")), "fresh");
+    EXPECT_EQ(fileBytes(path("new")), "fresh");
 }
 
 TEST_F(AtomicFile, LinkToSomethingElseIsLeftAloneAndTheWriteFails)
@@ -91,7 +91,7 @@ TEST_F(AtomicFile, SettingsAndScoresNeverReplaceAPipeTheyAreLinkedTo)
 
 TEST_F(AtomicFile, ReplacedFileKeepsItsModeUnlessOwnerOnlyIsAsked)
 {
-    ASSERT_TRUE(writeAll(path("shared"), "old"));
+    ASSERT_TRUE(writeBytes(path("shared"), "old"));
     ASSERT_EQ(::chmod(QFile::encodeName(path("shared")).constData(), 0640), 0);
     ASSERT_TRUE(writeFileAtomically(path("shared"), "new"));
     EXPECT_EQ(modeOf(path("shared")), 0640u);
@@ -115,7 +115,7 @@ TEST_F(AtomicFile, SuccessfulSaveRemovesOnlyOurOwnLeftovers)
         "xTempovaro.qxs.EVTjke",     "settings.json.EVTjke",
     };
     for (const QString& name : ours + others)
-        ASSERT_TRUE(writeAll(path(name), "left"));
+        ASSERT_TRUE(writeBytes(path(name), "left"));
     // A link that looks like ours is not a file we made.
     ASSERT_TRUE(QFile::link(path("Tempovaro.qxs.bak"), path("Tempovaro.qxs.LinKed")));
 
@@ -131,6 +131,6 @@ TEST_F(AtomicFile, SuccessfulSaveRemovesOnlyOurOwnLeftovers)
     for (const QString& name : ours)
         EXPECT_FALSE(QFileInfo::exists(path(name))) << name.toStdString();
     for (const QString& name : others)
-        EXPECT_EQ(readAll(path(name)), "left") << name.toStdString();
+        EXPECT_EQ(fileBytes(path(name)), "left") << name.toStdString();
     EXPECT_TRUE(QFileInfo(path("Tempovaro.qxs.LinKed")).isSymLink());
 }

@@ -42,7 +42,7 @@ TEST_F(ScoreTable, OneScoreMakesAFullFile)
 {
     AddScore({0x01020304, 30, 46363.5});
     EXPECT_TRUE(SaveScores());
-    const QByteArray bytes = readAll(kFile);
+    const QByteArray bytes = fileBytes(kFile);
     ASSERT_EQ(bytes.size(), 16000);
     EXPECT_EQ(bytes.left(16), record(0x01020304, 30, 46363.5));
     EXPECT_EQ(bytes.left(4), QByteArray("\x04\x03\x02\x01", 4)) << "little-endian";
@@ -77,7 +77,7 @@ TEST_F(ScoreTable, LoadTakesWhatTheFileHolds)
     QByteArray ten;
     for (int k = 0; k < 10; ++k)
         ten += record(100 + k, 20, 40000.0 + k);
-    ASSERT_TRUE(writeAll(kFile, ten));
+    ASSERT_TRUE(writeBytes(kFile, ten));
     EXPECT_TRUE(LoadScores());
     EXPECT_EQ(Scores[9].Strokes, 109);
     EXPECT_EQ(Scores[9].Date, 40009.0);
@@ -86,7 +86,7 @@ TEST_F(ScoreTable, LoadTakesWhatTheFileHolds)
 
     // A final partial record of 5 bytes: Strokes and the low byte of Seconds.
     Scores.fill(marker);
-    ASSERT_TRUE(writeAll(kFile, ten.left(48) + record(0x11223344, 0x0A0B0C0D, 2.0).left(5)));
+    ASSERT_TRUE(writeBytes(kFile, ten.left(48) + record(0x11223344, 0x0A0B0C0D, 2.0).left(5)));
     EXPECT_TRUE(LoadScores());
     EXPECT_EQ(Scores[2].Strokes, 102);
     EXPECT_EQ(Scores[3].Strokes, 0x11223344);
@@ -98,14 +98,14 @@ TEST_F(ScoreTable, LoadTakesWhatTheFileHolds)
     QByteArray tooLong;
     for (int k = 0; k < 1001; ++k)
         tooLong += record(k + 1, 60, 45000.0 + k);
-    ASSERT_TRUE(writeAll(kFile, tooLong));
+    ASSERT_TRUE(writeBytes(kFile, tooLong));
     EXPECT_TRUE(LoadScores());
     EXPECT_EQ(Scores[0].Strokes, 1);
     EXPECT_EQ(Scores[999].Strokes, 1000);
 
     // An empty file reads nothing and is still a score file.
     Scores.fill(marker);
-    ASSERT_TRUE(writeAll(kFile, QByteArray()));
+    ASSERT_TRUE(writeBytes(kFile, QByteArray()));
     EXPECT_TRUE(LoadScores());
     EXPECT_TRUE(sameBytes(Scores[0], marker));
     EXPECT_TRUE(QFileInfo::exists(kFile));
@@ -216,7 +216,7 @@ TEST_F(ScoreTable, RefusedSaveLeavesTheOldFile)
 {
     AddScore({150, 30, 45000.0});
     ASSERT_TRUE(SaveScores());
-    const QByteArray before = readAll(kFile);
+    const QByteArray before = fileBytes(kFile);
 
     AddScore({160, 30, 45001.0});
     {
@@ -224,7 +224,7 @@ TEST_F(ScoreTable, RefusedSaveLeavesTheOldFile)
         ASSERT_TRUE(diskFull.active());
         EXPECT_TRUE(SaveScores()) << "write errors are not reported";
     }
-    EXPECT_EQ(readAll(kFile), before);
+    EXPECT_EQ(fileBytes(kFile), before);
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{kFile}) << "no temporary file left";
 
     ASSERT_TRUE(QFile::remove(kFile));
@@ -239,17 +239,23 @@ TEST_F(ScoreTable, RefusedSaveLeavesTheOldFile)
 void placeUnreadableFile(const QByteArray& contents)
 {
     QFile::remove(kFile);
-    writeAll(kFile, contents);
+    writeBytes(kFile, contents);
     QFile::setPermissions(kFile, QFile::WriteOwner);
+}
+
+// A score added and saved after loading an unreadable file of one score.
+void saveOverAnUnreadableFile()
+{
+    placeUnreadableFile(record(5, 10, 3.0));
+    LoadScores();
+    AddScore({150, 30, 45000.0});
+    SaveScores();
 }
 
 TEST_F(ScoreTable, UnreadableFileIsMovedAside)
 {
     const auto ran = runUnprivileged(m_dir.path(), [] {
-        placeUnreadableFile(record(5, 10, 3.0));
-        LoadScores();
-        AddScore({150, 30, 45000.0});
-        SaveScores();
+        saveOverAnUnreadableFile();
         // The next unreadable file does not replace the first backup.
         placeUnreadableFile(record(6, 10, 4.0));
         LoadScores();
@@ -259,48 +265,42 @@ TEST_F(ScoreTable, UnreadableFileIsMovedAside)
         GTEST_SKIP() << "no unprivileged user to run as";
     for (const QString& bak : {kFile + ".bak", kFile + ".bak1"})
         QFile::setPermissions(bak, QFile::ReadOwner | QFile::WriteOwner);
-    EXPECT_EQ(readAll(kFile + ".bak"), record(5, 10, 3.0));
-    EXPECT_EQ(readAll(kFile + ".bak1"), record(6, 10, 4.0));
+    EXPECT_EQ(fileBytes(kFile + ".bak"), record(5, 10, 3.0));
+    EXPECT_EQ(fileBytes(kFile + ".bak1"), record(6, 10, 4.0));
     EXPECT_FALSE(QFileInfo::exists(kFile));
 }
 
 TEST_F(ScoreTable, SaveAfterMovingAsideWritesAFreshFile)
 {
     const auto ran = runUnprivileged(m_dir.path(), [] {
-        placeUnreadableFile(record(5, 10, 3.0));
-        LoadScores();
-        AddScore({150, 30, 45000.0});
-        SaveScores();
+        saveOverAnUnreadableFile();
         return true;
     });
     if (!ran)
         GTEST_SKIP() << "no unprivileged user to run as";
-    const QByteArray bytes = readAll(kFile);
+    const QByteArray bytes = fileBytes(kFile);
     ASSERT_EQ(bytes.size(), 16000);
     EXPECT_EQ(bytes.left(16), record(150, 30, 45000.0));
 }
 
 TEST_F(ScoreTable, UnreadableFileWithNoRoomForABackupIsNotOverwritten)
 {
-    ASSERT_TRUE(writeAll(kFile + ".bak", "x"));
+    ASSERT_TRUE(writeBytes(kFile + ".bak", "x"));
     for (int n = 1; n < 1000; ++n)
-        ASSERT_TRUE(writeAll(kFile + ".bak" + QString::number(n), "x"));
+        ASSERT_TRUE(writeBytes(kFile + ".bak" + QString::number(n), "x"));
     const auto ran = runUnprivileged(m_dir.path(), [] {
-        placeUnreadableFile(record(5, 10, 3.0));
-        LoadScores();
-        AddScore({150, 30, 45000.0});
-        SaveScores();
+        saveOverAnUnreadableFile();
         return true;
     });
     if (!ran)
         GTEST_SKIP() << "no unprivileged user to run as";
     QFile::setPermissions(kFile, QFile::ReadOwner | QFile::WriteOwner);
-    EXPECT_EQ(readAll(kFile), record(5, 10, 3.0)) << "kept, not replaced";
+    EXPECT_EQ(fileBytes(kFile), record(5, 10, 3.0)) << "kept, not replaced";
 
     // Once the file reads again, saving works as before.
     EXPECT_TRUE(LoadScores());
     EXPECT_TRUE(SaveScores());
-    EXPECT_EQ(readAll(kFile).size(), 16000);
+    EXPECT_EQ(fileBytes(kFile).size(), 16000);
 }
 
 TEST_F(ScoreTable, FolderOrPipeInThePlaceOfTheFileIsMovedAside)
@@ -309,7 +309,7 @@ TEST_F(ScoreTable, FolderOrPipeInThePlaceOfTheFileIsMovedAside)
     EXPECT_TRUE(LoadScores());
     EXPECT_TRUE(QFileInfo(kFile + ".bak").isDir());
     EXPECT_TRUE(SaveScores());
-    EXPECT_EQ(readAll(kFile).size(), 16000);
+    EXPECT_EQ(fileBytes(kFile).size(), 16000);
 
     // Opening a pipe for reading waits for a writer that never comes.
     ASSERT_TRUE(QFile::remove(kFile));
@@ -322,7 +322,7 @@ TEST_F(ScoreTable, FolderOrPipeInThePlaceOfTheFileIsMovedAside)
     EXPECT_TRUE(loaded.get());
     EXPECT_FALSE(QFileInfo::exists(kFile));
     EXPECT_TRUE(SaveScores());
-    EXPECT_EQ(readAll(kFile).size(), 16000);
+    EXPECT_EQ(fileBytes(kFile).size(), 16000);
 }
 
 } // namespace

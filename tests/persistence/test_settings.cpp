@@ -73,12 +73,16 @@ unsigned modeBits(const QString& file)
     return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : ~0u;
 }
 
+// The program's key as the store holds it now.
+QJsonObject storedKey()
+{
+    return QJsonDocument::fromJson(fileBytes(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
+}
+
 void writeStore(const QJsonObject& key)
 {
     QDir().mkpath(QFileInfo(settingsFilePath()).path());
-    QFile f(settingsFilePath());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(QJsonDocument(QJsonObject{{"Software\\Tempovaro", key}}).toJson());
+    ASSERT_TRUE(writeBytes(settingsFilePath(), QJsonDocument(QJsonObject{{"Software\\Tempovaro", key}}).toJson()));
 }
 
 void expectDefaults()
@@ -149,7 +153,7 @@ TEST_F(Settings, StoreHoldsTypedValuesWithTheirExactBytes)
     ASSERT_TRUE(SaveSettings());
 
     const QJsonObject key =
-        QJsonDocument::fromJson(readAll(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
+        QJsonDocument::fromJson(fileBytes(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
     EXPECT_EQ(key.size(), 9);
     EXPECT_EQ(key.value("Foreign").toObject(), stringValue("kept")) << "values of others stay";
     const QByteArray program = binaryOf(key, "Program");
@@ -328,7 +332,7 @@ TEST_F(Settings, LevelIsNarrowedFromTheDouble)
 TEST_F(Settings, DamagedStoreFailsSafelyAndIsRewritten)
 {
     writeStore(goodKey());
-    const QByteArray good = readAll(settingsFilePath());
+    const QByteArray good = fileBytes(settingsFilePath());
     QByteArray huge = good;
     huge.append(QByteArray(1024 * 1024, ' '));
     QByteArray garbage(4096, '\0');
@@ -347,7 +351,7 @@ TEST_F(Settings, DamagedStoreFailsSafelyAndIsRewritten)
     for (const QByteArray& bytes : damaged) {
         SCOPED_TRACE(bytes.left(60).toStdString());
         SetDefaultSettings();
-        ASSERT_TRUE(writeAll(settingsFilePath(), bytes));
+        ASSERT_TRUE(writeBytes(settingsFilePath(), bytes));
         EXPECT_FALSE(LoadSettings());
         expectDefaults();
 
@@ -363,7 +367,7 @@ TEST_F(Settings, RefusedWriteLeavesTheOldStore)
 {
     DeviceProperties.MidiChannel.ID = "5";
     ASSERT_TRUE(SaveSettings());
-    const QByteArray before = readAll(settingsFilePath());
+    const QByteArray before = fileBytes(settingsFilePath());
 
     DeviceProperties.MidiChannel.ID = "6";
     {
@@ -371,7 +375,7 @@ TEST_F(Settings, RefusedWriteLeavesTheOldStore)
         ASSERT_TRUE(diskFull.active());
         EXPECT_FALSE(SaveSettings());
     }
-    EXPECT_EQ(readAll(settingsFilePath()), before);
+    EXPECT_EQ(fileBytes(settingsFilePath()), before);
     EXPECT_EQ(QDir(QFileInfo(settingsFilePath()).path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
         << "no temporary file left behind";
 
@@ -382,7 +386,7 @@ TEST_F(Settings, RefusedWriteLeavesTheOldStore)
     EXPECT_TRUE(QFileInfo(settingsFilePath()).isDir());
 
     qputenv("XDG_CONFIG_HOME", path("blocked").toLocal8Bit());
-    ASSERT_TRUE(writeAll(path("blocked"), "x"));
+    ASSERT_TRUE(writeBytes(path("blocked"), "x"));
     EXPECT_FALSE(SaveSettings());
 }
 
@@ -446,7 +450,7 @@ namespace {
 
 QJsonObject storeOnDisk()
 {
-    return QJsonDocument::fromJson(readAll(settingsFilePath())).object();
+    return QJsonDocument::fromJson(fileBytes(settingsFilePath())).object();
 }
 
 } // namespace
@@ -454,7 +458,7 @@ QJsonObject storeOnDisk()
 TEST_F(Settings, StoreThatCannotBeReadIsKeptAsABackupBeforeTheSave)
 {
     writeStore(goodKey());
-    QByteArray huge = readAll(settingsFilePath());
+    QByteArray huge = fileBytes(settingsFilePath());
     huge.append(QByteArray(1024 * 1024, ' '));
     const QByteArray unreadable[] = {
         R"({"Software\\Tempovaro": {"MidiNoteNr": )", // cut short
@@ -465,11 +469,11 @@ TEST_F(Settings, StoreThatCannotBeReadIsKeptAsABackupBeforeTheSave)
     int n = 0;
     for (const QByteArray& bytes : unreadable) {
         SCOPED_TRACE(bytes.left(60).toStdString());
-        ASSERT_TRUE(writeAll(settingsFilePath(), bytes));
+        ASSERT_TRUE(writeBytes(settingsFilePath(), bytes));
         EXPECT_FALSE(LoadSettings());
         ASSERT_TRUE(SaveSettings());
         const QString backup = settingsFilePath() + ".bak" + (n == 0 ? QString() : QString::number(n));
-        EXPECT_EQ(readAll(backup), bytes) << "earlier backups are never overwritten";
+        EXPECT_EQ(fileBytes(backup), bytes) << "earlier backups are never overwritten";
         EXPECT_TRUE(LoadSettings()) << "the new store is whole";
         ++n;
     }
@@ -485,18 +489,18 @@ TEST_F(Settings, StoreWithNoFreeBackupNameIsNotSavedOver)
 {
     const QString store = settingsFilePath();
     QDir().mkpath(QFileInfo(store).path());
-    ASSERT_TRUE(writeAll(store, "{ broken"));
-    ASSERT_TRUE(writeAll(store + ".bak", "old"));
+    ASSERT_TRUE(writeBytes(store, "{ broken"));
+    ASSERT_TRUE(writeBytes(store + ".bak", "old"));
     for (int i = 1; i < 1000; ++i)
-        ASSERT_TRUE(writeAll(store + ".bak" + QString::number(i), "old"));
+        ASSERT_TRUE(writeBytes(store + ".bak" + QString::number(i), "old"));
     EXPECT_FALSE(SaveSettings());
-    EXPECT_EQ(readAll(store), "{ broken");
+    EXPECT_EQ(fileBytes(store), "{ broken");
 }
 
 TEST_F(Settings, ByteOrderMarkBeforeTheStoreIsRead)
 {
     writeStore(goodKey());
-    ASSERT_TRUE(writeAll(settingsFilePath(), "\xEF\xBB\xBF" + readAll(settingsFilePath())));
+    ASSERT_TRUE(writeBytes(settingsFilePath(), "\xEF\xBB\xBF" + fileBytes(settingsFilePath())));
     EXPECT_TRUE(LoadSettings());
     EXPECT_EQ(DeviceProperties.loadMidiNoteNr(), 38);
     EXPECT_EQ(ProgramSettings.DisplayMode, 2);
@@ -517,7 +521,7 @@ TEST_F(Settings, ValuesOfOtherVersionsSurviveALoadAndASave)
         key.insert(it.key(), it.value());
     const QJsonObject otherKey{{"Program", stringValue("someone else's")}};
     QDir().mkpath(QFileInfo(settingsFilePath()).path());
-    ASSERT_TRUE(writeAll(settingsFilePath(),
+    ASSERT_TRUE(writeBytes(settingsFilePath(),
                          QJsonDocument(QJsonObject{{"Software\\Tempovaro", key}, {"Software\\Other", otherKey}, {"Version", 7}})
                              .toJson()));
 
@@ -565,9 +569,6 @@ TEST_F(Settings, AudioDetectorIsReadAfterTheEightValuesAndNeverFailsTheLoad)
 
 TEST_F(Settings, AudioDetectorRoundTripsAndStaysOutOfAStoreThatNeverChoseIt)
 {
-    const auto storedKey = [] {
-        return QJsonDocument::fromJson(readAll(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
-    };
     ASSERT_TRUE(SaveSettings());
     EXPECT_FALSE(storedKey().contains("AudioDetector"));
 
@@ -592,9 +593,6 @@ TEST_F(Settings, AudioDetectorRoundTripsAndStaysOutOfAStoreThatNeverChoseIt)
 
 TEST_F(Settings, ClickSettingsRoundTripAfterTheEightAndReadEachOnItsOwn)
 {
-    const auto storedKey = [] {
-        return QJsonDocument::fromJson(readAll(settingsFilePath())).object().value("Software\\Tempovaro").toObject();
-    };
     ASSERT_TRUE(SaveSettings());
     EXPECT_FALSE(storedKey().contains("ClickTempo")) << "a store that never saw the click keeps its values";
 

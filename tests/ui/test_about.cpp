@@ -2,6 +2,7 @@
 // labels show their whole text with the right edge where designed, and OK
 // or Enter ends the modal run.
 
+#include "QtTestPrograms.h"
 #include "ui/help/QX_About.h"
 
 #include <QDesktopServices>
@@ -76,5 +77,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAbout)
+TEMPOVARO_QTEST(TestAbout)
 #include "test_about.moc"

@@ -1,6 +1,7 @@
 // The level meter drawn offscreen: which rows are lit for a level, and that
 // a resize rebuilds both tube pictures at the new size.
 
+#include "QtTestPrograms.h"
 #include "ui/common/QX_Barometer.h"
 #include "ui/common/QX_Graphics.h"
 
@@ -114,5 +115,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestBarometer)
+TEMPOVARO_QTEST(TestBarometer)
 #include "test_barometer.moc"

@@ -2,6 +2,7 @@
 // click starts and stops by hand and with the measurement. It plays on
 // ALSA's "null" device, which needs no sound card or server.
 
+#include "QtTestPrograms.h"
 #include "persistence/QX_Global.h"
 #include "trigger/QX_TriggerDevice.h"
 #include "ui/click/ClickWindow.h"
@@ -128,5 +129,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestClickWindow)
+TEMPOVARO_QTEST(TestClickWindow)
 #include "test_click_window.moc"

@@ -6,6 +6,7 @@
 // stopped so nothing ticks behind the test's back.
 
 #include "PreviewSession.h"
+#include "QtTestPrograms.h"
 #include "persistence/QX_Global.h"
 #include "session/QX_TriggerFactory.h"
 #include "test_device_select_support.h"
@@ -124,6 +125,14 @@ class TestDeviceSelect : public QObject {
     {
         auto dialog = std::make_unique<TDeviceSelect>(m_preview.session);
         dialog->TimerVolume->stop();
+        return dialog;
+    }
+    // Shown and activated, as the main window opens it.
+    std::unique_ptr<TDeviceSelect> shownDialog()
+    {
+        auto dialog = makeDialog();
+        dialog->show();
+        dialog->FormActivate();
         return dialog;
     }
 
@@ -258,9 +267,7 @@ private slots:
 
     void selectionHandlersEditTheWorkingCopyAndRebuildTheDevice()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         const size_t before = g_log.built.size();
 
         chooseListEntry(dialog->CBAudio, 0);
@@ -290,9 +297,7 @@ private slots:
 
     void trackBarSetsTheLevelOnTheRunningDevice()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         const size_t built = g_log.built.size();
         dialog->TBVolume->setFocus();
         QTest::keyClick(dialog->TBVolume, Qt::Key_Home);
@@ -313,9 +318,7 @@ private slots:
 
     void trackBarFillRisesFromTheBottomWithTheLevel()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         // Coloured groove pixels down the bar's middle, in its upper and lower half.
         const auto filled = [&](int position) {
             dialog->TBVolume->setValue(position);
@@ -338,9 +341,7 @@ private slots:
 
     void volumeThumbIsDrawnAndGrabbedOver26Pixels()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         QSlider* bar = dialog->TBVolume;
         const auto handleAt = [&](int position) {
             bar->setValue(position);
@@ -389,9 +390,7 @@ private slots:
 
     void lineWithoutLevelPutsTheBarAtTheBottom()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         QCOMPARE(dialog->TBVolume->value(), 750);
         chooseListEntry(dialog->CBAudioChannel, 2);
         QCOMPARE(dialog->Properties.AudioChannel.Level, -1.0f);
@@ -436,9 +435,7 @@ private slots:
 
     void audioMeterMapsDecibelsHoldsPeaksAndDecays()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         PaintCounter paints;
         dialog->Barometer->installEventFilter(&paints);
 
@@ -483,9 +480,7 @@ private slots:
 
     void quietInputLeavesTheMeterAlone()
     {
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         PaintCounter paints;
         dialog->Barometer->installEventFilter(&paints);
         // 0.003 lies below -48 dB: nothing shows and nothing is repainted.
@@ -503,9 +498,7 @@ private slots:
     void singleNoteModeLearnsAndShowsTheNote()
     {
         DeviceProperties.TriggerDeviceType = 2;
-        auto dialog = makeDialog();
-        dialog->show();
-        dialog->FormActivate();
+        auto dialog = shownDialog();
         QVERIFY(dialog->RBAll->isChecked());
         QCOMPARE(dialog->LearnedNote, -1);
 
@@ -648,5 +641,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDeviceSelect)
+TEMPOVARO_QTEST(TestDeviceSelect)
 #include "test_device_select.moc"

@@ -1,6 +1,7 @@
 // The built-in pictures: linked into the program, in the shapes the windows
 // rely on, and still exactly what tools/make-artwork writes.
 
+#include "FileBytes.h"
 #include "QtTempFolder.h"
 #include "ui/common/QX_Graphics.h"
 
@@ -18,12 +19,6 @@ const char* const kFiles[] = {"background.png",          "stopwatch.png",       
                               "icons/tempovaro-16.png",  "icons/tempovaro-24.png", "icons/tempovaro-32.png",
                               "icons/tempovaro-48.png",  "icons/tempovaro-64.png", "icons/tempovaro-128.png",
                               "icons/tempovaro-256.png", "icons/tempovaro.svg",   "device_icon.png"};
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 quint32 le32(const QByteArray& b, int at)
 {
@@ -51,8 +46,8 @@ TEST(Artwork, GeneratorWritesTheCommittedFiles)
     ASSERT_EQ(tool.exitStatus(), QProcess::NormalExit);
     ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
     for (const char* name : kFiles) {
-        const QByteArray made = readAll(dir.filePath(name));
-        const QByteArray committed = readAll(QStringLiteral(RESOURCES_DIR "/") + name);
+        const QByteArray made = fileBytes(dir.filePath(name));
+        const QByteArray committed = fileBytes(QStringLiteral(RESOURCES_DIR "/") + name);
         ASSERT_FALSE(made.isEmpty()) << name;
         EXPECT_TRUE(made == committed) << name << " differs from the generator's output; run make-artwork resources/";
     }
@@ -61,7 +56,7 @@ TEST(Artwork, GeneratorWritesTheCommittedFiles)
 TEST(Artwork, TubePicturesAreBareDibs)
 {
     for (const char* alias : {":/BAROMETER", ":/BARO_OFF"}) {
-        const QByteArray b = readAll(alias);
+        const QByteArray b = fileBytes(alias);
         ASSERT_EQ(b.size(), 10322) << alias;
         EXPECT_EQ(le32(b, 0), 40u);
         EXPECT_EQ(le32(b, 4), 13u);
@@ -159,7 +154,7 @@ TEST(Artwork, DeviceIconIs256ColoursOnATransparentGround)
 // opaque dial centre and the stopwatch's red mark in the same place.
 TEST(Artwork, ThemeIconsAreTheWindowIconAtEverySize)
 {
-    EXPECT_TRUE(readAll(RESOURCES_DIR "/icons/tempovaro-32.png") == readAll(RESOURCES_DIR "/icon.png"));
+    EXPECT_TRUE(fileBytes(RESOURCES_DIR "/icons/tempovaro-32.png") == fileBytes(RESOURCES_DIR "/icon.png"));
     for (int size : {16, 24, 32, 48, 64, 128, 256}) {
         const QImage icon(QStringLiteral(RESOURCES_DIR "/icons/tempovaro-%1.png").arg(size));
         ASSERT_EQ(icon.size(), QSize(size, size)) << size;
@@ -174,6 +169,6 @@ TEST(Artwork, ThemeIconsAreTheWindowIconAtEverySize)
         EXPECT_GT(mark.red(), mark.green() + 60) << size;
         EXPECT_GT(mark.red(), mark.blue() + 60) << size;
     }
-    const QByteArray svg = readAll(RESOURCES_DIR "/icons/tempovaro.svg");
+    const QByteArray svg = fileBytes(RESOURCES_DIR "/icons/tempovaro.svg");
     EXPECT_TRUE(svg.contains("viewBox=\"0 0 32 32\"")) << svg.constData();
 }

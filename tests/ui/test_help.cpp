@@ -1,6 +1,7 @@
 // The help window: the page's size and colours, the wheel step of half the
 // wheel delta, and that showing it again reuses the one window.
 
+#include "QtTestPrograms.h"
 #include "ui/help/QX_Help.h"
 
 #include <QApplication>
@@ -150,5 +151,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestHelp)
+TEMPOVARO_QTEST(TestHelp)
 #include "test_help.moc"

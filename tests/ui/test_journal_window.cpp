@@ -2,7 +2,9 @@
 // the way a drummer reads them, Enter opens a run through the hook, Delete
 // asks once and deletes only from the journal, and the window never crashes
 // on a journal it cannot open.
+#include "FileBytes.h"
 #include "QtTempFolder.h"
+#include "QtTestPrograms.h"
 #include "ui/journal/JournalProgressChart.h"
 #include "ui/journal/JournalTableModel.h"
 #include "ui/journal/JournalWindow.h"
@@ -187,10 +189,7 @@ private slots:
             for (int k = 0; k < 3; ++k)
                 QVERIFY(db.addRun(stored(1'700'000'000'000 + k * kDayMs, 30000, 100 + k, RunResult::Record)));
         }
-        QFile f(scores);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        QVERIFY(f.write(QByteArray(16000, '\x7f')) == 16000);
-        f.close();
+        QVERIFY(writeBytes(scores, QByteArray(16000, '\x7f')));
 
         JournalWindow w(path, scores);
         QStringList questions;
@@ -219,8 +218,7 @@ private slots:
         QCOMPARE(questions.size(), 2);
         QCOMPARE(w.model()->rowCount(), 2);
         QVERIFY(!w.loadRun(second));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray(16000, '\x7f'));
+        QCOMPARE(fileBytes(scores), QByteArray(16000, '\x7f'));
 
         // A run written while the drummer was elsewhere shows on coming back.
         QWidget elsewhere;
@@ -269,9 +267,7 @@ private slots:
         std::memcpy(bytes.data(), &strokes, 4);
         std::memcpy(bytes.data() + 4, &seconds, 4);
         std::memcpy(bytes.data() + 8, &date, 8);
-        QFile f(scores);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == 16000);
-        f.close();
+        QVERIFY(writeBytes(scores, bytes));
         int asked = 0;
         {
             JournalWindow w(m_dir.filePath("offer.sqlite"), scores);
@@ -312,9 +308,7 @@ private slots:
     void aDamagedJournalIsSaidSoAndMovedAsideOnlyWhenAgreed()
     {
         const QString path = m_dir.filePath("damaged.sqlite");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("scores, not a journal\n") > 0);
-        f.close();
+        QVERIFY(writeBytes(path, "scores, not a journal\n"));
         QStringList asked;
         for (const bool agree : {false, true}) {
             JournalWindow w(path, m_dir.filePath("none.qxs"));
@@ -336,5 +330,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestJournalWindow)
+TEMPOVARO_QTEST(TestJournalWindow)
 #include "test_journal_window.moc"

@@ -1,6 +1,7 @@
 // The Run Report window, offscreen: a stored run's header, figures and
 // charts, and a live run followed in steps ending where the finished run's
 // report begins.
+#include "QtTestPrograms.h"
 #include "ui/report/QX_RunReport.h"
 
 #include <QAreaSeries>
@@ -250,5 +251,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestRunReport)
+TEMPOVARO_QTEST(TestRunReport)
 #include "test_run_report.moc"

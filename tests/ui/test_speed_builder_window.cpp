@@ -3,6 +3,7 @@
 // output sample where the strokes are timed, the tempo steps up after a pass
 // and back after a fail, the status says so, and the plan is kept after each
 // repetition in one row, and at its end.
+#include "QtTestPrograms.h"
 #include "journal/JournalDatabase.h"
 #include "persistence/QX_Global.h"
 #include "ui/click/SpeedBuilderWindow.h"
@@ -210,5 +211,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSpeedBuilderWindow)
+TEMPOVARO_QTEST(TestSpeedBuilderWindow)
 #include "test_speed_builder_window.moc"

@@ -1,5 +1,6 @@
 // The trigger check window, driven through its buttons with a made-up
 // input and a clock the test moves.
+#include "QtTestPrograms.h"
 #include "ui/device/TriggerCheckDialog.h"
 
 #include "trigger/AudioDetectorBase.h"
@@ -124,5 +125,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestTriggerCheckDialog)
+TEMPOVARO_QTEST(TestTriggerCheckDialog)
 #include "test_trigger_check_dialog.moc"
