@@ -55,7 +55,20 @@
 //      from headphones), nor, until four intervals give the pace, a burst
 //      within 20 ms of a stroke that peaks louder than it: that stroke's
 //      attack still building, as some snares' does 16 ms after the stick.
-//   4. Refractory time from the onset: 11.8 ms, or half the median of the last
+//   4. The strike (StrikeFlux.h): six octave bands from 500 Hz up, each
+//      band's level every millisecond against its own maximum 2 to 8 ms
+//      before, the rises summed in dB. A ring decays and beats within that
+//      maximum; a stick's attack rises in every band at once, however soft.
+//      A candidate whose flux reaches 15 dB (Choices::strikeFlux), or a
+//      millisecond's flux that does so while no candidate runs, which starts
+//      one, is struck if it brings 2 dB of power or treble over what came
+//      before (any gain where the player's next stroke is due, within a
+//      quarter of the usual interval), and, sooner than half that interval
+//      after a stroke, rises half as much as the player's recent strokes did.
+//      A struck candidate is counted as a fresh attack is: down to 32 dB
+//      under the loudest recent stroke, past the rules of step 3 that judge
+//      a rise out of a ring by the strokes before it.
+//   5. Refractory time from the onset: 11.8 ms, or half the median of the last
 //      four intervals up to 30 ms, so a ringing drum's ripples between steady
 //      strokes are not counted; extended while the input clips, as a clipped
 //      stroke's distorted ring fakes attacks.
@@ -91,6 +104,7 @@
 #include "trigger/AudioDetectorBase.h"
 #include "trigger/Biquad.h"
 #include "trigger/QX_Inputs.h"
+#include "trigger/StrikeFlux.h"
 
 #include <array>
 #include <cstdint>
@@ -145,6 +159,11 @@ public:
         // ghost notes between accents. A voice within about 1.5 s of the
         // last loud stroke may then count.
         double playingPeak = 0.01;
+        // The summed rise over the bands (StrikeFlux) at which a candidate
+        // was struck, 15 dB: the room's noise in six narrow bands reaches 12
+        // to 16 dB with no more power, a stroke out of the room 60 to 72 dB,
+        // a ghost note under a ringing tom 13 to 16 dB.
+        double strikeFlux = 15.0;
     };
     void setChoices(const Choices& choices) { m_choices = choices; }
 
@@ -202,6 +221,10 @@ private:
         double edgeFast = 0; // over 0.5 ms
     };
     Powers m_powers;
+    StrikeFlux m_strike;
+    float m_candidateFlux = 0; // the largest flux since the candidate started
+    float m_strokeFlux = 0;    // the counted strokes' flux, followed stroke by stroke
+    std::int64_t m_paceSamples = 0; // the median of the last four intervals; 0 until known
     // The treble over 12 ms before a candidate and its sum over the attack.
     double m_edgeBefore = 0;
     double m_edgeAttackSum = 0;
