@@ -22,22 +22,23 @@ constexpr float kBandCap = 12.0f;
 
 void StrikeFlux::reset(int sampleRate)
 {
+    m_b0.fill(0.0f);
+    m_a1.fill(0.0f);
+    m_a2.fill(0.0f);
+    m_s1.fill(0.0f);
+    m_s2.fill(0.0f);
+    m_power.fill(0.0f);
     for (int b = 0; b < kBands; ++b) {
         const double w0 = 2.0 * std::numbers::pi * std::min(kCentresHz[b], 0.45 * sampleRate) / sampleRate;
         const double alpha = std::sin(w0) / (2.0 * kBandQ);
         const double a0 = 1.0 + alpha;
-        BiquadCoefficients k;
-        k.b0 = static_cast<float>(alpha / a0);
-        k.b1 = 0.0f;
-        k.b2 = static_cast<float>(-alpha / a0);
-        k.a1 = static_cast<float>(-2.0 * std::cos(w0) / a0);
-        k.a2 = static_cast<float>((1.0 - alpha) / a0);
-        m_coef[b] = k;
-        m_band[b] = Biquad{};
-        m_power[b] = 0;
+        // Band-pass, 0 dB at the centre: b0 = alpha, b1 = 0, b2 = -alpha.
+        m_b0[b] = static_cast<float>(alpha / a0);
+        m_a1[b] = static_cast<float>(-2.0 * std::cos(w0) / a0);
+        m_a2[b] = static_cast<float>((1.0 - alpha) / a0);
         m_levels[b].fill(10.0f * static_cast<float>(std::log10(kFloorPower)));
     }
-    m_smooth = 1.0 - std::exp(-1.0 / (kSmoothSeconds * sampleRate));
+    m_smooth = static_cast<float>(1.0 - std::exp(-1.0 / (kSmoothSeconds * sampleRate)));
     m_frame = 0;
     m_inHop = 0;
     m_flux = 0;
@@ -46,9 +47,10 @@ void StrikeFlux::reset(int sampleRate)
 
 bool StrikeFlux::push(float x)
 {
-    for (int b = 0; b < kBands; ++b) {
-        const auto& k = m_coef[b];
-        const double y = m_band[b].step(x, k.b0, k.b1, k.b2, k.a1, k.a2);
+    for (int b = 0; b < kLanes; ++b) {
+        const float y = m_b0[b] * x + m_s1[b];
+        m_s1[b] = m_s2[b] - m_a1[b] * y;
+        m_s2[b] = -m_b0[b] * x - m_a2[b] * y;
         m_power[b] += m_smooth * (y * y - m_power[b]);
     }
     if (++m_inHop < kHopSamples)
@@ -58,7 +60,7 @@ bool StrikeFlux::push(float x)
     const auto slot = static_cast<std::size_t>(m_frame % kHistoryFrames);
     float sum = 0.0f, treble = 0.0f;
     for (int b = 0; b < kBands; ++b) {
-        const float level = 10.0f * std::log10(static_cast<float>(m_power[b] + kFloorPower));
+        const float level = 10.0f * std::log10(m_power[b] + static_cast<float>(kFloorPower));
         auto& history = m_levels[b];
         // The slot about to be written holds frame t-8; the one before it t-1, left out.
         const auto previous = static_cast<std::size_t>((m_frame + kHistoryFrames - 1) % kHistoryFrames);
