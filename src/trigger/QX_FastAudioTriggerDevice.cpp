@@ -39,7 +39,9 @@ constexpr std::int64_t kGateSamples = 132;
 // A strike seen in the bands' flux started up to 3 ms before the frame that
 // shows it: the flux compares with the levels 2 ms back, smoothed over 1 ms.
 constexpr std::int64_t kStrikeLookBack = 132;
-// The flux of the player's strokes is followed over about the last four.
+// The flux of the player's strokes is followed over about the last four;
+// sooner than half the usual interval after a stroke a strike must rise half
+// as much as they did (decideCandidate).
 constexpr float kStrokeFluxCoef = 0.25f;
 constexpr float kOutOfPaceFlux = 0.5f;
 constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset

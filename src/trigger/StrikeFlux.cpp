@@ -42,7 +42,6 @@ void StrikeFlux::reset(int sampleRate)
     m_frame = 0;
     m_inHop = 0;
     m_flux = 0;
-    m_trebleFlux = 0;
 }
 
 bool StrikeFlux::push(float x)
@@ -58,7 +57,7 @@ bool StrikeFlux::push(float x)
     m_inHop = 0;
 
     const auto slot = static_cast<std::size_t>(m_frame % kHistoryFrames);
-    float sum = 0.0f, treble = 0.0f;
+    float sum = 0.0f;
     for (int b = 0; b < kBands; ++b) {
         const float level = 10.0f * std::log10(m_power[b] + static_cast<float>(kFloorPower));
         auto& history = m_levels[b];
@@ -70,12 +69,9 @@ bool StrikeFlux::push(float x)
                 before = std::max(before, history[f]);
         const float rise = std::clamp(level - before, 0.0f, kBandCap);
         sum += rise;
-        if (b >= kBands - 3)
-            treble += rise;
         history[slot] = level;
     }
     ++m_frame;
     m_flux = sum;
-    m_trebleFlux = treble;
     return true;
 }
