@@ -351,8 +351,11 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
                               : (reference > 0.0f && peak < kRelativePeak * reference)
             || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak;
+    // A strike on the player's beat is no voice, however soft: the end of a
+    // decrescendo at 35/s lies under -40 dBFS, and its strokes never rise
+    // 16 dB out of the ring. (A voice never sets a pace: it is not counted.)
     const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore
-        && m_maskPeak < m_choices.playingPeak;
+        && m_maskPeak < m_choices.playingPeak && !trusted;
     if (peak < kQuietestStrokePeak || faint || (attackPower < kConfirmRatio * m_levelBefore && !click && !struck) || masked) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
