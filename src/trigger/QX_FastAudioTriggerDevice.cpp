@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <tuple>
 
 namespace {
@@ -35,6 +36,14 @@ constexpr std::int64_t kWarmUpSamples = 441;     // 10 ms for the levels to sett
 constexpr std::int64_t kMaxRiseSamples = 88;     // 2 ms
 // Once the envelope has risen 3 dB it has 3 ms to clear the noise gate.
 constexpr std::int64_t kGateSamples = 132;
+// A strike seen in the bands' flux started up to 3 ms before the frame that
+// shows it: the flux compares with the levels 2 ms back, smoothed over 1 ms.
+constexpr std::int64_t kStrikeLookBack = 132;
+// The flux of the player's strokes is followed over about the last four;
+// sooner than half the usual interval after a stroke a strike must rise half
+// as much as they did (decideCandidate).
+constexpr float kStrokeFluxCoef = 0.25f;
+constexpr float kOutOfPaceFlux = 0.5f;
 constexpr std::int64_t kAttackSamples = 176;     // 4 ms measured from the onset
 constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 // Some snares' attack comes in two bursts up to 16 ms apart (the stick, then
@@ -112,6 +121,8 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_highPass = highPass300Hz(kSampleRate);
 
     m_powers = Powers{};
+    m_strike.reset(kSampleRate);
+    m_candidateFlux = 0;
     m_edgeBefore = 0;
     m_edgeAttackSum = 0;
     m_levelBefore = 0;
@@ -126,6 +137,8 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_refractoryEnd = 0;
     m_lastOnset = -1;
     m_paceKnown = false;
+    m_paceSamples = 0;
+    m_strokeFlux = 0;
     m_candidatePeak = 0;
     m_onsets.fill(Onset{});
     m_recentEnvelope.fill(0.0f);
@@ -164,6 +177,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         if (meter > blockPeak)
             blockPeak = meter;
 
+        const bool frameClosed = m_strike.push(filtered);
         const double power = static_cast<double>(filtered) * filtered;
         p.fast += kFastCoef * (power - p.fast);
         m_recentEnvelope[static_cast<std::size_t>(index) % m_recentEnvelope.size()] = static_cast<float>(p.fast);
@@ -182,6 +196,14 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
 
         switch (m_phase) {
         case Phase::Idle:
+            if (frameClosed && index >= kWarmUpSamples && m_strike.flux() >= m_choices.strikeFlux
+                && p.fast > kAbsoluteFloor) {
+                // Every band rose at once: a strike, however little it
+                // lifts the whole band's envelope over a ring.
+                startCandidate(std::max(m_quietSample + 1, index - kStrikeLookBack), p);
+                m_candidateFlux = m_strike.flux();
+                break;
+            }
             // A stick's click starts a candidate however little the whole
             // band rises: under the body of a drum still sounding from the
             // last accent the 3 dB rise may never come. Its onset is no
@@ -211,6 +233,8 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
             }
             break;
         case Phase::Candidate:
+            if (frameClosed)
+                m_candidateFlux = std::max(m_candidateFlux, m_strike.flux());
             m_attackSum += power;
             m_edgeAttackSum += edgePower;
             ++m_attackSamples;
@@ -276,6 +300,7 @@ void TQX_FastAudioTriggerDevice::startCandidate(std::int64_t onset, const Powers
     m_edgeAttackSum = 0;
     m_attackSamples = 0;
     m_candidatePeak = p.fast;
+    m_candidateFlux = 0;
     m_riseSample = -1;
 }
 
@@ -296,14 +321,42 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // Within 20 ms of a stroke such a click is the stroke's own second burst.
     const bool click = edgePower >= m_choices.clickRise * m_edgeBefore
         && (m_lastOnset < 0 || m_candidateOnset - m_lastOnset >= kAttackBuildsSamples);
-    const bool fresh = click || (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
+    // Struck: every band rose at once, and the candidate brings 2 dB of
+    // power or of treble over what sounded before (a ring's partials beating
+    // out of a trough rise in a band or two while the whole falls; the
+    // room's noise in six narrow bands rises 12 to 16 dB in sum, with no
+    // more power). Where the player's next stroke is due (within a quarter
+    // of the usual interval) any gain will do: at 25 to 30/s a stroke's
+    // attack sits in the ring of the one before. Nor is a swell whose treble
+    // falls (outOfRing) a strike: a floor tom's beating ring 80 to 110 ms
+    // after its stroke rose 16 to 23 dB in the bands with 0.5 to 0.8 of the
+    // treble before it. Sooner than half the usual interval after a stroke a
+    // strike must rise half as much as the player's recent strokes: a
+    // sample's own second burst 40 to 50 ms after a tom's attack rose 15 to
+    // 25 dB, the strokes 65 to 72 dB.
+    const std::int64_t since = m_lastOnset < 0 ? 0 : m_candidateOnset - m_lastOnset;
+    const bool due = m_paceSamples > 0 && std::llabs(since - m_paceSamples) <= m_paceSamples / 4;
+    const double gain = due ? 1.0 : kConfirmRatio;
+    const bool inPace = m_paceSamples == 0 || m_lastOnset < 0 || since >= m_paceSamples / 2
+        || m_candidateFlux >= kOutOfPaceFlux * m_strokeFlux;
+    const bool struck = m_candidateFlux >= m_choices.strikeFlux && inPace && !outOfRing
+        && (attackPower >= gain * m_levelBefore || edgePower >= gain * m_edgeBefore);
+    // Until the player's pace is known, and after a pause of over two
+    // intervals, a strike is judged as any attack is: a wall's echo 50 ms
+    // after a lone stroke is a strike 20 dB down too, and so is the room's
+    // noise over a snare's tail 400 ms after the last stroke of a roll.
+    const bool trusted = struck && m_paceSamples > 0 && since <= 2 * m_paceSamples;
+    const bool fresh = trusted || click || (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
         || attackPower >= m_choices.plainRise * m_levelBefore;
     const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
                               : (reference > 0.0f && peak < kRelativePeak * reference)
             || peak < (outOfRing ? kRingMaskRatio : kMaskRatio) * m_maskPeak;
+    // A strike on the player's beat is no voice, however soft: the end of a
+    // decrescendo at 35/s lies under -40 dBFS, and its strokes never rise
+    // 16 dB out of the ring. (A voice never sets a pace: it is not counted.)
     const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore
-        && m_maskPeak < m_choices.playingPeak;
-    if (peak < kQuietestStrokePeak || faint || (attackPower < kConfirmRatio * m_levelBefore && !click) || masked) {
+        && m_maskPeak < m_choices.playingPeak && !trusted;
+    if (peak < kQuietestStrokePeak || faint || (attackPower < kConfirmRatio * m_levelBefore && !click && !struck) || masked) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;
@@ -323,6 +376,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     m_onsets[static_cast<std::size_t>(m_onsetIndex)] = Onset{onset, interval, peak};
     m_onsetIndex = (m_onsetIndex + 1) % 8;
     m_lastOnset = onset;
+    m_strokeFlux += kStrokeFluxCoef * (m_candidateFlux - m_strokeFlux);
     // Past full scale the peak is the clipping's overshoot in the filter, not
     // the drum: it must not mask the next stroke.
     const double maskPeak = std::min(static_cast<double>(peak), 1.0);
@@ -345,6 +399,9 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
         std::sort(std::begin(intervals), std::end(intervals));
         const std::int64_t median = (intervals[1] + intervals[2]) / 2;
         refractory = std::clamp(median / 2, kRefractorySamples, kLongestRefractorySamples);
+        m_paceSamples = median;
+    } else {
+        m_paceSamples = 0;
     }
     m_paceKnown = steady;
     m_phase = Phase::Refractory;
