@@ -66,9 +66,12 @@
 //      before (any gain where the player's next stroke is due, within a
 //      quarter of the usual interval), and, sooner than half that interval
 //      after a stroke, rises half as much as the player's recent strokes did.
-//      A struck candidate is counted as a fresh attack is: down to 32 dB
-//      under the loudest recent stroke, past the rules of step 3 that judge
-//      a rise out of a ring by the strokes before it.
+//      A struck candidate within two intervals of the last stroke is
+//      counted as a fresh attack is: down to 32 dB under the loudest recent
+//      stroke, past the rules of step 3 that judge a rise out of a ring by
+//      the strokes before it. Past a beat and a half it must also bring a
+//      stick's click (treble that does not fall) or a 6 dB attack: there
+//      the roll may have ended, and the drum's tail swells as it beats.
 //   5. Refractory time from the onset: 11.8 ms, or half the median of the last
 //      four intervals up to 30 ms, so a ringing drum's ripples between steady
 //      strokes are not counted; extended while the input clips, as a clipped
