@@ -64,8 +64,10 @@
 //      millisecond's flux that does so while no candidate runs, which starts
 //      one, is struck if it brings 2 dB of power or treble over what came
 //      before (any gain where the player's next stroke is due, within a
-//      quarter of the usual interval), and, sooner than half that interval
-//      after a stroke, rises half as much as the player's recent strokes did.
+//      quarter of the usual interval, if the ring there is within 20 dB of
+//      the player's strokes or the strike rises half as much as theirs did),
+//      and, sooner than half that interval after a stroke, rises half as
+//      much as the player's recent strokes did.
 //      A struck candidate within two intervals of the last stroke is
 //      counted as a fresh attack is: down to 32 dB under the loudest recent
 //      stroke, past the rules of step 3 that judge a rise out of a ring by

@@ -338,6 +338,9 @@ TEST_F(FastDetector, CountsGhostNotesAndNothingElseOnTheHardestKitCases)
         {"Millo-Drums_v.1", "Tom Low", "pad 12/s ghosts", 0.97},
         {"rumpf_kit_z01_h2", "b3 - low tom", "mic 30/s hands", 0.97},
         {"ForzeeStereo", "Snare 2 (Pearl Free Floating Maple 14x3.5)", "mic 30/s clipped", 0.97},
+        // A high tom's ring beats 20 ms before the next stroke is due, 30 dB
+        // under the strokes: waived the gain on the beat, it hid two strokes.
+        {"Millo_MultiLayered3", "Tom Hi", "mic 4/s clipped", 0.99},
     };
     const auto drums = drum::kitDrums();
     for (const auto& c : cases) {
