@@ -82,7 +82,7 @@
 // flux starts its candidate up to 3 ms back). Measured on the 70 drums of
 // tests/support/DrumCorpus, each kit held out of the choices it is scored
 // with (bench_fast_detector --table; in the README): mean F by microphone
-// 0.910, 0.955, 0.923, 0.881, 0.899 at 4, 8, 12, 16, 20/s (Standard 0.931,
+// 0.912, 0.955, 0.923, 0.881, 0.899 at 4, 8, 12, 16, 20/s (Standard 0.931,
 // 0.918, 0.882, 0.810, 0.850) and 0.854, 0.821 at 25, 30/s; on a pad 0.97
 // to 1.00 up to 35/s; nothing counted in a minute of room noise, speech or click bleed.
 // The strike (step 4) raised the pads from 0.95 to 0.97 at their worst, the
