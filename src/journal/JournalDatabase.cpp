@@ -18,8 +18,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -125,6 +127,23 @@ std::atomic<unsigned> g_connectionSerial{0};
 // call into the registry makes the hand-off visible; it is held for a lookup.
 std::mutex g_registryMutex;
 
+// A new journal is switched to WAL once. Two programs switching it at the
+// same moment: SQLite answers the second "locked" at once, without waiting
+// out its busy timeout (it will not wait to upgrade a lock the statement
+// holds), so the switch is tried again here for as long.
+bool switchToWal(QSqlQuery& q, int busyTimeoutMs)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMs);
+    for (;;) {
+        if (q.exec(QStringLiteral("PRAGMA journal_mode = WAL")))
+            return true;
+        const int code = primaryCode(q.lastError());
+        if ((code != kSqliteBusy && code != kSqliteLocked) || std::chrono::steady_clock::now() >= giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 } // namespace
 
 JournalDatabase::JournalDatabase(QString path)
@@ -227,7 +246,7 @@ bool JournalDatabase::open(const Options& options)
     // WAL lets the journal window read while a run is written, and a torn
     // write never reaches the main file. FULL syncs each run's commit: the
     // writer runs off the measurement's thread, so durability is cheap.
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
+    if (!switchToWal(q, options.busyTimeoutMs) || !q.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
         (options.maxPageCount > 0 &&
          !q.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(options.maxPageCount)))) {
         fail(q.lastError());
