@@ -206,14 +206,7 @@ void TQX_AudioTriggerDevice::resolveOnset(std::int64_t availableEnd)
     // Never later than the window that detected it.
     if (onset < 0 || onset >= p.detectEnd)
         onset = p.detectEnd - 1;
-    if (!p.counted) {
-        if (!withinRecordingTime(onset)) {
-            closeRecording();
-            return;
-        }
-        RecordStroke(p.interval, p.level);
-    }
-    publishStroke(onset, p.level);
+    publishLocatedStroke(onset, p.counted, p.interval, p.level);
 }
 
 void TQX_AudioTriggerDevice::finishInput()

@@ -498,14 +498,7 @@ void TQX_FastAudioTriggerDevice::releaseStroke(std::int64_t end)
     // A rise after the decision is a later swell of the same stroke.
     if (onset < 0 || onset > h.decided)
         onset = h.attack;
-    if (!h.counted) {
-        if (!withinRecordingTime(onset)) {
-            closeRecording();
-            return;
-        }
-        RecordStroke(h.interval, h.peak);
-    }
-    publishStroke(onset, h.peak);
+    publishLocatedStroke(onset, h.counted, h.interval, h.peak);
 }
 
 std::int64_t TQX_FastAudioTriggerDevice::judgedThrough() const

@@ -163,6 +163,21 @@ protected:
     }
     // Capture thread: nothing more is counted in this run.
     void closeRecording();
+    // Capture thread: publishes a stroke whose onset was located after its
+    // decision. One counted at the decision (its latest onset already inside
+    // the recording time) is published; any other is judged on its onset
+    // first, counted, or closes the recording.
+    void publishLocatedStroke(std::int64_t onset, bool counted, std::int32_t interval, float level)
+    {
+        if (!counted) {
+            if (!withinRecordingTime(onset)) {
+                closeRecording();
+                return;
+            }
+            RecordStroke(interval, level);
+        }
+        publishStroke(onset, level);
+    }
 
     // Raises Level to v unless it already is higher; capture thread only.
     void raiseLevel(float v);
