@@ -6,11 +6,12 @@ BUILD_TSAN ?= build-tsan
 BUILD_ASAN ?= build-asan
 BUILD_BENCH ?= build-bench
 JOBS       ?= $(shell nproc)
-# The main tree's ctest runs twice as many tests as there are processors: a
-# test with a sound server mostly waits on the server's clock. Every other
-# test takes two of these slots (ctest PROCESSORS, tests/CMakeLists.txt), so
-# no more of them than processors run at once. The sanitizer trees, where a
-# server test's own threads run several times slower, keep one per processor.
+# Each tree's ctest runs twice as many tests as there are processors: a test
+# with a sound server mostly waits on the server's clock. Every other test
+# takes two of these slots (ctest PROCESSORS, tests/CMakeLists.txt), so no
+# more of them than processors run at once. In the sanitizer trees the code
+# that runs per sample is optimised (cmake/BuildSpeed.cmake), so a server
+# test's capture keeps up there too.
 TEST_JOBS  ?= $(shell echo $$((2 * $(JOBS))))
 GENERATOR  := -G Ninja
 CMAKE_ARGS ?=
@@ -52,7 +53,7 @@ test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_TSAN=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j$(JOBS) --target tempovaro_threads_tests
 	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  ctest --output-on-failure -j$(JOBS) -L threads --timeout 600
+	  ctest --output-on-failure -j$(TEST_JOBS) -L threads --timeout 600
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer:
 # every program the tests run, every test but the install and package checks
@@ -61,7 +62,7 @@ test-asan: deps
 	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_ASAN=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j$(JOBS) --target tempovaro_tests
 	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
-	  ctest --output-on-failure -j$(JOBS) -LE packaging --timeout 900
+	  ctest --output-on-failure -j$(TEST_JOBS) -LE packaging --timeout 900
 
 # The tests that start sound servers, again and again under load: how often
 # each failed (scripts/test-repeat).
