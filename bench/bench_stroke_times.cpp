@@ -6,10 +6,12 @@
 // pooled: on the kits the onset's constants were chosen on and the rest,
 // and how long each kit's samples take to build from the attack the
 // corpus marks.
+// With --why KIT, where the standard detector's onset spread on the kits
+// whose name holds KIT ("all": every kit) comes from.
 // With --write DIR it also writes those even rolls (30 s) and ten snare
 // strokes exactly 1.000 s apart as WAV files, for tempovaro-count.
 //
-//   bench_stroke_times [--sweep | --kits] [--write DIR] [--detail TEXT]
+//   bench_stroke_times [--sweep | --kits | --why KIT] [--write DIR] [--detail TEXT]
 #include "DrumCorpus.h"
 #include "trigger/Biquad.h"
 #include "trigger/QX_AudioTriggerDevice.h"
@@ -113,42 +115,76 @@ struct RowMeans {
     }
 };
 
+// Each attack's nearest stroke event within 5 ms, in samples: f(attack
+// index, event minus attack) for every attack that has one.
+template <class F>
+void forNearest(const std::vector<std::int64_t>& attacks, const std::vector<std::int64_t>& ticks, F&& f)
+{
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < attacks.size(); ++i) {
+        const std::int64_t a = attacks[i];
+        while (j + 1 < ticks.size() && ticks[j + 1] <= a)
+            ++j;
+        std::int64_t best = 44100;
+        for (std::size_t k = j; k < ticks.size() && k <= j + 1; ++k)
+            if (std::llabs(ticks[k] - a) < std::llabs(best))
+                best = ticks[k] - a;
+        if (std::llabs(best) <= 220)
+            f(i, best);
+    }
+}
+
 // Over the generalisation corpus (every drum of every kit, drum::kitCases):
 // each attack against the nearest stroke event within 5 ms, in samples,
-// pooled over the cases, so a kit whose onsets sit late adds to the spread.
+// pooled over the cases, so a kit whose onsets sit late adds to the spread;
+// an attack whose event comes 5 to 10 ms after it (before halfway to the
+// next: a sample whose mark lies on a lead-in that long) is left out and
+// counted apart.
 struct Pooled {
     double n = 0, sum = 0, sumSquares = 0;
+    double late = 0;
     void add(const std::vector<std::int64_t>& attacks, const std::vector<std::int64_t>& ticks)
     {
+        forNearest(attacks, ticks, [this](std::size_t, std::int64_t offset) { add(static_cast<double>(offset)); });
         std::size_t j = 0;
-        for (const std::int64_t a : attacks) {
-            while (j + 1 < ticks.size() && ticks[j + 1] <= a)
+        for (std::size_t i = 0; i < attacks.size(); ++i) {
+            while (j < ticks.size() && ticks[j] < attacks[i] - 220)
                 ++j;
-            std::int64_t best = 44100;
-            for (std::size_t k = j; k < ticks.size() && k <= j + 1; ++k)
-                if (std::llabs(ticks[k] - a) < std::llabs(best))
-                    best = ticks[k] - a;
-            if (std::llabs(best) <= 220) {
-                n += 1;
-                sum += static_cast<double>(best);
-                sumSquares += static_cast<double>(best * best);
-            }
+            const std::int64_t halfway = i + 1 < attacks.size() ? (attacks[i] + attacks[i + 1]) / 2 : attacks[i] + 441;
+            if (j < ticks.size() && ticks[j] > attacks[i] + 220 && ticks[j] <= std::min(attacks[i] + 441, halfway))
+                late += 1;
         }
     }
-    void print(const char* who) const
+    void add(double offset)
     {
-        const double mean = sum / std::max(n, 1.0);
-        std::printf("  %-9s %6.0f strokes: mean %+.2f ms, SD %.2f ms\n", who, n, mean / 44.1,
-                    std::sqrt(std::max(0.0, sumSquares / std::max(n, 1.0) - mean * mean)) / 44.1);
+        n += 1;
+        sum += offset;
+        sumSquares += offset * offset;
+    }
+    double mean() const { return sum / std::max(n, 1.0); }
+    double variance() const { return std::max(0.0, sumSquares / std::max(n, 1.0) - mean() * mean()); }
+    void print(const char* who, int width = 9) const
+    {
+        std::printf("  %-*s %6.0f strokes: mean %+.2f ms, SD %.2f ms", width, who, n, mean() / 44.1,
+                    std::sqrt(variance()) / 44.1);
+        if (late > 0)
+            std::printf(" (%.0f more 5 to 10 ms late)", late);
+        std::printf("\n");
     }
 };
 
-// How long a kit's samples take from the attack the corpus marks (the
-// first value over 2 % of the peak) to 10 % of the peak, and to 10 % of
-// the peak of what the detectors hear (over the 300 Hz high-pass): where
-// that is long, room noise or an earlier stroke's ring over 2 % of the
-// peak moves the first sign of the stroke any detector can see by as much.
-void printAttackBuild(const std::string& kit)
+// How long a sample takes from the attack the corpus marks (the first
+// value over 2 % of the peak) to 10 % of the peak, in ms, and to 10 % of
+// the peak of what the detectors hear (over the 300 Hz high-pass); negative
+// when it cannot load. Where that is long, room noise or an earlier
+// stroke's ring over 2 % of the peak moves the first sign of the stroke any
+// detector can see by as much.
+struct AttackBuild {
+    double raw = -1;
+    double heard = -1;
+};
+
+AttackBuild attackBuild(const std::string& path)
 {
     const auto firstOver = [](const std::vector<float>& v, float share) {
         float peak = 0.0f;
@@ -156,20 +192,37 @@ void printAttackBuild(const std::string& kit)
             peak = std::max(peak, std::fabs(x));
         return std::find_if(v.begin(), v.end(), [&](float x) { return std::fabs(x) > share * peak; }) - v.begin();
     };
+    const auto hit = drum::loadHit(path);
+    if (hit.empty())
+        return {};
     const BiquadCoefficients c = highPass300Hz(44100);
+    Biquad s1, s2;
+    std::vector<float> filtered;
+    for (const float x : hit)
+        filtered.push_back(s2.step(s1.step(x, c.b0, c.b1, c.b2, c.a1, c.a2), c.b0, c.b1, c.b2, c.a1, c.a2));
+    const auto mark = firstOver(hit, 0.02f);
+    return {static_cast<double>(firstOver(hit, 0.10f) - mark) / 44.1,
+            static_cast<double>(firstOver(filtered, 0.10f) - mark) / 44.1};
+}
+
+// A drum whose every layer, over the high-pass, reaches 10 % of its peak
+// within 1 ms of the mark: its mark is the attack a detector hears.
+bool builtWithinOneMs(const drum::KitDrum& d)
+{
+    return std::all_of(d.layers.begin(), d.layers.end(),
+                       [](const drum::KitDrum::Layer& l) { return attackBuild(l.path).heard <= 1.0; });
+}
+
+void printAttackBuild(const std::string& kit)
+{
     std::vector<double> raw, heard;
     for (const auto& d : drum::kitDrums()) {
         for (const auto& layer : d.kit == kit ? d.layers : std::vector<drum::KitDrum::Layer>{}) {
-            const auto hit = drum::loadHit(layer.path);
-            if (hit.empty())
+            const AttackBuild b = attackBuild(layer.path);
+            if (b.raw < 0)
                 continue;
-            Biquad s1, s2;
-            std::vector<float> filtered;
-            for (const float x : hit)
-                filtered.push_back(s2.step(s1.step(x, c.b0, c.b1, c.b2, c.a1, c.a2), c.b0, c.b1, c.b2, c.a1, c.a2));
-            const auto mark = firstOver(hit, 0.02f);
-            raw.push_back(static_cast<double>(firstOver(hit, 0.10f) - mark) / 44.1);
-            heard.push_back(static_cast<double>(firstOver(filtered, 0.10f) - mark) / 44.1);
+            raw.push_back(b.raw);
+            heard.push_back(b.heard);
         }
     }
     if (raw.empty())
@@ -189,15 +242,20 @@ void kitCorpusOnsets()
     // and starting level were checked on, not these cases).
     const auto kits = drum::kitNames();
     std::vector<Pooled> kitStandard(kits.size()), kitFast(kits.size());
-    Pooled standard[2], fast[2];
+    Pooled standard[2], fast[2], sharpStandard[2], sharpFast[2];
     for (const auto& d : drum::kitDrums()) {
         const auto at = std::find(kits.begin(), kits.end(), d.kit) - kits.begin();
         const int heldOut = static_cast<int>(at % 2);
+        const bool sharp = builtWithinOneMs(d);
         for (const auto& c : drum::kitCases(d)) {
             const auto s = strokeTicks<TQX_AudioTriggerDevice>(c.recording.samples);
             const auto f = strokeTicks<TQX_FastAudioTriggerDevice>(c.recording.samples);
             standard[heldOut].add(c.recording.attacks, s);
             fast[heldOut].add(c.recording.attacks, f);
+            if (sharp) {
+                sharpStandard[heldOut].add(c.recording.attacks, s);
+                sharpFast[heldOut].add(c.recording.attacks, f);
+            }
             kitStandard[static_cast<std::size_t>(at)].add(c.recording.attacks, s);
             kitFast[static_cast<std::size_t>(at)].add(c.recording.attacks, f);
         }
@@ -215,6 +273,97 @@ void kitCorpusOnsets()
         std::printf("\n");
         standard[heldOut].print("standard");
         fast[heldOut].print("fast");
+        std::printf("  of them the drums whose attack builds to 10 %% of its peak within 1 ms over 300 Hz:\n");
+        sharpStandard[heldOut].print("standard");
+        sharpFast[heldOut].print("fast");
+    }
+}
+
+// Where the standard detector's onset spread comes from (--why, on the
+// kits whose name holds its text, "all" for every kit): each kit's strokes
+// by drum, by the stroke's level against the case's loudest, by what lies
+// under its attack (the RMS of the 10 ms before it against the stroke's
+// peak: room noise and the ring of the strokes before; the mark, 2 % of
+// the peak, lies at -34 dB), by microphone or pad and by rate; then, per
+// kit group, how much of the pooled SD is each drum's own spread and how
+// much the drums' means lying apart.
+void kitCorpusWhy(const std::string& only)
+{
+    const auto kits = drum::kitNames();
+    Pooled group[2];
+    std::vector<Pooled> drumsOf[2];
+    for (std::size_t at = 0; at < kits.size(); ++at) {
+        const std::string& kit = kits[at];
+        if (only != "all" && kit.find(only) == std::string::npos)
+            continue;
+        std::printf("%s\n", kit.c_str());
+        Pooled byLevel[3], byUnder[3], byPad[2], byRate[3];
+        for (const auto& d : drum::kitDrums()) {
+            if (d.kit != kit)
+                continue;
+            Pooled drum;
+            for (const auto& c : drum::kitCases(d)) {
+                const auto& x = c.recording.samples;
+                const auto& attacks = c.recording.attacks;
+                const auto size = static_cast<std::int64_t>(x.size());
+                const auto peakAfter = [&](std::int64_t a) {
+                    double p = 1.0;
+                    for (std::int64_t i = a; i < std::min(a + 441, size); ++i)
+                        p = std::max(p, std::fabs(static_cast<double>(x[static_cast<std::size_t>(i)])));
+                    return p;
+                };
+                double casePeak = 1.0;
+                for (const std::int64_t a : attacks)
+                    casePeak = std::max(casePeak, peakAfter(a));
+                forNearest(attacks, strokeTicks<TQX_AudioTriggerDevice>(x), [&](std::size_t i, std::int64_t offset) {
+                    const std::int64_t a = attacks[i];
+                    const double peak = peakAfter(a);
+                    double under = 0.0;
+                    for (std::int64_t k = std::max<std::int64_t>(0, a - 441); k < a; ++k)
+                        under += static_cast<double>(x[static_cast<std::size_t>(k)]) * x[static_cast<std::size_t>(k)] / 441.0;
+                    const double levelDb = 20.0 * std::log10(peak / casePeak);
+                    const double underDb = 10.0 * std::log10(std::max(under, 1e-3) / (peak * peak));
+                    const auto e = static_cast<double>(offset);
+                    drum.add(e);
+                    byLevel[levelDb > -4.0 ? 0 : levelDb > -14.0 ? 1 : 2].add(e);
+                    byUnder[underDb < -40.0 ? 0 : underDb < -34.0 ? 1 : 2].add(e);
+                    byPad[c.pad ? 1 : 0].add(e);
+                    byRate[c.perSecond <= 12 ? 0 : c.perSecond <= 25 ? 1 : 2].add(e);
+                });
+            }
+            if (drum.n > 0) {
+                drum.print(d.name.c_str(), 40);
+                drumsOf[at % 2].push_back(drum);
+                group[at % 2].n += drum.n;
+                group[at % 2].sum += drum.sum;
+                group[at % 2].sumSquares += drum.sumSquares;
+            }
+        }
+        const auto show = [](const Pooled& p, const char* what) {
+            if (p.n > 0)
+                p.print(what, 40);
+        };
+        const char* levels[] = {"level over -4 dB", "level -4 to -14 dB", "level under -14 dB"};
+        const char* unders[] = {"under it < -40 dB", "under it -40 to -34 dB", "under it > -34 dB"};
+        const char* rates[] = {"4 to 12/s", "16 to 25/s", "30 to 40/s"};
+        for (int k = 0; k < 3; ++k)
+            show(byLevel[k], levels[k]);
+        for (int k = 0; k < 3; ++k)
+            show(byUnder[k], unders[k]);
+        show(byPad[0], "microphone");
+        show(byPad[1], "pad");
+        for (int k = 0; k < 3; ++k)
+            show(byRate[k], rates[k]);
+    }
+    for (int heldOut = 0; heldOut < 2; ++heldOut) {
+        if (group[heldOut].n == 0)
+            continue;
+        double within = 0.0;
+        for (const Pooled& d : drumsOf[heldOut])
+            within += d.n * d.variance() / group[heldOut].n;
+        std::printf("%s: SD %.2f ms, within the drums %.2f ms, between their means %.2f ms\n",
+                    heldOut ? "held-out kits" : "tuned kits", std::sqrt(group[heldOut].variance()) / 44.1,
+                    std::sqrt(within) / 44.1, std::sqrt(std::max(0.0, group[heldOut].variance() - within)) / 44.1);
     }
 }
 
@@ -234,6 +383,7 @@ int main(int argc, char** argv)
     bool sweep = false;
     bool kits = false;
     std::string dir;
+    std::string why;
     std::string detail; // recordings whose name holds this: each stroke's error
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sweep") == 0)
@@ -242,12 +392,18 @@ int main(int argc, char** argv)
             kits = true;
         else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc)
             dir = argv[++i];
+        else if (std::strcmp(argv[i], "--why") == 0 && i + 1 < argc)
+            why = argv[++i];
         else if (std::strcmp(argv[i], "--detail") == 0 && i + 1 < argc)
             detail = argv[++i];
     }
     if (!drum::kitsPresent()) {
         std::puts("hydrogen-drumkits is not installed");
         return 1;
+    }
+    if (!why.empty()) {
+        kitCorpusWhy(why);
+        return 0;
     }
     if (kits) {
         kitCorpusOnsets();

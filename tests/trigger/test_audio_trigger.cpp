@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "trigger/OnsetLocator.h"
 #include "trigger/QX_AudioTriggerDevice.h"
+#include "trigger/QX_FastAudioTriggerDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -344,5 +345,60 @@ TEST(AudioTrigger, OnsetIsWhereTheAttackLeavesTheLevelBeforeIt)
         }
         const auto at = [&envelope](std::int64_t k) { return envelope[static_cast<std::size_t>(k)]; };
         EXPECT_EQ(locateOnset(at, 100, 900, c.before), c.onset) << c.name;
+    }
+}
+
+TEST(AudioTrigger, OnsetWalksBackOverAnUnbrokenFirstBurst)
+{
+    // Out of a quiet room (-80 dBFS) an attack's first burst, 17 dB under
+    // its peak and so under the floor, precedes the peak at 544. The onset
+    // is the burst's start whatever the stroke's level; a burst that falls
+    // back to the room before the peak is not the attack; and a swell
+    // longer than 3 ms is followed back 3 ms, no further.
+    const double room = 1e-8;
+    const struct {
+        const char* name;
+        double peak;
+        std::int64_t burstFrom, burstTo; // [from, to)
+        std::int64_t onset;
+    } cases[] = {
+        {"loud stroke", 1e-2, 500, 544, 500},
+        {"stroke 20 dB down", 1e-4, 500, 544, 500},
+        {"burst that dies away first", 1e-2, 400, 480, 544},
+        {"long swell", 1e-2, 300, 544, 544 - 132},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> envelope(900, room);
+        for (std::int64_t k = c.burstFrom; k < c.burstTo; ++k)
+            envelope[static_cast<std::size_t>(k)] = 0.02 * c.peak;
+        for (std::size_t k = 544; k < envelope.size(); ++k)
+            envelope[k] = c.peak;
+        const auto at = [&envelope](std::int64_t k) { return envelope[static_cast<std::size_t>(k)]; };
+        EXPECT_EQ(locateOnset(at, 100, 900, room), c.onset) << c.name;
+    }
+}
+
+TEST(AudioTrigger, BothDetectorsPublishAnAttackFromItsFirstBurst)
+{
+    // A stroke whose first millisecond stays 17 dB under the rest, played
+    // loud and 12 dB down: both detectors publish it where that first
+    // burst begins, not where the louder part does.
+    const auto publishedAt = [](auto& device, const Signal& s) {
+        device.Start(-1);
+        device.AnalyzeSamples(s.data(), static_cast<std::int32_t>(s.size() * 2));
+        device.finishInput();
+        std::vector<StrokeEvent> events;
+        device.drainStrokeEvents(events);
+        return events.size() == 1 ? events[0].tick : std::int64_t{-1};
+    };
+    const std::size_t start = 22050, firstBurst = 44;
+    for (const double level : {0.5, 0.125}) {
+        Signal s = silence(44100);
+        addBurst(s, start, firstBurst, 0.14 * level);
+        addBurst(s, start + firstBurst, 882, level);
+        TQX_AudioTriggerDevice standard("", nullptr);
+        TQX_FastAudioTriggerDevice fast("");
+        EXPECT_NEAR(static_cast<double>(publishedAt(standard, s)), static_cast<double>(start), 4.0) << level;
+        EXPECT_NEAR(static_cast<double>(publishedAt(fast, s)), static_cast<double>(start), 4.0) << level;
     }
 }
