@@ -41,28 +41,62 @@ build: configure
 run: build
 	$(BUILD)/src/main/tempovaro
 
-# The whole suite; the threaded tests again under ThreadSanitizer; the whole
-# suite again under AddressSanitizer and UBSan. Each runs in its own build tree.
-test: test-main test-tsan test-asan
-
-test-main: build
+# Each pass: a build tree, and the tests run in it.
+define main_tests
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(TEST_JOBS) --timeout 600
-
+endef
 # Trigger and capture tests (label "threads") under ThreadSanitizer.
-test-tsan: deps
-	cmake -S . -B $(BUILD_TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_TSAN=ON $(CMAKE_ARGS)
-	cmake --build $(BUILD_TSAN) -j$(JOBS) --target tempovaro_threads_tests
+define tsan_tree
+	$(NICE) cmake -S . -B $(BUILD_TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_TSAN=ON $(CMAKE_ARGS)
+	$(NICE) cmake --build $(BUILD_TSAN) -j$(JOBS) --target tempovaro_threads_tests
+endef
+define tsan_tests
 	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j$(TEST_JOBS) -L threads --timeout 600
-
+endef
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer:
 # every program the tests run, every test but the install and package checks
 # (label "packaging"), which look at files a sanitizer does not change.
-test-asan: deps
-	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_ASAN=ON $(CMAKE_ARGS)
-	cmake --build $(BUILD_ASAN) -j$(JOBS) --target tempovaro_tests
+define asan_tree
+	$(NICE) cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_ASAN=ON $(CMAKE_ARGS)
+	$(NICE) cmake --build $(BUILD_ASAN) -j$(JOBS) --target tempovaro_tests
+endef
+define asan_tests
 	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
 	  ctest --output-on-failure -j$(TEST_JOBS) -LE packaging --timeout 900
+endef
+
+test-main: build
+	$(main_tests)
+test-tsan: deps
+	$(tsan_tree)
+	$(tsan_tests)
+test-asan: deps
+	$(asan_tree)
+	$(asan_tests)
+
+# The whole suite; the threaded tests again under ThreadSanitizer; the whole
+# suite again under AddressSanitizer and UBSan, each in its own build tree.
+# A pass's tests mostly wait on the sound servers' clocks, so the next tree
+# compiles meanwhile, at the lowest priority: the tests take the processors
+# whenever they need them. Each half's output is printed whole as it ends.
+test: build
+	@$(MAKE) --no-print-directory -j2 --output-sync=target pass-main-tests pass-tsan-tree
+	@$(MAKE) --no-print-directory -j2 --output-sync=target pass-tsan-tests pass-asan-tree
+	@$(MAKE) --no-print-directory pass-asan-tests
+
+.PHONY: pass-main-tests pass-tsan-tree pass-tsan-tests pass-asan-tree pass-asan-tests
+pass-main-tests:
+	$(main_tests)
+pass-tsan-tree pass-asan-tree: NICE := nice -n 19
+pass-tsan-tree:
+	$(tsan_tree)
+pass-asan-tree:
+	$(asan_tree)
+pass-tsan-tests:
+	$(tsan_tests)
+pass-asan-tests:
+	$(asan_tests)
 
 # The tests that start sound servers, again and again under load: how often
 # each failed (scripts/test-repeat).
