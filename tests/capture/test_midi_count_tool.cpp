@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -67,7 +68,14 @@ TEST_F(MidiCountToolJack, ListsCountsLikeTheProgramAndEndsWhenTheServerDies)
     EXPECT_NE(std::find(listed.begin(), listed.end(), "midi\t" + id + "\t" + MidiSender::kPortName), listed.end())
         << list.out;
 
-    {
+    // A machine that starves the server or this process now and then holds
+    // a note back a cycle or two past the one it was sent for: a take whose
+    // stroke times are off by more than the tolerance is taken again, up to
+    // three times. Stamps in other units or on another clock are off in
+    // every take.
+    const double tolerance = server.intervalToleranceSeconds();
+    std::vector<std::pair<double, double>> timing;
+    for (int take = 0; take < 3; ++take) {
         ToolProcess tool(countTool({"--midi", id, "--channel", "10", "--note", "36"}));
         // A new JACK connection carries data only from a later cycle on: soft
         // probe strokes go out until the tool has printed one, so the notes
@@ -116,19 +124,24 @@ TEST_F(MidiCountToolJack, ListsCountsLikeTheProgramAndEndsWhenTheServerDies)
                 EXPECT_EQ(levelOf(strokes[k]), probeLevel) << strokes[k];
             }
         }
-        const double tolerance = server.intervalToleranceSeconds();
         const auto seconds = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
         const auto first = csv(strokes[probes]);
         const auto second = csv(strokes[probes + 1]);
         ASSERT_EQ(first.size(), 4u);
         ASSERT_EQ(second.size(), 4u);
-        EXPECT_NEAR(first[2], seconds(lastProbe, sent[2]), tolerance);
         EXPECT_EQ(levelOf(strokes[probes]), "1");
-        EXPECT_NEAR(second[1] - first[1], seconds(sent[2], sent[3]), tolerance);
-        EXPECT_NEAR(second[2], seconds(sent[2], sent[3]), tolerance);
         EXPECT_EQ(levelOf(strokes[probes + 1]), "0.503937006");
         EXPECT_EQ(out.back().rfind("# strokes " + std::to_string(strokes.size()) + ", seconds ", 0), 0u) << out.back();
+        // Each stroke's interval and time, against the sender's.
+        timing = {{first[2], seconds(lastProbe, sent[2])},
+                  {second[1] - first[1], seconds(sent[2], sent[3])},
+                  {second[2], seconds(sent[2], sent[3])}};
+        const auto off = [&](const auto& t) { return std::abs(t.first - t.second) > tolerance; };
+        if (std::none_of(timing.begin(), timing.end(), off))
+            break;
     }
+    for (const auto& [stamped, sentApart] : timing)
+        EXPECT_NEAR(stamped, sentApart, tolerance);
 
     ToolProcess tool(countTool({"--midi", id}));
     // Probe strokes until the tool has counted one, so the connection is up;
