@@ -147,9 +147,11 @@ void printSweep()
 // attack 4 or 6 dB over what came before with a strike's treble; a stick's
 // click counted by its treble alone (4.8 dB) or not; a candidate started by
 // a click (6 dB) or only by the whole band's rise; soft strokes trusted
-// while a stroke over -40 or -30 dBFS sounds, or never. (A fresh attack
-// without treble at 10 dB instead of 8, and one counted down to 29 dB
-// instead of 32 under the loudest stroke, were never chosen.)
+// while a stroke over -40 or -30 dBFS sounds, or never; a rise without a
+// strike taken for the drum's swell when its treble falls at all, or by
+// 1 dB. (A fresh attack without treble at 10 dB instead of 8, and one
+// counted down to 29 dB instead of 32 under the loudest stroke, were never
+// chosen.)
 struct Candidate {
     std::string name;
     TQX_FastAudioTriggerDevice::Choices choices;
@@ -163,8 +165,10 @@ std::vector<Candidate> candidates()
     for (const double strike : {kOff, 15.0, 18.0}) {
         const std::string name = strike < kOff ? "strike at " + std::to_string(static_cast<int>(strike)) + " dB"
                                                : std::string("no strike flux");
-        grid.push_back({name, {2.5, 6.3, 0.025, 3.0, 4.0, 0.01, strike}});
+        grid.push_back({name, {2.5, 6.3, 0.025, 3.0, 4.0, 0.01, strike, 0.8}});
     }
+    // A swell judged by treble that falls at all, not by 1 dB.
+    grid.push_back({"strike at 15 dB, swell at 1.0", {2.5, 6.3, 0.025, 3.0, 4.0, 0.01, 15.0, 1.0}});
     return grid;
 }
 
