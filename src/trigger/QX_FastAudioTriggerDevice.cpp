@@ -347,7 +347,12 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const bool ringing = m_levelBefore >= kRingingLevel * static_cast<double>(reference) * reference;
     const bool due = m_paceSamples > 0 && std::llabs(since - m_paceSamples) <= m_paceSamples / 4
         && (ringing || m_candidateFlux >= kOutOfPaceFlux * m_strokeFlux);
-    const double gain = due ? 1.0 : kConfirmRatio;
+    // Nor need a strike that rises in the bands half as much as the
+    // player's strokes bring any gain, wherever it comes: the stick is
+    // plain in every band, and at 30 to 40/s the weaker hand's power sits
+    // under the ring of the stronger, off a pace the lost strokes upset.
+    const bool plainStrike = m_strokeFlux > 0 && m_candidateFlux >= kOutOfPaceFlux * m_strokeFlux;
+    const double gain = due || plainStrike ? 1.0 : kConfirmRatio;
     const bool inPace = m_paceSamples == 0 || m_lastOnset < 0 || since >= m_paceSamples / 2
         || m_candidateFlux >= kOutOfPaceFlux * m_strokeFlux;
     const bool struck = m_candidateFlux >= m_choices.strikeFlux && inPace && !outOfRing
