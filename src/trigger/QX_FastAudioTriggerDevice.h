@@ -87,8 +87,8 @@
 // flux starts its candidate up to 3 ms back). Measured on the 70 drums of
 // tests/support/DrumCorpus, each kit held out of the choices it is scored
 // with (bench_fast_detector --table; in the README): mean F by microphone
-// 0.925, 0.958, 0.926, 0.887, 0.902 at 4, 8, 12, 16, 20/s (Standard 0.931,
-// 0.918, 0.882, 0.810, 0.850) and 0.853, 0.817 at 25, 30/s; on a pad 0.97
+// 0.925, 0.958, 0.927, 0.887, 0.902 at 4, 8, 12, 16, 20/s (Standard 0.931,
+// 0.918, 0.882, 0.810, 0.850) and 0.854, 0.820 at 25, 30/s; on a pad 0.97
 // to 1.00 up to 35/s; nothing counted in a minute of room noise, speech or click bleed.
 // The swell rule raised toms by microphone at 4/s (0.912 to 0.925 over
 // all drums; a low tom from 0.65 to 0.92) and cost the rolls at 25 to 40/s
