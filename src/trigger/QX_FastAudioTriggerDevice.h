@@ -271,6 +271,7 @@ private:
     bool m_paceKnown = false;            // four intervals set the refractory time
     double m_candidatePeak = 0;
     double m_levelBefore = 0;
+    double m_floorBefore = 0;            // the noise floor when the candidate started
     double m_maskPeak = 0;               // loudest recent peak, decaying
     double m_attackSum = 0;
     std::int64_t m_attackSamples = 0;
