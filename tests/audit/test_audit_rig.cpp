@@ -5,6 +5,7 @@
 // capture did to the block boundaries. TEMPOVARO_RIG_ATTEMPTS sets how many
 // attempts to play (2 unless told; the rig's long run plays 50).
 
+#include "ChildProcess.h"
 #include "DrumRecording.h"
 #include "audit/AuditStore.h"
 #include "audit/AuditWriter.h"
@@ -16,8 +17,6 @@
 #include <gtest/gtest.h>
 
 #include "QtTempFolder.h"
-
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -74,8 +73,7 @@ TEST(AuditRig, LiveAttemptsRecountToTheirLiveCount)
                 return spanSet && writer.capturedThrough();
             },
             15000, 20);
-        int status = -1;
-        EXPECT_EQ(waitpid(player, &status, 0), player);
+        EXPECT_EQ(waitForExit(player), 0);
         ASSERT_TRUE(captured);
         device->finishInput();
         AuditRecord r;

@@ -56,6 +56,14 @@ inline pid_t spawnChild(const std::vector<std::string>& args, const std::string&
     _exit(127);
 }
 
+// Starts a player (paplay, pw-play) of a test recording, bounded: one that a
+// stalled server never lets finish ends after a minute with status 124, and
+// fails its test instead of hanging it until ctest's timeout.
+inline pid_t spawnPlayer(const std::string& player, const std::string& path)
+{
+    return spawnChild({"timeout", "-k", "5", "60", player, path});
+}
+
 // Waits for the child pid to end: its exit status, or -1 when it was killed
 // by a signal or is no child of ours.
 inline int waitForExit(pid_t pid)

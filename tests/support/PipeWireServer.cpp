@@ -219,7 +219,7 @@ void PipeWireServer::kill()
 
 pid_t PipeWireServer::playAsync(const std::string& path) const
 {
-    return spawnChild({"pw-play", path});
+    return spawnPlayer("pw-play", path);
 }
 
 int PipeWireServer::play(const std::string& path) const

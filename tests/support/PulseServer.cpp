@@ -105,7 +105,7 @@ void PulseServer::kill()
 
 pid_t PulseServer::playAsync(const std::string& path) const
 {
-    return spawnChild({"paplay", path});
+    return spawnPlayer("paplay", path);
 }
 
 int PulseServer::play(const std::string& path) const
