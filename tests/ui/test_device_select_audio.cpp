@@ -3,8 +3,9 @@
 // into the server and then falls by 10 % per tick, the track bar sets the
 // mixer's capture volume, OK stores the choice and Cancel drops a change,
 // and after OK the main window counts the recording.
-// Audio arrives in real time, so these tests wait for it (bounded); the
-// meter's decay is checked on ticks the test drives itself.
+// Audio arrives in real time, so these tests wait for it (bounded) and stop
+// the recording once it has shown what they wait for; the meter's decay is
+// checked on ticks the test drives itself.
 
 #include "PreviewSession.h"
 #include "PulseServer.h"
@@ -113,7 +114,7 @@ private slots:
         dialog->TimerVolume->start();
         const pid_t player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MeterLevel > 0.3f, 5000);
-        QCOMPARE(PulseServer::waitFor(player), 0);
+        QVERIFY(PulseServer::stopPlayback(player));
         dialog->TimerVolume->stop();
         QVERIFY(paints.count > 0);
 
@@ -207,7 +208,7 @@ private slots:
 
         const pid_t player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT((mainForm.GUITimerTimer(), mainForm.lastCount() >= 1), 5000);
-        QCOMPARE(PulseServer::waitFor(player), 0);
+        QVERIFY(PulseServer::stopPlayback(player));
         mainForm.close();
     }
 
@@ -237,7 +238,7 @@ private slots:
         dialog->TimerVolume->start();
         pid_t player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MeterLevel > 0.3f, 5000);
-        QCOMPARE(PulseServer::waitFor(player), 0);
+        QVERIFY(PulseServer::stopPlayback(player));
         dialog->TimerVolume->stop();
 
         QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
@@ -245,7 +246,7 @@ private slots:
         QVERIFY(dynamic_cast<TQX_FastAudioTriggerDevice*>(TriggerDevice.get()));
         player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT((mainForm.GUITimerTimer(), mainForm.lastCount() >= 1), 5000);
-        QCOMPARE(PulseServer::waitFor(player), 0);
+        QVERIFY(PulseServer::stopPlayback(player));
 
         // Shown again, it shows the stored choice; MIDI greys it out.
         dialog->show();
