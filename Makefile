@@ -45,11 +45,13 @@ run: build
 define main_tests
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(TEST_JOBS) --timeout 600
 endef
-# Trigger and capture tests (label "threads") under ThreadSanitizer.
-define tsan_tree
-	$(NICE) cmake -S . -B $(BUILD_TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_TSAN=ON $(CMAKE_ARGS)
-	$(NICE) cmake --build $(BUILD_TSAN) -j$(JOBS) --target tempovaro_threads_tests
+# A sanitizer tree: $(1) its folder, $(2) the option, $(3) what it builds.
+define sanitizer_tree
+	$(NICE) cmake -S . -B $(1) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -D$(2)=ON $(CMAKE_ARGS)
+	$(NICE) cmake --build $(1) -j$(JOBS) --target $(3)
 endef
+# Trigger and capture tests (label "threads") under ThreadSanitizer.
+tsan_tree = $(call sanitizer_tree,$(BUILD_TSAN),TEMPOVARO_TSAN,tempovaro_threads_tests)
 define tsan_tests
 	cd $(BUILD_TSAN) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --output-on-failure -j$(TEST_JOBS) -L threads --timeout 600
@@ -57,10 +59,7 @@ endef
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer:
 # every program the tests run, every test but the install and package checks
 # (label "packaging"), which look at files a sanitizer does not change.
-define asan_tree
-	$(NICE) cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DTEMPOVARO_ASAN=ON $(CMAKE_ARGS)
-	$(NICE) cmake --build $(BUILD_ASAN) -j$(JOBS) --target tempovaro_tests
-endef
+asan_tree = $(call sanitizer_tree,$(BUILD_ASAN),TEMPOVARO_ASAN,tempovaro_tests)
 define asan_tests
 	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
 	  ctest --output-on-failure -j$(TEST_JOBS) -LE packaging --timeout 900
