@@ -6,6 +6,7 @@
 // type list holds that one), since each server needs the process's ALSA
 // configuration and environment to itself before the first ALSA call.
 #include "AudioTap.h"
+#include "ChildProcess.h"
 #include "DrumRecording.h"
 #include "PipeWireServer.h"
 #include "PulseServer.h"
@@ -291,7 +292,7 @@ TYPED_TEST(LiveCapture, CommandLineToolListsAndMeasuresLive)
     takes([&] {
         const pid_t player = this->server->playAsync(roll);
         live = runCountTool({"--audio", id, "--line", "Capture", "--level", "1", "--time", "1"});
-        EXPECT_TRUE(PulseServer::stopPlayback(player));
+        EXPECT_TRUE(stopPlayer(player));
         return live.status == 0 && live.strokes() >= kFewest && live.strokes() <= kMost;
     });
     ASSERT_EQ(live.status, 0) << live.err;

@@ -3,6 +3,7 @@
 // window captures it through ALSA's "pulse" device, and the 10 s measurement
 // ends on its own, goes into the list and, at the close, into the score file.
 
+#include "ChildProcess.h"
 #include "DrumRecording.h"
 #include "FileBytes.h"
 #include "MainFormHarness.h"
@@ -71,7 +72,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(form->measureState(), msRecord, 15000);
         const qint64 measuredMs = running.elapsed();
         // The measurement is over: the rest of the quiet tail is not needed.
-        QVERIFY(PulseServer::stopPlayback(player));
+        QVERIFY(stopPlayer(player));
 
         // The state turns running at the first tick after the first stroke and
         // the measurement ends at the first tick once the capture has

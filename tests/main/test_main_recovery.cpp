@@ -1,6 +1,7 @@
 // The main window when its trigger device fails or goes away, and the keys a
 // menu left with Escape would otherwise keep from the score list.
 
+#include "ChildProcess.h"
 #include "DrumRecording.h"
 #include "JackServer.h"
 #include "MainFormHarness.h"
@@ -203,7 +204,7 @@ private slots:
                 },
                 10000, 20);
             // Running is all this waits for: the rest of the strokes are not needed.
-            return PulseServer::stopPlayback(player) && running;
+            return stopPlayer(player) && running;
         };
         QVERIFY(playUntilRunning());
         tick(354); // past the recording time and the audio device's wait for its last blocks

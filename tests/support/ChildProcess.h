@@ -77,3 +77,21 @@ inline int waitForExit(pid_t pid)
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// Ends a player started by spawnPlayer before the end of its file, once the
+// test has captured what it needs. True when the player was still playing
+// or had ended with status 0.
+inline bool stopPlayer(pid_t pid)
+{
+    if (pid <= 0)
+        return false;
+    int status = 0;
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid)
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (ended != 0)
+        return false;
+    ::kill(pid, SIGTERM);
+    waitForExit(pid);
+    return true;
+}

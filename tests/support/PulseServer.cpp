@@ -117,18 +117,3 @@ int PulseServer::waitFor(pid_t pid)
 {
     return waitForExit(pid);
 }
-
-bool PulseServer::stopPlayback(pid_t pid)
-{
-    if (pid <= 0)
-        return false;
-    int status = 0;
-    const pid_t ended = waitpid(pid, &status, WNOHANG);
-    if (ended == pid)
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (ended != 0)
-        return false;
-    ::kill(pid, SIGTERM);
-    waitForExit(pid);
-    return true;
-}

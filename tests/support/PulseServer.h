@@ -32,10 +32,6 @@ public:
     // Starts paplay without waiting; returns its pid (wait with waitFor).
     pid_t playAsync(const std::string& path) const;
     static int waitFor(pid_t pid);
-    // Ends a player started by playAsync (paplay or pw-play) before the end
-    // of its file, once the test has captured what it needs. True when the
-    // player was still playing or had ended with status 0.
-    static bool stopPlayback(pid_t pid);
 
     // Kills the server at once (fault tests); the destructor then only cleans up.
     void kill();

@@ -7,6 +7,7 @@
 // the recording once it has shown what they wait for; the meter's decay is
 // checked on ticks the test drives itself.
 
+#include "ChildProcess.h"
 #include "PreviewSession.h"
 #include "PulseServer.h"
 #include "capture/QX_AlsaAudio.h"
@@ -114,7 +115,7 @@ private slots:
         dialog->TimerVolume->start();
         const pid_t player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MeterLevel > 0.3f, 5000);
-        QVERIFY(PulseServer::stopPlayback(player));
+        QVERIFY(stopPlayer(player));
         dialog->TimerVolume->stop();
         QVERIFY(paints.count > 0);
 
@@ -208,7 +209,7 @@ private slots:
 
         const pid_t player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT((mainForm.GUITimerTimer(), mainForm.lastCount() >= 1), 5000);
-        QVERIFY(PulseServer::stopPlayback(player));
+        QVERIFY(stopPlayer(player));
         mainForm.close();
     }
 
@@ -238,7 +239,7 @@ private slots:
         dialog->TimerVolume->start();
         pid_t player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->MeterLevel > 0.3f, 5000);
-        QVERIFY(PulseServer::stopPlayback(player));
+        QVERIFY(stopPlayer(player));
         dialog->TimerVolume->stop();
 
         QTest::mouseClick(dialog->btnOK, Qt::LeftButton);
@@ -246,7 +247,7 @@ private slots:
         QVERIFY(dynamic_cast<TQX_FastAudioTriggerDevice*>(TriggerDevice.get()));
         player = m_server->playAsync(kRecording);
         QTRY_VERIFY_WITH_TIMEOUT((mainForm.GUITimerTimer(), mainForm.lastCount() >= 1), 5000);
-        QVERIFY(PulseServer::stopPlayback(player));
+        QVERIFY(stopPlayer(player));
 
         // Shown again, it shows the stored choice; MIDI greys it out.
         dialog->show();
