@@ -4,6 +4,7 @@
 // position, and bit for bit. Shared by the tests of each sound server; the
 // caller starts the server and names the ALSA device that reaches it.
 
+#include "Takes.h"
 #include "WaitUntil.h"
 #include "analysis/LatencyCalibration.h"
 #include "capture/QX_AlsaAudio.h"
@@ -132,41 +133,40 @@ inline void playClicksOnce(const std::string& device, std::int64_t& offset, std:
     }
 }
 
-// Takes disturbed by the machine are played again, up to three in all; the
-// checks hold on the first undisturbed take, and three disturbed takes in a
-// row fail.
+// Takes disturbed by the machine are played again; the checks hold on the
+// first undisturbed take, and three disturbed takes in a row fail.
 inline void checkClicksArriveAsScheduled(const std::string& device, std::int64_t& offset, std::int64_t& capturedAtStart,
                                          std::int64_t leadSamples = 22050, std::int64_t quantumFrames = 0,
                                          int* quantumJumps = nullptr)
 {
-    bool disturbed = true;
-    for (int take = 0; take < 3 && disturbed; ++take) {
+    const bool heard = takes([&] {
         if (quantumJumps)
             *quantumJumps = 0;
+        bool disturbed = true;
         playClicksOnce(device, offset, capturedAtStart, leadSamples, quantumFrames, quantumJumps, disturbed);
-        if (::testing::Test::HasFatalFailure())
-            return;
-    }
-    EXPECT_FALSE(disturbed) << "three takes in a row were disturbed";
+        return ::testing::Test::HasFatalFailure() || !disturbed;
+    });
+    EXPECT_TRUE(heard) << "three takes in a row were disturbed";
 }
 
 // One latency calibration through device, as the click window makes it:
 // the capture and the click started afresh by QX_LatencyProbe. A take that
 // did not hear every click (a stream lost samples, or the server dropped
-// one) is played again, up to three in all.
+// one) is played again.
 inline CalibrationResult calibrateOnce(const std::string& device)
 {
     CalibrationResult last;
-    for (int take = 0; take < 3; ++take) {
+    takes([&] {
         QX_LatencyProbe probe;
-        if (probe.start(device, "Capture", 1.0f, device, 0.8f))
-            return {};
+        if (probe.start(device, "Capture", 1.0f, device, 0.8f)) {
+            last = {};
+            return true;
+        }
         std::optional<CalibrationResult> result;
         waitUntil([&] { return (result = probe.poll()).has_value(); }, 30000);
         last = result.value_or(CalibrationResult{});
-        if (last.heard == kCalibrationClicks)
-            break;
-    }
+        return last.heard == kCalibrationClicks;
+    });
     return last;
 }
 

@@ -5,6 +5,7 @@
 // millisecond, once calibrated.
 #include "RigServer.h"
 #include "ServerEnvironment.h"
+#include "Takes.h"
 #include "WaitUntil.h"
 #include "analysis/RunTiming.h"
 #include "capture/QX_AlsaAudio.h"
@@ -73,14 +74,14 @@ Take clickRunOnce(std::int32_t latencyUs)
     return take;
 }
 
-// Up to three takes: the figures of the first undisturbed one. Three
-// disturbed takes in a row fail.
+// The figures of the first undisturbed take of up to three.
 TimingFigures clickRun(std::int32_t latencyUs)
 {
     Take take;
-    for (int i = 0; i < 3 && take.disturbed; ++i)
+    EXPECT_TRUE(takes([&] {
         take = clickRunOnce(latencyUs);
-    EXPECT_FALSE(take.disturbed) << "three takes in a row were disturbed";
+        return !take.disturbed;
+    })) << "three takes in a row were disturbed";
     return take.figures;
 }
 
@@ -98,30 +99,29 @@ TEST(ClickTimingLive, TheClickHeardBackTimesAtItsGridPoints)
 
     // A fresh stream's delay estimate on this rig now and then settles a few
     // milliseconds apart from the last one's, under load by 11 ms: such a
-    // pair of takes is taken again, up to three times. Without the
-    // calibration, or with its sign turned, every calibrated take is 23 or
-    // 46 ms off.
+    // pair of takes is taken again. Without the calibration, or with its
+    // sign turned, every calibrated take is 23 or 46 ms off.
     TimingFigures first;
     TimingFigures calibrated;
-    for (int pair = 0; pair < 3; ++pair) {
+    takes([&] {
         first = clickRun(0);
-        // The four count-in clicks are strokes outside the grid; every grid point has its click.
-        EXPECT_EQ(first.outsideStrokes, 4);
-        EXPECT_EQ(first.all.strokes, 32);
-        EXPECT_EQ(first.missedGridPoints, 0);
-        EXPECT_EQ(first.extraStrokes, 0);
-        ASSERT_TRUE(first.all.meanMs && first.all.sdMs && first.playedTempoBpm);
-        EXPECT_LT(*first.all.sdMs, 0.1);
-        EXPECT_NEAR(*first.playedTempoBpm, 200.0, 0.01);
-
+        calibrated = {};
+        if (!first.all.meanMs)
+            return true;
         // The offset a calibration stores is where the click is heard against
         // where the stream clocks put it: here, the first run's mean offset.
-        const auto latencyUs = static_cast<std::int32_t>(std::lround(*first.all.meanMs * 1000.0));
-        calibrated = clickRun(latencyUs);
-        ASSERT_TRUE(calibrated.all.meanMs && calibrated.all.sdMs && calibrated.all.within10Percent);
-        if (std::abs(*calibrated.all.meanMs) < 10.0)
-            break;
-    }
+        calibrated = clickRun(static_cast<std::int32_t>(std::lround(*first.all.meanMs * 1000.0)));
+        return calibrated.all.meanMs && std::abs(*calibrated.all.meanMs) < 10.0;
+    });
+    // The four count-in clicks are strokes outside the grid; every grid point has its click.
+    EXPECT_EQ(first.outsideStrokes, 4);
+    EXPECT_EQ(first.all.strokes, 32);
+    EXPECT_EQ(first.missedGridPoints, 0);
+    EXPECT_EQ(first.extraStrokes, 0);
+    ASSERT_TRUE(first.all.meanMs && first.all.sdMs && first.playedTempoBpm);
+    EXPECT_LT(*first.all.sdMs, 0.1);
+    EXPECT_NEAR(*first.playedTempoBpm, 200.0, 0.01);
+    ASSERT_TRUE(calibrated.all.meanMs && calibrated.all.sdMs && calibrated.all.within10Percent);
     EXPECT_EQ(calibrated.all.strokes, 32);
     // Usually within 0.1 ms.
     EXPECT_LT(std::abs(*calibrated.all.meanMs), 10.0);

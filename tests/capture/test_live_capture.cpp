@@ -10,6 +10,7 @@
 #include "DrumRecording.h"
 #include "PipeWireServer.h"
 #include "PulseServer.h"
+#include "Takes.h"
 #include "ToolRunner.h"
 #include "WaitUntil.h"
 #include "capture/QX_AlsaAudio.h"
@@ -21,7 +22,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -61,22 +61,6 @@ double processCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Played in real time: on a loaded machine (sanitizers, parallel builds) a
-// server can glitch a period, which clicks like a stroke, and a burst of
-// load can spoil two takes running. A take whose count disagrees is played
-// again, up to three takes in all; a detector or capture that miscounts does
-// it every time. take() returns whether the count agreed.
-template <class Take>
-void takes(Take take)
-{
-    for (int n = 1; n <= 3; ++n) {
-        if (take())
-            return;
-        if (n < 3)
-            std::cout << "[ RETAKE   ] take " << n << " disagreed; playing it again" << std::endl;
-    }
 }
 
 template <class Rig>
