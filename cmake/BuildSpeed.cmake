@@ -18,6 +18,10 @@
 #   gets SKIP_UNITY_BUILD_INCLUSION. A tree with a compiler launcher (ccache)
 #   builds file by file, so that one changed file recompiles alone;
 #   -DTEMPOVARO_UNITY=ON/OFF chooses either way.
+# - Each source of a QObject class includes its moc file at its end, so the
+#   moc code compiles in the source's own batch; otherwise every library
+#   compiles one more file (mocs_compilation.cpp) that reads Qt's headers
+#   again.
 # - Precompiled headers for the test programs (tests/CMakeLists.txt), in the
 #   same trees as unity builds: ccache does not cache a compile that reads a
 #   precompiled header unless it is configured to; -DTEMPOVARO_PCH=ON/OFF.

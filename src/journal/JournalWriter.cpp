@@ -351,3 +351,5 @@ void JournalWriter::publish(JournalStatus s)
     QMetaObject::invokeMethod(
         this, [this, text] { emit statusChanged(text); }, Qt::QueuedConnection);
 }
+
+#include "moc_JournalWriter.cpp"

@@ -473,3 +473,5 @@ QWidget* TMainForm::clientArea() const
 {
     return m_client;
 }
+
+#include "moc_QX_Main.cpp"

@@ -278,3 +278,5 @@ bool RunKeeper::saveAsCsv(const std::vector<RunRecord>& runs, const QString& pat
         m_dialogs.tell(message);
     return false;
 }
+
+#include "moc_RunKeeper.cpp"

@@ -327,3 +327,5 @@ void MeasurementSession::RefreshValue()
     const bool newStroke = mode == kDisplayModeCount && TriggerDevice->FetchNewStroke();
     m_display.showValue(LastCount, strokeRate, newStroke);
 }
+
+#include "moc_MeasurementSession.cpp"

@@ -552,3 +552,5 @@ void ClickWindow::endCalibration(const QString& text)
     if (m_restoreInput)
         m_restoreInput();
 }
+
+#include "moc_ClickWindow.cpp"

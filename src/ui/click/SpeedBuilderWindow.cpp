@@ -347,3 +347,5 @@ void SpeedBuilderWindow::setStatus(const QString& text)
     if (m_status->text() != text)
         m_status->setText(text);
 }
+
+#include "moc_SpeedBuilderWindow.cpp"

@@ -54,3 +54,5 @@ void TQX_Barometer::paintEvent(QPaintEvent*)
     if (lit > 0)
         painter.drawImage(QPoint(0, top), LitBitmap, QRect(0, top, LitBitmap.width(), lit));
 }
+
+#include "moc_QX_Barometer.cpp"

@@ -521,3 +521,5 @@ void CompetitionWindow::exportRanking()
     const AtomicWriteResult written = writeFileAtomically(path, csv);
     setStatus(written ? QStringLiteral("Ranking exported.") : QStringLiteral("Not exported: %1").arg(written.error));
 }
+
+#include "moc_CompetitionWindow.cpp"

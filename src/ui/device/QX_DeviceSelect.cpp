@@ -576,3 +576,5 @@ void TDeviceSelect::keyPressEvent(QKeyEvent* e)
         QDialog::keyPressEvent(e);
     }
 }
+
+#include "moc_QX_DeviceSelect.cpp"

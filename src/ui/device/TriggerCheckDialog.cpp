@@ -159,3 +159,5 @@ void TriggerCheckDialog::btnSetLevelClick()
         OnSetLevel(m_figures.levelChangeDb);
     accept();
 }
+
+#include "moc_TriggerCheckDialog.cpp"

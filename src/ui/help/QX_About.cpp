@@ -138,3 +138,5 @@ void TAboutBox::showEvent(QShowEvent* e)
     }
     QDialog::showEvent(e);
 }
+
+#include "moc_QX_About.cpp"

@@ -299,3 +299,5 @@ bool THelpWindow::eventFilter(QObject* watched, QEvent* e)
     }
     return QWidget::eventFilter(watched, e);
 }
+
+#include "moc_QX_Help.cpp"

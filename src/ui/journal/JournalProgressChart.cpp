@@ -258,3 +258,5 @@ void JournalProgressChart::redraw()
     m_figures->setText(parts.join(QStringLiteral("    ")));
     m_figures->show();
 }
+
+#include "moc_JournalProgressChart.cpp"

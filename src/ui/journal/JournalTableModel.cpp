@@ -218,3 +218,5 @@ void JournalTableModel::sortRuns()
         sorted.push_back(std::move(m_runs[k]));
     m_runs = std::move(sorted);
 }
+
+#include "moc_JournalTableModel.cpp"

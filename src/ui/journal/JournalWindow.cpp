@@ -476,3 +476,5 @@ JournalWindow* showJournalWindow(const std::function<void(std::int64_t)>& openRu
     window->activateWindow();
     return window;
 }
+
+#include "moc_JournalWindow.cpp"

@@ -410,3 +410,5 @@ void RunReportWindow::followLive(const RunRecord& inProgress)
     fitAxes(figures.seconds.value_or(0.0), m_maxPerSecond, figures.strokes, figures.longestGapMs.value_or(0.0));
     showTiming(inProgress);
 }
+
+#include "moc_QX_RunReport.cpp"
