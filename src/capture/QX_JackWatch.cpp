@@ -43,14 +43,17 @@ std::unique_ptr<QX_JackWatch> QX_JackWatch::watch(const std::string& sourcePort)
 
 QX_JackWatch::~QX_JackWatch()
 {
-    // Once its server has shut down, closing the client can wait forever in
-    // libjack (seen in a loaded test run: its notification thread parked,
-    // the close blocked on a lock), which would freeze the window that
-    // drops the lost device. The dead client is left as it is, with
+    // A client of a server that has gone is left open (serverGone()), with
     // what its callbacks touch: a few kilobytes and a parked thread, once
-    // per server that went away.
-    if (m_client && m_client->serverGone.load(std::memory_order_acquire))
+    // per server that went away. Closed, it could freeze the window that
+    // drops the lost device.
+    if (serverGone())
         static_cast<void>(m_client.release());
+}
+
+bool QX_JackWatch::serverGone() const
+{
+    return m_client && m_client->serverGone.load(std::memory_order_acquire);
 }
 
 bool QX_JackWatch::lost() const

@@ -20,6 +20,11 @@ public:
     QX_JackWatch& operator=(const QX_JackWatch&) = delete;
 
     bool lost() const;
+    // The server shut down. Closing a client of a server that has gone can
+    // wait forever in libjack (seen under load: the client's notification
+    // thread parked on a lock that the close needs); whoever drops a client
+    // then leaves it open instead, as the watch does with its own.
+    bool serverGone() const;
 
 private:
     QX_JackWatch() = default;

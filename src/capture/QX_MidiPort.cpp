@@ -11,8 +11,10 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <ctime>
+#include <future>
 #include <iostream>
 #include <semaphore.h>
 #include <mutex>
@@ -36,6 +38,9 @@ constexpr double kUnitsPerSecond = 1.0e7;
 constexpr long kIdleWaitNs = 200'000'000;
 
 constexpr std::size_t kRingSize = 4096; // messages; a power of two
+
+// Closing a healthy client takes milliseconds.
+constexpr std::chrono::seconds kLostCloseWait{2};
 
 struct PortEntry {
     unsigned index = 0;
@@ -162,8 +167,43 @@ struct QX_MidiPort::Impl {
     Impl() { sem_init(&m_wake, 0, 0); }
     ~Impl()
     {
-        m_in.reset();
+        dropClient();
         sem_destroy(&m_wake);
+    }
+
+    // Closes the back-end's client, and its watch. Closing a JACK client
+    // whose server has gone can wait forever in libjack, and so can one that
+    // is closing just as its server shuts down (a source and its server
+    // stopped together, as a session manager does); either would freeze the
+    // window that drops the device, or keep a count from ending. So a client
+    // of a server that has gone is left open, as the watch leaves its own
+    // (QX_JackWatch::serverGone), and one whose source was lost is closed on
+    // a thread of its own, waited for a moment at most. Neither calls into
+    // this port again: their callback is taken away first, and a server that
+    // has gone runs no more cycles.
+    void dropClient()
+    {
+        if (m_in && m_watch && m_watch->lost()) {
+            m_in->cancelCallback();
+            RtMidiIn* in = m_in.release();
+            QX_JackWatch* watch = m_watch.release();
+            if (!watch->serverGone()) {
+                try {
+                    std::promise<void> closed;
+                    auto done = closed.get_future();
+                    std::thread([in, watch, closed = std::move(closed)]() mutable {
+                        delete in;
+                        delete watch;
+                        closed.set_value();
+                    }).detach();
+                    done.wait_for(kLostCloseWait);
+                } catch (...) {
+                    // No thread for it: left open.
+                }
+            }
+        }
+        m_in.reset();
+        m_watch.reset();
     }
 
     // Drops the port open before; false under a running reader, with which
@@ -173,8 +213,7 @@ struct QX_MidiPort::Impl {
         if (m_started)
             return false;
         m_onNote = onNote;
-        m_in.reset();
-        m_watch.reset();
+        dropClient();
         m_loopback = loopback;
         return true;
     }
