@@ -448,10 +448,10 @@ TEST_F(MidiPortJack, ListOpenCountAndLoseTheSourceAndTheServer)
     // Each client of ours hears of the shutdown on its own thread.
     EXPECT_TRUE(waitUntil([&] { return !idle.IsDelivering(); }, 5000));
     EXPECT_EQ(device->GetCount(), counted);
-    EXPECT_TRUE(returnsWithin(10s, [&] {
-        device.reset();
-        sender.reset();
-    }));
+    EXPECT_TRUE(returnsWithin(10s, [&] { device.reset(); }));
+    // The sender is RtMidi's client with nothing of ours to leave it open
+    // once its server has gone, and libjack can wait forever closing it.
+    static_cast<void>(sender.release());
 }
 
 } // namespace

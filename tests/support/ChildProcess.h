@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,28 @@ inline int waitForExit(pid_t pid)
             return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The same, bounded: nothing (and the child killed) when it was still
+// running after timeoutMs, so a program of ours that hangs fails its test
+// at once instead of holding it until ctest's time-out.
+inline std::optional<int> waitForExitWithin(pid_t pid, int timeoutMs)
+{
+    int status = 0;
+    for (int waitedUs = 0, stepUs = 500; pid > 0 && waitedUs < timeoutMs * 1000; waitedUs += stepUs) {
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (ended < 0 && errno != EINTR)
+            return -1;
+        usleep(static_cast<useconds_t>(stepUs));
+        stepUs = std::min(stepUs * 2, 20000);
+    }
+    if (pid <= 0)
+        return -1;
+    ::kill(pid, SIGKILL);
+    waitForExit(pid);
+    return std::nullopt;
 }
 
 // Ends a player started by spawnPlayer before the end of its file, once the

@@ -69,15 +69,20 @@ public:
             kill(m_pid, SIGINT);
     }
 
+    // A run still going after kLimitMs is killed: status -1, and a note
+    // at the end of err.
     ToolRun finish()
     {
         ToolRun run;
         if (m_pid <= 0)
             return run;
-        run.status = waitForExit(m_pid);
+        const auto status = waitForExitWithin(m_pid, kLimitMs);
         m_pid = -1;
+        run.status = status.value_or(-1);
         run.out = read("/out");
         run.err = read("/err");
+        if (!status)
+            run.err += "\n[killed by the test: still running after " + std::to_string(kLimitMs / 1000) + " s]\n";
         return run;
     }
 
@@ -90,6 +95,7 @@ private:
         return text.str();
     }
 
+    static constexpr int kLimitMs = 180'000;
     TempFolder m_dir{"tempovaro-tool"};
     pid_t m_pid = -1;
 };
