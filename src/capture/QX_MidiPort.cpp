@@ -160,8 +160,32 @@ struct QX_MidiPort::Impl {
     // Notices a JACK source that went away; none on other back-ends.
     std::unique_ptr<QX_JackWatch> m_watch;
 
+    // What the back-end's callback reaches this port through. Once closed,
+    // whatever a client still delivers goes nowhere, and no call is inside
+    // the port any more.
+    struct Gate {
+        std::atomic<Impl*> port{nullptr};
+        std::atomic<int> inside{0};
+
+        static void forward(double deltaSeconds, std::vector<unsigned char>* message, void* user)
+        {
+            auto* gate = static_cast<Gate*>(user);
+            gate->inside.fetch_add(1);
+            if (Impl* open = gate->port.load())
+                onMessage(deltaSeconds, message, open);
+            gate->inside.fetch_sub(1);
+        }
+        void close()
+        {
+            port.store(nullptr);
+            while (inside.load() != 0)
+                std::this_thread::yield();
+        }
+    };
+    std::unique_ptr<Gate> m_gate;
+
     // Declared last so it goes first: closing it ends the back-end's calls
-    // into onMessage before the ring and the semaphore go.
+    // before the gate, the ring and the semaphore go.
     std::unique_ptr<RtMidiIn> m_in;
 
     Impl() { sem_init(&m_wake, 0, 0); }
@@ -178,22 +202,24 @@ struct QX_MidiPort::Impl {
     // window that drops the device, or keep a count from ending. So a client
     // of a server that has gone is left open, as the watch leaves its own
     // (QX_JackWatch::serverGone), and one whose source was lost is closed on
-    // a thread of its own, waited for a moment at most. Neither calls into
-    // this port again: their callback is taken away first, and a server that
-    // has gone runs no more cycles.
+    // a thread of its own, waited for a moment at most. Its gate is closed
+    // first, so neither calls into this port again.
     void dropClient()
     {
+        if (m_gate)
+            m_gate->close();
         if (m_in && m_watch && m_watch->lost()) {
-            m_in->cancelCallback();
             RtMidiIn* in = m_in.release();
             QX_JackWatch* watch = m_watch.release();
+            Gate* gate = m_gate.release();
             if (!watch->serverGone()) {
                 try {
                     std::promise<void> closed;
                     auto done = closed.get_future();
-                    std::thread([in, watch, closed = std::move(closed)]() mutable {
+                    std::thread([in, watch, gate, closed = std::move(closed)]() mutable {
                         delete in;
                         delete watch;
+                        delete gate;
                         closed.set_value();
                     }).detach();
                     done.wait_for(kLostCloseWait);
@@ -204,6 +230,7 @@ struct QX_MidiPort::Impl {
         }
         m_in.reset();
         m_watch.reset();
+        m_gate.reset();
     }
 
     // Drops the port open before; false under a running reader, with which
@@ -346,6 +373,9 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
     if (!isGuidText(PortID))
         return E_FAIL;
     try {
+        // Made before the client, whose threads then see it whole.
+        d.m_gate = std::make_unique<Impl::Gate>();
+        d.m_gate->port.store(&d);
         for (const RtMidi::Api api : workingApis()) {
             auto in = openClient(api);
             if (!in)
@@ -357,7 +387,7 @@ HRESULT QX_MidiPort::OpenPort(const std::string& PortID, QX_NoteHandler OnNote)
                 // the previous message it took in, so an ignored clock message
                 // would swallow the time before it.
                 in->ignoreTypes(false, false, false);
-                in->setCallback(&Impl::onMessage, &d);
+                in->setCallback(&Impl::Gate::forward, d.m_gate.get());
                 in->openPort(port.index, kInputPortName);
                 if (!in->isPortOpen())
                     return E_FAIL;
