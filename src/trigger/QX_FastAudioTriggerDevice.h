@@ -4,124 +4,74 @@
 // (16-bit mono 44,100 Hz blocks through AnalyzeSamples), same counters,
 // history, time limit and Level as TQX_AudioTriggerDevice.
 //
-// Method, per sample, on the standard detector's 300 Hz high-pass (computed
-// bit for bit as there, so Level, its rectified peak, reads the same on the
-// dialog's meter with either detector):
-//   1. The signal's power smoothed over 0.5 ms (the envelope) and over 12 ms
-//      (the level before; it falls in 2 ms once the envelope is 15 dB under
-//      it, so a pad's loud stroke does not hide a soft one 30 ms later), and
-//      a noise floor: the 12 ms level's minimum, allowed to creep up 6 dB per
-//      250 ms.
-//   2. A candidate starts when the envelope rises 3 dB over the level before
-//      and, within 3 ms of its onset, 4.8 dB over the noise floor. Its onset
-//      is the last sample at which the envelope was still at or below the
-//      level before: where the attack begins. The 2 ms limit on the rise
-//      applies to the 3 dB step only: under a snare ringing at 20/s the
-//      "noise floor" is the ring, and a weaker stroke clears it only after
-//      2 to 2.5 ms. Once the stroke is decided its onset moves on to where
-//      the envelope was last 15 dB under the attack's peak, so loud and soft
-//      strokes of one drum start alike; the decisions below use that onset.
-//      The stroke is published (and judged against the recording time)
-//      with the onset both detectors share (OnsetLocator.h), looked for
-//      from 5 ms before the candidate's start to 10 ms after it, so an
-//      attack that builds in bursts under a ring starts on the same burst
-//      at every stroke of a roll. Its event therefore comes 10 ms after the
-//      start; the count goes up at the decision, unless the stroke's onset
-//      may lie past the recording time's end.
-//   3. 4 ms after the onset the candidate is a stroke if the mean power of
-//      those 4 ms is 2 dB over the level before (the slow level, or 0.8 dB
-//      over the noise floor). A fresh attack, 4 dB or more over it with a
-//      strike's treble or 8 dB without, or a stick's click whose treble
-//      alone rises 4.8 dB (such a click, 6 dB over 0.5 ms, also starts a
-//      candidate), counts down to 32 dB under the loudest recent stroke:
-//      ghost notes 20 dB under the accents. Under -40 dBFS, unless a stroke
-//      over it sounded within about 1.5 s or it is a strike (step 4) that
-//      keeps the player's pace, it must rise 16 dB, which a voice's pulses
-//      never do. A smaller rise, out of a
-//      ring, must reach 0.4 of the mean peak of
-//      the last eight strokes (the sum divided by eight, as the standard
-//      detector does, so ghost notes after a lone accent pass; a ringing
-//      drum's ripples and echoes do not), and a fifth of the loudest recent
-//      stroke's peak, halved every 300 ms (a stroke masks its own ring).
-//      A candidate whose attack is under 6 dB over the level before and
-//      whose treble (the power of the step between input samples, which
-//      rises 6 dB per octave) stays under 0.8 of what came before rises out
-//      of a ring without a strike: it must reach 0.45 of that peak. The
-//      floor tom's beating ring reached 0.29 to 0.53 of it with a treble
-//      ratio of 0.32 to 0.77; strokes 9 dB under an accent on a ringing
-//      snare reached 0.40 to 0.52 of it but brought treble (0.80 and up), and
-//      the snare's weaker hand at 20 to 30/s reached 0.64 and up. An envelope
-//      that takes over 2 ms to rise 3 dB is a ring's swell, never a candidate.
-//      Nor is anything whose peak stays under -56 dBFS (a click leaking
-//      from headphones), nor, until four intervals give the pace, a burst
-//      within 20 ms of a stroke that peaks louder than it: that stroke's
-//      attack still building, as some snares' does 16 ms after the stick.
-//   4. The strike (StrikeFlux.h): six octave bands from 500 Hz up, each
-//      band's level every millisecond against its own maximum 2 to 8 ms
-//      before, the rises summed in dB. A ring decays and beats within that
-//      maximum; a stick's attack rises in every band at once, however soft.
-//      A candidate whose flux reaches 15 dB (Choices::strikeFlux), or a
-//      millisecond's flux that does so while no candidate runs, which starts
-//      one, is struck if it brings 2 dB of power or treble over what came
-//      before (any gain where the player's next stroke is due, within a
-//      quarter of the usual interval, if the ring there is within 20 dB of
-//      the player's strokes, and anywhere if the strike rises half as much
-//      as theirs did), and, sooner than half that interval after a stroke,
-//      rises half as much as the player's recent strokes did.
-//      A candidate without a strike (under 15 dB of flux), no click, under
-//      6 dB over the level before and with treble under 0.8 of what came
-//      before (Choices::swellTreble) is the drum's body swelling, never a
-//      stroke, unless it comes where the player's next stroke is due: a
-//      low tom's swells 40 ms after each stroke, louder than the attack.
-//      A struck candidate within two intervals of the last stroke is
-//      counted as a fresh attack is: down to 32 dB under the loudest recent
-//      stroke, past the rules of step 3 that judge a rise out of a ring by
-//      the strokes before it. Past a beat and a half it must also bring a
-//      stick's click (treble that does not fall) or a 6 dB attack: there
-//      the roll may have ended, and the drum's tail swells as it beats.
-//      A struck candidate that rises 4 dB out of the room's quiet (the level
-//      before within 6 dB of the noise floor) counts as a fresh attack
-//      whether or not the pace is known: a pad's ghost notes between
-//      accents a second apart never set one.
-//   5. Refractory time from the onset: 11.8 ms, or half the median of the last
-//      four intervals up to 30 ms, so a ringing drum's ripples between steady
-//      strokes are not counted; extended while the input clips, as a clipped
-//      stroke's distorted ring fakes attacks.
-// A stroke is counted 4 ms after its onset (a strike seen first by the
-// flux starts its candidate up to 3 ms back). Measured on the 70 drums of
-// tests/support/DrumCorpus, each kit held out of the choices it is scored
-// with (bench_fast_detector --table; in the README): mean F by microphone
-// 0.926, 0.958, 0.928, 0.888, 0.902 at 4, 8, 12, 16, 20/s (Standard 0.931,
-// 0.918, 0.882, 0.810, 0.850) and 0.855, 0.820 at 25, 30/s; on a pad 0.97
-// to 1.00 up to 35/s; nothing counted in a minute of room noise, speech or click bleed.
-// The swell rule raised toms by microphone at 4/s (0.912 to 0.925 over
-// all drums; a low tom from 0.65 to 0.92) and cost the rolls at 25 to 40/s
-// up to 0.009, which the strike's waiver of the gain more than won back.
-// The strike (step 4) raised the pads from 0.95 to 0.97 at their worst, the
-// ghost notes at 12 and 16/s from 0.80 and 0.70 to 0.87 and 0.75, and the
-// microphone at 25 and 30/s from 0.84 and 0.79; toms by microphone at 4/s
-// lost a little (0.916 to 0.909), a sample's own second burst now and then
-// counting. At 12 dB instead of 15 the strike gained 0.005 more mean F but
-// put 40 cases, not 24, more than 0.01 under Standard where it reaches
-// 0.99; the bands filtered twice (24 dB per octave, not 12) did no better;
-// a veto of candidates under 8 dB of flux off the player's beat was chosen
-// by three kits of twelve. Rings that hide a ghost note 14 dB under them,
-// and strokes under -40 dBFS that rise less than 16 dB out of the room off
-// the player's pace, are still lost; ghost notes between accents a second
-// apart whose own strikes never set a pace (a pad at 4/s: 0.59) count since
-// a strike out of the room's quiet is trusted (0.91). Judging soft strokes
-// by the recent peaks alone lost ghost notes (mean F 0.46 to 0.76 up to 16/s), and a voice's
-// pulses counted 1,077 times a minute before the -40 dBFS rule. On the older
-// corpus (--classic) the snare at 20/s was once 0.980
-// (a noise gate 6 dB over the ring and a confirmation floor 3 dB over it held
-// the weaker hand's attack back past the 2 ms rise limit) and the floor tom
-// 0.889 (ten beats of its ring counted). The ring rule without the treble
-// test lost the strokes 10 dB under an accent (0.919 against Standard's
-// 0.992); at 0.55 without it, strokes 8 dB down on another kit's snare. A
-// 2.5 kHz band as the detector itself, tried first, lost the snare's attack
-// under its wires (F 0.43 at 20/s); a rise over the recent minimum counted
-// the ring's ripples; a 10 ms refractory time counted the snare's own second
-// burst 11.3 to 11.6 ms after the attack.
+// It listens, sample by sample, to the standard detector's 300 Hz high-pass
+// (computed bit for bit as there, so Level reads the same on the dialog's
+// meter with either detector) in three ways: its power over 0.5 ms (the
+// envelope) against the level before (over 12 ms) and the room's noise
+// floor (that level's minimum, creeping up 6 dB per 250 ms); the treble, the
+// power of the step between input samples, which weighs a stick's click far
+// above a drum's low partials; and six octave bands from 500 Hz up
+// (StrikeFlux.h), whose summed rise over their own recent maximum shows a
+// stick's attack through a ring that hides it from the whole band.
+//
+// The rules, each for a reason a drum gives:
+//  1. A candidate starts when the envelope rises 3 dB within 2 ms and
+//     clears the noise floor by 4.8 dB within 3 ms, when the treble alone
+//     rises 6 dB, or when the bands rise 15 dB. A stick's attack rises
+//     within 2 ms; a ringing drum's beating partials take longer. Where the
+//     sound has died away (a pad) the level before follows it down in 2 ms,
+//     so a loud stroke does not hide a soft one 30 ms later.
+//  2. It is decided 4 ms after its onset, on the power and treble of those
+//     4 ms against what sounded before: unless it is a click or a strike a
+//     stroke brings 2 dB of power.
+//  3. A fresh attack counts down to 32 dB under the loudest recent stroke,
+//     for ghost notes lie 20 dB under the accents: a rise of 4 dB with a
+//     stick's treble or 8 dB without (a tom's beating ring swells up to
+//     8.7 dB), a click whose treble alone rises 4.8 dB, a strike within two
+//     of the player's intervals of the last stroke, or a strike rising 4 dB
+//     out of the room's quiet (a pad's ghost notes between accents a second
+//     apart set no pace).
+//  4. A smaller rise out of a ring must reach 0.4 of the mean peak of the
+//     last eight strokes and a fifth of the loudest recent one, halved every
+//     300 ms; 0.45 of it when it rises under 6 dB and its treble falls. A
+//     stroke masks its own ring: the ring's ripples and echoes stay under
+//     those shares, the weaker hand's strokes do not, and softer strokes
+//     bring a stick's treble.
+//  5. A rise under 6 dB with no strike in the bands, no click and falling
+//     treble is the drum's body swelling after the stick, never a stroke,
+//     unless the player's next stroke is due there: a low tom's body swells
+//     40 ms after the stick, louder than the attack.
+//  6. A strike (15 dB in the bands) needs 2 dB more power or treble, any
+//     gain where the next stroke is due (within a quarter of the interval)
+//     under a ring still within 20 dB of the strokes, or wherever the bands
+//     rise half as much as the player's strokes do: at 25 to 30/s an attack
+//     sits in the ring of the one before. A swell as in rule 5 is no strike.
+//     Sooner than half the usual interval after a stroke it must rise half
+//     as much as the player's strokes, for a sample's own second burst rises
+//     far less than a stick. Past a beat and a half without a stroke it is
+//     judged as any rise unless it brings treble that does not fall or
+//     6 dB: the roll may have ended, and a drum's tail swells as it beats.
+//  7. Under -40 dBFS a candidate must rise 16 dB, which a voice's pulses
+//     never do, unless the player is playing (a stroke over -40 dBFS within
+//     about 1.5 s) or it is a strike on the player's pace.
+//  8. Nothing peaking under -56 dBFS counts: a click leaking from headphones.
+//  9. Until the pace is known, and for a burst without a strike always, a
+//     louder burst within 20 ms of a stroke is that stroke's attack still
+//     building, as some snares' does 16 ms after the stick.
+// 10. The refractory time is 11.8 ms from the onset, or half the median of
+//     the last four intervals up to 30 ms, so a ringing drum's ripples
+//     between steady strokes are not counted; it is extended while the input
+//     clips, as a clipped stroke's distorted ring fakes attacks.
+// 11. The decisions take the onset where the envelope was last 15 dB under
+//     the attack's peak, so loud and soft strokes of one drum start alike.
+//     The stroke is published with the onset both detectors share
+//     (OnsetLocator.h), looked for from 5 ms before the candidate's start to
+//     10 ms after it, so an attack that builds in bursts under a ring starts
+//     on the same burst at every stroke of a roll. Its event therefore comes
+//     10 ms after the start; the count goes up at the decision, unless the
+//     stroke's onset may lie past the recording time's end.
+// The figures behind these values, and what was tried and left out, are in
+// the README ("Audio detectors") and come from bench_fast_detector.
 //
 // Threads and ownership as for every AudioDetectorBase: analyzeBlock runs on
 // the thread that feeds samples with no allocation, lock or system call, one
@@ -197,9 +147,8 @@ public:
         // The treble over what came before under which a rise without a
         // strike (under strikeFlux, under 6 dB, no click) is the drum's body
         // swelling, 0.8 (1 dB down): a stick's attack brings treble, a
-        // swell's falls (0.08 to 0.95 on ringing toms). At 1.0 more swells
-        // of toms at 4/s go (mean F 0.944, not 0.925) but more strokes of
-        // rolls at 25 to 40/s, soft and in the ring, with them.
+        // swell's falls (0.08 to 0.95 on ringing toms). At 1.0 more of a
+        // tom's swells go, but so do soft strokes of fast rolls in the ring.
         double swellTreble = 0.8;
     };
     void setChoices(const Choices& choices) { m_choices = choices; }
