@@ -279,6 +279,9 @@ void kitCorpusOnsets()
     }
 }
 
+// What lies under a stroke's attack, against its peak (--why).
+const char* const kUnders[] = {"under it < -40 dB", "under it -40 to -34 dB", "under it > -34 dB"};
+
 // Where the standard detector's onset spread comes from (--why, on the
 // kits whose name holds its text, "all" for every kit): each kit's strokes
 // by drum, by the stroke's level against the case's loudest, by what lies
@@ -286,11 +289,13 @@ void kitCorpusOnsets()
 // peak: room noise and the ring of the strokes before; the mark, 2 % of
 // the peak, lies at -34 dB), by microphone or pad and by rate; then, per
 // kit group, how much of the pooled SD is each drum's own spread and how
-// much the drums' means lying apart.
+// much the drums' means lying apart, and the group's spread by what lies
+// under its strokes.
 void kitCorpusWhy(const std::string& only)
 {
     const auto kits = drum::kitNames();
     Pooled group[2];
+    Pooled groupUnder[2][3];
     std::vector<Pooled> drumsOf[2];
     for (std::size_t at = 0; at < kits.size(); ++at) {
         const std::string& kit = kits[at];
@@ -326,7 +331,9 @@ void kitCorpusWhy(const std::string& only)
                     const auto e = static_cast<double>(offset);
                     drum.add(e);
                     byLevel[levelDb > -4.0 ? 0 : levelDb > -14.0 ? 1 : 2].add(e);
-                    byUnder[underDb < -40.0 ? 0 : underDb < -34.0 ? 1 : 2].add(e);
+                    const int underClass = underDb < -40.0 ? 0 : underDb < -34.0 ? 1 : 2;
+                    byUnder[underClass].add(e);
+                    groupUnder[at % 2][underClass].add(e);
                     byPad[c.pad ? 1 : 0].add(e);
                     byRate[c.perSecond <= 12 ? 0 : c.perSecond <= 25 ? 1 : 2].add(e);
                 });
@@ -344,12 +351,11 @@ void kitCorpusWhy(const std::string& only)
                 p.print(what, 40);
         };
         const char* levels[] = {"level over -4 dB", "level -4 to -14 dB", "level under -14 dB"};
-        const char* unders[] = {"under it < -40 dB", "under it -40 to -34 dB", "under it > -34 dB"};
         const char* rates[] = {"4 to 12/s", "16 to 25/s", "30 to 40/s"};
         for (int k = 0; k < 3; ++k)
             show(byLevel[k], levels[k]);
         for (int k = 0; k < 3; ++k)
-            show(byUnder[k], unders[k]);
+            show(byUnder[k], kUnders[k]);
         show(byPad[0], "microphone");
         show(byPad[1], "pad");
         for (int k = 0; k < 3; ++k)
@@ -364,6 +370,11 @@ void kitCorpusWhy(const std::string& only)
         std::printf("%s: SD %.2f ms, within the drums %.2f ms, between their means %.2f ms\n",
                     heldOut ? "held-out kits" : "tuned kits", std::sqrt(group[heldOut].variance()) / 44.1,
                     std::sqrt(within) / 44.1, std::sqrt(std::max(0.0, group[heldOut].variance() - within)) / 44.1);
+        // Where the noise before a stroke lies over its mark, the mark is
+        // under what any detector hears.
+        for (int k = 0; k < 3; ++k)
+            if (groupUnder[heldOut][k].n > 0)
+                groupUnder[heldOut][k].print(kUnders[k], 40);
     }
 }
 

@@ -14,16 +14,9 @@
 // The floor keeps a sample's faint lead-in and the ring a stroke rises out of
 // from setting loud strokes earlier than soft ones of the same drum, and it
 // lands every stroke of a roll on the same part of an attack that builds in
-// bursts. A threshold on single samples, tried first, was crossed by a
-// ringing snare's last stroke (an even roll at 16/s read 0.7 % uneven with
-// it, 0.03 % this way). Measured on bench_stroke_times --sweep over the
-// Black Pearl and Colombo kits (mean onset SD of the standard detector,
-// 0.74 ms this way): a floor 25 or 20 dB under the peak gave 1.07 and 1.01 ms,
-// a 3 dB rise 1.9 ms; walking back from the attack's peak to 3 dB over the
-// floor before it 3.1 ms, as it stops in the dips of a ringing snare's first
-// millisecond; a rise confirmed within 2 ms and a threshold just over the
-// ring, 0.9 ms, and a snare's ripples 3 ms ahead of its attack took the
-// onset of a third of an even roll's strokes at 12/s.
+// bursts; a threshold on single samples is crossed by a ringing snare's
+// ripples, and a lower floor lets a snare's ripples ahead of its attack take
+// the onset of some strokes of an even roll and not others.
 //
 // From the floor's crossing the onset then walks back, up to 3 ms, over the
 // samples still 3 dB over the level before (the 12 ms level where the rise
@@ -31,15 +24,17 @@
 // shell swells 17 dB over its stick's first millisecond), or that builds out
 // of the room noise for a millisecond or two, starts where it left that
 // level. Only an unbroken run counts, so a ring's ripple or a lead-in's burst
-// before a dip never moves the onset. On bench_stroke_times --kits' tuned
-// kits (onset SD, standard / fast): 0.79 / 0.80 ms without the walk back,
-// 0.76 / 0.78 ms with it, 0.74 / 0.76 ms with a 1.1 dB margin, but then an
-// even roll on a snare with a bursting lead-in read 0.35 % uneven at 16/s
-// (0.23 % at 3 dB), and with no margin 1.2 % at 8/s. Extrapolating the
-// attack's steepest slope (over 0.25 ms of the envelope's square root) back
-// to the level before, tried first, moved the mean onset of either kit
-// group by 0.01 ms: where the floor is passed the rise is already at its
-// steepest.
+// before a dip never moves the onset. A smaller margin, a longer walk, or a
+// level before taken from before the span (which a lead-in lasting
+// milliseconds has not yet lifted) each walk some strokes of an even roll
+// into a bursting lead-in and stop others short of it, so the roll reads
+// uneven.
+//
+// What this leaves is mostly drums whose lead-in lies 28 to 37 dB under the
+// peak for several milliseconds before the attack proper: under room noise
+// no detector sees where it begins, and neither the attack's rise time nor
+// its level tells how long it was (bench_stroke_times --why and --kits show
+// the spread by drum and by the noise under it).
 //
 // Plain function, no state, no allocation: it runs on the thread that feeds
 // samples. Units: sample indices since Start; powers on the 0..1 scale of
