@@ -1,6 +1,7 @@
 // tempovaro-count --grid: a recording's strokes timed against a click, after
 // the report's figures.
 #include "DrumRecording.h"
+#include "TempFolder.h"
 #include "ToolRunner.h"
 #include "analysis/RunTiming.h"
 #include "trigger/QX_AudioTriggerDevice.h"
@@ -8,9 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <map>
-#include <unistd.h>
 
 namespace {
 
@@ -36,10 +35,10 @@ TEST(CountGrid, TimingFiguresFollowTheReport)
         const double offsetS = played++ % 2 ? 0.002 : -0.003;
         strokes.push_back({std::llround((1.0 + k * 0.125 + offsetS) * drum::kRate)});
     }
-    const auto path = std::filesystem::temp_directory_path() / ("tempovaro-grid-" + std::to_string(getpid()) + ".wav");
-    ASSERT_TRUE(drum::writeWav(path.string(), drum::render(burst(), strokes, 10 * drum::kRate)));
-    const auto run = runCountTool({"--detector", "fast", "--grid", "120:4:1", path.string()});
-    std::filesystem::remove(path);
+    const TempFolder dir;
+    const std::string path = dir.filePath("grid.wav");
+    ASSERT_TRUE(drum::writeWav(path, drum::render(burst(), strokes, 10 * drum::kRate)));
+    const auto run = runCountTool({"--detector", "fast", "--grid", "120:4:1", path});
     ASSERT_EQ(run.status, 0) << run.err;
 
     const auto lines = linesOf(run.out);
@@ -89,10 +88,10 @@ TEST(CountGrid, ALiveRunWithTheClickTimesAsTheToolDoes)
             strokes.push_back({std::llround((t + offsetS) * drum::kRate)});
     }
     const drum::Samples pcm = drum::render(burst(), strokes, 34 * drum::kRate);
-    const auto path = std::filesystem::temp_directory_path() / ("tempovaro-live-" + std::to_string(getpid()) + ".wav");
-    ASSERT_TRUE(drum::writeWav(path.string(), pcm));
-    const auto tool = runCountTool({"--grid", "96:2:0.75", path.string()});
-    std::filesystem::remove(path);
+    const TempFolder dir;
+    const std::string path = dir.filePath("live.wav");
+    ASSERT_TRUE(drum::writeWav(path, pcm));
+    const auto tool = runCountTool({"--grid", "96:2:0.75", path});
     ASSERT_EQ(tool.status, 0) << tool.err;
     std::map<std::string, double> printed;
     for (const auto& line : linesOf(tool.out))
