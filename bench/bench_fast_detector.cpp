@@ -18,6 +18,9 @@
 //   bench_fast_detector --case TEXT  for each case whose name holds TEXT, its
 //                                  attacks and each detector's detections (ms);
 //                                  for noise, speech or click, the counts
+//   bench_fast_detector --misses TEXT  for each case whose name holds TEXT
+//                                  and where Fast's F is under 0.99, Fast's
+//                                  missed attacks and extra detections (ms)
 //   bench_fast_detector --sweep    Standard and Fast on drum::kitSweep(), rows
 //                                  where Fast is more than 0.01 behind marked <<<
 //
@@ -463,6 +466,57 @@ void printCase(const std::string& text)
                         fastDetections(r.samples).size());
 }
 
+// Which strokes Fast missed and what it counted besides, matched as the
+// score matches them; only the cases under F 0.99.
+void printMisses(const std::string& text)
+{
+    const auto ms = [](std::int64_t sample) { return 1000.0 * static_cast<double>(sample) / drum::kRate; };
+    int cases = 0, missed = 0, extra = 0;
+    for (const auto& d : drum::kitDrums())
+        for (const auto& c : drum::kitCases(d)) {
+            if (c.recording.name.find(text) == std::string::npos)
+                continue;
+            const auto& attacks = c.recording.attacks;
+            const auto found = fastDetections(c.recording.samples);
+            const auto score = drum::scoreDetections(attacks, found);
+            if (score.fMeasure() >= 0.99)
+                continue;
+            ++cases;
+            std::printf("%s  F %.3f  %d strokes, %d counted, %d hits\n", c.recording.name.c_str(), score.fMeasure(),
+                        score.strokes, score.detections, score.hits);
+            // A detection within 10 ms before to 25 ms after an attack, and
+            // before the next attack's midpoint, hits it.
+            std::vector<bool> hit(attacks.size(), false), used(found.size(), false);
+            for (std::size_t k = 0; k < attacks.size(); ++k)
+                for (std::size_t j = 0; j < found.size(); ++j) {
+                    const std::int64_t from = k == 0 ? attacks[k] - drum::kRate / 100
+                                                     : std::max(attacks[k] - drum::kRate / 100,
+                                                                (attacks[k] + attacks[k - 1]) / 2);
+                    const std::int64_t to = k + 1 == attacks.size()
+                        ? attacks[k] + drum::kRate / 40
+                        : std::min(attacks[k] + drum::kRate / 40, (attacks[k] + attacks[k + 1]) / 2);
+                    if (!used[j] && found[j] >= from && found[j] <= to) {
+                        used[j] = hit[k] = true;
+                        break;
+                    }
+                }
+            std::printf("  missed:");
+            for (std::size_t k = 0; k < attacks.size(); ++k)
+                if (!hit[k]) {
+                    std::printf(" %.1f(#%zu)", ms(attacks[k]), k);
+                    ++missed;
+                }
+            std::printf("\n  extra:");
+            for (std::size_t j = 0; j < found.size(); ++j)
+                if (!used[j]) {
+                    std::printf(" %.1f", ms(found[j]));
+                    ++extra;
+                }
+            std::printf("\n");
+        }
+    std::printf("%d cases under 0.99: %d strokes missed, %d extra\n", cases, missed, extra);
+}
+
 const drum::Samples& minute()
 {
     static const drum::Samples samples = [] {
@@ -512,6 +566,10 @@ int main(int argc, char** argv)
     }
     if (option("--case") && argc > 2) {
         printCase(argv[2]);
+        return 0;
+    }
+    if (option("--misses") && argc > 2) {
+        printMisses(argv[2]);
         return 0;
     }
     if (option("--classic")) {

@@ -58,6 +58,9 @@ constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 // 4 to 8 dB in the bands, and counted it set a pace of 20 ms on which every
 // later swell was due.
 constexpr std::int64_t kAttackBuildsSamples = 882;
+constexpr std::int64_t kChokedSamples = 1764; // 40 ms: analyzeBlock
+constexpr double kChokedFall = 0.00316; // 25 dB under the stroke's peak
+const double kHeldRelease = std::exp(-1.0 / (0.002 * kSampleRate));
 // Where a candidate's attack starts, for the decisions: no earlier than the
 // envelope's last quiet sample before it, nor before it was within 15 dB of
 // the attack's peak.
@@ -273,8 +276,25 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // so they stand at the room's level, not under it, when candidates
         // start: with 12 ms they had reached only 57 % of it, and the room
         // noise's next bump counted as a stroke.
+        // A sound that falls within 6 dB of the room's noise floor and 25 dB
+        // under its stroke's peak from 20 to 40 ms after the stroke's onset
+        // was choked (a pad, a trigger): no drum's ring dies that soon. The
+        // level before then follows it down in 2 ms: a loud stroke's 12 ms
+        // level, held 15 dB over the room's noise, hid the soft stroke 25 ms
+        // after it at 40/s. Not sooner, for an attack that builds in bursts
+        // dips between them (a low tom's second burst 13 ms after the
+        // stick); not later, nor for a soft stroke by microphone, whose ring
+        // lies near the room and beats out of it.
         const bool settling = index < kWarmUpSamples;
-        p.slow += (settling || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
+        const std::int64_t sinceStroke = m_lastOnset < 0 ? 0 : index - m_lastOnset;
+        // The envelope's peak held with a 2 ms release: a low partial's
+        // envelope dips to nothing at each half cycle, its held peak does not.
+        p.held = std::max(p.fast, p.held * kHeldRelease);
+        const double strokePeak = static_cast<double>(recentOnset(0).peakLevel);
+        const bool choked = p.held < kRoomRatio * p.noiseFloor && p.held < kChokedFall * strokePeak * strokePeak
+            && p.fast < p.slow
+            && sinceStroke >= kAttackBuildsSamples && sinceStroke < kChokedSamples;
+        p.slow += (settling || choked || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
         p.edgeSlow += (settling ? kFallCoef : kSlowCoef) * (edgePower - p.edgeSlow);
         m_maskPeak *= kMaskDecay;
         // Until the slow level has settled its minimum means nothing.

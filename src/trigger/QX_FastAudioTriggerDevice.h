@@ -20,7 +20,11 @@
 //     rises 6 dB, or when the bands rise 15 dB. A stick's attack rises
 //     within 2 ms; a ringing drum's beating partials take longer. Where the
 //     sound has died away (a pad) the level before follows it down in 2 ms,
-//     so a loud stroke does not hide a soft one 30 ms later.
+//     so a loud stroke does not hide a soft one 30 ms later. It has died
+//     away once it falls 15 dB under that level, or when its peak (held
+//     over 2 ms, for a low partial's envelope dips at each half cycle)
+//     falls within 6 dB of the room and 25 dB under the stroke's 20 to
+//     40 ms after the stroke: no drum's ring dies that soon, a pad's stops.
 //  2. It is decided 4 ms after its onset, on the power and treble of those
 //     4 ms against what sounded before: unless it is a click or a strike a
 //     stroke brings 2 dB of power.
@@ -205,6 +209,7 @@ private:
         double lastInput = 0;
         double edgeSlow = 0;
         double edgeFast = 0; // over 0.5 ms
+        double held = 0;     // the envelope's peak, released over 2 ms
     };
     Powers m_powers;
     StrikeFlux m_strike;
