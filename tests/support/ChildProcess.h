@@ -2,13 +2,14 @@
 // Starting the helper programs of the tests (sound servers, players, tools)
 // and waiting for them to end.
 
+#include "WaitUntil.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -85,21 +86,20 @@ inline int waitForExit(pid_t pid)
 // at once instead of holding it until ctest's time-out.
 inline std::optional<int> waitForExitWithin(pid_t pid, int timeoutMs)
 {
-    int status = 0;
-    for (int waitedUs = 0, stepUs = 500; pid > 0 && waitedUs < timeoutMs * 1000; waitedUs += stepUs) {
-        const pid_t ended = waitpid(pid, &status, WNOHANG);
-        if (ended == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (ended < 0 && errno != EINTR)
-            return -1;
-        usleep(static_cast<useconds_t>(stepUs));
-        stepUs = std::min(stepUs * 2, 20000);
-    }
-    if (pid <= 0)
-        return -1;
-    ::kill(pid, SIGKILL);
-    waitForExit(pid);
-    return std::nullopt;
+    // Looks without reaping, so waitForExit below reaps and reads the status.
+    const bool ended = waitUntil(
+        [&] {
+            siginfo_t info{};
+            const int looked = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+            return (looked != 0 && errno != EINTR) || info.si_pid != 0;
+        },
+        timeoutMs, 2);
+    if (!ended)
+        ::kill(pid, SIGKILL);
+    const int status = waitForExit(pid);
+    if (!ended)
+        return std::nullopt;
+    return status;
 }
 
 // Ends a player started by spawnPlayer before the end of its file, once the
