@@ -496,7 +496,7 @@ const std::vector<int>& corpusRates()
     return rates;
 }
 
-std::vector<KitCase> kitCases(const KitDrum& drum, double seconds)
+std::vector<KitCase> kitCases(const KitDrum& drum, double seconds, std::string_view nameEnd)
 {
     // Each layer loaded once; a ring longer than 1.5 s adds nothing a detector must see.
     std::vector<std::vector<float>> layers;
@@ -543,6 +543,13 @@ std::vector<KitCase> kitCases(const KitDrum& drum, double seconds)
     const auto& rates = corpusRates();
     for (int pad = 0; pad < 2; ++pad) {
         const auto chokeSamples = static_cast<std::int64_t>((0.015f + 0.005f * unit(rng)) * kRate);
+        // Each layer as this way of playing sounds it, and where its attack lies.
+        std::vector<std::vector<float>> hits;
+        std::vector<std::int64_t> attacks;
+        for (const auto& layer : layers) {
+            hits.push_back(pad ? chokeAfter(layer, chokeSamples) : layer);
+            attacks.push_back(attackOffset(hits.back()));
+        }
         for (std::size_t r = 0; r < rates.size(); ++r) {
             const Style style = static_cast<Style>((drumSeed % 6 + r + 3 * pad) % 6);
             // The input level the player set: the accent's peak -3 to -9 dBFS
@@ -557,18 +564,26 @@ std::vector<KitCase> kitCases(const KitDrum& drum, double seconds)
 
             const auto times = evenTimes(rates[r], seconds);
             std::uniform_real_distribution<double> jitter(-0.0005 * kRate, 0.0005 * kRate);
-            const std::int64_t length = kLead + static_cast<std::int64_t>((seconds + (pad ? 0.3 : 1.0)) * kRate);
-            std::vector<float> mix(static_cast<std::size_t>(length), 0.0f);
             KitCase c;
+            c.recording.name = drum.kit + "/" + drum.name + (pad ? " pad " : " mic ") + std::to_string(rates[r])
+                + "/s " + styleName(style);
+            // A case left out still draws its random numbers: the others stay as they are.
+            const bool wanted = c.recording.name.ends_with(nameEnd);
+            const std::int64_t length = kLead + static_cast<std::int64_t>((seconds + (pad ? 0.3 : 1.0)) * kRate);
+            std::vector<float> mix(wanted ? static_cast<std::size_t>(length) : 0, 0.0f);
             for (std::size_t k = 0; k < times.size(); ++k) {
                 const float gain = styleGain(style, k, times.size()) * (0.95f + 0.05f * unit(rng));
                 const std::size_t layer = layerFor(std::min(gain, 1.0f));
-                const std::vector<float> hit = pad ? chokeAfter(layers[layer], chokeSamples) : layers[layer];
                 const std::int64_t start = static_cast<std::int64_t>(std::llround(times[k] + jitter(rng)));
+                if (!wanted)
+                    continue;
+                const std::vector<float>& hit = hits[layer];
                 for (std::size_t i = 0; i < hit.size() && start + static_cast<std::int64_t>(i) < length; ++i)
                     mix[static_cast<std::size_t>(start) + i] += gain * scale * hit[i];
-                c.recording.attacks.push_back(start + attackOffset(hit));
+                c.recording.attacks.push_back(start + attacks[layer]);
             }
+            if (!wanted)
+                continue;
             c.recording.samples = finish(mix, noiseRms, drumSeed + static_cast<std::uint32_t>(r));
             c.kit = drum.kit;
             c.drum = drum.name;
@@ -576,8 +591,6 @@ std::vector<KitCase> kitCases(const KitDrum& drum, double seconds)
             c.perSecond = rates[r];
             c.style = style;
             c.snrDb = snrDb;
-            c.recording.name = drum.kit + "/" + drum.name + (pad ? " pad " : " mic ") + std::to_string(rates[r])
-                + "/s " + styleName(style);
             cases.push_back(std::move(c));
         }
     }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace drum {
@@ -119,8 +120,9 @@ const std::vector<int>& corpusRates();
 // noise 20 to 40 dB under the accents (30 to 40 for ghost notes, which lie
 // 20 dB under them). Seeded from the drum's name: the same every run.
 // A sample that holds a second stroke (one cut from a loop, a "crunch" of
-// two hits) is left out; a drum with no sample left has no case.
-std::vector<KitCase> kitCases(const KitDrum& drum, double seconds = 3.0);
+// two hits) is left out; a drum with no sample left has no case. With
+// nameEnd, only the cases whose name ends with it ("pad 12/s ghosts").
+std::vector<KitCase> kitCases(const KitDrum& drum, double seconds = 3.0, std::string_view nameEnd = {});
 
 // 60 s each of what must count nothing: room noise alone (-50 dBFS), a
 // voice talking near the drum (speech from espeak-ng when installed, at
