@@ -50,7 +50,7 @@ struct QX_ClickPlayer::Playback {
     // only): a deque keeps each one's samples in place while others come
     // and go. The thread counts the signals it has taken; all but the last
     // of those are done with and may go.
-    std::deque<std::vector<std::int16_t>> signals;
+    std::deque<std::vector<std::int16_t>> played;
     std::int64_t signalsFreed = 0;            // user-interface thread only
     std::atomic<std::int64_t> signalsTaken{0};
     const std::int16_t* signal = nullptr;     // playback thread only: what sounds
@@ -226,18 +226,18 @@ bool QX_ClickPlayer::playSignal(std::vector<std::int16_t> samples)
     Playback& p = *m_playback;
     const std::int64_t taken = p.signalsTaken.load(std::memory_order_acquire);
     while (p.signalsFreed + 1 < taken) {
-        p.signals.pop_front();
+        p.played.pop_front();
         ++p.signalsFreed;
     }
-    p.signals.push_back(std::move(samples));
-    const std::vector<std::int16_t>& kept = p.signals.back();
+    p.played.push_back(std::move(samples));
+    const std::vector<std::int16_t>& kept = p.played.back();
     ClickCommand c;
     c.kind = ClickCommand::Kind::Signal;
     c.signal = kept.data();
     c.signalFrames = static_cast<std::int64_t>(kept.size());
     if (p.commands.push(c))
         return true;
-    p.signals.pop_back();
+    p.played.pop_back();
     return false;
 }
 
