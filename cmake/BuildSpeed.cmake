@@ -5,8 +5,10 @@
 #
 # - lld links where it is installed (scripts/install-deps installs it);
 #   otherwise the compiler's default linker does.
-# - The sanitizer trees keep line tables only (-g1): their reports still name
-#   function, file and line, and there is far less to write and link.
+# - The sanitizer trees and the RelWithDebInfo tree keep line tables only
+#   (-g1): their reports, stacks and profiles still name function, file and
+#   line, and there is far less to write and link. A Debug tree (without a
+#   sanitizer) keeps everything, to step through.
 # - In the sanitizer trees the code that runs per sample (the stroke
 #   detectors, and the drum recordings the tests render) is compiled at -O1:
 #   unoptimised and instrumented it made the detector tests twenty times
@@ -48,6 +50,7 @@ endif()
 if(TEMPOVARO_ASAN OR TEMPOVARO_TSAN)
   add_compile_options($<$<CONFIG:Debug>:-g1>)
 endif()
+add_compile_options($<$<CONFIG:RelWithDebInfo>:-g1>)
 
 if(TEMPOVARO_UNITY)
   set(CMAKE_UNITY_BUILD ON)
