@@ -1,5 +1,5 @@
 // Attempts played from recordings into a private sound server (PulseAudio,
-// or PipeWire when built with TEMPOVARO_RIG_PIPEWIRE) and captured live through
+// or PipeWire when TEMPOVARO_RIG says so) and captured live through
 // ALSA with the audit tap attached: each kept recording, counted again, must
 // give the live count, and its digest must verify, whatever the real-time
 // capture did to the block boundaries. TEMPOVARO_RIG_ATTEMPTS sets how many
@@ -55,7 +55,7 @@ TEST(AuditRig, LiveAttemptsRecountToTheirLiveCount)
         ASSERT_TRUE(drum::writeWav(path, drum::render(hit, strokes, 6 * 44100, 0.001f)));
 
         AuditWriter writer;
-        auto device = CreateAudioTriggerDevice(kRigDevice);
+        auto device = CreateAudioTriggerDevice(RigServer::device());
         ASSERT_TRUE(device->attachSampleTap(&writer.tap()));
         device->Start(3000);
         const pid_t player = Rig::server()->playAsync(path);
@@ -95,5 +95,5 @@ TEST(AuditRig, LiveAttemptsRecountToTheirLiveCount)
         EXPECT_EQ(check.outcome, AuditCheck::Outcome::Verified) << check.message.toStdString();
         verified += check.outcome == AuditCheck::Outcome::Verified ? 1 : 0;
     }
-    std::printf("%d of %d attempts verified on %s\n", verified, attempts, kRigDevice);
+    std::printf("%d of %d attempts verified on %s\n", verified, attempts, RigServer::device());
 }

@@ -1,5 +1,5 @@
 // The click heard back through a private sound server's loopback (PulseAudio
-// or PipeWire, one program each) and counted by the audio detector: placed
+// or PipeWire, one run each) and counted by the audio detector: placed
 // on the detector's own clock through both streams' clocks, as a run with
 // the click is, each click times at its grid point, to well under a
 // millisecond, once calibrated.
@@ -34,7 +34,7 @@ struct Take {
 // measurement has; the clicks the detector counted, timed with latencyUs.
 Take clickRunOnce(std::int32_t latencyUs)
 {
-    auto device = CreateAudioTriggerDevice(kRigDevice);
+    auto device = CreateAudioTriggerDevice(RigServer::device());
     EXPECT_TRUE(device->SetInputLine("Capture", 1.0f));
     device->Start(-1);
     // The capture runs a while first, so its stream and the click's start apart.
@@ -42,7 +42,7 @@ Take clickRunOnce(std::int32_t latencyUs)
 
     // Eighths at 200 BPM after a one-bar count-in: 32 grid points, 150 ms apart.
     QX_ClickPlayer player;
-    EXPECT_TRUE(player.open(kRigDevice));
+    EXPECT_TRUE(player.open(RigServer::device()));
     ClickSegment seg;
     seg.pattern.tempoBpm = 200.0;
     seg.pattern.subdivision = 2;

@@ -2,8 +2,8 @@
 // user's machine reaches it: device and line lists, the capture volume, live
 // counts against the command-line tool's count of the same recording, a
 // device destroyed while it runs, and the server killed under a capture.
-// One suite over every server; the build makes one program per server (the
-// type list holds that one), since each server needs the process's ALSA
+// One suite over every server, run once per server with the others' suites
+// filtered out (ctest does that), since each server needs the process's ALSA
 // configuration and environment to itself before the first ALSA call.
 #include "AudioTap.h"
 #include "ChildProcess.h"
@@ -120,8 +120,13 @@ protected:
     static inline Server* server = nullptr;
 };
 
-using Rigs = ::testing::Types<TEMPOVARO_LIVE_RIG>;
-TYPED_TEST_SUITE(LiveCapture, Rigs);
+using Rigs = ::testing::Types<PulseRig, PipeWireRig>;
+// Each server's suite is named for it: LiveCapture/pulse, LiveCapture/pipewire.
+struct RigName {
+    template <class Rig>
+    static std::string GetName(int) { return Rig::kPcmType; }
+};
+TYPED_TEST_SUITE(LiveCapture, Rigs, RigName);
 
 } // namespace
 
