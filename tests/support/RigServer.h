@@ -21,6 +21,11 @@ public:
     static bool binaryPresent() { return pipeWire() ? PipeWireServer::binaryPresent() : PulseServer::binaryPresent(); }
     // The ALSA device that reaches the server.
     static const char* device() { return pipeWire() ? "pipewire" : "pulse"; }
+    // What a test skipped for want of the server says is missing.
+    static const char* missing()
+    {
+        return pipeWire() ? "pipewire, wireplumber or the pipewire-alsa plugins" : "pulseaudio";
+    }
 
     RigServer()
     {
