@@ -61,7 +61,10 @@
 //  8. Nothing peaking under -56 dBFS counts: a click leaking from headphones.
 //  9. Until the pace is known, and for a burst without a strike always, a
 //     louder burst within 20 ms of a stroke is that stroke's attack still
-//     building, as some snares' does 16 ms after the stick.
+//     building, as some snares' does 16 ms after the stick. So is one
+//     sooner than two thirds of the player's interval while the stroke's
+//     sound has held within 6 dB of its peak: a low tom's body bursts 12 ms
+//     after the stick, where at 40/s the refractory time has just ended.
 // 10. The refractory time is 11.8 ms from the onset, or half the median of
 //     the last four intervals up to 30 ms, so a ringing drum's ripples
 //     between steady strokes are not counted; it is extended while the input
@@ -167,6 +170,9 @@ private:
     void startCandidate(std::int64_t onset, const Powers& p);
     void decideCandidate(std::int64_t index);
     std::int64_t attackStart(std::int64_t index) const;
+    // Whether the envelope's held peak stayed at or over power from 4 ms
+    // after from up to to (exclusive), as far back as the envelope is kept.
+    bool heldSince(std::int64_t from, std::int64_t to, double power) const;
 
     // A decided stroke waits here until the envelope 10 ms past its rise is
     // in; its onset (locateOnset over that span) is then published, and the
