@@ -154,6 +154,7 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_refractoryEnd = 0;
     m_lastOnset = -1;
     m_paceKnown = false;
+    m_choked = false;
     m_paceSamples = 0;
     m_strokeFlux = 0;
     m_candidatePeak = 0;
@@ -298,6 +299,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         const bool choked = p.held < kRoomRatio * p.noiseFloor && p.held < kChokedFall * strokePeak * strokePeak
             && p.fast < p.slow
             && sinceStroke >= kAttackBuildsSamples && sinceStroke < kChokedSamples;
+        m_choked = m_choked || choked;
         p.slow += (settling || choked || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
         p.edgeSlow += (settling ? kFallCoef : kSlowCoef) * (edgePower - p.edgeSlow);
         m_maskPeak *= kMaskDecay;
@@ -418,9 +420,12 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // before it, is a fresh attack though the pace is not known: ghost
     // notes on a pad between accents a second apart (6 to 7 dB over the
     // room, 17 to 21 dB in the bands) were masked by the accent before.
-    // Past a beat and a half the roll may have ended (afterRest).
+    // Past a beat and a half the roll may have ended (afterRest). Once the
+    // stroke before was choked (a pad) nothing of it can swell, and 2 dB
+    // will do: a low tom pad's ghost notes rise 2 to 4 dB out of the room
+    // over the high-pass, their sound lying mostly under it.
     const bool outOfRoom = struck && !afterRest && m_levelBefore <= kRoomRatio * m_floorBefore
-        && attackPower >= m_choices.freshRise * m_levelBefore;
+        && attackPower >= (m_choked ? kConfirmRatio : m_choices.freshRise) * m_levelBefore;
     const bool fresh = trusted || outOfRoom || click || (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
         || attackPower >= m_choices.plainRise * m_levelBefore;
     const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
@@ -464,6 +469,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     m_onsets[static_cast<std::size_t>(m_onsetIndex)] = Onset{onset, interval, peak};
     m_onsetIndex = (m_onsetIndex + 1) % 8;
     m_lastOnset = onset;
+    m_choked = false;
     m_strokeFlux += kStrokeFluxCoef * (m_candidateFlux - m_strokeFlux);
     // Past full scale the peak is the clipping's overshoot in the filter, not
     // the drum: it must not mask the next stroke.

@@ -34,7 +34,9 @@
 //     8.7 dB), a click whose treble alone rises 4.8 dB, a strike within two
 //     of the player's intervals of the last stroke, or a strike rising 4 dB
 //     out of the room's quiet (a pad's ghost notes between accents a second
-//     apart set no pace).
+//     apart set no pace), 2 dB once the stroke before was choked: nothing of
+//     a pad's stroke swells after it, and a tom pad's soft strokes lie
+//     mostly under the high-pass.
 //  4. A smaller rise out of a ring must reach 0.4 of the mean peak of the
 //     last eight strokes and a fifth of the loudest recent one, halved every
 //     300 ms; 0.45 of it when it rises under 6 dB and its treble falls. A
@@ -234,6 +236,7 @@ private:
     std::int64_t m_refractoryEnd = 0;
     std::int64_t m_lastOnset = -1;
     bool m_paceKnown = false;            // four intervals set the refractory time
+    bool m_choked = false;               // the last stroke's sound was choked
     double m_candidatePeak = 0;
     double m_levelBefore = 0;
     double m_floorBefore = 0;            // the noise floor when the candidate started
