@@ -21,6 +21,9 @@
 //   bench_fast_detector --misses TEXT  for each case whose name holds TEXT
 //                                  and where Fast's F is under 0.99, Fast's
 //                                  missed attacks and extra detections (ms)
+//   bench_fast_detector --reach TEXT  for the cases whose name holds TEXT,
+//                                  Fast's counted and missed strokes by how
+//                                  far each rises out of the room (printReach)
 //   bench_fast_detector --sweep    Standard and Fast on drum::kitSweep(), rows
 //                                  where Fast is more than 0.01 behind marked <<<
 //
@@ -33,12 +36,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <numbers>
 #include <string>
 #include <unistd.h>
 
@@ -466,8 +471,33 @@ void printCase(const std::string& text)
                         fastDetections(r.samples).size());
 }
 
-// Which strokes Fast missed and what it counted besides, matched as the
-// score matches them; only the cases under F 0.99.
+// Which attacks the detections hit, matched as the score matches them: a
+// detection from 10 ms before to 25 ms after an attack, and before the
+// midpoints to its neighbours, each used once.
+std::vector<bool> attacksHit(const std::vector<std::int64_t>& attacks, const std::vector<std::int64_t>& found,
+                             std::vector<bool>* usedOut = nullptr)
+{
+    std::vector<bool> hit(attacks.size(), false), used(found.size(), false);
+    for (std::size_t k = 0; k < attacks.size(); ++k)
+        for (std::size_t j = 0; j < found.size(); ++j) {
+            const std::int64_t from = k == 0
+                ? attacks[k] - drum::kRate / 100
+                : std::max(attacks[k] - drum::kRate / 100, (attacks[k] + attacks[k - 1]) / 2);
+            const std::int64_t to = k + 1 == attacks.size()
+                ? attacks[k] + drum::kRate / 40
+                : std::min(attacks[k] + drum::kRate / 40, (attacks[k] + attacks[k + 1]) / 2);
+            if (!used[j] && found[j] >= from && found[j] <= to) {
+                used[j] = hit[k] = true;
+                break;
+            }
+        }
+    if (usedOut)
+        *usedOut = std::move(used);
+    return hit;
+}
+
+// Which strokes Fast missed and what it counted besides; only the cases
+// under F 0.99.
 void printMisses(const std::string& text)
 {
     const auto ms = [](std::int64_t sample) { return 1000.0 * static_cast<double>(sample) / drum::kRate; };
@@ -484,22 +514,8 @@ void printMisses(const std::string& text)
             ++cases;
             std::printf("%s  F %.3f  %d strokes, %d counted, %d hits\n", c.recording.name.c_str(), score.fMeasure(),
                         score.strokes, score.detections, score.hits);
-            // A detection within 10 ms before to 25 ms after an attack, and
-            // before the next attack's midpoint, hits it.
-            std::vector<bool> hit(attacks.size(), false), used(found.size(), false);
-            for (std::size_t k = 0; k < attacks.size(); ++k)
-                for (std::size_t j = 0; j < found.size(); ++j) {
-                    const std::int64_t from = k == 0 ? attacks[k] - drum::kRate / 100
-                                                     : std::max(attacks[k] - drum::kRate / 100,
-                                                                (attacks[k] + attacks[k - 1]) / 2);
-                    const std::int64_t to = k + 1 == attacks.size()
-                        ? attacks[k] + drum::kRate / 40
-                        : std::min(attacks[k] + drum::kRate / 40, (attacks[k] + attacks[k + 1]) / 2);
-                    if (!used[j] && found[j] >= from && found[j] <= to) {
-                        used[j] = hit[k] = true;
-                        break;
-                    }
-                }
+            std::vector<bool> used;
+            const auto hit = attacksHit(attacks, found, &used);
             std::printf("  missed:");
             for (std::size_t k = 0; k < attacks.size(); ++k)
                 if (!hit[k]) {
@@ -515,6 +531,147 @@ void printMisses(const std::string& text)
             std::printf("\n");
         }
     std::printf("%d cases under 0.99: %d strokes missed, %d extra\n", cases, missed, extra);
+}
+
+// ---- How far a stroke rises out of the room
+
+// Octave bands from 125 Hz to 16 kHz of the raw input: every band a detector
+// could listen to, the 300 Hz high-pass's and those under it.
+constexpr int kReachBands = 8;
+constexpr double kReachCentreHz[kReachBands] = {125, 250, 500, 1000, 2000, 4000, 8000, 16000};
+// The attack over 4 ms from its start (the span the Fast detector decides
+// on) against the 5 ms ending 1 ms before it.
+constexpr std::int64_t kReachAttack = 176;
+constexpr std::int64_t kReachBeforeFrom = 264;
+constexpr std::int64_t kReachBeforeTo = 44;
+constexpr std::int64_t kReachLate = 441;
+
+// Each band's power, as running sums so any span's mean is one subtraction.
+std::vector<std::vector<double>> bandPowerSums(const drum::Samples& s)
+{
+    std::vector<std::vector<double>> sums(kReachBands, std::vector<double>(s.size() + 1, 0.0));
+    for (int b = 0; b < kReachBands; ++b) {
+        // A band-pass of one octave (Q = 1.41), 0 dB at its centre.
+        const double w0 = 2.0 * std::numbers::pi * std::min(kReachCentreHz[b], 0.45 * drum::kRate) / drum::kRate;
+        const double alpha = std::sin(w0) / (2.0 * 1.41);
+        const double a0 = 1.0 + alpha;
+        const double b0 = alpha / a0, b2 = -alpha / a0, a1 = -2.0 * std::cos(w0) / a0, a2 = (1.0 - alpha) / a0;
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const double x = s[i] / 32768.0;
+            const double y = b0 * x + b2 * x2 - a1 * y1 - a2 * y2;
+            x2 = x1;
+            x1 = x;
+            y2 = y1;
+            y1 = y;
+            sums[static_cast<std::size_t>(b)][i + 1] = sums[static_cast<std::size_t>(b)][i] + y * y;
+        }
+    }
+    return sums;
+}
+
+// The rise at a sample in one band, dB: the loudest 4 ms starting in the
+// 10 ms from it (a sample's attack can build a few milliseconds after its
+// first sound; the score allows 25 ms) against the 5 ms ending 1 ms before
+// it. The power before has a floor at -100 dBFS so digital silence does not
+// make a rise infinite.
+double bandRiseDb(const std::vector<double>& sum, std::int64_t at)
+{
+    const auto mean = [&](std::int64_t from, std::int64_t to) {
+        return (sum[static_cast<std::size_t>(to)] - sum[static_cast<std::size_t>(from)]) / static_cast<double>(to - from);
+    };
+    double attack = 0.0;
+    for (std::int64_t shift = 0; shift <= kReachLate && at + shift + kReachAttack < static_cast<std::int64_t>(sum.size());
+         shift += 44)
+        attack = std::max(attack, mean(at + shift, at + shift + kReachAttack));
+    return 10.0 * std::log10(std::max(attack, 1e-10) / std::max(mean(at - kReachBeforeFrom, at - kReachBeforeTo), 1e-10));
+}
+
+// For every stroke of every case whose name holds text: how far its attack
+// rises out of what sounded before it, in the band where that is most,
+// against how far the case's room alone rises in that band (the 99th
+// percentile of the same measure at every millisecond of the quiet before
+// the first stroke). A stroke whose margin is under 0 dB rises no more than
+// the room does now and then: no detector tells it from the room without
+// counting the room too. Counted and missed strokes by margin, by style and
+// by drum, for Fast; bands under 500 Hz, which the 300 Hz high-pass takes
+// away, are shown apart.
+void printReach(const std::string& text)
+{
+    constexpr int kBuckets = 5;
+    const double edges[kBuckets - 1] = {0.0, 3.0, 6.0, 10.0};
+    const char* names[kBuckets] = {"under 0 dB", "0-3 dB", "3-6 dB", "6-10 dB", "10 dB and over"};
+    const auto bucketOf = [&](double margin) {
+        int k = 0;
+        while (k < kBuckets - 1 && margin >= edges[k])
+            ++k;
+        return k;
+    };
+    // [style][bucket] counted / missed; the same with only the bands from 500 Hz.
+    std::map<std::string, std::array<std::array<int, 2>, kBuckets>> byStyle, byStyleHigh;
+    std::map<std::string, std::array<int, 3>> byDrum; // missed out of reach, missed within it, extra
+    for (const auto& d : drum::kitDrums())
+        for (const auto& c : drum::kitCases(d)) {
+            if (c.recording.name.find(text) == std::string::npos)
+                continue;
+            const auto& s = c.recording.samples;
+            const auto& attacks = c.recording.attacks;
+            if (attacks.empty() || attacks.front() < kReachBeforeFrom + 441)
+                continue;
+            const auto sums = bandPowerSums(s);
+            // The room's own rises over the quiet lead (after 10 ms for the filters to settle).
+            std::array<double, kReachBands> room{};
+            for (int b = 0; b < kReachBands; ++b) {
+                std::vector<double> rises;
+                for (std::int64_t at = 441 + kReachBeforeFrom; at + kReachAttack + kReachLate < attacks.front(); at += 44)
+                    rises.push_back(bandRiseDb(sums[static_cast<std::size_t>(b)], at));
+                std::sort(rises.begin(), rises.end());
+                room[static_cast<std::size_t>(b)] = rises.empty() ? 0.0 : rises[rises.size() * 99 / 100];
+            }
+            std::vector<bool> used;
+            const auto found = fastDetections(s);
+            const auto hit = attacksHit(attacks, found, &used);
+            const std::string style = drum::styleName(c.style);
+            auto& drumRow = byDrum[c.kit + "/" + c.drum];
+            for (std::size_t k = 0; k < attacks.size(); ++k) {
+                if (attacks[k] + kReachAttack + kReachLate >= static_cast<std::int64_t>(s.size()))
+                    continue;
+                double margin = -1e9, marginHigh = -1e9;
+                for (int b = 0; b < kReachBands; ++b) {
+                    const double m = bandRiseDb(sums[static_cast<std::size_t>(b)], attacks[k]) - room[static_cast<std::size_t>(b)];
+                    margin = std::max(margin, m);
+                    if (kReachCentreHz[b] >= 500)
+                        marginHigh = std::max(marginHigh, m);
+                }
+                ++byStyle[style][static_cast<std::size_t>(bucketOf(margin))][hit[k] ? 0 : 1];
+                ++byStyleHigh[style][static_cast<std::size_t>(bucketOf(marginHigh))][hit[k] ? 0 : 1];
+                if (!hit[k])
+                    ++drumRow[margin < 0.0 ? 0 : 1];
+            }
+            drumRow[2] += static_cast<int>(std::count(used.begin(), used.end(), false));
+        }
+    for (const auto& [title, table] : {std::pair{"every band, 125 Hz to 16 kHz", &byStyle},
+                                       std::pair{"the bands from 500 Hz (over the high-pass)", &byStyleHigh}}) {
+        std::printf("\nStrokes counted / missed by Fast, by how far they rise over the room's own rises (%s):\n\n"
+                    "| style |", title);
+        for (const auto* name : names)
+            std::printf(" %s |", name);
+        std::printf("\n|---|");
+        for (int k = 0; k < kBuckets; ++k)
+            std::printf("---:|");
+        std::printf("\n");
+        for (const auto& [style, row] : *table) {
+            std::printf("| %s |", style.c_str());
+            for (const auto& cell : row)
+                std::printf(" %d / %d |", cell[0], cell[1]);
+            std::printf("\n");
+        }
+    }
+    std::printf("\nBy drum, Fast's missed strokes under 0 dB (out of reach) and over it, and its extra detections:\n");
+    for (const auto& [drumName, row] : byDrum)
+        if (row[0] + row[1] + row[2] > 0)
+            std::printf("  %-50s missed %4d out of reach, %4d within; %3d extra\n", drumName.c_str(), row[0], row[1],
+                        row[2]);
 }
 
 const drum::Samples& minute()
@@ -570,6 +727,10 @@ int main(int argc, char** argv)
     }
     if (option("--misses") && argc > 2) {
         printMisses(argv[2]);
+        return 0;
+    }
+    if (option("--reach") && argc > 2) {
+        printReach(argv[2]);
         return 0;
     }
     if (option("--classic")) {

@@ -58,6 +58,10 @@ constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 // 4 to 8 dB in the bands, and counted it set a pace of 20 ms on which every
 // later swell was due.
 constexpr std::int64_t kAttackBuildsSamples = 882;
+// The share of its peak's power a stroke's sound keeps while its attack
+// still builds, 6 dB: a low tom's stick attack holds within 4 dB until its
+// body's burst; a pad's stroke, choked, falls far under it.
+constexpr double kBuildingShare = 0.25;
 constexpr std::int64_t kChokedSamples = 1764; // 40 ms: analyzeBlock
 constexpr double kChokedFall = 0.00316; // 25 dB under the stroke's peak
 const double kHeldRelease = std::exp(-1.0 / (0.002 * kSampleRate));
@@ -150,6 +154,7 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_refractoryEnd = 0;
     m_lastOnset = -1;
     m_paceKnown = false;
+    m_choked = false;
     m_paceSamples = 0;
     m_strokeFlux = 0;
     m_candidatePeak = 0;
@@ -294,6 +299,7 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         const bool choked = p.held < kRoomRatio * p.noiseFloor && p.held < kChokedFall * strokePeak * strokePeak
             && p.fast < p.slow
             && sinceStroke >= kAttackBuildsSamples && sinceStroke < kChokedSamples;
+        m_choked = m_choked || choked;
         p.slow += (settling || choked || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
         p.edgeSlow += (settling ? kFallCoef : kSlowCoef) * (edgePower - p.edgeSlow);
         m_maskPeak *= kMaskDecay;
@@ -414,9 +420,12 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // before it, is a fresh attack though the pace is not known: ghost
     // notes on a pad between accents a second apart (6 to 7 dB over the
     // room, 17 to 21 dB in the bands) were masked by the accent before.
-    // Past a beat and a half the roll may have ended (afterRest).
+    // Past a beat and a half the roll may have ended (afterRest). Once the
+    // stroke before was choked (a pad) nothing of it can swell, and 2 dB
+    // will do: a low tom pad's ghost notes rise 2 to 4 dB out of the room
+    // over the high-pass, their sound lying mostly under it.
     const bool outOfRoom = struck && !afterRest && m_levelBefore <= kRoomRatio * m_floorBefore
-        && attackPower >= m_choices.freshRise * m_levelBefore;
+        && attackPower >= (m_choked ? kConfirmRatio : m_choices.freshRise) * m_levelBefore;
     const bool fresh = trusted || outOfRoom || click || (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
         || attackPower >= m_choices.plainRise * m_levelBefore;
     const bool masked = fresh ? peak < m_choices.freshMask * m_maskPeak
@@ -437,8 +446,20 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
 
     const std::int64_t onset = attackStart(index);
     const bool unstruck = m_candidateFlux < m_choices.strikeFlux;
-    if ((!m_paceKnown || unstruck) && m_lastOnset >= 0 && onset - m_lastOnset < kAttackBuildsSamples
-        && peak > recentOnset(0).peakLevel) {
+    // A louder burst that soon after a stroke whose sound has held within
+    // 6 dB of its peak since, sooner than two thirds of the player's usual
+    // interval, is that stroke's attack still building, struck in every
+    // band or not: a low tom's body bursts 12 ms after the stick, twice as
+    // loud, while the stick's attack still sounds. At 40/s the refractory
+    // time (half the interval) ends just before it, and counted it took the
+    // next stroke's place. A stroke that follows a soft one that soon finds
+    // it fallen away (a pad's ghost note chokes within 20 ms).
+    const float lastPeak = recentOnset(0).peakLevel;
+    const bool louderSoon = m_lastOnset >= 0 && onset - m_lastOnset < kAttackBuildsSamples && peak > lastPeak;
+    if (louderSoon
+        && (!m_paceKnown || unstruck
+            || (3 * (onset - m_lastOnset) < 2 * m_paceSamples
+                && heldSince(m_lastOnset, m_candidateOnset, kBuildingShare * lastPeak * lastPeak)))) {
         m_phase = Phase::Idle;
         m_quietSample = index;
         m_riseSample = -1;
@@ -448,6 +469,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     m_onsets[static_cast<std::size_t>(m_onsetIndex)] = Onset{onset, interval, peak};
     m_onsetIndex = (m_onsetIndex + 1) % 8;
     m_lastOnset = onset;
+    m_choked = false;
     m_strokeFlux += kStrokeFluxCoef * (m_candidateFlux - m_strokeFlux);
     // Past full scale the peak is the clipping's overshoot in the filter, not
     // the drum: it must not mask the next stroke.
@@ -497,6 +519,20 @@ std::int64_t TQX_FastAudioTriggerDevice::attackStart(std::int64_t index) const
             break;
     }
     return quiet + 1;
+}
+
+bool TQX_FastAudioTriggerDevice::heldSince(std::int64_t from, std::int64_t to, double power) const
+{
+    // The envelope's peak held over 2 ms, as for a choked stroke; its first
+    // 4 ms are the attack rising.
+    double held = 0.0;
+    for (std::int64_t k = std::max(from, to - static_cast<std::int64_t>(m_recentEnvelope.size()) + 1); k < to; ++k) {
+        held = std::max(static_cast<double>(m_recentEnvelope[static_cast<std::size_t>(k) % m_recentEnvelope.size()]),
+                        held * kHeldRelease);
+        if (k >= from + kAttackSamples && held < power)
+            return false;
+    }
+    return true;
 }
 
 void TQX_FastAudioTriggerDevice::holdStroke(std::int64_t index, std::int64_t attack, std::int32_t interval, float peak)

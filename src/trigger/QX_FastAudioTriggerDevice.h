@@ -34,7 +34,9 @@
 //     8.7 dB), a click whose treble alone rises 4.8 dB, a strike within two
 //     of the player's intervals of the last stroke, or a strike rising 4 dB
 //     out of the room's quiet (a pad's ghost notes between accents a second
-//     apart set no pace).
+//     apart set no pace), 2 dB once the stroke before was choked: nothing of
+//     a pad's stroke swells after it, and a tom pad's soft strokes lie
+//     mostly under the high-pass.
 //  4. A smaller rise out of a ring must reach 0.4 of the mean peak of the
 //     last eight strokes and a fifth of the loudest recent one, halved every
 //     300 ms; 0.45 of it when it rises under 6 dB and its treble falls. A
@@ -61,7 +63,10 @@
 //  8. Nothing peaking under -56 dBFS counts: a click leaking from headphones.
 //  9. Until the pace is known, and for a burst without a strike always, a
 //     louder burst within 20 ms of a stroke is that stroke's attack still
-//     building, as some snares' does 16 ms after the stick.
+//     building, as some snares' does 16 ms after the stick. So is one
+//     sooner than two thirds of the player's interval while the stroke's
+//     sound has held within 6 dB of its peak: a low tom's body bursts 12 ms
+//     after the stick, where at 40/s the refractory time has just ended.
 // 10. The refractory time is 11.8 ms from the onset, or half the median of
 //     the last four intervals up to 30 ms, so a ringing drum's ripples
 //     between steady strokes are not counted; it is extended while the input
@@ -167,6 +172,9 @@ private:
     void startCandidate(std::int64_t onset, const Powers& p);
     void decideCandidate(std::int64_t index);
     std::int64_t attackStart(std::int64_t index) const;
+    // Whether the envelope's held peak stayed at or over power from 4 ms
+    // after from up to to (exclusive), as far back as the envelope is kept.
+    bool heldSince(std::int64_t from, std::int64_t to, double power) const;
 
     // A decided stroke waits here until the envelope 10 ms past its rise is
     // in; its onset (locateOnset over that span) is then published, and the
@@ -228,6 +236,7 @@ private:
     std::int64_t m_refractoryEnd = 0;
     std::int64_t m_lastOnset = -1;
     bool m_paceKnown = false;            // four intervals set the refractory time
+    bool m_choked = false;               // the last stroke's sound was choked
     double m_candidatePeak = 0;
     double m_levelBefore = 0;
     double m_floorBefore = 0;            // the noise floor when the candidate started
