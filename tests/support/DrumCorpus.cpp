@@ -544,12 +544,14 @@ std::vector<KitCase> kitCases(const KitDrum& drum, double seconds, std::string_v
     for (int pad = 0; pad < 2; ++pad) {
         const auto chokeSamples = static_cast<std::int64_t>((0.015f + 0.005f * unit(rng)) * kRate);
         // Each layer as this way of playing sounds it, and where its attack lies.
-        std::vector<std::vector<float>> hits;
+        std::vector<std::vector<float>> choked;
+        for (const auto& layer : layers)
+            if (pad)
+                choked.push_back(chokeAfter(layer, chokeSamples));
+        const auto& hits = pad ? choked : layers;
         std::vector<std::int64_t> attacks;
-        for (const auto& layer : layers) {
-            hits.push_back(pad ? chokeAfter(layer, chokeSamples) : layer);
-            attacks.push_back(attackOffset(hits.back()));
-        }
+        for (const auto& hit : hits)
+            attacks.push_back(attackOffset(hit));
         for (std::size_t r = 0; r < rates.size(); ++r) {
             const Style style = static_cast<Style>((drumSeed % 6 + r + 3 * pad) % 6);
             // The input level the player set: the accent's peak -3 to -9 dBFS
