@@ -347,9 +347,23 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     const float reference = meanRecentPeak();
     const double attackPower = m_attackSamples > 0 ? m_attackSum / static_cast<double>(m_attackSamples) : 0.0;
     const double edgePower = m_attackSamples > 0 ? m_edgeAttackSum / static_cast<double>(m_attackSamples) : 0.0;
+    // After a choked stroke, with the room quiet again, nothing of the drum
+    // sounds: no ring to rise out of, no body to swell, no tail. A tom pad's
+    // soft strokes there rise 2 to 8 dB with little treble and little in the
+    // bands (their sound lies mostly under the high-pass), as a ring's
+    // swell does; judged as one, they were masked by the accent before.
+    // Only while the player keeps the pace (within two intervals of the last
+    // stroke, or before the pace is known): past that the roll has ended,
+    // and a drum by microphone whose stroke was taken for choked may still
+    // beat near the room (a tom's tail 225 ms after a roll's last stroke
+    // rose 4.8 dB out of it).
+    const std::int64_t since = m_lastOnset < 0 ? 0 : m_candidateOnset - m_lastOnset;
+    const bool silenced = m_choked && m_levelBefore <= kRoomRatio * m_floorBefore
+        && (m_paceSamples == 0 || since <= 2 * m_paceSamples);
     // Under 6 dB over the level before and without new treble: the partials
     // already sounding swell, nothing struck.
-    const bool outOfRing = attackPower < kClearAttackRatio * m_levelBefore && edgePower < kStrikeEdgeRatio * m_edgeBefore;
+    const bool outOfRing = !silenced && attackPower < kClearAttackRatio * m_levelBefore
+        && edgePower < kStrikeEdgeRatio * m_edgeBefore;
     // A fresh attack, clearly over what sounded before, is a stroke however
     // soft against the last ones: the player's ghost notes. So is a stick's
     // click whose treble stands out although the drum's body, still sounding
@@ -371,7 +385,6 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // strike must rise half as much as the player's recent strokes: a
     // sample's own second burst 40 to 50 ms after a tom's attack rose 15 to
     // 25 dB, the strokes 65 to 72 dB.
-    const std::int64_t since = m_lastOnset < 0 ? 0 : m_candidateOnset - m_lastOnset;
     // The waiver is for a stroke whose attack sits in the ring of the one
     // before, still within 20 dB of the player's strokes, or one that rises
     // in the bands half as much as they do: a high tom's ring, 30 dB under
@@ -400,10 +413,9 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // the last stroke of a roll at 8/s rose 2.5 dB in power and 16.5 dB in
     // the bands, its treble falling to 0.82 of what came before. There a
     // strike is trusted only if it brings a stick's click (treble that does
-    // not fall) or a clear attack (6 dB). A ghost note on a pad that rises
-    // as little out of the room's noise is lost there too: nine ghost-note
-    // cases of 1,260 lost a stroke or two.
-    const bool afterRest = 2 * since > 3 * m_paceSamples && edgePower < m_edgeBefore
+    // not fall) or a clear attack (6 dB). Not after a choked stroke: a pad
+    // has no tail, and its soft strokes rise as little out of the room.
+    const bool afterRest = !silenced && 2 * since > 3 * m_paceSamples && edgePower < m_edgeBefore
         && attackPower < kClearAttackRatio * m_levelBefore;
     const bool trusted = struck && m_paceSamples > 0 && since <= 2 * m_paceSamples && !afterRest;
     // A rise under 6 dB that brings no strike in the bands, no stick's
@@ -414,7 +426,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // 65 to 71) and 0.08 of the treble; a mid tom's ring at 4/s swells
     // 2.5 to 3.6 dB with 6 to 8 dB in the bands and 0.7 to 0.95 of the
     // treble. Counted, they put a stroke or two more into every beat.
-    const bool swell = !due && !click && m_candidateFlux < m_choices.strikeFlux
+    const bool swell = !silenced && !due && !click && m_candidateFlux < m_choices.strikeFlux
         && attackPower < kClearAttackRatio * m_levelBefore && edgePower < m_choices.swellTreble * m_edgeBefore;
     // A strike that rises 4 dB out of the room's quiet, with nothing ringing
     // before it, is a fresh attack though the pace is not known: ghost
@@ -422,9 +434,10 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // room, 17 to 21 dB in the bands) were masked by the accent before.
     // Past a beat and a half the roll may have ended (afterRest). Once the
     // stroke before was choked (a pad) nothing of it can swell, and 2 dB
-    // will do: a low tom pad's ghost notes rise 2 to 4 dB out of the room
-    // over the high-pass, their sound lying mostly under it.
-    const bool outOfRoom = struck && !afterRest && m_levelBefore <= kRoomRatio * m_floorBefore
+    // will do, struck in the bands or not: a low tom pad's ghost notes rise
+    // 2 to 4 dB out of the room over the high-pass, their sound lying
+    // mostly under it, and 3 to 15 dB in the bands, most in the lowest.
+    const bool outOfRoom = (struck || silenced) && !afterRest && m_levelBefore <= kRoomRatio * m_floorBefore
         && attackPower >= (m_choked ? kConfirmRatio : m_choices.freshRise) * m_levelBefore;
     const bool fresh = trusted || outOfRoom || click || (attackPower >= m_choices.freshRise * m_levelBefore && edgePower >= kStrikeTreble * m_edgeBefore)
         || attackPower >= m_choices.plainRise * m_levelBefore;

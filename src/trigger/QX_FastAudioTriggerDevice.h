@@ -36,7 +36,10 @@
 //     out of the room's quiet (a pad's ghost notes between accents a second
 //     apart set no pace), 2 dB once the stroke before was choked: nothing of
 //     a pad's stroke swells after it, and a tom pad's soft strokes lie
-//     mostly under the high-pass.
+//     mostly under the high-pass. After a choked stroke, with the room quiet
+//     again and the player's pace kept, that rise need not be struck in the
+//     bands, and neither a ring's rise (4), a swell (5) nor a roll's end (6)
+//     is looked for: nothing rings, swells or beats there.
 //  4. A smaller rise out of a ring must reach 0.4 of the mean peak of the
 //     last eight strokes and a fifth of the loudest recent one, halved every
 //     300 ms; 0.45 of it when it rises under 6 dB and its treble falls. A

@@ -360,14 +360,18 @@ TEST_F(FastDetector, CountsGhostNotesAndNothingElseOnTheHardestKitCases)
         // has stopped: its 12 ms level, held 15 dB over the room, hid it
         // (0.84 and 0.63).
         {"BJA_Pacific", "Snare", "pad 40/s accents", 0.9},
-        {"Millo-Drums_v.1", "Tom Low", "pad 40/s ghosts", 0.67},
         // A low tom's body bursting 12 ms after the stick, twice as loud, at
         // 40/s, where the refractory time ends just before it: counted, it
         // took the next stroke's place (0.82, 172 counted for 120).
         {"rumpf_kit_z01_h2", "b3 - low tom", "pad 40/s clipped", 0.99},
         // A low tom pad's ghost notes, 2 to 4 dB out of the room over the
-        // high-pass, after a choked stroke (0.47 when they had to rise 4 dB).
-        {"Millo_MultiLayered2", "Tom Low", "pad 12/s ghosts", 0.55},
+        // high-pass after a choked stroke, with little treble and little in
+        // the bands: judged as a ring's swell they were masked by the accent
+        // (0.47 when they had to rise 4 dB, 0.56 when they had to be struck,
+        // 0.70 and 0.42 at 40/s).
+        {"Millo_MultiLayered2", "Tom Low", "pad 12/s ghosts", 0.7},
+        {"Millo-Drums_v.1", "Tom Low", "pad 40/s ghosts", 0.88},
+        {"Millo_MultiLayered2", "Tom Low", "pad 40/s ghosts", 0.7},
     };
     const auto drums = drum::kitDrums();
     for (const auto& c : cases) {
