@@ -64,6 +64,7 @@ constexpr std::int64_t kAttackBuildsSamples = 882;
 constexpr double kBuildingShare = 0.25;
 constexpr std::int64_t kChokedSamples = 1764; // 40 ms: analyzeBlock
 constexpr double kChokedFall = 0.00316; // 25 dB under the stroke's peak
+constexpr std::int64_t kStayedGoneSamples = 88; // 2 ms: analyzeBlock
 const double kHeldRelease = std::exp(-1.0 / (0.002 * kSampleRate));
 // Where a candidate's attack starts, for the decisions: no earlier than the
 // envelope's last quiet sample before it, nor before it was within 15 dB of
@@ -155,6 +156,8 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_lastOnset = -1;
     m_paceKnown = false;
     m_choked = false;
+    m_stopsDead = false;
+    m_goneSince = -1;
     m_paceSamples = 0;
     m_strokeFlux = 0;
     m_candidatePeak = 0;
@@ -290,15 +293,33 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // dips between them (a low tom's second burst 13 ms after the
         // stick); not later, nor for a soft stroke by microphone, whose ring
         // lies near the room and beats out of it.
+        // A soft stroke cannot fall 25 dB under its peak without falling
+        // under the room. Once a stroke that stood over 25 dB above the
+        // room's reach has been seen to stop (its sound gone as above and
+        // staying gone for 2 ms, where a ring's beat dips and comes back),
+        // the drum stops dead, and a soft stroke's sound falling under the
+        // room's level is choked too: a tom pad's ghost notes peak only 10
+        // to 15 dB over the room. A loud stroke still sounding 40 ms after
+        // it ends that: the drum rings.
         const bool settling = index < kWarmUpSamples;
         const std::int64_t sinceStroke = m_lastOnset < 0 ? 0 : index - m_lastOnset;
         // The envelope's peak held with a 2 ms release: a low partial's
         // envelope dips to nothing at each half cycle, its held peak does not.
         p.held = std::max(p.fast, p.held * kHeldRelease);
         const double strokePeak = static_cast<double>(recentOnset(0).peakLevel);
-        const bool choked = p.held < kRoomRatio * p.noiseFloor && p.held < kChokedFall * strokePeak * strokePeak
-            && p.fast < p.slow
-            && sinceStroke >= kAttackBuildsSamples && sinceStroke < kChokedSamples;
+        const double strokeFall = kChokedFall * strokePeak * strokePeak;
+        const bool gone = p.held < kRoomRatio * p.noiseFloor && p.held < strokeFall;
+        const bool chokeWindow = sinceStroke >= kAttackBuildsSamples && sinceStroke < kChokedSamples;
+        if (chokeWindow) {
+            if (!gone)
+                m_goneSince = -1;
+            else if (m_goneSince < 0)
+                m_goneSince = index;
+            const bool stayedGone = m_goneSince >= 0 && index - m_goneSince >= kStayedGoneSamples;
+            if (strokeFall > kRoomRatio * p.noiseFloor && (stayedGone || sinceStroke == kChokedSamples - 1))
+                m_stopsDead = stayedGone;
+        }
+        const bool choked = p.fast < p.slow && chokeWindow && (gone || (m_stopsDead && p.held < p.noiseFloor));
         m_choked = m_choked || choked;
         p.slow += (settling || choked || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);
         p.edgeSlow += (settling ? kFallCoef : kSlowCoef) * (edgePower - p.edgeSlow);
@@ -483,6 +504,7 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     m_onsetIndex = (m_onsetIndex + 1) % 8;
     m_lastOnset = onset;
     m_choked = false;
+    m_goneSince = -1;
     m_strokeFlux += kStrokeFluxCoef * (m_candidateFlux - m_strokeFlux);
     // Past full scale the peak is the clipping's overshoot in the filter, not
     // the drum: it must not mask the next stroke.
