@@ -52,8 +52,11 @@ constexpr std::int64_t kRefractorySamples = 520; // 11.8 ms from the onset
 // Some snares' attack comes in two bursts up to 16 ms apart (the stick, then
 // the wires' and shell's own swell, far louder). Until the pace is known, a
 // louder burst within 20 ms of a stroke is that stroke's attack still
-// building; a second stroke that soon (a flam's, a double's) is the softer.
-// Once it is known, so is such a burst that shows no strike in the bands: a
+// building; so is a softer one that shows no strike in the bands: a snare's
+// own second burst 12 to 17 ms after the stick (4 to 16 dB in the bands)
+// counted as a stroke while the roll had barely begun. A second stroke that
+// soon (a flam's, a double's) is struck in every band. Once the pace is
+// known, so is a louder burst that shows no strike in the bands: a
 // low tom's body swells 14 to 17 ms after the stick, 2.5 times as loud, with
 // 4 to 8 dB in the bands, and counted it set a pace of 20 ms on which every
 // later swell was due.
@@ -489,11 +492,12 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // next stroke's place. A stroke that follows a soft one that soon finds
     // it fallen away (a pad's ghost note chokes within 20 ms).
     const float lastPeak = recentOnset(0).peakLevel;
-    const bool louderSoon = m_lastOnset >= 0 && onset - m_lastOnset < kAttackBuildsSamples && peak > lastPeak;
-    if (louderSoon
-        && (!m_paceKnown || unstruck
-            || (3 * (onset - m_lastOnset) < 2 * m_paceSamples
-                && heldSince(m_lastOnset, m_candidateOnset, kBuildingShare * lastPeak * lastPeak)))) {
+    const bool soon = m_lastOnset >= 0 && onset - m_lastOnset < kAttackBuildsSamples;
+    if ((soon && !m_paceKnown && unstruck)
+        || (soon && peak > lastPeak
+            && (!m_paceKnown || unstruck
+                || (3 * (onset - m_lastOnset) < 2 * m_paceSamples
+                    && heldSince(m_lastOnset, m_candidateOnset, kBuildingShare * lastPeak * lastPeak))))) {
         m_phase = Phase::Idle;
         m_quietSample = index;
         m_riseSample = -1;

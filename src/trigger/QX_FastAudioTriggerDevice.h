@@ -69,12 +69,14 @@
 //     never do, unless the player is playing (a stroke over -40 dBFS within
 //     about 1.5 s) or it is a strike on the player's pace.
 //  8. Nothing peaking under -56 dBFS counts: a click leaking from headphones.
-//  9. Until the pace is known, and for a burst without a strike always, a
-//     louder burst within 20 ms of a stroke is that stroke's attack still
-//     building, as some snares' does 16 ms after the stick. So is one
-//     sooner than two thirds of the player's interval while the stroke's
-//     sound has held within 6 dB of its peak: a low tom's body bursts 12 ms
-//     after the stick, where at 40/s the refractory time has just ended.
+//  9. Until the pace is known, a burst within 20 ms of a stroke is that
+//     stroke's own when it is louder or brings no strike in the bands, as
+//     some snares' attack bursts again 12 to 17 ms after the stick. After
+//     that, a louder burst that soon is that stroke's attack still building
+//     when it brings no strike in the bands, and so is one sooner than two
+//     thirds of the player's interval while the stroke's sound has held
+//     within 6 dB of its peak: a low tom's body bursts 12 ms after the
+//     stick, where at 40/s the refractory time has just ended.
 // 10. The refractory time is 11.8 ms from the onset, or half the median of
 //     the last four intervals up to 30 ms, so a ringing drum's ripples
 //     between steady strokes are not counted; it is extended while the input
