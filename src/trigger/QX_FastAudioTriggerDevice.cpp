@@ -67,7 +67,6 @@ constexpr std::int64_t kAttackBuildsSamples = 882;
 constexpr double kBuildingShare = 0.25;
 constexpr std::int64_t kChokedSamples = 1764; // 40 ms: analyzeBlock
 constexpr double kChokedFall = 0.00316; // 25 dB under the stroke's peak
-constexpr std::int64_t kStayedGoneSamples = 88; // 2 ms: analyzeBlock
 const double kHeldRelease = std::exp(-1.0 / (0.002 * kSampleRate));
 // Where a candidate's attack starts, for the decisions: no earlier than the
 // envelope's last quiet sample before it, nor before it was within 15 dB of
@@ -160,7 +159,6 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_paceKnown = false;
     m_choked = false;
     m_stopsDead = false;
-    m_goneSince = -1;
     m_paceSamples = 0;
     m_strokeFlux = 0;
     m_candidatePeak = 0;
@@ -313,14 +311,11 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         const double strokeFall = kChokedFall * strokePeak * strokePeak;
         const bool gone = p.held < kRoomRatio * p.noiseFloor && p.held < strokeFall;
         const bool chokeWindow = sinceStroke >= kAttackBuildsSamples && sinceStroke < kChokedSamples;
-        if (chokeWindow) {
-            if (!gone)
-                m_goneSince = -1;
-            else if (m_goneSince < 0)
-                m_goneSince = index;
-            const bool stayedGone = m_goneSince >= 0 && index - m_goneSince >= kStayedGoneSamples;
-            if (strokeFall > kRoomRatio * p.noiseFloor && (stayedGone || sinceStroke == kChokedSamples - 1))
-                m_stopsDead = stayedGone;
+        if (chokeWindow && strokeFall > kRoomRatio * p.noiseFloor) {
+            if (gone)
+                m_stopsDead = true;
+            else if (sinceStroke == kChokedSamples - 1)
+                m_stopsDead = false;
         }
         const bool choked = p.fast < p.slow && chokeWindow && (gone || (m_stopsDead && p.held < p.noiseFloor));
         m_choked = m_choked || choked;
@@ -508,7 +503,6 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     m_onsetIndex = (m_onsetIndex + 1) % 8;
     m_lastOnset = onset;
     m_choked = false;
-    m_goneSince = -1;
     m_strokeFlux += kStrokeFluxCoef * (m_candidateFlux - m_strokeFlux);
     // Past full scale the peak is the clipping's overshoot in the filter, not
     // the drum: it must not mask the next stroke.
