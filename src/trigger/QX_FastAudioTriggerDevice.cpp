@@ -67,6 +67,10 @@ constexpr std::int64_t kAttackBuildsSamples = 882;
 constexpr double kBuildingShare = 0.25;
 constexpr std::int64_t kChokedSamples = 1764; // 40 ms: analyzeBlock
 constexpr double kChokedFall = 0.00316; // 25 dB under the stroke's peak
+// How long a stroke's sound must stay gone to show the drum stops dead,
+// 5 ms: a low tom's ring by microphone dipped into the room for over 2 ms
+// between its beats; a pad's stroke stays gone until the next one.
+constexpr std::int64_t kStayedGoneSamples = 220;
 const double kHeldRelease = std::exp(-1.0 / (0.002 * kSampleRate));
 // Where a candidate's attack starts, for the decisions: no earlier than the
 // envelope's last quiet sample before it, nor before it was within 15 dB of
@@ -159,6 +163,7 @@ void TQX_FastAudioTriggerDevice::resetAnalysis()
     m_paceKnown = false;
     m_choked = false;
     m_stopsDead = false;
+    m_goneSince = -1;
     m_paceSamples = 0;
     m_strokeFlux = 0;
     m_candidatePeak = 0;
@@ -295,13 +300,14 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // stick); not later, nor for a soft stroke by microphone, whose ring
         // lies near the room and beats out of it.
         // A soft stroke cannot fall 25 dB under its peak without falling
-        // under the room. Once a stroke that stood over 25 dB above the
-        // room's reach has been seen to stop (its sound gone as above and
-        // staying gone for 2 ms, where a ring's beat dips and comes back),
-        // the drum stops dead, and a soft stroke's sound falling under the
-        // room's level is choked too: a tom pad's ghost notes peak only 10
-        // to 15 dB over the room. A loud stroke still sounding 40 ms after
-        // it ends that: the drum rings.
+        // under the room. Once a stroke has been seen to stop (its sound
+        // gone as above, and staying gone for 5 ms, where a ring dips into
+        // the room and comes back), the drum stops dead, and a soft stroke's
+        // sound falling under the room's level is choked too: a tom pad's
+        // ghost notes peak only 10 to 15 dB over the room. On a drum that
+        // rings it changes nothing, for there no sound falls under the room
+        // within 40 ms of a stroke (ending the belief when a loud stroke
+        // still sounded at 40 ms lost three cases of 1,260, gained none).
         const bool settling = index < kWarmUpSamples;
         const std::int64_t sinceStroke = m_lastOnset < 0 ? 0 : index - m_lastOnset;
         // The envelope's peak held with a 2 ms release: a low partial's
@@ -311,12 +317,12 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         const double strokeFall = kChokedFall * strokePeak * strokePeak;
         const bool gone = p.held < kRoomRatio * p.noiseFloor && p.held < strokeFall;
         const bool chokeWindow = sinceStroke >= kAttackBuildsSamples && sinceStroke < kChokedSamples;
-        if (chokeWindow && strokeFall > kRoomRatio * p.noiseFloor) {
-            if (gone)
-                m_stopsDead = true;
-            else if (sinceStroke == kChokedSamples - 1)
-                m_stopsDead = false;
-        }
+        if (!chokeWindow || !gone)
+            m_goneSince = -1;
+        else if (m_goneSince < 0)
+            m_goneSince = index;
+        if (m_goneSince >= 0 && index - m_goneSince >= kStayedGoneSamples)
+            m_stopsDead = true;
         const bool choked = p.fast < p.slow && chokeWindow && (gone || (m_stopsDead && p.held < p.noiseFloor));
         m_choked = m_choked || choked;
         p.slow += (settling || choked || p.fast * kDiedAwayRatio < p.slow ? kFallCoef : kSlowCoef) * (p.fast - p.slow);

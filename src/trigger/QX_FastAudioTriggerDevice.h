@@ -25,10 +25,10 @@
 //     over 2 ms, for a low partial's envelope dips at each half cycle)
 //     falls within 6 dB of the room and 25 dB under the stroke's 20 to
 //     40 ms after the stroke: no drum's ring dies that soon, a pad's stops.
-//     Once a loud stroke has been seen to stop so, the drum stops dead, and
-//     a soft stroke whose sound falls under the room's level there has died
-//     away too: it cannot fall 25 dB into the room. A loud stroke still
-//     sounding 40 ms after it (a ring dips and comes back) ends that.
+//     Once a stroke has been seen to stop so, its sound staying gone for
+//     5 ms (a ring dips into the room and comes back), the drum stops dead,
+//     and a soft stroke whose sound falls under the room's level there has
+//     died away too: it cannot fall 25 dB into the room.
 //  2. It is decided 4 ms after its onset, on the power and treble of those
 //     4 ms against what sounded before: unless it is a click or a strike a
 //     stroke brings 2 dB of power.
@@ -246,7 +246,8 @@ private:
     std::int64_t m_lastOnset = -1;
     bool m_paceKnown = false;            // four intervals set the refractory time
     bool m_choked = false;               // the last stroke's sound was choked
-    bool m_stopsDead = false;            // a loud stroke's sound was seen to stop
+    bool m_stopsDead = false;            // a stroke's sound was seen to stop
+    std::int64_t m_goneSince = -1;       // the last stroke's sound gone since this sample
     double m_candidatePeak = 0;
     double m_levelBefore = 0;
     double m_floorBefore = 0;            // the noise floor when the candidate started
