@@ -474,7 +474,17 @@ void TQX_FastAudioTriggerDevice::decideCandidate(std::int64_t index)
     // 16 dB out of the ring. (A voice never sets a pace: it is not counted.)
     const bool faint = peak < kFaintPeak && attackPower < kFaintRise * m_levelBefore
         && m_maskPeak < m_choices.playingPeak && !trusted;
-    if (swell || peak < kQuietestStrokePeak || faint || (attackPower < kConfirmRatio * m_levelBefore && !click && !struck) || masked) {
+    // Before the player's pace is known, a rise out of a ring (no strike in
+    // the bands, no fresh attack, no click) sooner than half the last
+    // interval after a stroke is the ring beating, not the next stroke: at
+    // 4/s a tom's ring beats 30 to 190 ms after each stroke, and counted it
+    // kept the pace from being known. Once it is known, the rules above
+    // judge such a rise by where the next stroke is due.
+    const std::int32_t lastInterval = recentOnset(0).intervalSamples;
+    const bool beatInRing = !struck && !fresh && !click && m_paceSamples == 0 && lastInterval != EmptyInterval
+        && 2 * since < lastInterval;
+    if (beatInRing || swell || peak < kQuietestStrokePeak || faint
+        || (attackPower < kConfirmRatio * m_levelBefore && !click && !struck) || masked) {
         // A ripple of the ring or an echo: look for the next rise from here.
         m_phase = Phase::Idle;
         m_quietSample = index;

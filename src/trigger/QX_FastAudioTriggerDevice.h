@@ -49,7 +49,9 @@
 //     300 ms; 0.45 of it when it rises under 6 dB and its treble falls. A
 //     stroke masks its own ring: the ring's ripples and echoes stay under
 //     those shares, the weaker hand's strokes do not, and softer strokes
-//     bring a stick's treble.
+//     bring a stick's treble. Before the player's pace is known, such a
+//     rise sooner than half the last interval after a stroke is the ring
+//     beating: at 4/s a tom's ring beats 30 to 190 ms after each stroke.
 //  5. A rise under 6 dB with no strike in the bands, no click and falling
 //     treble is the drum's body swelling after the stick, never a stroke,
 //     unless the player's next stroke is due there: a low tom's body swells
