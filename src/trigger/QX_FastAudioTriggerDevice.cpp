@@ -305,9 +305,10 @@ std::int32_t TQX_FastAudioTriggerDevice::analyzeBlock(const unsigned char* bytes
         // the room and comes back), the drum stops dead, and a soft stroke's
         // sound falling under the room's level is choked too: a tom pad's
         // ghost notes peak only 10 to 15 dB over the room. On a drum that
-        // rings it changes nothing, for there no sound falls under the room
-        // within 40 ms of a stroke (ending the belief when a loud stroke
-        // still sounded at 40 ms lost three cases of 1,260, gained none).
+        // rings it changes little, for there a stroke's sound seldom falls
+        // under the room within 40 ms of it (ending the belief when a loud
+        // stroke still sounded at 40 ms lost three cases of 1,260, gained
+        // none).
         const bool settling = index < kWarmUpSamples;
         const std::int64_t sinceStroke = m_lastOnset < 0 ? 0 : index - m_lastOnset;
         // The envelope's peak held with a 2 ms release: a low partial's
