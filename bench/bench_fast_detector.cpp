@@ -23,7 +23,10 @@
 //                                  missed attacks and extra detections (ms)
 //   bench_fast_detector --reach TEXT  for the cases whose name holds TEXT,
 //                                  Fast's counted and missed strokes by how
-//                                  far each rises out of the room (printReach)
+//                                  far each rises out of the room, and the F
+//                                  a detector counting every stroke within
+//                                  reach and nothing else would reach
+//                                  (printReach)
 //   bench_fast_detector --whiten TEXT  for the cases whose name holds TEXT,
 //                                  how far strokes, Fast's extra detections
 //                                  and the ring between strokes rise in a
@@ -677,6 +680,26 @@ void printReach(const std::string& text)
         if (row[0] + row[1] + row[2] > 0)
             std::printf("  %-50s missed %4d out of reach, %4d within; %3d extra\n", drumName.c_str(), row[0], row[1],
                         row[2]);
+    // Pooled over the cases: what Fast reaches, and what a detector would
+    // reach that counted every stroke within reach and nothing else.
+    int counted = 0, missed = 0, outOfReach = 0, extra = 0;
+    for (const auto& [style, row] : byStyle)
+        for (std::size_t k = 0; k < row.size(); ++k) {
+            counted += row[k][0];
+            missed += row[k][1];
+            if (k == 0)
+                outOfReach += row[k][1];
+        }
+    for (const auto& [drumName, row] : byDrum)
+        extra += row[2];
+    const int strokes = counted + missed;
+    const auto f = [strokes](int hits, int detections) {
+        return strokes + detections == 0 ? 1.0 : 2.0 * hits / static_cast<double>(strokes + detections);
+    };
+    std::printf("\n%d strokes, %d counted, %d missed (%d out of reach), %d extra: F %.3f pooled; every stroke within "
+                "reach counted and nothing else: F %.3f\n",
+                strokes, counted, missed, outOfReach, extra, f(counted, counted + extra),
+                f(strokes - outOfReach, strokes - outOfReach));
 }
 
 const drum::Samples& minute()
