@@ -881,22 +881,14 @@ int main(int argc, char** argv)
         printSweep();
         return 0;
     }
-    if (option("--case") && argc > 2) {
-        printCase(argv[2]);
-        return 0;
-    }
-    if (option("--misses") && argc > 2) {
-        printMisses(argv[2]);
-        return 0;
-    }
-    if (option("--reach") && argc > 2) {
-        printReach(argv[2]);
-        return 0;
-    }
-    if (option("--whiten") && argc > 2) {
-        printWhiten(argv[2]);
-        return 0;
-    }
+    // The modes that look at the cases whose name holds a text.
+    const std::pair<const char*, void (*)(const std::string&)> byText[] = {
+        {"--case", printCase}, {"--misses", printMisses}, {"--reach", printReach}, {"--whiten", printWhiten}};
+    for (const auto& [name, print] : byText)
+        if (option(name) && argc > 2) {
+            print(argv[2]);
+            return 0;
+        }
     if (option("--classic")) {
         printClassicTable();
         return 0;
